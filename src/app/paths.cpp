@@ -1,0 +1,76 @@
+#include "app/paths.h"
+
+#include "app/platform.h"
+
+#include <cstdio>
+#include <cstring>
+
+namespace {
+
+bool is_input_separator(char c) { return c == ':' || c == '\\' || c == '/'; }
+
+bool is_ascii_alnum(char c)
+{
+    return (c >= 'a' && c <= 'z') || (c >= 'A' && c <= 'Z') || (c >= '0' && c <= '9');
+}
+
+// The longest path built under cue_dir: "<out_name><sep><out_name>.toc".
+constexpr std::size_t longest_output_suffix = out_name_limit + 1 + out_name_limit + 4;
+
+void derive_out_name(const char* name, char (&out_name)[32])
+{
+    std::size_t kept = 0;
+    for (const char* p = name; *p != '\0' && *p != '.' && kept < out_name_limit; ++p) {
+        if (is_ascii_alnum(*p))
+            out_name[kept++] = *p;
+    }
+    out_name[kept] = '\0';
+    // An empty name would drop the outputs into cue_dir itself.
+    if (kept == 0)
+        std::snprintf(out_name, sizeof out_name, "%s", fallback_out_name);
+}
+
+bool formatted(int length) { return length >= 0 && static_cast<std::size_t>(length) < path_capacity; }
+
+} // namespace
+
+const char* base_name(const char* path)
+{
+    const char* name = path;
+    for (const char* p = path; *p != '\0'; ++p) {
+        if (is_input_separator(*p))
+            name = p + 1;
+    }
+    return name;
+}
+
+bool derive_paths(const char* cue_path, run_paths& paths)
+{
+    const char* name = base_name(cue_path);
+    const auto dir_length = static_cast<std::size_t>(name - cue_path);
+    if (dir_length + longest_output_suffix >= path_capacity)
+        return false;
+    std::memcpy(paths.cue_dir, cue_path, dir_length);
+    paths.cue_dir[dir_length] = '\0';
+    derive_out_name(name, paths.out_name);
+    return true;
+}
+
+bool format_output_dir(const run_paths& paths, char (&buffer)[path_capacity])
+{
+    return formatted(std::snprintf(buffer, path_capacity, "%s%s", paths.cue_dir, paths.out_name));
+}
+
+bool format_toc_path(const run_paths& paths, char (&buffer)[path_capacity])
+{
+    return formatted(std::snprintf(buffer, path_capacity, "%s%s%c%s.toc", paths.cue_dir,
+                                   paths.out_name, path_separator, paths.out_name));
+}
+
+bool format_track_path(const run_paths& paths, unsigned track_number, bool is_audio,
+                       char (&buffer)[path_capacity])
+{
+    const char* format = is_audio ? "%s%s%ctrack%u.ogg" : "%s%s%ctrack%u.iso";
+    return formatted(std::snprintf(buffer, path_capacity, format, paths.cue_dir, paths.out_name,
+                                   path_separator, track_number));
+}

@@ -1,0 +1,35 @@
+// The few calls that differ between POSIX and Windows, and the file handle
+// that owns every stream the program opens.
+#pragma once
+
+#include <cstdint>
+#include <cstdio>
+#include <memory>
+
+#ifdef _WIN32
+inline constexpr char path_separator = '\\';
+#else
+inline constexpr char path_separator = '/';
+#endif
+
+struct file_closer {
+    void operator()(std::FILE* file) const { std::fclose(file); }
+};
+using file_handle = std::unique_ptr<std::FILE, file_closer>;
+
+// Closes the stream now and says whether everything written reached the file.
+bool close_file(file_handle& file);
+
+// Opens an existing regular file for binary reading; a directory is refused
+// (POSIX would open it and fail only on the first read).
+file_handle open_regular_file(const char* path);
+
+// Creates one directory; fails when it exists already.
+bool make_directory(const char* path);
+
+// 64-bit seek from the start and size; a 32-bit long cannot reach past 2 GiB.
+bool seek_to(std::FILE* file, std::int64_t offset);
+std::int64_t file_size(std::FILE* file);
+
+// Waits for a key press where the console has a "pause" command.
+void wait_for_key();

@@ -1,0 +1,285 @@
+#include "cue/cue_reader.h"
+
+#include "app/paths.h"
+
+#include <algorithm>
+#include <cctype>
+#include <cstdint>
+#include <cstdio>
+#include <cstring>
+#include <limits>
+
+namespace {
+
+constexpr std::size_t command_word_capacity = 256;
+constexpr std::int32_t frames_per_second = 75;
+constexpr std::int32_t frames_per_minute = 60 * frames_per_second;
+
+// Values of the block of the TRACK line being read; stored at the next TRACK
+// line or at the end of the sheet.
+struct current_track {
+    std::int32_t number;
+    std::int32_t index1_frame;
+    std::int32_t pregap_frames;
+    std::int32_t is_audio;
+    std::int32_t is_mode2;
+};
+
+struct cue_reader {
+    const char* cue_dir;
+    track_table& table;
+    file_handle& bin_file;
+    bool bin_opened;
+    std::int32_t bin_sectors;
+    int line_number;
+    char command_word[command_word_capacity];
+    current_track track;
+};
+
+bool is_blank(char c) { return c == ' ' || c == '\t'; }
+bool ends_line(char c) { return static_cast<unsigned char>(c) < 32; }
+
+const char* skip_blanks(const char* p)
+{
+    while (is_blank(*p))
+        ++p;
+    return p;
+}
+
+bool starts_with(const char* text, const char* prefix)
+{
+    return std::strncmp(text, prefix, std::strlen(prefix)) == 0;
+}
+
+// Like fgets, but a lone CR also ends a line, so sheets saved with old Mac
+// line ends are read line by line; CR LF still counts as one line end.
+bool read_line(std::FILE* file, char* line, int capacity)
+{
+    int length = 0;
+    int c = EOF;
+    while (length < capacity - 1 && (c = std::getc(file)) != EOF) {
+        line[length++] = static_cast<char>(c);
+        if (c == '\n')
+            break;
+        if (c == '\r') {
+            const int next = std::getc(file);
+            if (next != '\n' && next != EOF)
+                std::ungetc(next, file);
+            break;
+        }
+    }
+    line[length] = '\0';
+    return length > 0;
+}
+
+std::int32_t msf_to_frames(const std::uint32_t (&msf)[3])
+{
+    // Wraps like 32-bit C arithmetic; no range check, as sheets in the wild
+    // sometimes carry seconds of 60 or more.
+    const std::uint32_t frames = msf[0] * std::uint32_t{frames_per_minute} +
+                                 msf[1] * std::uint32_t{frames_per_second} + msf[2];
+    return static_cast<std::int32_t>(frames);
+}
+
+bool syntax_error(const cue_reader& reader, const char* message)
+{
+    std::printf(message, reader.line_number, reader.command_word);
+    return false;
+}
+
+void store_current_track(cue_reader& reader)
+{
+    const current_track& t = reader.track;
+    if (t.number == 0)
+        return;
+    track_record& record = reader.table.records[t.number];
+    record.length_sectors = reader.bin_sectors;
+    record.index1_frame = t.index1_frame;
+    record.pregap_frames = t.pregap_frames;
+    record.is_audio = t.is_audio;
+    record.is_mode2 = t.is_mode2;
+}
+
+std::int32_t sectors_in(std::int64_t size)
+{
+    if (size <= 0)
+        return 0;
+    const std::int64_t sectors = size / raw_sector_size;
+    return sectors > std::numeric_limits<std::int32_t>::max() ? std::numeric_limits<std::int32_t>::max()
+                                                              : static_cast<std::int32_t>(sectors);
+}
+
+bool read_file_command(cue_reader& reader, const char* p)
+{
+    reader.bin_file.reset();
+    if (reader.bin_opened)
+        return syntax_error(reader, "Error!! line %i Only can be one BIN FILE!!!\n");
+    if (*p != '"')
+        return syntax_error(reader, "Error!! line %i CMD: %s\n");
+    ++p;
+
+    char name[path_capacity];
+    std::size_t length = 0;
+    for (; *p != '"' && !ends_line(*p); ++p) {
+        if (length == path_capacity - 1)
+            return syntax_error(reader, "Error!! line %i CMD: %s\n");
+        name[length++] = *p;
+    }
+    name[length] = '\0';
+    if (*p != '"')
+        return syntax_error(reader, "Error!! line %i CMD: %s\n");
+
+    p = skip_blanks(p + 1);
+    if (ends_line(*p))
+        return syntax_error(reader, "Error!! line %i CMD: %s\n");
+    if (!starts_with(p, "BINARY"))
+        return syntax_error(reader, "Error!! line %i CMD: %s is not BINARY form\n");
+
+    // The BIN is always looked for beside the sheet, whatever directory the
+    // sheet's author had it in.
+    char bin_path[path_capacity];
+    const int path_length = std::snprintf(bin_path, sizeof bin_path, "%s%s", reader.cue_dir, base_name(name));
+    if (path_length < 0 || static_cast<std::size_t>(path_length) >= sizeof bin_path)
+        return syntax_error(reader, "Error!! line %i CMD: %s Open fail\n");
+    reader.bin_file = open_regular_file(bin_path);
+    if (!reader.bin_file)
+        return syntax_error(reader, "Error!! line %i CMD: %s Open fail\n");
+
+    reader.bin_sectors = sectors_in(file_size(reader.bin_file.get()));
+    reader.bin_opened = true;
+    return true;
+}
+
+bool read_track_command(cue_reader& reader, const char* p)
+{
+    store_current_track(reader);
+    reader.track = current_track{};
+
+    // Saturate just above the table's range, so no number wraps back into it.
+    std::int32_t number = 0;
+    for (; *p >= '0' && *p <= '9'; ++p)
+        number = std::min(number * 10 + (*p - '0'), max_tracks + 1);
+    p = skip_blanks(p);
+    if (number == 0 || number > max_tracks)
+        return syntax_error(reader, "Error!! line %i Invalid Track\n");
+
+    if (starts_with(p, "AUDIO"))
+        reader.track.is_audio = 1;
+    else if (starts_with(p, "MODE2"))
+        reader.track.is_mode2 = 1;
+    else if (!starts_with(p, "MODE1/2352"))
+        return syntax_error(reader, "Error!! line %i Invalid Track\n");
+    reader.track.number = number;
+    return true;
+}
+
+bool read_index_command(cue_reader& reader, const char* p)
+{
+    bool index_is_zero = true;
+    for (; *p >= '0' && *p <= '9'; ++p)
+        index_is_zero = index_is_zero && *p == '0';
+
+    std::uint32_t msf[3];
+    if (scan_msf(skip_blanks(p), msf) < 3)
+        return syntax_error(reader, "Error!! line %i Invalid Track Index\n");
+    // INDEX 00 only marks that the pregap is in the BIN; its time is not needed.
+    if (index_is_zero)
+        reader.track.pregap_frames = -1;
+    else
+        reader.track.index1_frame = msf_to_frames(msf);
+    return true;
+}
+
+bool read_pregap_command(cue_reader& reader, const char* p)
+{
+    std::uint32_t msf[3];
+    if (scan_msf(p, msf) < 3)
+        return syntax_error(reader, "Error!! line %i Invalid Track Pregap\n");
+    reader.track.pregap_frames = msf_to_frames(msf);
+    return true;
+}
+
+// Splits off the command word (upper-cased) and hands the argument to its
+// command. Lines without an argument and unknown commands are skipped.
+bool read_cue_line(cue_reader& reader, const char* line)
+{
+    const char* p = skip_blanks(line);
+    if (ends_line(*p))
+        return true;
+
+    std::size_t length = 0;
+    for (; static_cast<unsigned char>(*p) > 32; ++p, ++length) {
+        if (length < command_word_capacity - 1)
+            reader.command_word[length] = static_cast<char>(std::toupper(static_cast<unsigned char>(*p)));
+    }
+    if (length >= command_word_capacity)
+        return true;   // too long to be one of the commands
+    reader.command_word[length] = '\0';
+
+    p = skip_blanks(p);
+    if (ends_line(*p))
+        return true;
+
+    const char* word = reader.command_word;
+    if (std::strcmp(word, "FILE") == 0)
+        return read_file_command(reader, p);
+    if (std::strcmp(word, "TRACK") == 0)
+        return read_track_command(reader, p);
+    if (std::strcmp(word, "INDEX") == 0)
+        return read_index_command(reader, p);
+    if (std::strcmp(word, "PREGAP") == 0)
+        return read_pregap_command(reader, p);
+    return true;
+}
+
+// One "%u" conversion: leading white space, an optional sign, digits.
+const char* scan_unsigned(const char* p, std::uint32_t& value)
+{
+    while (std::isspace(static_cast<unsigned char>(*p)))
+        ++p;
+    const bool negative = *p == '-';
+    if (*p == '+' || *p == '-')
+        ++p;
+    if (*p < '0' || *p > '9')
+        return nullptr;
+    std::uint64_t number = 0;
+    for (; *p >= '0' && *p <= '9'; ++p)
+        number = std::min<std::uint64_t>(number * 10 + static_cast<std::uint64_t>(*p - '0'), UINT32_MAX);
+    value = static_cast<std::uint32_t>(negative ? 0 - number : number);
+    return p;
+}
+
+} // namespace
+
+int scan_msf(const char* text, std::uint32_t (&parts)[3])
+{
+    const char* p = text;
+    for (int count = 0; count < 3; ++count) {
+        if (count > 0 && *p++ != ':')
+            return count;
+        p = scan_unsigned(p, parts[count]);
+        if (p == nullptr)
+            return count;
+    }
+    return 3;
+}
+
+bool read_cue_sheet(std::FILE* cue_file, const char* cue_dir, track_table& table, file_handle& bin_file)
+{
+    table = track_table{};
+    cue_reader reader{cue_dir, table, bin_file, false, 0, 0, {}, {}};
+    static constexpr char byte_order_mark[] = "\xEF\xBB\xBF";
+
+    char line[cue_line_capacity];
+    while (read_line(cue_file, line, cue_line_capacity)) {
+        ++reader.line_number;
+        const char* text = line;
+        if (reader.line_number == 1 && starts_with(line, byte_order_mark))
+            text += std::strlen(byte_order_mark);
+        if (!read_cue_line(reader, text))
+            return false;
+    }
+    store_current_track(reader);
+    table.track_count = reader.track.number;
+    return true;
+}

@@ -1,0 +1,110 @@
+#include "extract/track_writer.h"
+
+#include "app/diagnostics.h"
+#include "app/platform.h"
+#include "extract/audio_encoder.h"
+
+#include <algorithm>
+#include <cerrno>
+#include <cstring>
+
+namespace {
+
+// User data starts after the 16-byte sync and header; an XA (mode 2) sector
+// has an 8-byte subheader before it as well.
+constexpr int mode1_user_data_offset = 16;
+constexpr int mode2_user_data_offset = 24;
+
+// Copies the user data of the track's sectors, reading and writing 64 sectors
+// at a time. Whatever the BIN cannot supply is written as zeros; returns the
+// number of sectors it could not supply in full.
+std::int64_t copy_data_track(std::FILE* bin_file, std::FILE* iso_file, const track_record& track,
+                             track_buffer& buffer)
+{
+    const int offset = track.is_mode2 != 0 ? mode2_user_data_offset : mode1_user_data_offset;
+    std::int64_t missing = 0;
+    bool input_ended = bin_file == nullptr;
+    for (std::int64_t remaining = track.length_sectors; remaining > 0;) {
+        const int count = static_cast<int>(std::min<std::int64_t>(remaining, sectors_per_read));
+        const auto wanted = static_cast<std::size_t>(count) * raw_sector_size;
+        const std::size_t got = input_ended ? 0 : std::fread(buffer.raw, 1, wanted, bin_file);
+        if (got < wanted) {
+            // A short read is the end of the input: this sector keeps the bytes
+            // read, everything after it is zeros.
+            input_ended = true;
+            std::memset(buffer.raw + got, 0, wanted - got);
+            missing += count - static_cast<int>(got / raw_sector_size);
+        }
+        for (int i = 0; i < count; ++i)
+            std::memcpy(buffer.user_data + i * user_data_size, buffer.raw + i * raw_sector_size + offset,
+                        user_data_size);
+        std::fwrite(buffer.user_data, 1, static_cast<std::size_t>(count) * user_data_size, iso_file);
+        remaining -= count;
+    }
+    return missing;
+}
+
+// The BIN positioned at the track's first sector, or null when no sector of
+// it can be there (a negative start cannot be sought to).
+std::FILE* position_at_track(std::FILE* bin_file, const track_record& track)
+{
+    if (track.start_sector < 0)
+        return nullptr;
+    return seek_to(bin_file, std::int64_t{track.start_sector} * raw_sector_size) ? bin_file : nullptr;
+}
+
+bool write_data_track(std::FILE* source, std::FILE* iso_file, const track_record& track,
+                      track_buffer& buffer)
+{
+    const std::int64_t missing = copy_data_track(source, iso_file, track, buffer);
+    if (missing > 0)
+        report_problem("%s: the BIN ends %lld sectors before the end of the track; padded with zeros",
+                     base_name(buffer.path), static_cast<long long>(missing));
+    return missing == 0;
+}
+
+bool write_audio_track(std::FILE* source, std::FILE* ogg_file, const track_record& track,
+                       track_buffer& buffer)
+{
+    const audio_result result = encode_audio_track(source, ogg_file, track.length_sectors, buffer);
+    if (!result.encoder_ready) {
+        report_problem("%s: the Vorbis encoder could not be set up; file left empty",
+                     base_name(buffer.path));
+        return false;
+    }
+    const std::int64_t expected = std::int64_t{std::max(track.length_sectors, 0)} * audio_frames_per_sector;
+    const std::int64_t missing = expected - result.frames_encoded;
+    if (missing > 0)
+        report_problem("%s: the BIN ends %lld audio frames before the end of the track; the stream stops there",
+                     base_name(buffer.path), static_cast<long long>(missing));
+    return missing <= 0;
+}
+
+} // namespace
+
+bool extract_track(const run_paths& paths, const track_table& table, std::FILE* bin_file, int index,
+                   track_buffer& buffer)
+{
+    if (bin_file == nullptr)
+        return true;
+    const int number = index + 1;
+    const track_record& track = table.records[number];
+    const bool is_audio = track.is_audio != 0;
+    if (!format_track_path(paths, static_cast<unsigned>(number), is_audio, buffer.path))
+        return false;   // cannot happen: the run refuses paths that do not fit
+    std::printf("Processing file... %s\n", base_name(buffer.path));
+
+    file_handle out(std::fopen(buffer.path, "wb"));
+    if (!out) {
+        report_problem("cannot create %s: %s", buffer.path, std::strerror(errno));
+        return false;
+    }
+    std::FILE* source = position_at_track(bin_file, track);
+    const bool complete = is_audio ? write_audio_track(source, out.get(), track, buffer)
+                                   : write_data_track(source, out.get(), track, buffer);
+    if (!close_file(out)) {
+        report_problem("cannot write %s: %s", buffer.path, std::strerror(errno));
+        return false;
+    }
+    return complete;
+}

@@ -1,0 +1,160 @@
+#!/usr/bin/env bash
+# Prepares this Debian machine for trackcarve's 32-bit Windows build:
+#   - mingw-w64 i686 cross compiler (posix threads), wine + wine32:i386;
+#   - static libogg and libvorbis(+vorbisenc) for i686-w64-mingw32, built
+#     from Debian's own source packages (the only source archive reachable).
+# Safe to run again: every step is skipped when its result is already there.
+#
+# Environment:
+#   TRACKCARVE_MINGW_PREFIX  install prefix (default /opt/trackcarve-mingw)
+#   TRACKCARVE_MINGW_JOBS    parallel build jobs (default: nproc)
+set -euo pipefail
+
+here="$(cd "$(dirname "${BASH_SOURCE[0]}")" && pwd)"
+prefix="${TRACKCARVE_MINGW_PREFIX:-/opt/trackcarve-mingw}"
+jobs="${TRACKCARVE_MINGW_JOBS:-$(nproc)}"
+work="$prefix/.work"          # apt lists, sources, build trees: kept for reruns
+toolchain="$here/mingw-i686.cmake"
+
+# --- timing helpers: report how long each step took -------------------------
+t_all=$EPOCHREALTIME
+t_step=$t_all
+step() { t_step=$EPOCHREALTIME; echo "==> $*"; }
+done_step() {
+  awk -v a="$t_step" -v b="$EPOCHREALTIME" -v m="$*" \
+    'BEGIN { printf "    %-44s %7.1f s\n", m, b - a }'
+}
+
+if [[ $(id -u) -ne 0 ]]; then
+  echo "setup.sh: run as root (it installs packages and writes $prefix)" >&2
+  exit 1
+fi
+
+# --- 1. packages -------------------------------------------------------------
+# patch: dpkg-source applies Debian's quilt patches with it.
+# dpkg-dev: dpkg-source.  xz-utils: the .orig/.debian tarballs.
+pkgs=(g++-mingw-w64-i686-posix gcc-mingw-w64-i686-posix wine wine32:i386
+      cmake make pkg-config dpkg-dev patch xz-utils ca-certificates)
+step "packages"
+missing=()
+for p in "${pkgs[@]}"; do
+  if [[ $(dpkg-query -W -f='${db:Status-Status}' "$p" 2>/dev/null) != installed ]]; then
+    missing+=("$p")
+  fi
+done
+if ((${#missing[@]})); then
+  # wine32 is an i386 package; apt only offers it once the arch is enabled.
+  if ! dpkg --print-foreign-architectures | grep -qx i386; then
+    dpkg --add-architecture i386
+  fi
+  export DEBIAN_FRONTEND=noninteractive
+  apt-get update -q
+  # Recommends would add fonts, gstreamer, desktop bits: none needed for a
+  # console program run without a display.
+  apt-get install -y -q --no-install-recommends "${missing[@]}"
+  done_step "installed: ${missing[*]}"
+else
+  done_step "all present, skipped"
+fi
+
+# --- 2. Debian source packages of libogg and libvorbis -----------------------
+# A private deb-src list so the machine's own apt configuration is untouched.
+mkdir -p "$work/apt/lists/partial" "$work/apt/cache/archives/partial" "$work/src"
+apt_opts=(-o "Dir::Etc::SourceList=$work/apt/src.sources"
+          -o "Dir::Etc::SourceParts=/dev/null"
+          -o "Dir::State::Lists=$work/apt/lists"
+          -o "Dir::Cache=$work/apt/cache"
+          # Downloads land in root-only dirs; the _apt sandbox user can't write
+          # there and apt would warn on every file.
+          -o "APT::Sandbox::User=root")
+
+write_src_list() {
+  # Reuse the mirror(s) the machine already uses, as deb-src.
+  local sys=/etc/apt/sources.list.d/debian.sources
+  if [[ -f $sys ]]; then
+    sed -E 's/^Types:.*/Types: deb-src/' "$sys"
+  elif [[ -f /etc/apt/sources.list ]] && grep -qE '^deb[[:space:]]' /etc/apt/sources.list; then
+    # One-line format: turn it into deb822 stanzas.
+    grep -E '^deb[[:space:]]' /etc/apt/sources.list |
+      while read -r _ a b c rest; do
+        local opts="" uri suite comps
+        if [[ $a == \[* ]]; then opts=$a; uri=$b; suite=$c; comps=$rest
+        else uri=$a; suite=$b; comps="$c${rest:+ $rest}"; fi
+        printf 'Types: deb-src\nURIs: %s\nSuites: %s\nComponents: %s\n' "$uri" "$suite" "$comps"
+        if [[ $opts =~ signed-by=([^] ]+) ]]; then
+          printf 'Signed-By: %s\n' "${BASH_REMATCH[1]}"
+        fi
+        echo
+      done
+  else
+    . /etc/os-release
+    printf 'Types: deb-src\nURIs: http://deb.debian.org/debian\nSuites: %s\nComponents: main\nSigned-By: /usr/share/keyrings/debian-archive-keyring.gpg\n' \
+      "$VERSION_CODENAME"
+  fi
+}
+
+extract() { # extract NAME DIR: unpack the downloaded NAME_*.dsc into $work/src/DIR
+  local name=$1 dir=$2 dsc
+  [[ -d $work/src/$dir ]] && return 0
+  dsc=$(ls "$work"/src/"${name}"_*.dsc | sort -V | tail -n1)
+  rm -rf "$work/src/$dir.tmp"
+  # Unsigned-key warnings are expected (debian-keyring isn't installed); the
+  # files were already checked against the archive's signed Release file.
+  dpkg-source -x "$dsc" "$work/src/$dir.tmp" >"$work/src/$dir.extract.log" 2>&1 ||
+    { cat "$work/src/$dir.extract.log" >&2; exit 1; }
+  mv "$work/src/$dir.tmp" "$work/src/$dir"
+}
+
+step "sources (apt-get source libogg libvorbis)"
+if compgen -G "$work/src/libogg_*.dsc" >/dev/null && compgen -G "$work/src/libvorbis_*.dsc" >/dev/null; then
+  done_step "already downloaded, skipped"
+else
+  write_src_list >"$work/apt/src.sources"
+  apt-get "${apt_opts[@]}" update -q
+  (cd "$work/src" && apt-get "${apt_opts[@]}" source --download-only libogg libvorbis)
+  done_step "downloaded"
+fi
+step "unpack"
+extract libogg ogg
+extract libvorbis vorbis
+done_step "unpacked into $work/src"
+
+# --- 3. builds -----------------------------------------------------------------
+cmake_build() { # cmake_build SRC BUILD [extra cmake args]
+  local src=$1 bld=$2; shift 2
+  cmake -S "$src" -B "$bld" \
+    -DCMAKE_TOOLCHAIN_FILE="$toolchain" \
+    -DTRACKCARVE_MINGW_PREFIX="$prefix" \
+    -DCMAKE_BUILD_TYPE=Release \
+    -DCMAKE_INSTALL_PREFIX="$prefix" \
+    -DBUILD_SHARED_LIBS=OFF \
+    -DBUILD_TESTING=OFF \
+    -DINSTALL_DOCS=OFF \
+    "$@" >"$bld.configure.log" 2>&1 || { cat "$bld.configure.log" >&2; exit 1; }
+  cmake --build "$bld" -j "$jobs" >"$bld.build.log" 2>&1 || { tail -n 60 "$bld.build.log" >&2; exit 1; }
+  cmake --install "$bld" >"$bld.install.log" 2>&1 || { cat "$bld.install.log" >&2; exit 1; }
+}
+
+step "libogg (static, i686-w64-mingw32)"
+if [[ -f $prefix/lib/libogg.a && -f $prefix/lib/pkgconfig/ogg.pc ]]; then
+  done_step "already in $prefix, skipped"
+else
+  rm -rf "$work/build-ogg"
+  cmake_build "$work/src/ogg" "$work/build-ogg"
+  done_step "built and installed"
+fi
+
+step "libvorbis + vorbisenc (static, i686-w64-mingw32)"
+if [[ -f $prefix/lib/libvorbisenc.a && -f $prefix/lib/libvorbis.a && -f $prefix/lib/pkgconfig/vorbisenc.pc ]]; then
+  done_step "already in $prefix, skipped"
+else
+  rm -rf "$work/build-vorbis"
+  # Find the static libogg just installed (its OggConfig.cmake / FindOgg).
+  cmake_build "$work/src/vorbis" "$work/build-vorbis" \
+    -DCMAKE_PREFIX_PATH="$prefix" -DOGG_ROOT="$prefix"
+  done_step "built and installed"
+fi
+
+awk -v a="$t_all" -v b="$EPOCHREALTIME" 'BEGIN { printf "==> total %.1f s\n", b - a }'
+echo "prefix: $prefix"
+echo "toolchain: $toolchain"
