@@ -1,0 +1,114 @@
+#include "support.h"
+
+#include <gtest/gtest.h>
+
+#include <fcntl.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
+#include <cstdlib>
+#include <fstream>
+#include <iterator>
+
+fs::path scratch_dir()
+{
+    const testing::TestInfo* info = testing::UnitTest::GetInstance()->current_test_info();
+    std::string name = info ? std::string(info->test_suite_name()) + "." + info->name() : "no_test";
+    for (char& c : name)
+        if (c == '/')
+            c = '_';
+    const fs::path dir = fs::path(TEST_SCRATCH_DIR) / name;
+    fs::remove_all(dir);
+    fs::create_directories(dir);
+    return dir;
+}
+
+void write_file(const fs::path& path, const std::string& bytes)
+{
+    std::ofstream file(path, std::ios::binary | std::ios::trunc);
+    file.write(bytes.data(), static_cast<std::streamsize>(bytes.size()));
+    if (!file)
+        throw std::runtime_error("cannot write " + path.string());
+}
+
+std::string read_file(const fs::path& path)
+{
+    std::ifstream file(path, std::ios::binary);
+    if (!file)
+        throw std::runtime_error("cannot read " + path.string());
+    return std::string(std::istreambuf_iterator<char>(file), {});
+}
+
+command_result run_command(const std::vector<std::string>& args, const fs::path& cwd,
+                           const std::function<void()>& in_child)
+{
+    const fs::path out_path = fs::temp_directory_path() / ("tc_out_" + std::to_string(getpid()));
+    const fs::path err_path = fs::temp_directory_path() / ("tc_err_" + std::to_string(getpid()));
+    const pid_t pid = fork();
+    if (pid == 0) {
+        const int in = open("/dev/null", O_RDONLY);
+        const int out = open(out_path.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0600);
+        const int err = open(err_path.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0600);
+        dup2(in, 0);
+        dup2(out, 1);
+        dup2(err, 2);
+        if (!cwd.empty() && chdir(cwd.c_str()) != 0)
+            _exit(126);
+        if (in_child)
+            in_child();
+        std::vector<char*> argv;
+        for (const std::string& arg : args)
+            argv.push_back(const_cast<char*>(arg.c_str()));
+        argv.push_back(nullptr);
+        execv(argv[0], argv.data());
+        _exit(127);
+    }
+    int status = 0;
+    waitpid(pid, &status, 0);
+    command_result result;
+    result.exit_status = WIFEXITED(status) ? WEXITSTATUS(status) : -1;
+    result.out = read_file(out_path);
+    result.err = read_file(err_path);
+    fs::remove(out_path);
+    fs::remove(err_path);
+    return result;
+}
+
+command_result run_trackcarve(const fs::path& cue, const fs::path& cwd)
+{
+    return run_command({TRACKCARVE_EXE, cue.string()}, cwd);
+}
+
+fs::path sample_disc_dir(bool mode2)
+{
+    // The generator is deterministic, so test binaries running side by side
+    // may share one copy: each makes its own and the first rename wins.
+    const fs::path dir = fs::path(TEST_SCRATCH_DIR) / "sample_disc" / (mode2 ? "mode2" : "mode1");
+    if (fs::exists(dir))
+        return dir;
+    const fs::path staging = dir.string() + ".tmp" + std::to_string(getpid());
+    std::vector<std::string> args{MAKE_SAMPLE_DISC_EXE, staging.string()};
+    if (mode2)
+        args.push_back("--mode2");
+    const command_result made = run_command(args);
+    if (made.exit_status != 0)
+        throw std::runtime_error("make_sample_disc failed: " + made.err);
+    std::error_code ignored;
+    fs::rename(staging, dir, ignored);
+    fs::remove_all(staging, ignored);
+    return dir;
+}
+
+unsigned char pattern_byte(std::int64_t sector, int offset)
+{
+    return static_cast<unsigned char>((sector * 131 + offset * 7 + offset / 256) & 0xFF);
+}
+
+std::string patterned_sectors(std::int64_t first_sector, std::int64_t count)
+{
+    std::string bytes(static_cast<std::size_t>(count * 2352), '\0');
+    for (std::int64_t s = 0; s < count; ++s)
+        for (int i = 0; i < 2352; ++i)
+            bytes[static_cast<std::size_t>(s * 2352 + i)] = static_cast<char>(pattern_byte(first_sector + s, i));
+    return bytes;
+}

@@ -1,0 +1,208 @@
+#include "cue/cue_reader.h"
+
+#include "support.h"
+
+#include <gtest/gtest.h>
+
+#include <string>
+
+namespace {
+
+struct read_outcome {
+    bool ok;
+    std::string console;
+    track_table table;
+    bool bin_open;
+};
+
+// Reads a sheet whose text is given, with cue_dir the test's scratch folder.
+read_outcome read_sheet(const fs::path& dir, const std::string& text)
+{
+    write_file(dir / "sheet.cue", text);
+    file_handle cue_file(std::fopen((dir / "sheet.cue").c_str(), "rb"));
+    const std::string cue_dir = dir.string() + "/";
+    read_outcome outcome{};
+    file_handle bin_file;
+    testing::internal::CaptureStdout();
+    outcome.ok = read_cue_sheet(cue_file.get(), cue_dir.c_str(), outcome.table, bin_file);
+    outcome.console = testing::internal::GetCapturedStdout();
+    outcome.bin_open = bin_file != nullptr;
+    return outcome;
+}
+
+class CueReader : public testing::Test {
+protected:
+    void SetUp() override
+    {
+        dir = scratch_dir();
+        write_file(dir / "game.bin", std::string(1'000'000, '\0'));
+    }
+    read_outcome read(const std::string& text) { return read_sheet(dir, text); }
+    fs::path dir;
+};
+
+} // namespace
+
+TEST_F(CueReader, ReadsTracksIndexesAndPregaps)
+{
+    const read_outcome r = read("FILE \"game.bin\" BINARY\n"
+                                "  TRACK 01 MODE1/2352\n"
+                                "    INDEX 01 00:00:00\n"
+                                "  TRACK 02 AUDIO\n"
+                                "    PREGAP 00:02:00\n"
+                                "    INDEX 01 20:00:00\n"
+                                "  TRACK 03 AUDIO\n"
+                                "    INDEX 00 23:28:00\n"
+                                "    INDEX 01 04:58:00\n"
+                                "    INDEX 02 05:00:00\n");
+    ASSERT_TRUE(r.ok) << r.console;
+    EXPECT_EQ(r.console, "");
+    EXPECT_TRUE(r.bin_open);
+    EXPECT_EQ(r.table.track_count, 3);
+    const track_record* t = r.table.records;
+    // 1,000,000 bytes hold 425 whole sectors; the last 400 bytes don't count.
+    EXPECT_EQ(t[1].length_sectors, 425);
+    EXPECT_EQ(t[1].is_audio, 0);
+    EXPECT_EQ(t[2].index1_frame, 90000);
+    EXPECT_EQ(t[2].pregap_frames, 150);
+    EXPECT_EQ(t[2].is_audio, 1);
+    EXPECT_EQ(t[3].pregap_frames, -1);
+    EXPECT_EQ(t[3].index1_frame, 22500);   // the last nonzero INDEX wins
+}
+
+TEST_F(CueReader, CommandWordIsCaseInsensitiveButArgumentsAreNot)
+{
+    read_outcome r = read("FILE \"game.bin\" BINARY\n\t track 1 AUDIO\n  index 01 00:00:10\n");
+    ASSERT_TRUE(r.ok) << r.console;
+    EXPECT_EQ(r.table.records[1].index1_frame, 10);
+    EXPECT_EQ(read("FILE \"game.bin\" BINARY\nTRACK 01 audio\n").console, "Error!! line 2 Invalid Track\n");
+    EXPECT_EQ(read("file \"game.bin\" binary\n").console, "Error!! line 1 CMD: FILE is not BINARY form\n");
+}
+
+TEST_F(CueReader, BlankLinesAreCountedInErrorLineNumbers)
+{
+    EXPECT_EQ(read("\n   \n\t\nREM x\nTRACK 00 AUDIO\n").console, "Error!! line 5 Invalid Track\n");
+    EXPECT_EQ(read("\r\n\r\nTRACK 00 AUDIO\r\n").console, "Error!! line 3 Invalid Track\n");
+    // A lone CR ends a line as well.
+    EXPECT_EQ(read("REM a\rREM b\rTRACK 00 AUDIO\r").console, "Error!! line 3 Invalid Track\n");
+}
+
+TEST_F(CueReader, FileLineErrors)
+{
+    EXPECT_EQ(read("FILE game.bin BINARY\n").console, "Error!! line 1 CMD: FILE\n");
+    EXPECT_EQ(read("FILE \"game.bin BINARY\n").console, "Error!! line 1 CMD: FILE\n");
+    EXPECT_EQ(read("FILE \"game.bin\"   \n").console, "Error!! line 1 CMD: FILE\n");
+    EXPECT_EQ(read("FILE \"game.bin\" WAVE\n").console, "Error!! line 1 CMD: FILE is not BINARY form\n");
+    EXPECT_EQ(read("FILE \"missing.bin\" BINARY\n").console, "Error!! line 1 CMD: FILE Open fail\n");
+    // An empty name or one ending in a separator names the directory itself.
+    EXPECT_EQ(read("FILE \"\" BINARY\n").console, "Error!! line 1 CMD: FILE Open fail\n");
+    EXPECT_EQ(read("FILE \"sub/\" BINARY\n").console, "Error!! line 1 CMD: FILE Open fail\n");
+    fs::create_directory(dir / "folder.bin");
+    EXPECT_EQ(read("FILE \"folder.bin\" BINARY\n").console, "Error!! line 1 CMD: FILE Open fail\n");
+    // BINARY is a prefix test.
+    EXPECT_TRUE(read("FILE \"game.bin\" BINARYX\n").ok);
+}
+
+TEST_F(CueReader, SecondFileLineIsAnErrorAndClosesTheBin)
+{
+    const read_outcome r = read("FILE \"game.bin\" BINARY\nTRACK 1 AUDIO\nFILE \"game.bin\" BINARY\n");
+    EXPECT_FALSE(r.ok);
+    EXPECT_EQ(r.console, "Error!! line 3 Only can be one BIN FILE!!!\n");
+    EXPECT_FALSE(r.bin_open);
+}
+
+TEST_F(CueReader, BinIsLookedForBesideTheSheetOnly)
+{
+    const read_outcome r = read("FILE \"D:\\rips\\game.bin\" BINARY\nTRACK 1 MODE1/2352\nINDEX 1 0:0:0\n");
+    ASSERT_TRUE(r.ok) << r.console;
+    EXPECT_TRUE(r.bin_open);
+    EXPECT_EQ(read("FILE \"../game.bin\" BINARY\n").ok, true);   // base name game.bin, beside the sheet
+    fs::create_directory(dir / "sub");
+    write_file(dir / "sub" / "other.bin", "x");
+    EXPECT_EQ(read("FILE \"sub/other.bin\" BINARY\n").console, "Error!! line 1 CMD: FILE Open fail\n");
+}
+
+TEST_F(CueReader, TrackModes)
+{
+    const read_outcome r = read("FILE \"game.bin\" BINARY\nTRACK 1 MODE2/2336\nTRACK 2 MODE1/2352\nTRACK 3AUDIO\n");
+    ASSERT_TRUE(r.ok) << r.console;
+    EXPECT_EQ(r.table.records[1].is_mode2, 1);
+    EXPECT_EQ(r.table.records[1].is_audio, 0);
+    EXPECT_EQ(r.table.records[2].is_mode2, 0);
+    EXPECT_EQ(r.table.records[3].is_audio, 1);
+    for (const char* bad : {"TRACK 01 MODE1/2048\n", "TRACK AUDIO\n", "TRACK 00 AUDIO\n", "TRACK 01\tCDG\n"})
+        EXPECT_EQ(read(bad).console, "Error!! line 1 Invalid Track\n") << bad;
+}
+
+TEST_F(CueReader, TrackNumbersBeyondTheTableNeverWrapIntoRange)
+{
+    EXPECT_TRUE(read("TRACK 256 AUDIO\n").ok);
+    EXPECT_EQ(read("TRACK 257 AUDIO\n").console, "Error!! line 1 Invalid Track\n");
+    EXPECT_EQ(read("TRACK 4294967297 AUDIO\n").console, "Error!! line 1 Invalid Track\n");
+    EXPECT_EQ(read("TRACK 00000000000000000000000000001 AUDIO\n").table.track_count, 1);
+}
+
+TEST_F(CueReader, MalformedTimes)
+{
+    EXPECT_EQ(read("TRACK 1 AUDIO\nINDEX 01 04:58\n").console, "Error!! line 2 Invalid Track Index\n");
+    EXPECT_EQ(read("TRACK 1 AUDIO\nINDEX 00 xx:00:00\n").console, "Error!! line 2 Invalid Track Index\n");
+    EXPECT_EQ(read("TRACK 1 AUDIO\nINDEX 01 04 :58:00\n").console, "Error!! line 2 Invalid Track Index\n");
+    EXPECT_EQ(read("TRACK 1 AUDIO\nPREGAP 150\n").console, "Error!! line 2 Invalid Track Pregap\n");
+    EXPECT_TRUE(read("TRACK 1 AUDIO\nINDEX 01 1: 2: 3 trailing\n").ok);
+}
+
+TEST_F(CueReader, TimesAreNotRangeCheckedAndWrapIn32Bits)
+{
+    read_outcome r = read("TRACK 1 AUDIO\nINDEX 01 00:61:80\n");
+    EXPECT_EQ(r.table.records[1].index1_frame, 61 * 75 + 80);
+    r = read("TRACK 1 AUDIO\nINDEX 01 4294967295:4294967295:4294967295\n");
+    ASSERT_TRUE(r.ok);
+    EXPECT_EQ(r.table.records[1].index1_frame, static_cast<std::int32_t>(0u - 4500u - 75u - 1u));
+}
+
+TEST_F(CueReader, OtherCommandsAndBareWordsAreSkipped)
+{
+    const read_outcome r = read("REM GENRE Rock\nCATALOG 123\nTRACK\nFILE\nTRACKS 1 AUDIO\n"
+                                "TRACK 1 AUDIO\nFLAGS DCP\nISRC X\nPOSTGAP 00:02:00\n");
+    ASSERT_TRUE(r.ok) << r.console;
+    EXPECT_EQ(r.table.track_count, 1);
+    EXPECT_FALSE(r.bin_open);
+    EXPECT_EQ(r.table.records[1].length_sectors, 0);   // no BIN: size 0
+}
+
+TEST_F(CueReader, ValuesBeforeTheFirstTrackAreDroppedAndTheLastTrackGetsTheBinSize)
+{
+    const read_outcome r = read("INDEX 01 01:00:00\nPREGAP 00:02:00\nTRACK 1 AUDIO\nINDEX 01 00:00:05\n"
+                                "TRACK 2 AUDIO\nFILE \"game.bin\" BINARY\nINDEX 01 00:01:00\n");
+    ASSERT_TRUE(r.ok) << r.console;
+    EXPECT_EQ(r.table.records[1].index1_frame, 5);
+    EXPECT_EQ(r.table.records[1].pregap_frames, 0);
+    EXPECT_EQ(r.table.records[1].length_sectors, 0);    // stored before the FILE line
+    EXPECT_EQ(r.table.records[2].length_sectors, 425);
+}
+
+TEST_F(CueReader, ByteOrderMarkIsSkipped)
+{
+    const read_outcome r = read("\xEF\xBB\xBF" "FILE \"game.bin\" BINARY\nTRACK 1 AUDIO\n");
+    ASSERT_TRUE(r.ok) << r.console;
+    EXPECT_TRUE(r.bin_open);
+}
+
+TEST_F(CueReader, NoTrackLineGivesCountZero)
+{
+    EXPECT_EQ(read("FILE \"game.bin\" BINARY\n").table.track_count, 0);
+    EXPECT_EQ(read("").table.track_count, 0);
+}
+
+TEST_F(CueReader, HostileBytesStayWithinTheBuffers)
+{
+    // A 40 KB line arrives in pieces of 16383 bytes, each a line of its own.
+    std::string sheet = "REM " + std::string(40'000, 'x') + "\nTRACK 00 AUDIO\n";
+    EXPECT_EQ(read(sheet).console, "Error!! line 4 Invalid Track\n");
+    // A command word of more than 255 bytes cannot be a command.
+    EXPECT_TRUE(read(std::string(300, 'T') + " 1 AUDIO\n").ok);
+    // NUL bytes end the line's text.
+    EXPECT_TRUE(read(std::string("TRACK 1 AUDIO\0garbage\n", 22)).ok);
+    std::string name(2000, 'n');
+    EXPECT_EQ(read("FILE \"" + name + "\" BINARY\n").console, "Error!! line 1 CMD: FILE\n");
+}

@@ -1,0 +1,161 @@
+#include "cue/cue_reader.h"
+#include "cue/layout.h"
+
+#include "support.h"
+
+#include <gtest/gtest.h>
+
+#include <string>
+#include <tuple>
+#include <vector>
+
+namespace {
+
+using triple = std::tuple<int, int, int>;   // start_sector, length_sectors, is_audio
+
+struct laid_out {
+    std::string toc;
+    std::vector<triple> tracks;
+    bool lengths_valid;
+};
+
+// Reads the sheet beside a sparse BIN of the given size and runs the layout
+// pass into a TOC file.
+laid_out lay_out(const std::string& sheet, std::int64_t bin_bytes = -1)
+{
+    const fs::path dir = scratch_dir();
+    if (bin_bytes >= 0) {
+        write_file(dir / "disc.bin", "");
+        fs::resize_file(dir / "disc.bin", static_cast<std::uintmax_t>(bin_bytes));
+    }
+    write_file(dir / "disc.cue", sheet);
+    const std::string cue_dir = dir.string() + "/";
+    file_handle cue_file(std::fopen((dir / "disc.cue").c_str(), "rb"));
+    file_handle bin_file;
+    track_table table;
+    EXPECT_TRUE(read_cue_sheet(cue_file.get(), cue_dir.c_str(), table, bin_file));
+
+    laid_out result{};
+    file_handle toc_file(std::fopen((dir / "disc.toc").c_str(), "wb"));
+    testing::internal::CaptureStderr();
+    result.lengths_valid = lay_out_tracks(table, toc_file.get());
+    testing::internal::GetCapturedStderr();
+    EXPECT_TRUE(close_file(toc_file));
+    result.toc = read_file(dir / "disc.toc");
+    for (int n = 1; n <= table.track_count; ++n) {
+        const track_record& t = table.records[n];
+        result.tracks.emplace_back(t.start_sector, t.length_sectors, t.is_audio);
+    }
+    return result;
+}
+
+std::string toc_lines(const std::vector<std::string>& lines)
+{
+    std::string text;
+    for (const std::string& line : lines)
+        text += line + "\r\n";
+    return text;
+}
+
+constexpr std::int64_t sectors(std::int64_t count) { return count * 2352; }
+
+} // namespace
+
+TEST(Layout, DataTrackThenAudioWithPregap)
+{
+    const laid_out r = lay_out("FILE \"disc.bin\" BINARY\n"
+                               "  TRACK 01 MODE1/2352\n    INDEX 01 00:00:00\n"
+                               "  TRACK 02 AUDIO\n    PREGAP 00:02:00\n    INDEX 01 20:00:00\n"
+                               "  TRACK 03 AUDIO\n    INDEX 01 23:30:00\n",
+                               sectors(123600));
+    EXPECT_EQ(r.toc, toc_lines({"Leadin", "track1.iso 20:00:00", "Pregap: 00:02:00", "track2.ogg 03:28:00",
+                                "track3.ogg 04:00:00", "Leadout"}));
+    EXPECT_EQ(r.tracks, (std::vector<triple>{{0, 90000, 0}, {90000, 15600, 1}, {105600, 18000, 1}}));
+}
+
+TEST(Layout, AudioTracksWithIndexZeroAreContiguous)
+{
+    const laid_out r = lay_out("FILE \"disc.bin\" BINARY\n"
+                               "  TRACK 01 AUDIO\n    INDEX 01 00:00:00\n"
+                               "  TRACK 02 AUDIO\n    INDEX 00 03:58:10\n    INDEX 01 04:00:10\n"
+                               "  TRACK 03 AUDIO\n    INDEX 00 07:10:00\n    INDEX 01 07:12:00\n",
+                               sectors(45000));
+    EXPECT_EQ(r.toc, toc_lines({"Leadin", "track1.ogg 04:00:10", "track2.ogg 03:11:65", "track3.ogg 02:48:00",
+                                "Leadout"}));
+    EXPECT_EQ(r.tracks, (std::vector<triple>{{0, 18010, 1}, {18010, 14390, 1}, {32400, 12600, 1}}));
+}
+
+TEST(Layout, SingleTrackRunsToTheLastWholeSector)
+{
+    const laid_out r = lay_out("FILE \"disc.bin\" BINARY\nTRACK 01 MODE2/2352\nINDEX 01 00:00:00\n",
+                               sectors(1000) + 1000);
+    EXPECT_EQ(r.toc, toc_lines({"Leadin", "track1.iso 00:13:25", "Leadout"}));
+    EXPECT_EQ(r.tracks, (std::vector<triple>{{0, 1000, 0}}));
+}
+
+TEST(Layout, NoBinGivesTheLastTrackThirtyTwoSectors)
+{
+    const laid_out r = lay_out("TRACK 01 MODE1/2352\nINDEX 01 00:00:00\nTRACK 02 AUDIO\nINDEX 01 01:00:00\n");
+    EXPECT_EQ(r.toc, toc_lines({"Leadin", "track1.iso 01:00:00", "track2.ogg 00:00:32", "Leadout"}));
+    EXPECT_EQ(std::get<1>(r.tracks[1]), 32);
+}
+
+TEST(Layout, FirstTrackStartsAtZeroWhateverItsIndex)
+{
+    const laid_out r = lay_out("FILE \"disc.bin\" BINARY\nTRACK 01 AUDIO\nINDEX 01 00:02:00\n"
+                               "TRACK 02 AUDIO\nINDEX 01 03:00:00\n",
+                               sectors(20000));
+    EXPECT_EQ(r.toc, toc_lines({"Leadin", "track1.ogg 02:58:00", "track2.ogg 01:28:50", "Leadout"}));
+    EXPECT_EQ(r.tracks, (std::vector<triple>{{0, 13350, 1}, {13500, 6650, 1}}));
+}
+
+TEST(Layout, DataTrackPregapIsNotSubtractedButShiftsLaterTracks)
+{
+    const laid_out r = lay_out("FILE \"disc.bin\" BINARY\nTRACK 01 AUDIO\nINDEX 01 00:00:00\n"
+                               "TRACK 02 MODE1/2352\nPREGAP 00:02:00\nINDEX 01 10:00:00\n"
+                               "TRACK 03 AUDIO\nINDEX 01 20:00:00\n",
+                               sectors(100000));
+    EXPECT_EQ(r.toc, toc_lines({"Leadin", "track1.ogg 10:00:00", "Pregap: 00:02:00", "track2.iso 10:00:00",
+                                "track3.ogg 02:13:25", "Leadout"}));
+    EXPECT_EQ(r.tracks, (std::vector<triple>{{0, 45000, 1}, {45000, 45000, 0}, {89850, 10000, 1}}));
+}
+
+TEST(Layout, NoTracksGivesOnlyLeadinAndLeadout)
+{
+    EXPECT_EQ(lay_out("FILE \"disc.bin\" BINARY\n", 0).toc, toc_lines({"Leadin", "Leadout"}));
+}
+
+TEST(Layout, TracksRunningBackwardsKeepTheirTextButAreReported)
+{
+    const laid_out r = lay_out("FILE \"disc.bin\" BINARY\nTRACK 1 AUDIO\nINDEX 01 00:00:00\n"
+                               "TRACK 2 AUDIO\nINDEX 01 00:02:00\nTRACK 3 AUDIO\nINDEX 01 00:00:50\n",
+                               sectors(1000));
+    EXPECT_FALSE(r.lengths_valid);
+    EXPECT_EQ(r.toc, toc_lines({"Leadin", "track1.ogg 00:02:00", "track2.ogg 71582788:15:4294967271",
+                                "track3.ogg 00:12:50", "Leadout"}));
+}
+
+TEST(Layout, ExtremePositionsWrapWithoutOverflow)
+{
+    // Sums past 2^31 wrap as 32-bit two's complement (the sanitizer build
+    // would flag signed overflow).
+    const laid_out r = lay_out("FILE \"disc.bin\" BINARY\n"
+                               "TRACK 1 AUDIO\nPREGAP 4294967295:0:0\nINDEX 01 0:0:0\n"
+                               "TRACK 2 AUDIO\nPREGAP 400000:0:0\nINDEX 01 400000:0:0\n"
+                               "TRACK 3 AUDIO\nINDEX 01 477000:0:0\n",
+                               sectors(10));
+    EXPECT_EQ(r.tracks.size(), 3u);
+}
+
+TEST(MsfForm, SplitsFramesIntoMinutesSecondsAndFrames)
+{
+    auto text = [](std::int32_t frames) {
+        const msf_time t = to_msf(frames);
+        return std::to_string(t.minutes) + ":" + std::to_string(t.seconds) + ":" + std::to_string(t.frames);
+    };
+    EXPECT_EQ(text(10), "0:0:10");
+    EXPECT_EQ(text(4500), "1:0:0");
+    EXPECT_EQ(text(449999), "99:59:74");
+    EXPECT_EQ(text(450000), "100:0:0");
+    EXPECT_EQ(text(-100), "71582788:15:4294967271");
+}
