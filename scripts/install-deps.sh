@@ -1,0 +1,24 @@
+#!/usr/bin/env bash
+# Installs what a fresh Debian 12 machine lacks to build, demo and test
+# trackcarve. Quick when everything is there already.
+set -euo pipefail
+
+packages=(
+  cmake g++ make pkg-config             # build
+  libvorbis-dev libogg-dev              # the encoder and Ogg framing
+  libgtest-dev                          # tests
+  xorriso genisoimage                   # sample image and ISO checks in tests
+  vorbis-tools                          # ogginfo and oggenc for the audio tests
+  clang libclang-rt-14-dev              # fuzzer and sanitizers
+  valgrind
+)
+
+missing=()
+for package in "${packages[@]}"; do
+  dpkg-query -W -f='${Status}' "$package" 2>/dev/null | grep -q 'install ok installed' || missing+=("$package")
+done
+if ((${#missing[@]})); then
+  [ "$(id -u)" -eq 0 ] && sudo= || sudo=sudo
+  $sudo apt-get update -qq
+  DEBIAN_FRONTEND=noninteractive $sudo apt-get install -y -qq --no-install-recommends "${missing[@]}" >/dev/null
+fi
