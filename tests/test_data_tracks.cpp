@@ -1,0 +1,184 @@
+#include "app/platform.h"
+#include "extract/track_writer.h"
+
+#include "support.h"
+
+#include <gtest/gtest.h>
+
+#include <signal.h>
+#include <sys/resource.h>
+
+#include <memory>
+#include <string>
+
+namespace {
+
+// Runs extract_track on one track of a BIN in the test's scratch folder.
+class DataTracks : public testing::Test {
+protected:
+    void SetUp() override
+    {
+        dir = scratch_dir();
+        const std::string cue = (dir / "disc.cue").string();
+        ASSERT_TRUE(derive_paths(cue.c_str(), paths));
+        fs::create_directory(dir / "disc");
+        table = track_table{};
+    }
+
+    void use_bin(const std::string& bytes)
+    {
+        write_file(dir / "disc.bin", bytes);
+        bin = open_regular_file((dir / "disc.bin").c_str());
+    }
+
+    // Extracts the track at index 0 unless told otherwise; returns its file.
+    std::string extract(std::int32_t start, std::int32_t length, int index = 0, bool mode2 = false)
+    {
+        track_record& record = table.records[index + 1];
+        record = track_record{length, 0, start, 0, 0, mode2 ? 1 : 0};
+        table.track_count = index + 1;
+        testing::internal::CaptureStdout();
+        testing::internal::CaptureStderr();
+        clean = extract_track(paths, table, bin.get(), index, *buffer);
+        console = testing::internal::GetCapturedStdout();
+        diagnostics = testing::internal::GetCapturedStderr();
+        const fs::path file = dir / "disc" / ("track" + std::to_string(index + 1) + ".iso");
+        return fs::is_regular_file(file) ? read_file(file) : std::string("<missing>");
+    }
+
+    // The user data the track's sector should hold: bytes 16..2063 (24..2071
+    // for mode 2) of the patterned sector.
+    static std::string user_data(std::int64_t sector, int offset = 16)
+    {
+        std::string block(2048, '\0');
+        for (int i = 0; i < 2048; ++i)
+            block[static_cast<std::size_t>(i)] = static_cast<char>(pattern_byte(sector, offset + i));
+        return block;
+    }
+
+    fs::path dir;
+    run_paths paths{};
+    track_table table{};
+    file_handle bin;
+    std::unique_ptr<track_buffer> buffer = std::make_unique<track_buffer>();
+    bool clean = false;
+    std::string console;
+    std::string diagnostics;
+};
+
+} // namespace
+
+TEST_F(DataTracks, CopiesTheUserDataOfEverySector)
+{
+    // 150 sectors: more than two 64-sector reads, and a partial third.
+    use_bin(patterned_sectors(0, 200));
+    const std::string iso = extract(20, 150);
+    ASSERT_EQ(iso.size(), 150u * 2048);
+    for (int s = 0; s < 150; ++s)
+        ASSERT_EQ(iso.substr(static_cast<std::size_t>(s) * 2048, 2048), user_data(20 + s)) << "sector " << s;
+    EXPECT_TRUE(clean);
+    EXPECT_EQ(console, "Processing file... track1.iso\n");
+    EXPECT_EQ(diagnostics, "");
+}
+
+TEST_F(DataTracks, Mode2TakesUserDataAfterTheSubheader)
+{
+    use_bin(patterned_sectors(0, 3));
+    const std::string iso = extract(0, 3, 0, true);
+    ASSERT_EQ(iso.size(), 3u * 2048);
+    EXPECT_EQ(iso.substr(2048, 2048), user_data(1, 24));
+}
+
+TEST_F(DataTracks, ZeroLengthGivesAnEmptyFile)
+{
+    use_bin(patterned_sectors(0, 3));
+    EXPECT_EQ(extract(0, 0), "");
+    EXPECT_EQ(console, "Processing file... track1.iso\n");
+    EXPECT_TRUE(clean);
+    EXPECT_EQ(extract(0, -5), "");
+}
+
+TEST_F(DataTracks, TrackCutByTheEndOfTheBinIsPaddedAndReported)
+{
+    // 3 whole sectors and 100 bytes of a fourth; the track wants 6.
+    use_bin(patterned_sectors(0, 4).substr(0, 3 * 2352 + 100));
+    const std::string iso = extract(0, 6);
+    ASSERT_EQ(iso.size(), 6u * 2048);
+    EXPECT_EQ(iso.substr(0, 3 * 2048), user_data(0) + user_data(1) + user_data(2));
+    // The cut sector keeps bytes 16..99, zeros after them.
+    EXPECT_EQ(iso.substr(3 * 2048, 84), user_data(3).substr(0, 84));
+    EXPECT_EQ(iso.substr(3 * 2048 + 84), std::string(2048 - 84 + 2 * 2048, '\0'));
+    EXPECT_FALSE(clean);
+    EXPECT_EQ(diagnostics,
+              "trackcarve: track1.iso: the BIN ends 3 sectors before the end of the track; padded with zeros\n");
+}
+
+TEST_F(DataTracks, StartBeyondTheEndOrNegativeGivesZeros)
+{
+    use_bin(patterned_sectors(0, 4));
+    EXPECT_EQ(extract(10, 2), std::string(2 * 2048, '\0'));
+    EXPECT_FALSE(clean);
+    EXPECT_EQ(extract(-3, 2), std::string(2 * 2048, '\0'));
+    EXPECT_FALSE(clean);
+}
+
+TEST_F(DataTracks, FileIsNamedAfterTheTrackNumber)
+{
+    use_bin(patterned_sectors(0, 1));
+    EXPECT_EQ(extract(0, 1, 9).size(), 2048u);
+    EXPECT_EQ(console, "Processing file... track10.iso\n");
+    EXPECT_TRUE(fs::exists(dir / "disc" / "track10.iso"));
+}
+
+TEST_F(DataTracks, NoBinWritesNothing)
+{
+    EXPECT_EQ(extract(0, 1), "<missing>");
+    EXPECT_EQ(console, "");
+    EXPECT_TRUE(clean);
+}
+
+TEST_F(DataTracks, UncreatableFileIsReportedAndNothingRead)
+{
+    use_bin(patterned_sectors(0, 1));
+    fs::create_directory(dir / "disc" / "track1.iso");
+    extract(0, 1);
+    EXPECT_EQ(console, "Processing file... track1.iso\n");
+    EXPECT_FALSE(clean);
+    EXPECT_NE(diagnostics.find("trackcarve: cannot create " + (dir / "disc" / "track1.iso").string()),
+              std::string::npos);
+}
+
+TEST_F(DataTracks, StartBeyondFourGibibytesIsReadFromTheRightPlace)
+{
+    // A sparse BIN: 2,000,000 sectors (4.7 GB) of holes, then 2 patterned sectors.
+    const std::int64_t far_sector = 2'000'000;
+    write_file(dir / "disc.bin", "");
+    fs::resize_file(dir / "disc.bin", static_cast<std::uintmax_t>(far_sector * 2352));
+    {
+        std::FILE* f = std::fopen((dir / "disc.bin").c_str(), "ab");
+        const std::string tail = patterned_sectors(far_sector, 2);
+        std::fwrite(tail.data(), 1, tail.size(), f);
+        std::fclose(f);
+    }
+    bin = open_regular_file((dir / "disc.bin").c_str());
+    EXPECT_EQ(extract(static_cast<std::int32_t>(far_sector), 2), user_data(far_sector) + user_data(far_sector + 1));
+    EXPECT_TRUE(clean);
+}
+
+TEST(DataTracksOnDisk, FullDiskIsReportedWithExitStatusOne)
+{
+    const fs::path dir = scratch_dir();
+    write_file(dir / "disc.bin", patterned_sectors(0, 100));
+    write_file(dir / "disc.cue", "FILE \"disc.bin\" BINARY\nTRACK 01 MODE1/2352\nINDEX 01 00:00:00\n");
+    // Files may grow to 64 KB only; the track needs 200 KB.
+    const command_result r = run_command({TRACKCARVE_EXE, (dir / "disc.cue").string()}, {}, [] {
+        signal(SIGXFSZ, SIG_IGN);
+        const rlimit limit{64 * 1024, 64 * 1024};
+        setrlimit(RLIMIT_FSIZE, &limit);
+    });
+    EXPECT_EQ(r.exit_status, 1);
+    EXPECT_NE(r.err.find("trackcarve: cannot write " + (dir / "disc" / "track1.iso").string() + ": File too large"),
+              std::string::npos)
+        << r.err;
+    EXPECT_NE(r.out.find("Done\n"), std::string::npos);
+}
