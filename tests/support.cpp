@@ -112,3 +112,29 @@ std::string patterned_sectors(std::int64_t first_sector, std::int64_t count)
             bytes[static_cast<std::size_t>(s * 2352 + i)] = static_cast<char>(pattern_byte(first_sector + s, i));
     return bytes;
 }
+
+void track_fixture::SetUp()
+{
+    dir = scratch_dir();
+    const std::string cue = (dir / "disc.cue").string();
+    ASSERT_TRUE(derive_paths(cue.c_str(), paths));
+    fs::create_directory(dir / "disc");
+}
+
+void track_fixture::use_bin(const std::string& bytes)
+{
+    write_file(dir / "disc.bin", bytes);
+    bin = open_regular_file((dir / "disc.bin").c_str());
+}
+
+fs::path track_fixture::extract(const track_record& record, int index)
+{
+    table.records[index + 1] = record;
+    table.track_count = index + 1;
+    testing::internal::CaptureStdout();
+    testing::internal::CaptureStderr();
+    clean = extract_track(paths, table, bin.get(), index, *buffer);
+    console = testing::internal::GetCapturedStdout();
+    diagnostics = testing::internal::GetCapturedStderr();
+    return dir / "disc" / ("track" + std::to_string(index + 1) + (record.is_audio != 0 ? ".ogg" : ".iso"));
+}

@@ -2,9 +2,17 @@
 // user would, for the tests.
 #pragma once
 
+#include "app/paths.h"
+#include "app/platform.h"
+#include "cue/track_table.h"
+#include "extract/track_writer.h"
+
+#include <gtest/gtest.h>
+
 #include <cstdint>
 #include <filesystem>
 #include <functional>
+#include <memory>
 #include <string>
 #include <vector>
 
@@ -38,3 +46,22 @@ fs::path sample_disc_dir(bool mode2 = false);
 // misplaced byte shows.
 std::string patterned_sectors(std::int64_t first_sector, std::int64_t count);
 unsigned char pattern_byte(std::int64_t sector, int offset);
+
+// Calls extract_track on one track of a BIN in the test's scratch folder,
+// whose sheet would be disc.cue: the files land in disc/.
+class track_fixture : public testing::Test {
+protected:
+    void SetUp() override;
+    void use_bin(const std::string& bytes);
+    // Extracts the given record as track index + 1 and returns its file's path.
+    fs::path extract(const track_record& record, int index = 0);
+
+    fs::path dir;
+    run_paths paths{};
+    track_table table{};
+    file_stream bin;
+    std::unique_ptr<track_buffer> buffer = std::make_unique<track_buffer>();
+    bool clean = false;
+    std::string console;
+    std::string diagnostics;
+};

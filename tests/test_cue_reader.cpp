@@ -19,10 +19,10 @@ struct read_outcome {
 read_outcome read_sheet(const fs::path& dir, const std::string& text)
 {
     write_file(dir / "sheet.cue", text);
-    file_handle cue_file(std::fopen((dir / "sheet.cue").c_str(), "rb"));
+    file_stream cue_file(std::fopen((dir / "sheet.cue").c_str(), "rb"));
     const std::string cue_dir = dir.string() + "/";
     read_outcome outcome{};
-    file_handle bin_file;
+    file_stream bin_file;
     testing::internal::CaptureStdout();
     outcome.ok = read_cue_sheet(cue_file.get(), cue_dir.c_str(), outcome.table, bin_file);
     outcome.console = testing::internal::GetCapturedStdout();

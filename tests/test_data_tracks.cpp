@@ -1,6 +1,3 @@
-#include "app/platform.h"
-#include "extract/track_writer.h"
-
 #include "support.h"
 
 #include <gtest/gtest.h>
@@ -8,41 +5,16 @@
 #include <signal.h>
 #include <sys/resource.h>
 
-#include <memory>
 #include <string>
 
 namespace {
 
-// Runs extract_track on one track of a BIN in the test's scratch folder.
-class DataTracks : public testing::Test {
+class DataTracks : public track_fixture {
 protected:
-    void SetUp() override
-    {
-        dir = scratch_dir();
-        const std::string cue = (dir / "disc.cue").string();
-        ASSERT_TRUE(derive_paths(cue.c_str(), paths));
-        fs::create_directory(dir / "disc");
-        table = track_table{};
-    }
-
-    void use_bin(const std::string& bytes)
-    {
-        write_file(dir / "disc.bin", bytes);
-        bin = open_regular_file((dir / "disc.bin").c_str());
-    }
-
-    // Extracts the track at index 0 unless told otherwise; returns its file.
+    // Extracts a data track and returns the .iso's bytes.
     std::string extract(std::int32_t start, std::int32_t length, int index = 0, bool mode2 = false)
     {
-        track_record& record = table.records[index + 1];
-        record = track_record{length, 0, start, 0, 0, mode2 ? 1 : 0};
-        table.track_count = index + 1;
-        testing::internal::CaptureStdout();
-        testing::internal::CaptureStderr();
-        clean = extract_track(paths, table, bin.get(), index, *buffer);
-        console = testing::internal::GetCapturedStdout();
-        diagnostics = testing::internal::GetCapturedStderr();
-        const fs::path file = dir / "disc" / ("track" + std::to_string(index + 1) + ".iso");
+        const fs::path file = track_fixture::extract(track_record{length, 0, start, 0, 0, mode2 ? 1 : 0}, index);
         return fs::is_regular_file(file) ? read_file(file) : std::string("<missing>");
     }
 
@@ -56,14 +28,6 @@ protected:
         return block;
     }
 
-    fs::path dir;
-    run_paths paths{};
-    track_table table{};
-    file_handle bin;
-    std::unique_ptr<track_buffer> buffer = std::make_unique<track_buffer>();
-    bool clean = false;
-    std::string console;
-    std::string diagnostics;
 };
 
 } // namespace

@@ -30,13 +30,13 @@ laid_out lay_out(const std::string& sheet, std::int64_t bin_bytes = -1)
     }
     write_file(dir / "disc.cue", sheet);
     const std::string cue_dir = dir.string() + "/";
-    file_handle cue_file(std::fopen((dir / "disc.cue").c_str(), "rb"));
-    file_handle bin_file;
+    file_stream cue_file(std::fopen((dir / "disc.cue").c_str(), "rb"));
+    file_stream bin_file;
     track_table table;
     EXPECT_TRUE(read_cue_sheet(cue_file.get(), cue_dir.c_str(), table, bin_file));
 
     laid_out result{};
-    file_handle toc_file(std::fopen((dir / "disc.toc").c_str(), "wb"));
+    file_stream toc_file(std::fopen((dir / "disc.toc").c_str(), "wb"));
     testing::internal::CaptureStderr();
     result.lengths_valid = lay_out_tracks(table, toc_file.get());
     testing::internal::GetCapturedStderr();

@@ -13,7 +13,7 @@ int _dowildcard = -1;
 #include <sys/types.h>
 #endif
 
-bool close_file(file_handle& file)
+bool close_file(file_stream& file)
 {
     std::FILE* stream = file.release();
     if (stream == nullptr)
@@ -24,12 +24,12 @@ bool close_file(file_handle& file)
 
 #ifdef _WIN32
 
-file_handle open_regular_file(const char* path)
+file_stream open_regular_file(const char* path)
 {
     struct _stat64 info {};
     if (_stat64(path, &info) != 0 || (info.st_mode & _S_IFREG) == 0)
         return nullptr;
-    return file_handle(std::fopen(path, "rb"));
+    return file_stream(std::fopen(path, "rb"));
 }
 
 bool make_directory(const char* path) { return _mkdir(path) == 0; }
@@ -51,9 +51,9 @@ void wait_for_key() { std::system("pause"); }
 
 #else
 
-file_handle open_regular_file(const char* path)
+file_stream open_regular_file(const char* path)
 {
-    file_handle file(std::fopen(path, "rb"));
+    file_stream file(std::fopen(path, "rb"));
     struct stat info {};
     if (file && (fstat(fileno(file.get()), &info) != 0 || !S_ISREG(info.st_mode)))
         file.reset();

@@ -15,14 +15,14 @@ inline constexpr char path_separator = '/';
 struct file_closer {
     void operator()(std::FILE* file) const { std::fclose(file); }
 };
-using file_handle = std::unique_ptr<std::FILE, file_closer>;
+using file_stream = std::unique_ptr<std::FILE, file_closer>;
 
 // Closes the stream now and says whether everything written reached the file.
-bool close_file(file_handle& file);
+bool close_file(file_stream& file);
 
 // Opens an existing regular file for binary reading; a directory is refused
 // (POSIX would open it and fail only on the first read).
-file_handle open_regular_file(const char* path);
+file_stream open_regular_file(const char* path);
 
 // Creates one directory; fails when it exists already.
 bool make_directory(const char* path);

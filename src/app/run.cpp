@@ -26,7 +26,7 @@ void print_usage()
 // something was reported.
 bool write_toc(const run_paths& paths, track_table& table, bool& clean)
 {
-    file_handle toc_file = create_toc_file(paths);
+    file_stream toc_file = create_toc_file(paths);
     if (!toc_file)
         return false;
     clean = lay_out_tracks(table, toc_file.get()) && clean;
@@ -71,13 +71,13 @@ int run_trackcarve(int argc, char** argv)
     }
 
     std::printf("Open file %s\n\n", base_name(cue_path));
-    file_handle cue_file = open_regular_file(cue_path);
+    file_stream cue_file = open_regular_file(cue_path);
     if (!cue_file) {
         std::printf("Error abriendo CUE\n");
         return 1;
     }
     track_table table;
-    file_handle bin_file;
+    file_stream bin_file;
     if (!read_cue_sheet(cue_file.get(), paths.cue_dir, table, bin_file))
         return 1;
 

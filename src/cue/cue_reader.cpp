@@ -28,7 +28,7 @@ struct current_track {
 struct cue_reader {
     const char* cue_dir;
     track_table& table;
-    file_handle& bin_file;
+    file_stream& bin_file;
     bool bin_opened;
     std::int32_t bin_sectors;
     int line_number;
@@ -264,7 +264,7 @@ int scan_msf(const char* text, std::uint32_t (&parts)[3])
     return 3;
 }
 
-bool read_cue_sheet(std::FILE* cue_file, const char* cue_dir, track_table& table, file_handle& bin_file)
+bool read_cue_sheet(std::FILE* cue_file, const char* cue_dir, track_table& table, file_stream& bin_file)
 {
     table = track_table{};
     cue_reader reader{cue_dir, table, bin_file, false, 0, 0, {}, {}};

@@ -12,7 +12,7 @@ inline constexpr int cue_line_capacity = 16384;
 // "Error!! line N ..." message and returns false. bin_file is left open when
 // the sheet named a BIN (and stays empty when it named none).
 bool read_cue_sheet(std::FILE* cue_file, const char* cue_dir, track_table& table,
-                    file_handle& bin_file);
+                    file_stream& bin_file);
 
 // Reads "%u:%u:%u" as the C library would, but with defined results for any
 // digits: a value too large for 32 bits saturates. Returns how many were read.

@@ -73,7 +73,7 @@ msf_time to_msf(std::int32_t frame_count)
                     static_cast<std::uint32_t>(frame_count) - seconds * 75};
 }
 
-file_handle create_toc_file(const run_paths& paths)
+file_stream create_toc_file(const run_paths& paths)
 {
     char path[path_capacity];
     std::printf("Creating directory: %s\n\n", paths.out_name);
@@ -81,7 +81,7 @@ file_handle create_toc_file(const run_paths& paths)
         make_directory(path);   // an existing directory is simply used
 
     std::printf("Creating file: %s.toc\n\n", paths.out_name);
-    file_handle toc_file;
+    file_stream toc_file;
     if (format_toc_path(paths, path))
         toc_file.reset(std::fopen(path, "wb"));
     if (!toc_file)

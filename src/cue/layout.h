@@ -21,7 +21,7 @@ msf_time to_msf(std::int32_t frame_count);
 // Creates the output directory (an existing one is used) and the TOC file in
 // it, printing the two progress lines. Prints "Error creando TOC" and returns
 // an empty handle when the TOC cannot be created.
-file_handle create_toc_file(const run_paths& paths);
+file_stream create_toc_file(const run_paths& paths);
 
 // Sets start_sector and length_sectors of tracks 1..track_count and writes the
 // TOC lines. Returns false when a track came out with a negative length

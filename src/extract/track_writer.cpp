@@ -94,7 +94,7 @@ bool extract_track(const run_paths& paths, const track_table& table, std::FILE* 
         return false;   // cannot happen: the run refuses paths that do not fit
     std::printf("Processing file... %s\n", base_name(buffer.path));
 
-    file_handle out(std::fopen(buffer.path, "wb"));
+    file_stream out(std::fopen(buffer.path, "wb"));
     if (!out) {
         report_problem("cannot create %s: %s", buffer.path, std::strerror(errno));
         return false;
