@@ -1,0 +1,194 @@
+#include "extract/audio_encoder.h"
+
+#include "support.h"
+
+#include <gtest/gtest.h>
+#include <vorbis/vorbisfile.h>
+
+#include <cmath>
+#include <string>
+#include <vector>
+
+namespace {
+
+struct decoded_stream {
+    int channels = 0;
+    long rate = 0;
+    std::vector<std::string> comments;
+    std::int64_t pcm_total = -1;
+    std::vector<std::int16_t> samples;   // interleaved left, right
+};
+
+decoded_stream decode(const fs::path& path)
+{
+    decoded_stream d;
+    OggVorbis_File vf;
+    if (ov_fopen(path.c_str(), &vf) != 0) {
+        ADD_FAILURE() << path << " is not an Ogg Vorbis stream";
+        return d;
+    }
+    const vorbis_info* info = ov_info(&vf, -1);
+    d.channels = info->channels;
+    d.rate = info->rate;
+    const vorbis_comment* comment = ov_comment(&vf, -1);
+    for (int i = 0; i < comment->comments; ++i)
+        d.comments.emplace_back(comment->user_comments[i]);
+    d.pcm_total = ov_pcm_total(&vf, -1);
+    char block[8192];
+    int section = 0;
+    long got;
+    while ((got = ov_read(&vf, block, sizeof block, 0, 2, 1, &section)) > 0) {
+        for (long i = 0; i + 1 < got; i += 2)
+            d.samples.push_back(static_cast<std::int16_t>(
+                static_cast<unsigned char>(block[i]) | static_cast<unsigned char>(block[i + 1]) << 8));
+    }
+    ov_clear(&vf);
+    return d;
+}
+
+// Music-like stereo audio: a few harmonics per channel under a changing
+// envelope, different left and right, as 16-bit little-endian frames.
+std::string stereo_audio(std::int64_t frame_count)
+{
+    std::string bytes(static_cast<std::size_t>(frame_count * 4), '\0');
+    for (std::int64_t i = 0; i < frame_count; ++i) {
+        const double t = static_cast<double>(i) / 44100.0;
+        const double envelope = 0.5 + 0.4 * std::sin(2 * M_PI * 0.7 * t);
+        const double left = envelope * (0.5 * std::sin(2 * M_PI * 220 * t) + 0.25 * std::sin(2 * M_PI * 660 * t));
+        const double right = envelope * (0.5 * std::sin(2 * M_PI * 330 * t) - 0.3 * std::sin(2 * M_PI * 1210 * t));
+        for (const auto& [offset, value] : {std::pair{0, left}, std::pair{2, right}}) {
+            const auto sample = static_cast<std::int16_t>(std::lround(value * 32767));
+            bytes[static_cast<std::size_t>(i * 4 + offset)] = static_cast<char>(sample & 0xFF);
+            bytes[static_cast<std::size_t>(i * 4 + offset + 1)] = static_cast<char>((sample >> 8) & 0xFF);
+        }
+    }
+    return bytes;
+}
+
+struct ogg_page_info {
+    unsigned char flags;
+    std::int64_t granule;
+    int packets_ended;       // packets whose last segment is on this page
+    bool ends_on_packet;     // the page's last segment ends a packet
+};
+
+std::vector<ogg_page_info> ogg_pages(const std::string& bytes)
+{
+    std::vector<ogg_page_info> pages;
+    std::size_t at = 0;
+    while (at + 27 <= bytes.size() && bytes.compare(at, 4, "OggS") == 0) {
+        ogg_page_info page{static_cast<unsigned char>(bytes[at + 5]), 0, 0, false};
+        for (int i = 7; i >= 0; --i)
+            page.granule = page.granule << 8 | static_cast<unsigned char>(bytes[at + 6 + static_cast<std::size_t>(i)]);
+        const auto segments = static_cast<unsigned char>(bytes[at + 26]);
+        std::size_t body = 0;
+        for (std::size_t s = 0; s < segments; ++s) {
+            const auto lacing = static_cast<unsigned char>(bytes[at + 27 + s]);
+            body += lacing;
+            page.packets_ended += lacing < 255;
+            page.ends_on_packet = lacing < 255;
+        }
+        pages.push_back(page);
+        at += 27 + segments + body;
+    }
+    EXPECT_EQ(at, bytes.size()) << "bytes after the last whole page";
+    return pages;
+}
+
+// Whole pages only; headers on pages of their own; one end-of-stream page, the last.
+void expect_well_framed(const fs::path& path)
+{
+    const std::vector<ogg_page_info> pages = ogg_pages(read_file(path));
+    ASSERT_GE(pages.size(), 3u);
+    EXPECT_EQ(pages[0].flags & 0x02, 0x02) << "first page begins the stream";
+    int header_packets = 0;
+    std::size_t p = 0;
+    for (; p < pages.size() && header_packets < 3; ++p) {
+        header_packets += pages[p].packets_ended;
+        EXPECT_EQ(pages[p].granule, 0) << "header page " << p;
+    }
+    EXPECT_EQ(header_packets, 3) << "no audio packet shares a page with the headers";
+    EXPECT_TRUE(pages[p - 1].ends_on_packet);
+    for (std::size_t i = 0; i < pages.size(); ++i)
+        EXPECT_EQ((pages[i].flags & 0x04) != 0, i + 1 == pages.size()) << "page " << i;
+}
+
+double correlation(const std::vector<std::int16_t>& a, const std::string& source, int channel)
+{
+    double ab = 0, aa = 0, bb = 0;
+    for (std::size_t i = 0; i * 2 + 1 < a.size(); ++i) {
+        const std::size_t at = i * 4 + static_cast<std::size_t>(channel) * 2;
+        const double x = a[i * 2 + static_cast<std::size_t>(channel)];
+        const double y = static_cast<std::int16_t>(static_cast<unsigned char>(source[at]) |
+                                                   static_cast<unsigned char>(source[at + 1]) << 8);
+        ab += x * y;
+        aa += x * x;
+        bb += y * y;
+    }
+    return ab / std::sqrt(aa * bb);
+}
+
+class AudioTracks : public track_fixture {
+protected:
+    decoded_stream extract_audio(std::int32_t start, std::int32_t length, int index = 0)
+    {
+        file = extract(track_record{length, 0, start, 0, 1, 0}, index);
+        return decode(file);
+    }
+    fs::path file;
+};
+
+} // namespace
+
+TEST_F(AudioTracks, WholeTrackKeepsEveryFrameAndTheStreamSettings)
+{
+    const std::string audio = stereo_audio(40 * 588);
+    use_bin(patterned_sectors(0, 5) + audio + patterned_sectors(45, 5));
+    const decoded_stream d = extract_audio(5, 40);
+    EXPECT_EQ(d.channels, 2);
+    EXPECT_EQ(d.rate, 44100);
+    EXPECT_EQ(d.comments, std::vector<std::string>{"ENCODER=encoder_example"});
+    EXPECT_EQ(d.pcm_total, 40 * 588);
+    EXPECT_TRUE(clean) << diagnostics;
+    EXPECT_EQ(console, "Processing file... track1.ogg\n");
+    expect_well_framed(file);
+
+    // The decoded audio follows the source, channel for channel; a swapped
+    // channel, a wrong sign or swapped bytes would not correlate.
+    EXPECT_GT(correlation(d.samples, audio, 0), 0.95);
+    EXPECT_GT(correlation(d.samples, audio, 1), 0.95);
+}
+
+TEST_F(AudioTracks, ReadsAreBoundedToTheTrack)
+{
+    // 7 sectors = 16464 bytes: the last 4096-byte read is cut at the track's end.
+    use_bin(stereo_audio(20 * 588));
+    EXPECT_EQ(extract_audio(3, 7).pcm_total, 7 * 588);
+    EXPECT_TRUE(clean);
+}
+
+TEST_F(AudioTracks, TrackCutByTheEndOfTheBinStopsThereAndIsReported)
+{
+    // 10 sectors and 3 stray bytes of an incomplete frame; the track wants 16.
+    use_bin(stereo_audio(10 * 588) + "\x01\x02\x03");
+    const decoded_stream d = extract_audio(0, 16);
+    EXPECT_EQ(d.pcm_total, 10 * 588);
+    EXPECT_FALSE(clean);
+    EXPECT_EQ(diagnostics, "trackcarve: track1.ogg: the BIN ends 3528 audio frames before the end of the track; "
+                           "the stream stops there\n");
+    expect_well_framed(file);
+}
+
+TEST_F(AudioTracks, EmptyTracksStillGetACompleteStream)
+{
+    use_bin(stereo_audio(4 * 588));
+    EXPECT_EQ(extract_audio(0, 0).pcm_total, 0);
+    EXPECT_TRUE(clean);
+    expect_well_framed(file);
+    // A start past the end or before the BIN: nothing to encode, and reported.
+    EXPECT_EQ(extract_audio(10, 2).pcm_total, 0);
+    EXPECT_FALSE(clean);
+    EXPECT_EQ(extract_audio(-5, 2).pcm_total, 0);
+    EXPECT_FALSE(clean);
+    expect_well_framed(file);
+}
