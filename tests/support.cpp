@@ -1,6 +1,7 @@
 #include "support.h"
 
 #include <gtest/gtest.h>
+#include <vorbis/vorbisfile.h>
 
 #include <fcntl.h>
 #include <sys/wait.h>
@@ -137,4 +138,40 @@ fs::path track_fixture::extract(const track_record& record, int index)
     console = testing::internal::GetCapturedStdout();
     diagnostics = testing::internal::GetCapturedStderr();
     return dir / "disc" / ("track" + std::to_string(index + 1) + (record.is_audio != 0 ? ".ogg" : ".iso"));
+}
+
+decoded_stream decode_ogg(const fs::path& path)
+{
+    decoded_stream d;
+    OggVorbis_File vf;
+    if (ov_fopen(path.c_str(), &vf) != 0) {
+        ADD_FAILURE() << path << " is not an Ogg Vorbis stream";
+        return d;
+    }
+    const vorbis_info* info = ov_info(&vf, -1);
+    d.channels = info->channels;
+    d.rate = info->rate;
+    const vorbis_comment* comment = ov_comment(&vf, -1);
+    for (int i = 0; i < comment->comments; ++i)
+        d.comments.emplace_back(comment->user_comments[i]);
+    d.pcm_total = ov_pcm_total(&vf, -1);
+    char block[8192];
+    int section = 0;
+    long got;
+    while ((got = ov_read(&vf, block, sizeof block, 0, 2, 1, &section)) > 0) {
+        for (long i = 0; i + 1 < got; i += 2)
+            d.samples.push_back(static_cast<std::int16_t>(
+                static_cast<unsigned char>(block[i]) | static_cast<unsigned char>(block[i + 1]) << 8));
+    }
+    ov_clear(&vf);
+    return d;
+}
+
+void expect_ogginfo_accepts(const fs::path& path)
+{
+    const command_result r = run_command({"/usr/bin/ogginfo", path.string()});
+    EXPECT_EQ(r.exit_status, 0) << r.out << r.err;
+    const std::string report = r.out + r.err;
+    EXPECT_EQ(report.find("WARNING"), std::string::npos) << report;
+    EXPECT_EQ(report.find("ERROR"), std::string::npos) << report;
 }

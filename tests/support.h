@@ -47,6 +47,19 @@ fs::path sample_disc_dir(bool mode2 = false);
 std::string patterned_sectors(std::int64_t first_sector, std::int64_t count);
 unsigned char pattern_byte(std::int64_t sector, int offset);
 
+// An Ogg Vorbis file read back with libvorbisfile.
+struct decoded_stream {
+    int channels = 0;
+    long rate = 0;
+    std::vector<std::string> comments;
+    std::int64_t pcm_total = -1;
+    std::vector<std::int16_t> samples;   // interleaved left, right
+};
+decoded_stream decode_ogg(const fs::path& path);
+
+// ogginfo (from vorbis-tools) reads the file without a warning or error.
+void expect_ogginfo_accepts(const fs::path& path);
+
 // Calls extract_track on one track of a BIN in the test's scratch folder,
 // whose sheet would be disc.cue: the files land in disc/.
 class track_fixture : public testing::Test {
