@@ -4,7 +4,9 @@
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <cmath>
+#include <cstring>
 #include <string>
 #include <vector>
 
@@ -157,4 +159,49 @@ TEST_F(AudioTracks, EmptyTracksStillGetACompleteStream)
     EXPECT_EQ(extract_audio(-5, 2).pcm_total, 0);
     EXPECT_FALSE(clean);
     expect_well_framed(file);
+}
+
+namespace {
+
+// A BIN that notes how much of the .ogg is on disk when it is first read.
+struct watched_bin {
+    std::string bytes;
+    std::size_t at = 0;
+    fs::path ogg;
+    std::uintmax_t ogg_size_at_first_read = 0;
+    bool read = false;
+};
+
+ssize_t read_watched(void* cookie, char* out, size_t size)
+{
+    auto& bin = *static_cast<watched_bin*>(cookie);
+    if (!bin.read)
+        bin.ogg_size_at_first_read = fs::file_size(bin.ogg);
+    bin.read = true;
+    const std::size_t count = std::min(size, bin.bytes.size() - bin.at);
+    std::memcpy(out, bin.bytes.data() + bin.at, count);
+    bin.at += count;
+    return static_cast<ssize_t>(count);
+}
+
+} // namespace
+
+TEST_F(AudioTracks, HeadersAreOnDiskBeforeAnyAudioIsRead)
+{
+    watched_bin source{stereo_audio(4 * 588), 0, dir / "disc" / "track1.ogg"};
+    cookie_io_functions_t io{read_watched, nullptr, nullptr, nullptr};
+    file_stream watched(fopencookie(&source, "rb", io));
+    file_stream ogg(std::fopen(source.ogg.c_str(), "wb"));
+    const audio_result result = encode_audio_track(watched.get(), ogg.get(), 4, *buffer);
+    ASSERT_TRUE(close_file(ogg));
+    EXPECT_EQ(result.frames_encoded, 4 * 588);
+    ASSERT_TRUE(source.read);
+
+    // Exactly the header pages were there: the identification, comment and
+    // codebook packets, and nothing more.
+    const std::string headers = read_file(source.ogg).substr(0, source.ogg_size_at_first_read);
+    int packets = 0;
+    for (const ogg_page_info& page : ogg_pages(headers))
+        packets += page.packets_ended;
+    EXPECT_EQ(packets, 3);
 }

@@ -65,6 +65,7 @@ void start_stream(vorbis_encoder& encoder, std::FILE* ogg_file)
     ogg_page page;
     while (ogg_stream_flush(&encoder.stream, &page) != 0)
         write_page(ogg_file, page);
+    std::fflush(ogg_file);   // the headers are on disk before any audio is read
 }
 
 float sample_at(const unsigned char* bytes)
