@@ -165,3 +165,15 @@ TEST(Run, ByteOrderMarkBeforeTheFileLine)
     EXPECT_EQ(r.exit_status, 0) << r.err;
     EXPECT_EQ(fs::file_size(dir / "bom" / "track1.iso"), 10u * 2048);
 }
+
+TEST(Run, SheetWithoutTracksIsReported)
+{
+    // What a UTF-16 sheet looks like to a byte-oriented reader.
+    const fs::path dir = scratch_dir();
+    write_file(dir / "wide.cue", std::string("\xFF\xFE" "F\0I\0L\0E\0 \0", 12));
+    const command_result r = run_trackcarve(dir / "wide.cue");
+    EXPECT_EQ(r.out, "Open file wide.cue\n\nCreating directory: wide\n\nCreating file: wide.toc\n\nDone\n");
+    EXPECT_EQ(r.err, "trackcarve: the sheet lists no track; no track file written\n");
+    EXPECT_EQ(r.exit_status, 1);
+    EXPECT_EQ(read_file(dir / "wide" / "wide.toc"), "Leadin\r\nLeadout\r\n");
+}

@@ -41,10 +41,15 @@ bool write_toc(const run_paths& paths, track_table& table, bool& clean)
 
 bool extract_all_tracks(const run_paths& paths, const track_table& table, std::FILE* bin_file)
 {
+    // A sheet in an encoding the reader cannot see commands in (UTF-16, say)
+    // reads as no tracks at all: say so rather than end as if all went well.
+    if (table.track_count == 0) {
+        report_problem("the sheet lists no track; no track file written");
+        return false;
+    }
     if (bin_file == nullptr) {
-        if (table.track_count > 0)
-            report_problem("the sheet names no BIN file; no track file written");
-        return table.track_count == 0;
+        report_problem("the sheet names no BIN file; no track file written");
+        return false;
     }
     // Working memory for the whole run, taken once, outside the copy loops.
     const auto buffer = std::make_unique<track_buffer>();
