@@ -9,8 +9,22 @@
 extern "C" int _dowildcard;
 int _dowildcard = -1;
 #else
+#include <fcntl.h>
 #include <sys/stat.h>
 #include <sys/types.h>
+#include <unistd.h>
+
+namespace {
+
+file_stream stream_of(int fd, const char* mode)
+{
+    std::FILE* file = fdopen(fd, mode);
+    if (file == nullptr)
+        close(fd);
+    return file_stream(file);
+}
+
+} // namespace
 #endif
 
 bool close_file(file_stream& file)
@@ -32,6 +46,8 @@ file_stream open_regular_file(const char* path)
     return file_stream(std::fopen(path, "rb"));
 }
 
+file_stream create_output_file(const char* path) { return file_stream(std::fopen(path, "wb")); }
+
 bool make_directory(const char* path) { return _mkdir(path) == 0; }
 
 bool seek_to(std::FILE* file, std::int64_t offset)
@@ -47,17 +63,37 @@ std::int64_t file_size(std::FILE* file)
     return seek_to(file, 0) ? size : -1;
 }
 
-void wait_for_key() { std::system("pause"); }
+void wait_for_key()
+{
+    // Output not yet written would come out after the prompt: cmd.exe writes
+    // to the console itself, and msvcrt buffers a redirected stdout.
+    std::fflush(nullptr);
+    std::system("pause");
+}
 
 #else
 
 file_stream open_regular_file(const char* path)
 {
-    file_stream file(std::fopen(path, "rb"));
+    // Non-blocking, so a FIFO at that name cannot hold the open until some
+    // writer appears; it is refused below like any other non-regular file.
+    const int fd = open(path, O_RDONLY | O_NONBLOCK);
+    if (fd < 0)
+        return nullptr;
     struct stat info {};
-    if (file && (fstat(fileno(file.get()), &info) != 0 || !S_ISREG(info.st_mode)))
-        file.reset();
-    return file;
+    if (fstat(fd, &info) != 0 || !S_ISREG(info.st_mode) || fcntl(fd, F_SETFL, 0) != 0) {
+        close(fd);
+        return nullptr;
+    }
+    return stream_of(fd, "rb");
+}
+
+file_stream create_output_file(const char* path)
+{
+    // A symbolic link at the name would take the write outside the output
+    // directory: refuse it rather than follow it.
+    const int fd = open(path, O_WRONLY | O_CREAT | O_TRUNC | O_NOFOLLOW, 0666);
+    return fd < 0 ? nullptr : stream_of(fd, "wb");
 }
 
 bool make_directory(const char* path) { return mkdir(path, 0777) == 0; }

@@ -20,9 +20,14 @@ using file_stream = std::unique_ptr<std::FILE, file_closer>;
 // Closes the stream now and says whether everything written reached the file.
 bool close_file(file_stream& file);
 
-// Opens an existing regular file for binary reading; a directory is refused
-// (POSIX would open it and fail only on the first read).
+// Opens an existing regular file for binary reading; a directory, a FIFO or
+// a device is refused (POSIX would open a directory and fail only on the
+// first read, and a FIFO would block).
 file_stream open_regular_file(const char* path);
+
+// Creates or truncates a file for binary writing. Where the system has
+// symbolic links, one at that name is refused, not followed.
+file_stream create_output_file(const char* path);
 
 // Creates one directory; fails when it exists already.
 bool make_directory(const char* path);

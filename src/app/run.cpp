@@ -51,17 +51,20 @@ bool extract_all_tracks(const run_paths& paths, const track_table& table, std::F
         report_problem("the sheet names no BIN file; no track file written");
         return false;
     }
+    const std::int64_t tail_bytes = file_size(bin_file) % raw_sector_size;
+    if (tail_bytes > 0) {
+        report_problem("the BIN ends in %lld bytes of an incomplete sector, which no track takes",
+                       static_cast<long long>(tail_bytes));
+    }
     // Working memory for the whole run, taken once, outside the copy loops.
     const auto buffer = std::make_unique<track_buffer>();
-    bool clean = true;
+    bool clean = tail_bytes == 0;
     for (int index = 0; index < table.track_count; ++index)
         clean = extract_track(paths, table, bin_file, index, *buffer) && clean;
     return clean;
 }
 
-} // namespace
-
-int run_trackcarve(int argc, char** argv)
+int run_sequence(int argc, char** argv)
 {
     if (argc <= 1) {
         print_usage();
@@ -94,4 +97,17 @@ int run_trackcarve(int argc, char** argv)
     clean = extract_all_tracks(paths, table, bin_file.get()) && clean;
     std::printf("Done\n");
     return clean ? 0 : 1;
+}
+
+} // namespace
+
+int run_trackcarve(int argc, char** argv)
+{
+    const int status = run_sequence(argc, argv);
+    // The console dialogue is the run's report: losing it is a failure too.
+    if (std::fflush(stdout) != 0 || std::ferror(stdout) != 0) {
+        report_problem("cannot write to standard output: %s", std::strerror(errno));
+        return 1;
+    }
+    return status;
 }

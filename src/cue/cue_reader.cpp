@@ -145,6 +145,9 @@ bool read_file_command(cue_reader& reader, const char* p)
     if (!reader.bin_file)
         return syntax_error(reader, "Error!! line %i CMD: %s Open fail\n");
 
+    // The writers read whole blocks of sectors; a stdio buffer would only
+    // split each read into two system calls and add a copy.
+    std::setvbuf(reader.bin_file.get(), nullptr, _IONBF, 0);
     reader.bin_sectors = sectors_in(file_size(reader.bin_file.get()));
     reader.bin_opened = true;
     return true;

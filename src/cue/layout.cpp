@@ -83,7 +83,7 @@ file_stream create_toc_file(const run_paths& paths)
     std::printf("Creating file: %s.toc\n\n", paths.out_name);
     file_stream toc_file;
     if (format_toc_path(paths, path))
-        toc_file.reset(std::fopen(path, "wb"));
+        toc_file = create_output_file(path);
     if (!toc_file)
         std::printf("Error creando TOC\n");
     return toc_file;

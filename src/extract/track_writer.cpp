@@ -38,7 +38,9 @@ std::int64_t copy_data_track(std::FILE* bin_file, std::FILE* iso_file, const tra
         for (int i = 0; i < count; ++i)
             std::memcpy(buffer.user_data + i * user_data_size, buffer.raw + i * raw_sector_size + offset,
                         user_data_size);
-        std::fwrite(buffer.user_data, 1, static_cast<std::size_t>(count) * user_data_size, iso_file);
+        const auto block_size = static_cast<std::size_t>(count) * user_data_size;
+        if (std::fwrite(buffer.user_data, 1, block_size, iso_file) != block_size)
+            break;   // the file is lost already (a full disk); the close reports it
         remaining -= count;
     }
     return missing;
@@ -94,11 +96,15 @@ bool extract_track(const run_paths& paths, const track_table& table, std::FILE* 
         return false;   // cannot happen: the run refuses paths that do not fit
     std::printf("Processing file... %s\n", base_name(buffer.path));
 
-    file_stream out(std::fopen(buffer.path, "wb"));
+    file_stream out = create_output_file(buffer.path);
     if (!out) {
         report_problem("cannot create %s: %s", buffer.path, std::strerror(errno));
         return false;
     }
+    // The .iso is written in blocks of 64 sectors, larger than a stdio buffer;
+    // the .ogg in pages of a few KB, which the buffer gathers.
+    if (!is_audio)
+        std::setvbuf(out.get(), nullptr, _IONBF, 0);
     std::FILE* source = position_at_track(bin_file, track);
     const bool complete = is_audio ? write_audio_track(source, out.get(), track, buffer)
                                    : write_data_track(source, out.get(), track, buffer);

@@ -13,9 +13,10 @@ inline constexpr int audio_read_size = 4096;  // 1024 stereo frames per encoder 
 
 // The writer's working memory, reused from track to track. Fixed-size, so
 // memory use does not grow with the track.
+// Page-aligned, so the kernel copies whole pages in and out of it.
 struct track_buffer {
-    unsigned char raw[sectors_per_read * raw_sector_size];
-    unsigned char user_data[sectors_per_read * user_data_size];
+    alignas(4096) unsigned char raw[sectors_per_read * raw_sector_size];
+    alignas(4096) unsigned char user_data[sectors_per_read * user_data_size];
     char path[path_capacity];
 };
 
