@@ -34,11 +34,11 @@ protected:
 
 TEST_F(DataTracks, CopiesTheUserDataOfEverySector)
 {
-    // 150 sectors: more than two 64-sector reads, and a partial third.
-    use_bin(patterned_sectors(0, 200));
-    const std::string iso = extract(20, 150);
-    ASSERT_EQ(iso.size(), 150u * 2048);
-    for (int s = 0; s < 150; ++s)
+    // 600 sectors: two whole reads of 256 sectors and a partial third.
+    use_bin(patterned_sectors(0, 650));
+    const std::string iso = extract(20, 600);
+    ASSERT_EQ(iso.size(), 600u * 2048);
+    for (int s = 0; s < 600; ++s)
         ASSERT_EQ(iso.substr(static_cast<std::size_t>(s) * 2048, 2048), user_data(20 + s)) << "sector " << s;
     EXPECT_TRUE(clean);
     EXPECT_EQ(console, "Processing file... track1.iso\n");

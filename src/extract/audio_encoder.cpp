@@ -126,7 +126,7 @@ audio_result encode_audio_track(std::FILE* bin_file, std::FILE* ogg_file, std::i
     while (!stream_ended) {
         std::int64_t count = 0;
         if (!input_ended)
-            count = static_cast<std::int64_t>(std::fread(buffer.raw, 1, audio_read_size, bin_file));
+            count = static_cast<std::int64_t>(std::fread(buffer.sectors, 1, audio_read_size, bin_file));
         // Bound the read to the track: the rest belongs to the next one.
         bytes_taken += count;
         if (bytes_taken >= track_bytes) {
@@ -134,7 +134,7 @@ audio_result encode_audio_track(std::FILE* bin_file, std::FILE* ogg_file, std::i
             count -= bytes_taken - track_bytes;
         }
         const int frame_count = count > 0 ? static_cast<int>(count / bytes_per_frame) : 0;
-        submit_frames(encoder, buffer.raw, frame_count);
+        submit_frames(encoder, buffer.sectors, frame_count);
         frames_encoded += frame_count;
         stream_ended = drain_encoder(encoder, ogg_file, stream_ended);
         // The end of the input has been submitted, and with it the last page

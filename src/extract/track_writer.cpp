@@ -15,31 +15,34 @@ namespace {
 constexpr int mode1_user_data_offset = 16;
 constexpr int mode2_user_data_offset = 24;
 
-// Copies the user data of the track's sectors, reading and writing 64 sectors
-// at a time. Whatever the BIN cannot supply is written as zeros; returns the
-// number of sectors it could not supply in full.
+// Copies the user data of the track's sectors, 256 sectors a read. The user
+// data of each sector is moved down to its place in the .iso in the buffer
+// itself, so the block is written straight from where it was read. Whatever
+// the BIN cannot supply is written as zeros; returns the number of sectors
+// it could not supply in full.
 std::int64_t copy_data_track(std::FILE* bin_file, std::FILE* iso_file, const track_record& track,
                              track_buffer& buffer)
 {
     const int offset = track.is_mode2 != 0 ? mode2_user_data_offset : mode1_user_data_offset;
+    unsigned char* const sectors = buffer.sectors;
     std::int64_t missing = 0;
     bool input_ended = bin_file == nullptr;
     for (std::int64_t remaining = track.length_sectors; remaining > 0;) {
         const int count = static_cast<int>(std::min<std::int64_t>(remaining, sectors_per_read));
         const auto wanted = static_cast<std::size_t>(count) * raw_sector_size;
-        const std::size_t got = input_ended ? 0 : std::fread(buffer.raw, 1, wanted, bin_file);
+        const std::size_t got = input_ended ? 0 : std::fread(sectors, 1, wanted, bin_file);
         if (got < wanted) {
             // A short read is the end of the input: this sector keeps the bytes
             // read, everything after it is zeros.
             input_ended = true;
-            std::memset(buffer.raw + got, 0, wanted - got);
+            std::memset(sectors + got, 0, wanted - got);
             missing += count - static_cast<int>(got / raw_sector_size);
         }
+        // Each block moves down, never over a sector not yet moved.
         for (int i = 0; i < count; ++i)
-            std::memcpy(buffer.user_data + i * user_data_size, buffer.raw + i * raw_sector_size + offset,
-                        user_data_size);
+            std::memmove(sectors + i * user_data_size, sectors + i * raw_sector_size + offset, user_data_size);
         const auto block_size = static_cast<std::size_t>(count) * user_data_size;
-        if (std::fwrite(buffer.user_data, 1, block_size, iso_file) != block_size)
+        if (std::fwrite(sectors, 1, block_size, iso_file) != block_size)
             break;   // the file is lost already (a full disk); the close reports it
         remaining -= count;
     }
@@ -101,7 +104,7 @@ bool extract_track(const run_paths& paths, const track_table& table, std::FILE* 
         report_problem("cannot create %s: %s", buffer.path, std::strerror(errno));
         return false;
     }
-    // The .iso is written in blocks of 64 sectors, larger than a stdio buffer;
+    // The .iso is written in blocks of 256 sectors, larger than a stdio buffer;
     // the .ogg in pages of a few KB, which the buffer gathers.
     if (!is_audio)
         std::setvbuf(out.get(), nullptr, _IONBF, 0);

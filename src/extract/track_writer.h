@@ -8,15 +8,14 @@
 #include <cstdio>
 
 inline constexpr int user_data_size = 2048;
-inline constexpr int sectors_per_read = 64;   // one read and one write per 64 sectors
+inline constexpr int sectors_per_read = 256;  // one read and one write per 256 sectors
 inline constexpr int audio_read_size = 4096;  // 1024 stereo frames per encoder pass
 
 // The writer's working memory, reused from track to track. Fixed-size, so
-// memory use does not grow with the track.
-// Page-aligned, so the kernel copies whole pages in and out of it.
+// memory use does not grow with the track; page-aligned, so the kernel
+// copies whole pages in and out of it.
 struct track_buffer {
-    alignas(4096) unsigned char raw[sectors_per_read * raw_sector_size];
-    alignas(4096) unsigned char user_data[sectors_per_read * user_data_size];
+    alignas(4096) unsigned char sectors[sectors_per_read * raw_sector_size];
     char path[path_capacity];
 };
 
