@@ -2,11 +2,7 @@
 // file that could not be written. They go to standard error as one line.
 #pragma once
 
-#if defined(__MINGW_PRINTF_FORMAT)
-#define TRACKCARVE_PRINTF_FORMAT __MINGW_PRINTF_FORMAT
-#else
-#define TRACKCARVE_PRINTF_FORMAT printf
-#endif
+#include "app/platform.h"
 
 // Prints "trackcarve: " and the formatted message on standard error, after
 // flushing standard output so the two streams stay in order on a console.

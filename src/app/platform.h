@@ -12,6 +12,14 @@ inline constexpr char path_separator = '\\';
 inline constexpr char path_separator = '/';
 #endif
 
+// The format checks of printf-like functions: MinGW's own printf (which knows
+// %lld) where the runtime's would not.
+#if defined(__MINGW_PRINTF_FORMAT)
+#define TRACKCARVE_PRINTF_FORMAT __MINGW_PRINTF_FORMAT
+#else
+#define TRACKCARVE_PRINTF_FORMAT printf
+#endif
+
 struct file_closer {
     void operator()(std::FILE* file) const { std::fclose(file); }
 };

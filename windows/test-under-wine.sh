@@ -1,0 +1,376 @@
+#!/usr/bin/env bash
+# End-to-end checks of the 32-bit Windows build, run under wine:
+#
+#   windows/test-under-wine.sh [EXE]     (default build-win32/trackcarve.exe)
+#
+# Runs trackcarve.exe as a user would from a command prompt and checks what it
+# prints, its exit status and the files it writes, with Linux tools on this
+# side (cmp, ogginfo, oggdec, oggenc). The sample disc comes from the Linux
+# build's generator (build/make_sample_disc, or $TRACKCARVE_SAMPLE_TOOL).
+# Prints one PASS/FAIL line per check, then "N passed, M failed"; exits 1 if
+# any check failed (or the run stopped early). The scratch folder is kept
+# when one did.
+set -euo pipefail
+export LC_ALL=C   # byte lengths and `ls` order, whatever the caller's locale
+
+here="$(cd "$(dirname "${BASH_SOURCE[0]}")" && pwd)"
+root="$(dirname "$here")"
+exe="$(realpath -m "${1:-$root/build-win32/trackcarve.exe}")"
+sample_tool="${TRACKCARVE_SAMPLE_TOOL:-$root/build/make_sample_disc}"
+run_wine="$here/run-wine.sh"
+
+work="$(mktemp -d "${TMPDIR:-/tmp}/trackcarve-wine.XXXXXX")"
+passed=${TRACKCARVE_CHECKS_PASSED:-0}   # windows/ci.sh counts its build steps
+failed=0
+all_run=0
+wine_started=0
+
+# However the script ends: stop wine (--end, or wine processes would outlive
+# us), count an early stop as a failure, and print the summary line last.
+finish() {
+  local rc=$?
+  ((wine_started == 0)) || timeout -k 5 60 "$run_wine" --end >/dev/null 2>&1 || true
+  if ((all_run == 0)); then
+    failed=$((failed + 1))
+    echo "FAIL stopped before the last check (status $rc)"
+  fi
+  if ((failed == 0)); then rm -rf "$work"; else echo "scratch folder kept: $work"; fi
+  echo "$passed passed, $failed failed"
+  ((failed == 0)) && exit 0 || exit 1
+}
+trap finish EXIT
+trap 'exit 130' INT TERM
+
+for tool in "$exe" "$sample_tool"; do
+  [[ -x $tool ]] || { echo "$tool is missing; build it first"; exit 1; }
+done
+for tool in ogginfo oggdec oggenc i686-w64-mingw32-objdump timeout; do
+  command -v "$tool" >/dev/null || { echo "$tool not found"; exit 1; }
+done
+
+# One wineserver for all runs (0.1 s a run instead of 1.5 s). The first call
+# may create the wine prefix (~10 s).
+wine_started=1
+timeout -k 5 120 "$run_wine" --begin
+
+# --- helpers -------------------------------------------------------------------
+fail() { echo "$*"; exit 1; }
+
+# win DIR ARG...: runs trackcarve.exe in DIR; its stdout, stderr and exit
+# status land in $work/out, $work/err and $status. Output goes to files, never
+# to a pipe we read: nothing can keep us waiting for an end of file.
+win() {
+  local dir=$1; shift
+  status=0
+  (cd "$dir" && timeout -k 5 60 "$run_wine" "$exe" "$@") >"$work/out" 2>"$work/err" </dev/null || status=$?
+  ((status != 124 && status != 137)) || fail "timed out"
+}
+
+# expect_bytes FILE TEXT: FILE holds exactly TEXT.
+expect_bytes() {
+  printf '%s' "$2" >"$work/expected"
+  if ! cmp -s "$work/expected" "$1"; then
+    echo "$1 differs; expected, then actual:"
+    od -c "$work/expected" | head -n 20
+    od -c "$1" | head -n 20
+    exit 1
+  fi
+}
+
+# The console streams are in text mode on Windows: every \n comes out CR LF.
+expect_out() { expect_bytes "$work/out" "${1//$'\n'/$'\r\n'}"; }
+expect_err() { expect_bytes "$work/err" "${1//$'\n'/$'\r\n'}"; }
+expect_status() { [[ $status == "$1" ]] || fail "exit status $status, expected $1; stderr: $(<"$work/err")"; }
+
+# A small disc: 10 data sectors, then 20 audio sectors of noise.
+small_disc() { # small_disc DIR NAME
+  mkdir -p "$1"
+  head -c $((30 * 2352)) /dev/urandom >"$1/$2.bin"
+  printf 'FILE "%s.bin" BINARY\r\n  TRACK 01 MODE1/2352\r\n    INDEX 01 00:00:00\r\n  TRACK 02 AUDIO\r\n    INDEX 01 00:00:10\r\n' \
+    "$2" >"$1/$2.cue"
+}
+# What a run on it prints, into $console (printf -v keeps the final newline).
+small_console() { # small_console CUE_NAME OUT_NAME
+  printf -v console 'Open file %s\n\nCreating directory: %s\n\nCreating file: %s.toc\n\nProcessing file... track1.iso\nProcessing file... track2.ogg\nDone\n' \
+    "$1" "$2" "$2"
+}
+small_toc=$'Leadin\r\ntrack1.iso 00:00:10\r\ntrack2.ogg 00:00:20\r\nLeadout\r\n'
+
+# user_data BIN FIRST COUNT: the 2048 bytes after each MODE1 sector's 16-byte header.
+user_data() {
+  local sector
+  for ((sector = $2; sector < $2 + $3; sector++)); do
+    dd if="$1" bs=1 skip=$((sector * 2352 + 16)) count=2048 status=none
+  done
+}
+
+# Windows path of a folder here: wine's Z: drive is the Linux root.
+winpath() { local p=${1//\//\\}; printf 'Z:%s' "$p"; }
+
+# check NAME FUNCTION [ARGS]: runs one check in a subshell with errexit on.
+check() {
+  local name=$1; shift
+  set +e
+  ( set -e; "$@" ) >"$work/check.log" 2>&1
+  local rc=$?
+  set -e
+  if ((rc == 0)); then
+    passed=$((passed + 1)); echo "PASS $name"
+  else
+    failed=$((failed + 1)); echo "FAIL $name"
+    sed 's/^/    /' "$work/check.log" | head -n 40
+  fi
+}
+
+# --- the checks ----------------------------------------------------------------
+
+# Self-contained and stripped: a user copies one file, no DLLs beside it.
+exe_file() {
+  local header dlls
+  header=$(i686-w64-mingw32-objdump -f -p "$exe")
+  grep -q 'file format pei-i386' <<<"$header" || fail "not a 32-bit PE: $(head -n 3 <<<"$header")"
+  grep -q 'Subsystem.*(Windows CUI)' <<<"$header" || fail "not a console program"
+  grep -q 'symbols stripped' <<<"$header" || fail "not stripped"
+  dlls=$(awk '/DLL Name:/ { print $3 }' <<<"$header" | sort | tr '\n' ' ')
+  echo "imports: $dlls"
+  [[ $dlls == "KERNEL32.dll msvcrt.dll " ]] || fail "imports $dlls"
+}
+
+# One first line, the usage, a blank line, then cmd's prompt from "pause"
+# (stdin is empty, so it returns at once; its words depend on the Windows).
+usage_text() {
+  win "$work"
+  expect_status 0
+  expect_err ""
+  local first_line usage
+  first_line=$(head -n 1 "$work/out")
+  [[ $first_line == 'trackcarve '*$'\r' ]] || fail "first line: $first_line"
+  usage="$first_line"$'\n\r\n Use:\r\n\r\n      trackcarve file.cue\r\n\r\n'
+  head -c "${#usage}" "$work/out" >"$work/usage"
+  expect_bytes "$work/usage" "$usage"
+  tail -c +$((${#usage} + 1)) "$work/out" >"$work/prompt"
+  [[ $(head -c 25 "$work/prompt") == "Press any key to continue" && $(wc -l <"$work/prompt") -le 1 ]] ||
+    fail "after the usage: $(od -c "$work/prompt")"
+}
+
+# The sample disc, split from a copy in a folder of its own.
+sample_console() { # sample_console NAME OUT_NAME
+  printf -v console 'Open file %s.cue\n\nCreating directory: %s\n\nCreating file: %s.toc\n\nProcessing file... track1.iso\nProcessing file... track2.ogg\nProcessing file... track3.ogg\nProcessing file... track4.ogg\nDone\n' \
+    "$1" "$2" "$2"
+}
+sample_toc=$'Leadin\r\ntrack1.iso 00:03:10\r\ntrack2.ogg 00:06:00\r\ntrack3.ogg 00:06:15\r\nPregap: 00:02:00\r\ntrack4.ogg 00:04:30\r\nLeadout\r\n'
+
+sample_run() { # sample_run NAME OUT_NAME HOW: HOW is "absolute" (Z:\...) or "relative"
+  local name=$1 out=$2 dir="$work/$1"
+  mkdir -p "$dir"
+  cp "$work/reference/$name.cue" "$work/reference/$name.bin" "$dir/"
+  if [[ $3 == absolute ]]; then
+    win "$work" "$(winpath "$dir")\\$name.cue"
+  else
+    win "$dir" "$name.cue"
+  fi
+  sample_console "$name" "$out"
+  expect_out "$console"
+  expect_err ""
+  expect_status 0
+}
+
+sample_files() { # sample_files NAME OUT_NAME
+  local dir="$work/$1/$2"
+  [[ $(ls "$dir" | tr '\n' ' ') == "$2.toc track1.iso track2.ogg track3.ogg track4.ogg " ]] ||
+    fail "folder holds: $(ls "$dir")"
+  expect_bytes "$dir/$2.toc" "$sample_toc"
+  cmp "$work/reference/$1.iso" "$dir/track1.iso" || fail "track1.iso is not the ISO that went in"
+}
+
+# Each .ogg: ogginfo finds nothing wrong; 44.1 kHz stereo; exactly the
+# track's frames (588 a sector); and it decodes to what the reference encoder
+# (oggenc, same quality) makes of the same PCM. The i686 build's x87 maths
+# rounds differently from x86-64, so "the same" is: the two decodes differ by
+# under 1 % of the signal's RMS, where the coding noise itself is ~10 %.
+sample_audio() { # sample_audio NAME OUT_NAME
+  local dir="$work/$1/$2" bin="$work/reference/$1.bin" span n first count report
+  for span in 2:235:450 3:685:465 4:1150:330; do
+    IFS=: read -r n first count <<<"$span"
+    report=$(ogginfo "$dir/track$n.ogg" 2>&1) || fail "ogginfo track$n.ogg: $report"
+    grep -qE 'WARNING|ERROR' <<<"$report" && fail "ogginfo track$n.ogg: $report"
+    grep -q '^Channels: 2$' <<<"$report" || fail "track$n.ogg: not stereo"
+    grep -q '^Rate: 44100$' <<<"$report" || fail "track$n.ogg: not 44100 Hz"
+
+    dd if="$bin" of="$work/source.raw" bs=2352 skip="$first" count="$count" status=none
+    oggdec -Q -R -o "$work/ours.raw" "$dir/track$n.ogg"
+    [[ $(stat -c %s "$work/ours.raw") == $((count * 2352)) ]] ||
+      fail "track$n.ogg decodes to $(stat -c %s "$work/ours.raw") bytes, expected $((count * 2352))"
+    oggenc -Q -r -R 44100 -C 2 -B 16 --raw-endianness 0 -q 1 -o "$work/reference.ogg" "$work/source.raw"
+    oggdec -Q -R -o "$work/reference.raw" "$work/reference.ogg"
+    paste <(od -An -v -td2 -w2 "$work/ours.raw") <(od -An -v -td2 -w2 "$work/reference.raw") \
+          <(od -An -v -td2 -w2 "$work/source.raw") |
+      awk -v track="$n" '{ d = $1 - $2; diff += d * d; signal += $3 * $3 }
+        END { r = sqrt(diff / signal); printf "track%d.ogg vs reference: %.4f of the signal RMS\n", track, r; exit !(r < 0.01) }' ||
+      fail "track$n.ogg does not decode like the reference encoder's output"
+  done
+}
+
+# A second run uses the existing folder and overwrites what is in it.
+second_run() {
+  local dir="$work/sample/sample"
+  head -c 100000 /dev/zero >"$dir/track1.iso"
+  head -c 5000 /dev/zero >"$dir/sample.toc"
+  win "$work/sample" sample.cue
+  sample_console sample sample
+  expect_out "$console"
+  expect_status 0
+  expect_bytes "$dir/sample.toc" "$sample_toc"
+  cmp "$work/reference/sample.iso" "$dir/track1.iso"
+}
+
+syntax_error() {
+  local dir="$work/syntax"
+  mkdir -p "$dir"
+  printf '\n\nTRACK 01 MODE1/2048\n' >"$dir/bad.cue"
+  win "$dir" bad.cue
+  expect_out $'Open file bad.cue\n\nError!! line 3 Invalid Track\n'
+  expect_err ""
+  expect_status 1
+  [[ ! -e $dir/bad ]] || fail "the output folder was created"
+}
+
+missing_sheet() {
+  win "$work" "nothing here.cue"
+  expect_out $'Open file nothing here.cue\n\nError abriendo CUE\n'
+  expect_err ""
+  expect_status 1
+}
+
+folder_as_sheet() {
+  mkdir -p "$work/folder.cue"
+  win "$work" folder.cue
+  expect_out $'Open file folder.cue\n\nError abriendo CUE\n'
+  expect_status 1
+}
+
+toc_not_created() {
+  local dir="$work/blocked"
+  small_disc "$dir" disc
+  printf 'a plain file holds the folder name' >"$dir/disc"
+  win "$dir" disc.cue
+  expect_out $'Open file disc.cue\n\nCreating directory: disc\n\nCreating file: disc.toc\n\nError creando TOC\n'
+  expect_status 1
+}
+
+# Something reported on stderr makes the status 1 even though the run ends.
+reported_problem() {
+  local dir="$work/nobin"
+  mkdir -p "$dir"
+  printf 'TRACK 01 MODE1/2352\nINDEX 01 00:00:00\nTRACK 02 AUDIO\nINDEX 01 01:00:00\n' >"$dir/nobin.cue"
+  win "$dir" nobin.cue
+  expect_out $'Open file nobin.cue\n\nCreating directory: nobin\n\nCreating file: nobin.toc\n\nDone\n'
+  expect_err $'trackcarve: the sheet names no BIN file; no track file written\n'
+  expect_status 1
+}
+
+# A Windows path: backslashes, spaces and brackets in the name.
+windows_path() {
+  local dir="$work/paths/sub"
+  small_disc "$dir" "My Game (Disc 1)"
+  win "$work/paths" 'sub\My Game (Disc 1).cue'
+  small_console "My Game (Disc 1).cue" MyGameDisc1
+  expect_out "$console"
+  expect_err ""
+  expect_status 0
+  expect_bytes "$dir/MyGameDisc1/MyGameDisc1.toc" "$small_toc"
+  [[ $(stat -c %s "$dir/MyGameDisc1/track1.iso") == $((10 * 2048)) ]] || fail "track1.iso size"
+  user_data "$dir/My Game (Disc 1).bin" 0 10 >"$work/expected.iso"
+  cmp "$work/expected.iso" "$dir/MyGameDisc1/track1.iso" || fail "track1.iso bytes"
+}
+
+# A track 4.7 GB into a sparse BIN: the seek must be 64-bit on Windows too
+# (a 32-bit long stops at 2 GiB).
+far_track() {
+  local dir="$work/far" far=2000000   # sectors; 444:26:50 as MM:SS:FF
+  mkdir -p "$dir"
+  head -c $((2 * 2352)) /dev/urandom >"$dir/tail.raw"
+  truncate -s $((far * 2352)) "$dir/disc.bin"
+  cat "$dir/tail.raw" >>"$dir/disc.bin"
+  printf 'FILE "disc.bin" BINARY\nTRACK 01 MODE1/2352\nINDEX 01 444:26:49\nTRACK 02 MODE1/2352\nINDEX 01 444:26:50\nTRACK 03 MODE1/2352\nINDEX 01 444:26:51\n' \
+    >"$dir/disc.cue"
+  win "$dir" disc.cue
+  expect_err ""
+  expect_status 0
+  expect_bytes "$dir/disc/disc.toc" $'Leadin\r\ntrack1.iso 00:00:01\r\ntrack2.iso 00:00:01\r\ntrack3.iso 00:00:01\r\nLeadout\r\n'
+  user_data "$dir/tail.raw" 0 1 >"$work/expected.iso"
+  cmp "$work/expected.iso" "$dir/disc/track2.iso" || fail "track2.iso bytes"
+  user_data "$dir/tail.raw" 1 1 >"$work/expected.iso"
+  cmp "$work/expected.iso" "$dir/disc/track3.iso" || fail "track3.iso bytes"
+  rm -f "$dir/disc.bin"
+}
+
+# The runtime expands * and ? (the Windows shell leaves that to programs);
+# trackcarve takes the first name, so with several sheets the first one the
+# file system lists (NTFS and wine: by name) is split.
+wildcard_one() {
+  local dir="$work/wild1"
+  small_disc "$dir" only
+  win "$dir" '*.cue'
+  small_console only.cue only
+  expect_out "$console"
+  expect_status 0
+  expect_bytes "$dir/only/only.toc" "$small_toc"
+}
+
+wildcard_two() {
+  local dir="$work/wild2"
+  small_disc "$dir" b
+  small_disc "$dir" a
+  win "$dir" '*.cue'
+  small_console a.cue a
+  expect_out "$console"
+  expect_status 0
+  [[ -f $dir/a/a.toc && ! -e $dir/b ]] || fail "folders: $(ls "$dir")"
+}
+
+wildcard_in_folder() {
+  local dir="$work/wild3"
+  small_disc "$dir/discs" game
+  win "$dir" 'discs\g?m*.cue'
+  small_console game.cue game
+  expect_out "$console"
+  expect_status 0
+  expect_bytes "$dir/discs/game/game.toc" "$small_toc"
+}
+
+# No match: the pattern itself arrives, and is no sheet.
+wildcard_no_match() {
+  mkdir -p "$work/wild4"
+  win "$work/wild4" '*.cue'
+  expect_out $'Open file *.cue\n\nError abriendo CUE\n'
+  expect_status 1
+}
+
+# --- run -----------------------------------------------------------------------
+mkdir -p "$work/reference"
+"$sample_tool" "$work/reference" >/dev/null
+"$sample_tool" "$work/reference" --mode2 >/dev/null
+
+check "exe: 32-bit console, stripped, imports only KERNEL32.dll and msvcrt.dll" exe_file
+check "usage: no argument prints the usage, then pause's prompt; status 0" usage_text
+check "sample MODE1 (Z:\\ path): console text, status 0, empty stderr" sample_run sample sample absolute
+check "sample MODE1: TOC bytes, track1.iso equals the reference ISO" sample_files sample sample
+check "sample MODE1: .ogg files pass ogginfo, exact lengths, decode like oggenc" sample_audio sample sample
+check "sample MODE2 (relative path): console text, status 0, empty stderr" sample_run sample_mode2 samplemode2 relative
+check "sample MODE2: TOC bytes, track1.iso equals the reference ISO" sample_files sample_mode2 samplemode2
+check "sample MODE2: .ogg files pass ogginfo, exact lengths, decode like oggenc" sample_audio sample_mode2 samplemode2
+check "second run reuses the folder and overwrites; status 0" second_run
+check "syntax error: 'Error!! line 3 Invalid Track', status 1, nothing created" syntax_error
+check "missing sheet: 'Error abriendo CUE', status 1" missing_sheet
+check "folder named like a sheet: 'Error abriendo CUE', status 1" folder_as_sheet
+check "plain file where the folder goes: 'Error creando TOC', status 1" toc_not_created
+check "problem reported on stderr (no FILE line): status 1" reported_problem
+check "backslashes and spaces: sub\\My Game (Disc 1).cue -> sub\\MyGameDisc1" windows_path
+check "track 4.7 GB into a sparse BIN (64-bit seek)" far_track
+check "wildcard: *.cue with one sheet splits it" wildcard_one
+check "wildcard: *.cue with a.cue and b.cue splits a.cue only" wildcard_two
+check "wildcard: discs\\g?m*.cue finds discs\\game.cue" wildcard_in_folder
+check "wildcard: *.cue without a match: 'Error abriendo CUE', status 1" wildcard_no_match
+
+all_run=1
