@@ -160,6 +160,19 @@ TEST_F(CueReader, TimesAreNotRangeCheckedAndWrapIn32Bits)
     EXPECT_EQ(r.table.records[1].index1_frame, static_cast<std::int32_t>(0u - 4500u - 75u - 1u));
 }
 
+TEST_F(CueReader, TracksOutOfSequenceAreReported)
+{
+    testing::internal::CaptureStderr();
+    read_outcome r = read("TRACK 1 AUDIO\nTRACK 3 AUDIO\nTRACK 2 AUDIO\n");
+    const std::string reported = testing::internal::GetCapturedStderr();
+    ASSERT_TRUE(r.ok);
+    EXPECT_FALSE(r.table.numbered_in_order);
+    EXPECT_EQ(r.table.track_count, 2);   // the last TRACK line's number
+    EXPECT_EQ(reported, "trackcarve: line 2: TRACK 3 follows track 1; the track files will not match the sheet\n"
+                        "trackcarve: line 3: TRACK 2 follows track 3; the track files will not match the sheet\n");
+    EXPECT_TRUE(read("TRACK 1 AUDIO\nTRACK 2 AUDIO\n").table.numbered_in_order);
+}
+
 TEST_F(CueReader, OtherCommandsAndBareWordsAreSkipped)
 {
     const read_outcome r = read("REM GENRE Rock\nCATALOG 123\nTRACK\nFILE\nTRACKS 1 AUDIO\n"

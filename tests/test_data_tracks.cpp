@@ -5,6 +5,7 @@
 #include <signal.h>
 #include <sys/resource.h>
 
+#include <fstream>
 #include <string>
 
 namespace {
@@ -84,6 +85,21 @@ TEST_F(DataTracks, StartBeyondTheEndOrNegativeGivesZeros)
     EXPECT_FALSE(clean);
     EXPECT_EQ(extract(-3, 2), std::string(2 * 2048, '\0'));
     EXPECT_FALSE(clean);
+}
+
+TEST_F(DataTracks, PaddingFarPastTheBinIsWrittenAtOnce)
+{
+    // A corrupt INDEX can ask for terabytes; the zeros after the BIN's end
+    // are appended in one call (a hole), not written block by block.
+    use_bin(patterned_sectors(0, 3));
+    const fs::path iso = track_fixture::extract(track_record{2'000'000, 0, 1, 0, 0, 0});
+    ASSERT_EQ(fs::file_size(iso), 2'000'000ull * 2048);
+    std::ifstream file(iso, std::ios::binary);
+    std::string head(2 * 2048 + 16, '\0');
+    file.read(head.data(), static_cast<std::streamsize>(head.size()));
+    EXPECT_EQ(head, user_data(1) + user_data(2) + std::string(16, '\0'));
+    EXPECT_EQ(diagnostics,
+              "trackcarve: track1.iso: the BIN ends 1999998 sectors before the end of the track; padded with zeros\n");
 }
 
 TEST_F(DataTracks, FileIsNamedAfterTheTrackNumber)

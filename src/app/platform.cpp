@@ -4,6 +4,7 @@
 
 #ifdef _WIN32
 #include <direct.h>
+#include <io.h>
 #include <sys/stat.h>
 // Ask the runtime to expand * and ? in the command line, as Windows shells don't.
 extern "C" int _dowildcard;
@@ -47,6 +48,14 @@ file_stream open_regular_file(const char* path)
 }
 
 file_stream create_output_file(const char* path) { return file_stream(std::fopen(path, "wb")); }
+
+bool append_zeros(std::FILE* file, std::int64_t bytes)
+{
+    if (std::fflush(file) != 0 || _fseeki64(file, 0, SEEK_END) != 0)
+        return false;
+    const std::int64_t size = _ftelli64(file) + bytes;
+    return _chsize_s(_fileno(file), size) == 0 && _fseeki64(file, 0, SEEK_END) == 0;
+}
 
 bool make_directory(const char* path) { return _mkdir(path) == 0; }
 
@@ -94,6 +103,14 @@ file_stream create_output_file(const char* path)
     // directory: refuse it rather than follow it.
     const int fd = open(path, O_WRONLY | O_CREAT | O_TRUNC | O_NOFOLLOW, 0666);
     return fd < 0 ? nullptr : stream_of(fd, "wb");
+}
+
+bool append_zeros(std::FILE* file, std::int64_t bytes)
+{
+    if (std::fflush(file) != 0 || fseeko(file, 0, SEEK_END) != 0)
+        return false;
+    const std::int64_t size = ftello(file) + bytes;
+    return ftruncate(fileno(file), static_cast<off_t>(size)) == 0 && fseeko(file, 0, SEEK_END) == 0;
 }
 
 bool make_directory(const char* path) { return mkdir(path, 0777) == 0; }

@@ -37,6 +37,10 @@ file_stream open_regular_file(const char* path);
 // symbolic links, one at that name is refused, not followed.
 file_stream create_output_file(const char* path);
 
+// Makes the file bytes longer with zeros at its end, in one call: where the
+// file system allows, as a hole that takes no space and no time.
+bool append_zeros(std::FILE* file, std::int64_t bytes);
+
 // Creates one directory; fails when it exists already.
 bool make_directory(const char* path);
 

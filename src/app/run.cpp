@@ -89,7 +89,7 @@ int run_sequence(int argc, char** argv)
     if (!read_cue_sheet(cue_file.get(), paths.cue_dir, table, bin_file))
         return 1;
 
-    bool clean = true;
+    bool clean = table.numbered_in_order;
     if (!write_toc(paths, table, clean))
         return 1;
     cue_file.reset();

@@ -1,5 +1,6 @@
 #include "cue/cue_reader.h"
 
+#include "app/diagnostics.h"
 #include "app/paths.h"
 
 #include <algorithm>
@@ -166,6 +167,15 @@ bool read_track_command(cue_reader& reader, const char* p)
     if (number == 0 || number > max_tracks)
         return syntax_error(reader, "Error!! line %i Invalid Track\n");
 
+    // A number out of sequence leaves records the sheet never filled, and
+    // files for tracks it never listed: the run goes on, but says so.
+    if (number != reader.table.track_count + 1) {
+        report_problem("line %i: TRACK %i follows track %i; the track files will not match the sheet",
+                       reader.line_number, static_cast<int>(number), static_cast<int>(reader.table.track_count));
+        reader.table.numbered_in_order = false;
+    }
+    reader.table.track_count = number;
+
     if (starts_with(p, "AUDIO"))
         reader.track.is_audio = 1;
     else if (starts_with(p, "MODE2"))
@@ -270,6 +280,7 @@ int scan_msf(const char* text, std::uint32_t (&parts)[3])
 bool read_cue_sheet(std::FILE* cue_file, const char* cue_dir, track_table& table, file_stream& bin_file)
 {
     table = track_table{};
+    table.numbered_in_order = true;
     cue_reader reader{cue_dir, table, bin_file, false, 0, 0, {}, {}};
     static constexpr char byte_order_mark[] = "\xEF\xBB\xBF";
 
@@ -283,6 +294,5 @@ bool read_cue_sheet(std::FILE* cue_file, const char* cue_dir, track_table& table
             return false;
     }
     store_current_track(reader);
-    table.track_count = reader.track.number;
     return true;
 }

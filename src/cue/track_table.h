@@ -20,4 +20,5 @@ struct track_record {
 struct track_table {
     track_record records[max_tracks + 1];   // indexed by track number; [0] unused
     std::int32_t track_count;               // number on the last TRACK line
+    bool numbered_in_order;                 // the TRACK lines ran 1, 2, 3 ...
 };

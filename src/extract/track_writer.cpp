@@ -15,38 +15,48 @@ namespace {
 constexpr int mode1_user_data_offset = 16;
 constexpr int mode2_user_data_offset = 24;
 
-// Copies the user data of the track's sectors, 256 sectors a read. The user
-// data of each sector is moved down to its place in the .iso in the buffer
-// itself, so the block is written straight from where it was read. Whatever
-// the BIN cannot supply is written as zeros; returns the number of sectors
-// it could not supply in full.
-std::int64_t copy_data_track(std::FILE* bin_file, std::FILE* iso_file, const track_record& track,
-                             track_buffer& buffer)
+// Moves the user data of each of count raw sectors down to its place in the
+// .iso, in the buffer itself; no block lands on a sector not yet moved.
+void compact_user_data(unsigned char* sectors, int count, int offset)
+{
+    for (int i = 0; i < count; ++i)
+        std::memmove(sectors + i * user_data_size, sectors + i * raw_sector_size + offset, user_data_size);
+}
+
+struct data_copy {
+    std::int64_t missing_sectors;   // sectors the BIN could not supply in full
+    bool padded;                    // false: the zeros for them could not be written
+};
+
+// Copies the user data of the track's sectors, 256 sectors a read, each block
+// written straight from where it was read. Whatever the BIN cannot supply is
+// zeros: a sector cut by its end keeps the bytes read, and the sectors after
+// it are appended as one run of zeros.
+data_copy copy_data_track(std::FILE* bin_file, std::FILE* iso_file, const track_record& track,
+                          track_buffer& buffer)
 {
     const int offset = track.is_mode2 != 0 ? mode2_user_data_offset : mode1_user_data_offset;
     unsigned char* const sectors = buffer.sectors;
-    std::int64_t missing = 0;
-    bool input_ended = bin_file == nullptr;
-    for (std::int64_t remaining = track.length_sectors; remaining > 0;) {
+    const std::int64_t length = std::max(track.length_sectors, 0);
+    std::int64_t remaining = length;
+    std::int64_t whole_sectors_read = 0;
+    while (bin_file != nullptr && remaining > 0) {
         const int count = static_cast<int>(std::min<std::int64_t>(remaining, sectors_per_read));
         const auto wanted = static_cast<std::size_t>(count) * raw_sector_size;
-        const std::size_t got = input_ended ? 0 : std::fread(sectors, 1, wanted, bin_file);
-        if (got < wanted) {
-            // A short read is the end of the input: this sector keeps the bytes
-            // read, everything after it is zeros.
-            input_ended = true;
-            std::memset(sectors + got, 0, wanted - got);
-            missing += count - static_cast<int>(got / raw_sector_size);
-        }
-        // Each block moves down, never over a sector not yet moved.
-        for (int i = 0; i < count; ++i)
-            std::memmove(sectors + i * user_data_size, sectors + i * raw_sector_size + offset, user_data_size);
-        const auto block_size = static_cast<std::size_t>(count) * user_data_size;
+        const std::size_t got = std::fread(sectors, 1, wanted, bin_file);
+        const int filled = static_cast<int>((got + raw_sector_size - 1) / raw_sector_size);
+        std::memset(sectors + got, 0, static_cast<std::size_t>(filled) * raw_sector_size - got);
+        compact_user_data(sectors, filled, offset);
+        const auto block_size = static_cast<std::size_t>(filled) * user_data_size;
         if (std::fwrite(sectors, 1, block_size, iso_file) != block_size)
-            break;   // the file is lost already (a full disk); the close reports it
-        remaining -= count;
+            return data_copy{0, true};   // the file is lost already (a full disk); the close reports it
+        remaining -= filled;
+        whole_sectors_read += static_cast<std::int64_t>(got / raw_sector_size);
+        if (got < wanted)
+            break;   // a short read is the end of the input
     }
-    return missing;
+    const bool padded = remaining == 0 || append_zeros(iso_file, remaining * user_data_size);
+    return data_copy{length - whole_sectors_read, padded};
 }
 
 // The BIN positioned at the track's first sector, or null when no sector of
@@ -61,11 +71,15 @@ std::FILE* position_at_track(std::FILE* bin_file, const track_record& track)
 bool write_data_track(std::FILE* source, std::FILE* iso_file, const track_record& track,
                       track_buffer& buffer)
 {
-    const std::int64_t missing = copy_data_track(source, iso_file, track, buffer);
-    if (missing > 0)
+    const data_copy copy = copy_data_track(source, iso_file, track, buffer);
+    if (!copy.padded) {
+        report_problem("cannot write %s: %s", buffer.path, std::strerror(errno));
+        return false;
+    }
+    if (copy.missing_sectors > 0)
         report_problem("%s: the BIN ends %lld sectors before the end of the track; padded with zeros",
-                     base_name(buffer.path), static_cast<long long>(missing));
-    return missing == 0;
+                       base_name(buffer.path), static_cast<long long>(copy.missing_sectors));
+    return copy.missing_sectors == 0;
 }
 
 bool write_audio_track(std::FILE* source, std::FILE* ogg_file, const track_record& track,
