@@ -132,6 +132,7 @@ TEST_F(AudioTracks, ReadsAreBoundedToTheTrack)
     use_bin(stereo_audio(20 * 588));
     EXPECT_EQ(extract_audio(3, 7).pcm_total, 7 * 588);
     EXPECT_TRUE(clean);
+    expect_ogginfo_accepts(file);
 }
 
 TEST_F(AudioTracks, TrackCutByTheEndOfTheBinStopsThereAndIsReported)
