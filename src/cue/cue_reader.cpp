@@ -167,6 +167,13 @@ bool read_track_command(cue_reader& reader, const char* p)
     if (number == 0 || number > max_tracks)
         return syntax_error(reader, "Error!! line %i Invalid Track\n");
 
+    if (starts_with(p, "AUDIO"))
+        reader.track.is_audio = 1;
+    else if (starts_with(p, "MODE2"))
+        reader.track.is_mode2 = 1;
+    else if (!starts_with(p, "MODE1/2352"))
+        return syntax_error(reader, "Error!! line %i Invalid Track\n");
+
     // A number out of sequence leaves records the sheet never filled, and
     // files for tracks it never listed: the run goes on, but says so.
     if (number != reader.table.track_count + 1) {
@@ -176,12 +183,6 @@ bool read_track_command(cue_reader& reader, const char* p)
     }
     reader.table.track_count = number;
 
-    if (starts_with(p, "AUDIO"))
-        reader.track.is_audio = 1;
-    else if (starts_with(p, "MODE2"))
-        reader.track.is_mode2 = 1;
-    else if (!starts_with(p, "MODE1/2352"))
-        return syntax_error(reader, "Error!! line %i Invalid Track\n");
     reader.track.number = number;
     return true;
 }
