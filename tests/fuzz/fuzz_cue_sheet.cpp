@@ -151,6 +151,29 @@ void check_toc(std::string_view toc, const track_table& table)
         fail("TOC has %d track lines for %d tracks", tracks_seen, table.track_count);
 }
 
+// Counts the lines of standard error, each of which must begin with prefix.
+int count_problem_lines(std::string_view problems, std::string_view prefix)
+{
+    int lines = 0;
+    for (std::size_t p = 0; p < problems.size(); ++lines) {
+        if (!starts_with(problems.substr(p), prefix))
+            fail("problem line without its prefix %.*s", static_cast<int>(prefix.size()), prefix.data());
+        const std::size_t end = problems.find('\n', p);
+        if (end == std::string_view::npos)
+            fail("problem line without a line end");
+        p = end + 1;
+    }
+    return lines;
+}
+
+// The reader's only other words: one line per TRACK out of sequence.
+void check_numbering(std::string_view problems, const track_table& table)
+{
+    const int lines = count_problem_lines(problems, "trackcarve: line ");
+    if ((lines == 0) != table.numbered_in_order)
+        fail("%d numbering lines, numbered_in_order %d", lines, table.numbered_in_order);
+}
+
 void check_layout(const track_table& table, bool lengths_valid, std::string_view problems)
 {
     int negative = 0;
@@ -161,15 +184,7 @@ void check_layout(const track_table& table, bool lengths_valid, std::string_view
         fail("last track left with a negative length");
     if (lengths_valid != (negative == 0))
         fail("layout returned %d with %d negative lengths", lengths_valid, negative);
-    int lines = 0;
-    for (std::size_t p = 0; p < problems.size(); ++lines) {
-        if (!starts_with(problems.substr(p), "trackcarve: track "))
-            fail("problem line without its prefix");
-        const std::size_t end = problems.find('\n', p);
-        if (end == std::string_view::npos)
-            fail("problem line without a line end");
-        p = end + 1;
-    }
+    const int lines = count_problem_lines(problems, "trackcarve: track ");
     if (lines != negative)
         fail("%d problem lines for %d negative lengths", lines, negative);
 }
@@ -213,10 +228,13 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
     file_stream bin_file;
     bool accepted = false;
     captured_stream console;
+    captured_stream numbering;
     {
         const redirect to_capture(stdout, console.file);
+        const redirect to_numbering(stderr, numbering.file);
         accepted = read_cue_sheet(cue_file.get(), cue_dir.c_str(), table, bin_file);
     }
+    check_numbering(numbering.contents(), table);
     if (!accepted) {
         check_error_line(console.contents(), size);
         return 0;
