@@ -33,22 +33,23 @@ functions() { callgrind_annotate --threshold=100 --auto=no "$1" 2>/dev/null | aw
 tc_total=$(total "$d/callgrind.trackcarve")
 oggenc_total=$(total "$d/callgrind.oggenc")
 
+# by_object PROFILE TOTAL: the profile's self cost summed per object file.
+by_object() {
+  functions "$1" | awk -v total="$2" '
+    { ir = $1; gsub(",", "", ir); obj = "(object not named; libc/libm/ld.so)"
+      if ($NF ~ /^\[.*\]$/) { obj = $NF; gsub(/[][]/, "", obj); n = split(obj, parts, "/"); obj = parts[n] }
+      sum[obj] += ir }
+    END { for (o in sum) printf "    %6.2f%%  %15d  %s\n", 100 * sum[o] / total, sum[o], o }' | sort -rn | head -n 7
+}
+
 echo
 echo "== callgrind, $seconds s audio track, $(date -u +%Y-%m-%d)"
 echo "  instructions: trackcarve $tc_total, oggenc $oggenc_total, ratio $(ratio "$tc_total" "$oggenc_total")"
 echo "  trackcarve's instructions by object file (self cost):"
-functions "$d/callgrind.trackcarve" | awk -v total="$tc_total" '
-  { ir = $1; gsub(",", "", ir); obj = "(object not named; libc/libm/ld.so)"
-    if ($NF ~ /^\[.*\]$/) { obj = $NF; gsub(/[][]/, "", obj); n = split(obj, parts, "/"); obj = parts[n] }
-    sum[obj] += ir }
-  END { for (o in sum) printf "    %6.2f%%  %15d  %s\n", 100 * sum[o] / total, sum[o], o }' | sort -rn | head -n 7
+by_object "$d/callgrind.trackcarve" "$tc_total"
 echo "  trackcarve's own functions (self cost, share of all):"
 functions "$d/callgrind.trackcarve" | awk -v total="$tc_total" -v binary="[$trackcarve]" '
   $NF == binary { ir = $1; gsub(",", "", ir); sub(/^ *[0-9,]+ \( *[0-9.]+%\) +/, ""); sub(/ +\[[^]]*\]$/, ""); printf "    %6.3f%%  %15d  %s\n", 100 * ir / total, ir, $0 }' | sort -rn | head -n 8
 echo "  oggenc's instructions by object file (self cost):"
-functions "$d/callgrind.oggenc" | awk -v total="$oggenc_total" '
-  { ir = $1; gsub(",", "", ir); obj = "(object not named; libc/libm/ld.so)"
-    if ($NF ~ /^\[.*\]$/) { obj = $NF; gsub(/[][]/, "", obj); n = split(obj, parts, "/"); obj = parts[n] }
-    sum[obj] += ir }
-  END { for (o in sum) printf "    %6.2f%%  %15d  %s\n", 100 * sum[o] / total, sum[o], o }' | sort -rn | head -n 7
+by_object "$d/callgrind.oggenc" "$oggenc_total"
 echo "  (full profiles: callgrind_annotate $d/callgrind.trackcarve, or .oggenc)"

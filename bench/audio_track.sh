@@ -39,17 +39,8 @@ log "warming up"
 cat "$d/audio.bin" >/dev/null
 for c in "${commands[@]}"; do run_"$c" ignored; done
 
-log "timing $rounds rounds"
 results=$d/audio_results.txt
-: >"$results"
-for ((r = 0; r < rounds; r++)); do
-  for ((k = 0; k < ${#commands[@]}; k++)); do
-    c=${commands[$(((r + k) % ${#commands[@]}))]}
-    run_"$c" stats
-    echo "$c $stats" >>"$results"
-    log "  round $((r + 1)): $c $stats"
-  done
-done
+time_rounds "$results"
 
 log "decoding both streams"
 oggdec -Q -R -o "$d/trackcarve.pcm" "$tc_out"

@@ -41,17 +41,8 @@ log "warming the page cache"
 cat "$d/data.bin" "$d/small.bin" >/dev/null
 for c in "${commands[@]}"; do run_"$c" ignored; done   # one untimed round
 
-log "timing $rounds rounds"
 results=$d/data_results.txt
-: >"$results"
-for ((r = 0; r < rounds; r++)); do
-  for ((k = 0; k < ${#commands[@]}; k++)); do
-    c=${commands[$(((r + k) % ${#commands[@]}))]}
-    run_"$c" stats
-    echo "$c $stats" >>"$results"
-    log "  round $((r + 1)): $c $stats"
-  done
-done
+time_rounds "$results"
 
 log "checking the .iso bytes"
 if cmp -s "$tc_out" "$bchunk_out"; then same_bchunk=yes; else same_bchunk=NO; fi

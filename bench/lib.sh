@@ -74,6 +74,23 @@ run_timed() {
 }
 
 # median: of the numbers on standard input.
+# time_rounds RESULTS: runs run_<command> for every name in the commands
+# array, $rounds times, rotating which goes first each round; appends
+# "name wall cpu rss" lines to RESULTS.
+time_rounds() {
+  local results=$1 r k c stats
+  log "timing $rounds rounds"
+  : >"$results"
+  for ((r = 0; r < rounds; r++)); do
+    for ((k = 0; k < ${#commands[@]}; k++)); do
+      c=${commands[$(((r + k) % ${#commands[@]}))]}
+      run_"$c" stats
+      echo "$c $stats" >>"$results"
+      log "  round $((r + 1)): $c $stats"
+    done
+  done
+}
+
 median() {
   sort -g | awk '{ v[NR] = $1 } END { if (NR == 0) print "nan"; else if (NR % 2) print v[(NR + 1) / 2]; else print (v[NR / 2] + v[NR / 2 + 1]) / 2 }'
 }

@@ -182,7 +182,6 @@ bool read_track_command(cue_reader& reader, const char* p)
         reader.table.numbered_in_order = false;
     }
     reader.table.track_count = number;
-
     reader.track.number = number;
     return true;
 }
