@@ -114,6 +114,34 @@ std::string patterned_sectors(std::int64_t first_sector, std::int64_t count)
     return bytes;
 }
 
+captured_console::captured_console()
+{
+    c.out = open_memstream(&out_text_, &out_size_);
+    c.err = open_memstream(&err_text_, &err_size_);
+    if (c.out == nullptr || c.err == nullptr)
+        throw std::runtime_error("open_memstream failed");
+}
+
+captured_console::~captured_console()
+{
+    std::fclose(c.out);
+    std::fclose(c.err);
+    std::free(out_text_);
+    std::free(err_text_);
+}
+
+std::string captured_console::out()
+{
+    std::fflush(c.out);
+    return std::string(out_text_, out_size_);
+}
+
+std::string captured_console::err()
+{
+    std::fflush(c.err);
+    return std::string(err_text_, err_size_);
+}
+
 void track_fixture::SetUp()
 {
     dir = scratch_dir();
@@ -125,19 +153,19 @@ void track_fixture::SetUp()
 void track_fixture::use_bin(const std::string& bytes)
 {
     write_file(dir / "disc.bin", bytes);
-    bin = open_regular_file((dir / "disc.bin").c_str());
+    bin.parts = {bin_part{(dir / "disc.bin").string(), 0, static_cast<std::int64_t>(bytes.size())}};
+    bin.size_bytes = static_cast<std::int64_t>(bytes.size());
 }
 
-fs::path track_fixture::extract(const track_record& record, int index)
+fs::path track_fixture::extract(const track_span& track, std::int32_t number)
 {
-    table.records[index + 1] = record;
-    table.track_count = index + 1;
-    testing::internal::CaptureStdout();
-    testing::internal::CaptureStderr();
-    clean = extract_track(paths, table, bin.get(), index, *buffer);
-    console = testing::internal::GetCapturedStdout();
-    diagnostics = testing::internal::GetCapturedStderr();
-    return dir / "disc" / ("track" + std::to_string(index + 1) + (record.is_audio != 0 ? ".ogg" : ".iso"));
+    captured_console captured;
+    bin_reader reader;
+    reader.bin = &bin;
+    clean = extract_track(captured.c, paths, number, track, reader, *buffer);
+    console = captured.out();
+    diagnostics = captured.err();
+    return dir / "disc" / ("track" + std::to_string(number) + (track.is_audio != 0 ? ".ogg" : ".iso"));
 }
 
 decoded_stream decode_ogg(const fs::path& path)

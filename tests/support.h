@@ -2,9 +2,11 @@
 // user would, for the tests.
 #pragma once
 
-#include "app/paths.h"
-#include "app/platform.h"
-#include "cue/track_table.h"
+#include "base/console.h"
+#include "base/paths.h"
+#include "base/platform.h"
+#include "cue/layout.h"
+#include "cue/virtual_bin.h"
 #include "extract/track_writer.h"
 
 #include <gtest/gtest.h>
@@ -60,21 +62,38 @@ decoded_stream decode_ogg(const fs::path& path);
 // ogginfo (from vorbis-tools) reads the file without a warning or error.
 void expect_ogginfo_accepts(const fs::path& path);
 
+// A console whose two streams are kept in memory.
+class captured_console {
+public:
+    captured_console();
+    ~captured_console();
+    captured_console(const captured_console&) = delete;
+    captured_console& operator=(const captured_console&) = delete;
+    std::string out();   // standard output so far
+    std::string err();   // standard error so far
+    console c;
+
+private:
+    char* out_text_ = nullptr;
+    char* err_text_ = nullptr;
+    std::size_t out_size_ = 0;
+    std::size_t err_size_ = 0;
+};
+
 // Calls extract_track on one track of a BIN in the test's scratch folder,
 // whose sheet would be disc.cue: the files land in disc/.
 class track_fixture : public testing::Test {
 protected:
     void SetUp() override;
     void use_bin(const std::string& bytes);
-    // Extracts the given record as track index + 1 and returns its file's path.
-    fs::path extract(const track_record& record, int index = 0);
+    // Extracts the span as track `number` and returns its file's path.
+    fs::path extract(const track_span& track, std::int32_t number = 1);
 
     fs::path dir;
     run_paths paths{};
-    track_table table{};
-    file_stream bin;
+    virtual_bin bin;
     std::unique_ptr<track_buffer> buffer = std::make_unique<track_buffer>();
     bool clean = false;
-    std::string console;
-    std::string diagnostics;
+    std::string console;       // what the writer said
+    std::string diagnostics;   // what it reported
 };

@@ -98,7 +98,7 @@ class AudioTracks : public track_fixture {
 protected:
     decoded_stream extract_audio(std::int32_t start, std::int32_t length, int index = 0)
     {
-        file = extract(track_record{length, 0, start, 0, 1, 0}, index);
+        file = extract(track_span{start, length, 0, 1, 0}, index + 1);
         return decode_ogg(file);
     }
     fs::path file;
@@ -173,16 +173,16 @@ struct watched_bin {
     bool read = false;
 };
 
-ssize_t read_watched(void* cookie, char* out, size_t size)
+std::size_t read_watched(void* context, unsigned char* out, std::size_t size)
 {
-    auto& bin = *static_cast<watched_bin*>(cookie);
+    auto& bin = *static_cast<watched_bin*>(context);
     if (!bin.read)
         bin.ogg_size_at_first_read = fs::file_size(bin.ogg);
     bin.read = true;
     const std::size_t count = std::min(size, bin.bytes.size() - bin.at);
     std::memcpy(out, bin.bytes.data() + bin.at, count);
     bin.at += count;
-    return static_cast<ssize_t>(count);
+    return count;
 }
 
 } // namespace
@@ -190,10 +190,9 @@ ssize_t read_watched(void* cookie, char* out, size_t size)
 TEST_F(AudioTracks, HeadersAreOnDiskBeforeAnyAudioIsRead)
 {
     watched_bin source{stereo_audio(4 * 588), 0, dir / "disc" / "track1.ogg"};
-    cookie_io_functions_t io{read_watched, nullptr, nullptr, nullptr};
-    file_stream watched(fopencookie(&source, "rb", io));
     file_stream ogg(std::fopen(source.ogg.c_str(), "wb"));
-    const audio_result result = encode_audio_track(watched.get(), ogg.get(), 4, *buffer);
+    const audio_result result = encode_audio_track(pcm_source{read_watched, &source}, 4 * 2352, ogg.get(),
+                                                   buffer->audio);
     ASSERT_TRUE(close_file(ogg));
     EXPECT_EQ(result.frames_encoded, 4 * 588);
     ASSERT_TRUE(source.read);

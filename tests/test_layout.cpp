@@ -1,5 +1,6 @@
 #include "cue/cue_reader.h"
 #include "cue/layout.h"
+#include "extract/toc_file.h"
 
 #include "support.h"
 
@@ -16,34 +17,23 @@ using triple = std::tuple<int, int, int>;   // start_sector, length_sectors, is_
 struct laid_out {
     std::string toc;
     std::vector<triple> tracks;
-    bool lengths_valid;
 };
 
-// Reads the sheet beside a sparse BIN of the given size and runs the layout
-// pass into a TOC file.
+// Reads the sheet (from memory, beside a BIN of the given size; -1: none),
+// lays it out and writes the TOC.
 laid_out lay_out(const std::string& sheet, std::int64_t bin_bytes = -1)
 {
-    const fs::path dir = scratch_dir();
-    if (bin_bytes >= 0) {
-        write_file(dir / "disc.bin", "");
-        fs::resize_file(dir / "disc.bin", static_cast<std::uintmax_t>(bin_bytes));
-    }
-    write_file(dir / "disc.cue", sheet);
-    const std::string cue_dir = dir.string() + "/";
-    file_stream cue_file(std::fopen((dir / "disc.cue").c_str(), "rb"));
-    file_stream bin_file;
-    track_table table;
-    EXPECT_TRUE(read_cue_sheet(cue_file.get(), cue_dir.c_str(), table, bin_file));
+    file_stream cue_file(fmemopen(const_cast<char*>(sheet.data()), sheet.size(), "rb"));
+    const cue_read read = read_cue_sheet(cue_file.get(), [bin_bytes](const char*) { return bin_bytes; });
+    EXPECT_TRUE(read.ok) << read.error.message;
+    const disc_layout layout = lay_out_tracks(read.sheet);
 
     laid_out result{};
-    file_stream toc_file(std::fopen((dir / "disc.toc").c_str(), "wb"));
-    testing::internal::CaptureStderr();
-    result.lengths_valid = lay_out_tracks(table, toc_file.get());
-    testing::internal::GetCapturedStderr();
-    EXPECT_TRUE(close_file(toc_file));
-    result.toc = read_file(dir / "disc.toc");
-    for (int n = 1; n <= table.track_count; ++n) {
-        const track_record& t = table.records[n];
+    captured_console toc;
+    write_toc(toc.c.out, layout);
+    result.toc = toc.out();
+    for (int n = 1; n <= layout.track_count; ++n) {
+        const track_span& t = layout.tracks[n];
         result.tracks.emplace_back(t.start_sector, t.length_sectors, t.is_audio);
     }
     return result;
@@ -120,17 +110,42 @@ TEST(Layout, DataTrackPregapIsNotSubtractedButShiftsLaterTracks)
     EXPECT_EQ(r.tracks, (std::vector<triple>{{0, 45000, 1}, {45000, 45000, 0}, {89850, 10000, 1}}));
 }
 
+TEST(Layout, IndexZeroRestartsThePregapSumAfterItsOwnTrack)
+{
+    // Track 3 has a PREGAP line, then an INDEX 00: the later line makes it an
+    // INDEX 00 track. It is still shifted by track 2's PREGAP; track 4 is not.
+    const laid_out r = lay_out("FILE \"disc.bin\" BINARY\nTRACK 1 AUDIO\nINDEX 01 00:00:00\n"
+                               "TRACK 2 AUDIO\nPREGAP 00:02:00\nINDEX 01 00:10:00\n"
+                               "TRACK 3 AUDIO\nPREGAP 00:01:00\nINDEX 00 00:19:00\nINDEX 01 00:20:00\n"
+                               "TRACK 4 AUDIO\nINDEX 01 00:30:00\nTRACK 5 AUDIO\nINDEX 01 00:40:00\n",
+                               sectors(10000));
+    EXPECT_EQ(r.tracks, (std::vector<triple>{{0, 750, 1}, {750, 600, 1}, {1350, 750, 1}, {2250, 750, 1},
+                                             {3000, 7000, 1}}));
+}
+
+TEST(Layout, TheLaterOfIndexZeroAndPregapDecidesTheGap)
+{
+    // Here the PREGAP comes after the INDEX 00: the gap is a PREGAP.
+    const laid_out r = lay_out("FILE \"disc.bin\" BINARY\nTRACK 1 AUDIO\nINDEX 01 00:00:00\n"
+                               "TRACK 2 AUDIO\nINDEX 00 00:08:00\nPREGAP 00:02:00\nINDEX 01 00:10:00\n"
+                               "TRACK 3 AUDIO\nINDEX 01 00:20:00\n",
+                               sectors(3000));
+    EXPECT_EQ(r.toc, toc_lines({"Leadin", "track1.ogg 00:10:00", "Pregap: 00:02:00", "track2.ogg 00:08:00",
+                                "track3.ogg 00:22:00", "Leadout"}));
+    EXPECT_EQ(r.tracks, (std::vector<triple>{{0, 750, 1}, {750, 600, 1}, {1350, 1650, 1}}));
+}
+
 TEST(Layout, NoTracksGivesOnlyLeadinAndLeadout)
 {
     EXPECT_EQ(lay_out("FILE \"disc.bin\" BINARY\n", 0).toc, toc_lines({"Leadin", "Leadout"}));
 }
 
-TEST(Layout, TracksRunningBackwardsKeepTheirTextButAreReported)
+TEST(Layout, TracksRunningBackwardsKeepTheirNegativeLength)
 {
     const laid_out r = lay_out("FILE \"disc.bin\" BINARY\nTRACK 1 AUDIO\nINDEX 01 00:00:00\n"
                                "TRACK 2 AUDIO\nINDEX 01 00:02:00\nTRACK 3 AUDIO\nINDEX 01 00:00:50\n",
                                sectors(1000));
-    EXPECT_FALSE(r.lengths_valid);
+    EXPECT_EQ(std::get<1>(r.tracks[1]), -100);
     EXPECT_EQ(r.toc, toc_lines({"Leadin", "track1.ogg 00:02:00", "track2.ogg 71582788:15:4294967271",
                                 "track3.ogg 00:12:50", "Leadout"}));
 }

@@ -1,5 +1,6 @@
-#include "app/paths.h"
-#include "app/platform.h"
+#include "base/paths.h"
+#include "base/platform.h"
+#include "extract/track_files.h"
 
 #include <gtest/gtest.h>
 
@@ -77,8 +78,7 @@ TEST(OutputPaths, JoinWithThePlatformSeparator)
     EXPECT_EQ(std::string(buffer), "dir/disc");
     ASSERT_TRUE(format_toc_path(paths, buffer));
     EXPECT_EQ(std::string(buffer), "dir/disc" + sep + "disc.toc");
-    ASSERT_TRUE(format_track_path(paths, 10, false, buffer));
+    ASSERT_TRUE(format_output_path(paths, name_track_file(10, false).text, buffer));
     EXPECT_EQ(std::string(buffer), "dir/disc" + sep + "track10.iso");
-    ASSERT_TRUE(format_track_path(paths, 2, true, buffer));
-    EXPECT_EQ(std::string(buffer), "dir/disc" + sep + "track2.ogg");
+    EXPECT_EQ(std::string(name_track_file(2, true).text), "track2.ogg");
 }

@@ -3,6 +3,8 @@
 
 #include <gtest/gtest.h>
 
+#include <unistd.h>
+
 #include <string>
 
 namespace {
@@ -176,4 +178,23 @@ TEST(Run, SheetWithoutTracksIsReported)
     EXPECT_EQ(r.err, "trackcarve: the sheet lists no track; no track file written\n");
     EXPECT_EQ(r.exit_status, 1);
     EXPECT_EQ(read_file(dir / "wide" / "wide.toc"), "Leadin\r\nLeadout\r\n");
+}
+
+TEST(Run, ProblemLinesKeepTheirPlaceInTheDialogueOnOneStream)
+{
+    // Track 1 wants 40 sectors of a 30-sector BIN; track 2 then has none.
+    const fs::path dir = scratch_dir();
+    write_file(dir / "disc.bin", patterned_sectors(0, 30));
+    write_file(dir / "disc.cue", "FILE \"disc.bin\" BINARY\nTRACK 01 MODE1/2352\nINDEX 01 00:00:00\n"
+                                 "TRACK 02 AUDIO\nINDEX 01 00:00:40\n");
+    // Standard error joins standard output's file, which stdio buffers.
+    const command_result r = run_command({TRACKCARVE_EXE, (dir / "disc.cue").string()}, {}, [] { dup2(1, 2); });
+    EXPECT_EQ(r.out, "Open file disc.cue\n\nCreating directory: disc\n\nCreating file: disc.toc\n\n"
+                     "Processing file... track1.iso\n"
+                     "trackcarve: track1.iso: the BIN ends 10 sectors before the end of the track; padded with zeros\n"
+                     "Processing file... track2.ogg\n"
+                     "trackcarve: track2.ogg: the BIN ends 18816 audio frames before the end of the track; "
+                     "the stream stops there\n"
+                     "Done\n");
+    EXPECT_EQ(r.exit_status, 1);
 }

@@ -1,3 +1,7 @@
 #include "app/run.h"
 
-int main(int argc, char** argv) { return run_trackcarve(argc, argv); }
+int main(int argc, char** argv)
+{
+    console c;
+    return run_trackcarve(c, argc, argv);
+}

@@ -1,113 +1,142 @@
 #include "app/run.h"
 
-#include "app/diagnostics.h"
-#include "app/paths.h"
-#include "app/platform.h"
+#include "base/paths.h"
+#include "base/platform.h"
 #include "cue/cue_reader.h"
 #include "cue/layout.h"
+#include "cue/virtual_bin.h"
+#include "extract/toc_file.h"
 #include "extract/track_writer.h"
 
 #include <cerrno>
 #include <cstdio>
 #include <cstring>
 #include <memory>
+#include <string>
 
 namespace {
 
-void print_usage()
+void print_usage(console& c)
 {
-    std::printf("trackcarve 1.0 - splits a CD image into one file per track, by the trackcarve developers");
-    std::printf("\n\n Use:\n\n      trackcarve file.cue\n");
-    std::printf("\n");
+    say(c, "trackcarve 1.0 - splits a CD image into one file per track, by the trackcarve developers");
+    say(c, "\n\n Use:\n\n      trackcarve file.cue\n");
+    say(c, "\n");
 }
 
-// Writes the TOC and fixes every track's place in the BIN. Returns false when
-// the TOC could not be created (the run ends there); clean is cleared when
-// something was reported.
-bool write_toc(const run_paths& paths, track_table& table, bool& clean)
+// Opens the BIN a FILE line names, beside the sheet, only to size it: the
+// track writers open it again, so no more than a few files are ever open.
+std::int64_t size_bin_file(const run_paths& paths, const char* name)
 {
-    file_stream toc_file = create_toc_file(paths);
-    if (!toc_file)
-        return false;
-    clean = lay_out_tracks(table, toc_file.get()) && clean;
-    if (!close_file(toc_file)) {
-        char path[path_capacity];
-        format_toc_path(paths, path);
-        report_problem("cannot write %s: %s", path, std::strerror(errno));
-        clean = false;
+    char path[path_capacity];
+    const int length = std::snprintf(path, sizeof path, "%s%s", paths.cue_dir, name);
+    if (length < 0 || static_cast<std::size_t>(length) >= sizeof path)
+        return -1;
+    file_stream file = open_regular_file(path);
+    if (!file)
+        return -1;
+    const std::int64_t size = file_size(file.get());
+    return size < 0 ? 0 : size;
+}
+
+void report_backward_tracks(console& c, const disc_layout& layout)
+{
+    for (std::int32_t number = 1; number <= layout.track_count; ++number) {
+        const std::int32_t length = layout.tracks[number].length_sectors;
+        if (length < 0)
+            report(c, "track %i: length of %i sectors; the next track's INDEX does not lie far enough after this one's",
+                   static_cast<int>(number), static_cast<int>(length));
     }
+}
+
+// Creates the output directory (an existing one is used) and writes the TOC
+// in it. False when the TOC could not be created: the run ends there.
+bool write_toc_file(console& c, const run_paths& paths, const disc_layout& layout)
+{
+    char path[path_capacity];
+    say(c, "Creating directory: %s\n\n", paths.out_name);
+    if (format_output_dir(paths, path))
+        make_directory(path);
+
+    say(c, "Creating file: %s.toc\n\n", paths.out_name);
+    file_stream toc_file;
+    if (format_toc_path(paths, path))
+        toc_file = create_output_file(path);
+    if (!toc_file) {
+        stop(c, "Error creando TOC\n");
+        return false;
+    }
+    write_toc(toc_file.get(), layout);
+    report_backward_tracks(c, layout);
+    if (!close_file(toc_file))
+        report(c, "cannot write %s: %s", path, std::strerror(errno));
     return true;
 }
 
-bool extract_all_tracks(const run_paths& paths, const track_table& table, std::FILE* bin_file)
+void extract_all_tracks(console& c, const run_paths& paths, const cue_sheet& sheet, const disc_layout& layout)
 {
     // A sheet in an encoding the reader cannot see commands in (UTF-16, say)
     // reads as no tracks at all: say so rather than end as if all went well.
-    if (table.track_count == 0) {
-        report_problem("the sheet lists no track; no track file written");
-        return false;
+    if (layout.track_count == 0) {
+        report(c, "the sheet lists no track; no track file written");
+        return;
     }
-    if (bin_file == nullptr) {
-        report_problem("the sheet names no BIN file; no track file written");
-        return false;
+    if (sheet.bin_files.empty()) {
+        report(c, "the sheet names no BIN file; no track file written");
+        return;
     }
-    const std::int64_t tail_bytes = file_size(bin_file) % raw_sector_size;
-    if (tail_bytes > 0) {
-        report_problem("the BIN ends in %lld bytes of an incomplete sector, which no track takes",
-                       static_cast<long long>(tail_bytes));
-    }
+    const std::int64_t tail_bytes = sheet.bin_files.back().size_bytes % raw_sector_size;
+    if (tail_bytes > 0)
+        report(c, "the BIN ends in %lld bytes of an incomplete sector, which no track takes",
+               static_cast<long long>(tail_bytes));
+
+    const virtual_bin bin = make_virtual_bin(sheet, paths.cue_dir);
+    bin_reader reader;
+    reader.bin = &bin;
     // Working memory for the whole run, taken once, outside the copy loops.
     const auto buffer = std::make_unique<track_buffer>();
-    bool clean = tail_bytes == 0;
-    for (int index = 0; index < table.track_count; ++index)
-        clean = extract_track(paths, table, bin_file, index, *buffer) && clean;
-    return clean;
+    for (std::int32_t number = 1; number <= layout.track_count; ++number)
+        extract_track(c, paths, number, layout.tracks[number], reader, *buffer);
 }
 
-int run_sequence(int argc, char** argv)
+void run_sheet(console& c, const char* cue_path)
 {
-    if (argc <= 1) {
-        print_usage();
-        wait_for_key();
-        return 0;
-    }
-    const char* cue_path = argv[1];
     run_paths paths;
     if (!derive_paths(cue_path, paths)) {
-        std::printf("Error!! path too long\n");
-        return 1;
+        stop(c, "Error!! path too long\n");
+        return;
     }
-
-    std::printf("Open file %s\n\n", base_name(cue_path));
+    say(c, "Open file %s\n\n", base_name(cue_path));
     file_stream cue_file = open_regular_file(cue_path);
     if (!cue_file) {
-        std::printf("Error abriendo CUE\n");
-        return 1;
+        stop(c, "Error abriendo CUE\n");
+        return;
     }
-    track_table table;
-    file_stream bin_file;
-    if (!read_cue_sheet(cue_file.get(), paths.cue_dir, table, bin_file))
-        return 1;
+    const cue_read read =
+        read_cue_sheet(cue_file.get(), [&paths](const char* name) { return size_bin_file(paths, name); });
+    for (const std::string& notice : read.sheet.notices)
+        report(c, "%s", notice.c_str());
+    if (!read.ok) {
+        stop(c, "Error!! line %i %s\n", read.error.line_number, read.error.message.c_str());
+        return;
+    }
 
-    bool clean = table.numbered_in_order;
-    if (!write_toc(paths, table, clean))
-        return 1;
+    const disc_layout layout = lay_out_tracks(read.sheet);
+    if (!write_toc_file(c, paths, layout))
+        return;
     cue_file.reset();
-
-    clean = extract_all_tracks(paths, table, bin_file.get()) && clean;
-    std::printf("Done\n");
-    return clean ? 0 : 1;
+    extract_all_tracks(c, paths, read.sheet, layout);
+    say(c, "Done\n");
 }
 
 } // namespace
 
-int run_trackcarve(int argc, char** argv)
+int run_trackcarve(console& c, int argc, char** argv)
 {
-    const int status = run_sequence(argc, argv);
-    // The console dialogue is the run's report: losing it is a failure too.
-    if (std::fflush(stdout) != 0 || std::ferror(stdout) != 0) {
-        report_problem("cannot write to standard output: %s", std::strerror(errno));
-        return 1;
+    if (argc <= 1) {
+        print_usage(c);
+        wait_for_key();
+    } else {
+        run_sheet(c, argv[1]);
     }
-    return status;
+    return finish(c);
 }

@@ -1,7 +1,6 @@
 #include "cue/cue_reader.h"
 
-#include "app/diagnostics.h"
-#include "app/paths.h"
+#include "base/paths.h"
 
 #include <algorithm>
 #include <cctype>
@@ -27,10 +26,8 @@ struct current_track {
 };
 
 struct cue_reader {
-    const char* cue_dir;
-    track_table& table;
-    file_stream& bin_file;
-    bool bin_opened;
+    const bin_probe& probe;
+    cue_read& result;
     std::int32_t bin_sectors;
     int line_number;
     char command_word[command_word_capacity];
@@ -82,10 +79,20 @@ std::int32_t msf_to_frames(const std::uint32_t (&msf)[3])
     return static_cast<std::int32_t>(frames);
 }
 
-bool syntax_error(const cue_reader& reader, const char* message)
+// Keeps the first error; message may name the command word with one "%s".
+bool syntax_error(cue_reader& reader, const char* message)
 {
-    std::printf(message, reader.line_number, reader.command_word);
+    char text[command_word_capacity + 64];
+    std::snprintf(text, sizeof text, message, reader.command_word);
+    reader.result.error = cue_error{reader.line_number, text};
     return false;
+}
+
+void notice(cue_reader& reader, const char* format, int a, int b)
+{
+    char text[160];
+    std::snprintf(text, sizeof text, format, reader.line_number, a, b);
+    reader.result.sheet.notices.emplace_back(text);
 }
 
 void store_current_track(cue_reader& reader)
@@ -93,8 +100,8 @@ void store_current_track(cue_reader& reader)
     const current_track& t = reader.track;
     if (t.number == 0)
         return;
-    track_record& record = reader.table.records[t.number];
-    record.length_sectors = reader.bin_sectors;
+    track_record& record = reader.result.sheet.records[t.number];
+    record.bin_sectors = reader.bin_sectors;
     record.index1_frame = t.index1_frame;
     record.pregap_frames = t.pregap_frames;
     record.is_audio = t.is_audio;
@@ -112,45 +119,38 @@ std::int32_t sectors_in(std::int64_t size)
 
 bool read_file_command(cue_reader& reader, const char* p)
 {
-    reader.bin_file.reset();
-    if (reader.bin_opened)
-        return syntax_error(reader, "Error!! line %i Only can be one BIN FILE!!!\n");
+    std::vector<bin_file_entry>& bin_files = reader.result.sheet.bin_files;
+    if (!bin_files.empty())
+        return syntax_error(reader, "Only can be one BIN FILE!!!");
     if (*p != '"')
-        return syntax_error(reader, "Error!! line %i CMD: %s\n");
+        return syntax_error(reader, "CMD: %s");
     ++p;
 
     char name[path_capacity];
     std::size_t length = 0;
     for (; *p != '"' && !ends_line(*p); ++p) {
         if (length == path_capacity - 1)
-            return syntax_error(reader, "Error!! line %i CMD: %s\n");
+            return syntax_error(reader, "CMD: %s");
         name[length++] = *p;
     }
     name[length] = '\0';
     if (*p != '"')
-        return syntax_error(reader, "Error!! line %i CMD: %s\n");
+        return syntax_error(reader, "CMD: %s");
 
     p = skip_blanks(p + 1);
     if (ends_line(*p))
-        return syntax_error(reader, "Error!! line %i CMD: %s\n");
+        return syntax_error(reader, "CMD: %s");
     if (!starts_with(p, "BINARY"))
-        return syntax_error(reader, "Error!! line %i CMD: %s is not BINARY form\n");
+        return syntax_error(reader, "CMD: %s is not BINARY form");
 
     // The BIN is always looked for beside the sheet, whatever directory the
     // sheet's author had it in.
-    char bin_path[path_capacity];
-    const int path_length = std::snprintf(bin_path, sizeof bin_path, "%s%s", reader.cue_dir, base_name(name));
-    if (path_length < 0 || static_cast<std::size_t>(path_length) >= sizeof bin_path)
-        return syntax_error(reader, "Error!! line %i CMD: %s Open fail\n");
-    reader.bin_file = open_regular_file(bin_path);
-    if (!reader.bin_file)
-        return syntax_error(reader, "Error!! line %i CMD: %s Open fail\n");
-
-    // The writers read whole blocks of sectors; a stdio buffer would only
-    // split each read into two system calls and add a copy.
-    std::setvbuf(reader.bin_file.get(), nullptr, _IONBF, 0);
-    reader.bin_sectors = sectors_in(file_size(reader.bin_file.get()));
-    reader.bin_opened = true;
+    const char* bin_name = base_name(name);
+    const std::int64_t size = reader.probe(bin_name);
+    if (size < 0)
+        return syntax_error(reader, "CMD: %s Open fail");
+    bin_files.push_back(bin_file_entry{bin_name, reader.line_number, size});
+    reader.bin_sectors = sectors_in(size);
     return true;
 }
 
@@ -165,23 +165,22 @@ bool read_track_command(cue_reader& reader, const char* p)
         number = std::min(number * 10 + (*p - '0'), max_tracks + 1);
     p = skip_blanks(p);
     if (number == 0 || number > max_tracks)
-        return syntax_error(reader, "Error!! line %i Invalid Track\n");
+        return syntax_error(reader, "Invalid Track");
 
     if (starts_with(p, "AUDIO"))
         reader.track.is_audio = 1;
     else if (starts_with(p, "MODE2"))
         reader.track.is_mode2 = 1;
     else if (!starts_with(p, "MODE1/2352"))
-        return syntax_error(reader, "Error!! line %i Invalid Track\n");
+        return syntax_error(reader, "Invalid Track");
 
     // A number out of sequence leaves records the sheet never filled, and
     // files for tracks it never listed: the run goes on, but says so.
-    if (number != reader.table.track_count + 1) {
-        report_problem("line %i: TRACK %i follows track %i; the track files will not match the sheet",
-                       reader.line_number, static_cast<int>(number), static_cast<int>(reader.table.track_count));
-        reader.table.numbered_in_order = false;
-    }
-    reader.table.track_count = number;
+    std::int32_t& track_count = reader.result.sheet.track_count;
+    if (number != track_count + 1)
+        notice(reader, "line %i: TRACK %i follows track %i; the track files will not match the sheet", number,
+               track_count);
+    track_count = number;
     reader.track.number = number;
     return true;
 }
@@ -194,7 +193,7 @@ bool read_index_command(cue_reader& reader, const char* p)
 
     std::uint32_t msf[3];
     if (scan_msf(skip_blanks(p), msf) < 3)
-        return syntax_error(reader, "Error!! line %i Invalid Track Index\n");
+        return syntax_error(reader, "Invalid Track Index");
     // INDEX 00 only marks that the pregap is in the BIN; its time is not needed.
     if (index_is_zero)
         reader.track.pregap_frames = -1;
@@ -207,7 +206,7 @@ bool read_pregap_command(cue_reader& reader, const char* p)
 {
     std::uint32_t msf[3];
     if (scan_msf(p, msf) < 3)
-        return syntax_error(reader, "Error!! line %i Invalid Track Pregap\n");
+        return syntax_error(reader, "Invalid Track Pregap");
     reader.track.pregap_frames = msf_to_frames(msf);
     return true;
 }
@@ -277,11 +276,10 @@ int scan_msf(const char* text, std::uint32_t (&parts)[3])
     return 3;
 }
 
-bool read_cue_sheet(std::FILE* cue_file, const char* cue_dir, track_table& table, file_stream& bin_file)
+cue_read read_cue_sheet(std::FILE* cue_file, const bin_probe& probe)
 {
-    table = track_table{};
-    table.numbered_in_order = true;
-    cue_reader reader{cue_dir, table, bin_file, false, 0, 0, {}, {}};
+    cue_read result{};
+    cue_reader reader{probe, result, 0, 0, {}, {}};
     static constexpr char byte_order_mark[] = "\xEF\xBB\xBF";
 
     char line[cue_line_capacity];
@@ -291,8 +289,9 @@ bool read_cue_sheet(std::FILE* cue_file, const char* cue_dir, track_table& table
         if (reader.line_number == 1 && starts_with(line, byte_order_mark))
             text += std::strlen(byte_order_mark);
         if (!read_cue_line(reader, text))
-            return false;
+            return result;
     }
     store_current_track(reader);
-    return true;
+    result.ok = true;
+    return result;
 }

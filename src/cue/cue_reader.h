@@ -1,18 +1,26 @@
-// Reads a CUE sheet into the track table and opens the one BIN file it names.
+// Reads a CUE sheet into its track records and the list of BIN files it names.
 #pragma once
 
-#include "app/platform.h"
-#include "cue/track_table.h"
+#include "cue/cue_sheet.h"
 
+#include <cstdint>
 #include <cstdio>
+#include <functional>
 
 inline constexpr int cue_line_capacity = 16384;
 
-// Reads the whole sheet. On the first malformed line prints its
-// "Error!! line N ..." message and returns false. bin_file is left open when
-// the sheet named a BIN (and stays empty when it named none).
-bool read_cue_sheet(std::FILE* cue_file, const char* cue_dir, track_table& table,
-                    file_stream& bin_file);
+// Opens and sizes the BIN a FILE line names, given the base name of the
+// quoted name: its size in bytes, or -1 when it cannot be opened.
+using bin_probe = std::function<std::int64_t(const char* name)>;
+
+struct cue_read {
+    cue_sheet sheet;   // as far as the reader got; its notices hold even after an error
+    bool ok;           // false: error holds the first malformed line
+    cue_error error;
+};
+
+// Reads the whole sheet, stopping at its first malformed line. Prints nothing.
+cue_read read_cue_sheet(std::FILE* cue_file, const bin_probe& probe);
 
 // Reads "%u:%u:%u" as the C library would, but with defined results for any
 // digits: a value too large for 32 bits saturates. Returns how many were read.

@@ -1,13 +1,29 @@
 // Turns the sheet's INDEX and PREGAP positions into each track's place in the
-// BIN, writing the TOC file as it goes.
+// (virtual) BIN. Computes only; the TOC writer formats the result.
 #pragma once
 
-#include "app/paths.h"
-#include "app/platform.h"
-#include "cue/track_table.h"
+#include "cue/cue_sheet.h"
 
 #include <cstdint>
-#include <cstdio>
+
+struct track_span {
+    std::int32_t start_sector;     // first sector in the BIN; may be negative
+    std::int32_t length_sectors;   // negative when INDEX positions run backwards
+    std::int32_t pregap_frames;    // > 0: a PREGAP not stored in the BIN
+    std::int32_t is_audio;
+    std::int32_t is_mode2;
+};
+
+struct disc_layout {
+    track_span tracks[max_tracks + 1];   // by track number; [0] unused
+    std::int32_t track_count;
+};
+
+// Places tracks 1..track_count: each starts at its INDEX position less the
+// PREGAP lengths of the tracks before it (counted since the last track with
+// an INDEX 00) and runs to the next track's INDEX position; the last one to
+// the end of the BIN.
+disc_layout lay_out_tracks(const cue_sheet& sheet);
 
 // A frame count as minutes:seconds:frames; a negative count gives the
 // unsigned fields that 32-bit C arithmetic gives it.
@@ -17,13 +33,3 @@ struct msf_time {
     std::uint32_t frames;
 };
 msf_time to_msf(std::int32_t frame_count);
-
-// Creates the output directory (an existing one is used) and the TOC file in
-// it, printing the two progress lines. Prints "Error creando TOC" and returns
-// an empty handle when the TOC cannot be created.
-file_stream create_toc_file(const run_paths& paths);
-
-// Sets start_sector and length_sectors of tracks 1..track_count and writes the
-// TOC lines. Returns false when a track came out with a negative length
-// (INDEX positions out of order), after saying so on standard error.
-bool lay_out_tracks(track_table& table, std::FILE* toc_file);

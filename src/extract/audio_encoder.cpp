@@ -110,23 +110,23 @@ bool drain_encoder(vorbis_encoder& encoder, std::FILE* ogg_file, bool stream_end
 
 } // namespace
 
-audio_result encode_audio_track(std::FILE* bin_file, std::FILE* ogg_file, std::int32_t length_sectors,
-                                track_buffer& buffer)
+audio_result encode_audio_track(const pcm_source& source, std::int64_t byte_count, std::FILE* ogg_file,
+                                unsigned char (&buffer)[audio_read_size])
 {
     vorbis_encoder encoder;
     if (vorbis_encode_init_vbr(&encoder.info, channel_count, sample_rate, vorbis_quality) != 0)
         return audio_result{false, 0};
     start_stream(encoder, ogg_file);
 
-    const std::int64_t track_bytes = std::int64_t{length_sectors} * raw_sector_size;
+    const std::int64_t track_bytes = byte_count;
     std::int64_t bytes_taken = 0;
     std::int64_t frames_encoded = 0;
-    bool input_ended = bin_file == nullptr;
+    bool input_ended = source.read == nullptr;
     bool stream_ended = false;
     while (!stream_ended) {
         std::int64_t count = 0;
         if (!input_ended)
-            count = static_cast<std::int64_t>(std::fread(buffer.sectors, 1, audio_read_size, bin_file));
+            count = static_cast<std::int64_t>(source.read(source.context, buffer, audio_read_size));
         // Bound the read to the track: the rest belongs to the next one.
         bytes_taken += count;
         if (bytes_taken >= track_bytes) {
@@ -134,7 +134,7 @@ audio_result encode_audio_track(std::FILE* bin_file, std::FILE* ogg_file, std::i
             count -= bytes_taken - track_bytes;
         }
         const int frame_count = count > 0 ? static_cast<int>(count / bytes_per_frame) : 0;
-        submit_frames(encoder, buffer.sectors, frame_count);
+        submit_frames(encoder, buffer, frame_count);
         frames_encoded += frame_count;
         stream_ended = drain_encoder(encoder, ogg_file, stream_ended);
         // The end of the input has been submitted, and with it the last page

@@ -1,22 +1,29 @@
-// Encodes one audio track of the BIN (44100 Hz stereo, 16-bit little-endian)
-// to an Ogg Vorbis stream.
+// Encodes one audio track (44100 Hz stereo, 16-bit little-endian frames) to
+// an Ogg Vorbis stream.
 #pragma once
 
-#include "extract/track_writer.h"
-
+#include <cstddef>
 #include <cstdint>
 #include <cstdio>
 
-inline constexpr int audio_frames_per_sector = raw_sector_size / 4;
+inline constexpr int audio_read_size = 4096;   // 1024 stereo frames per encoder pass
+inline constexpr int audio_frames_per_sector = 2352 / 4;
 inline constexpr float vorbis_quality = 0.1f;
+
+// Where the track's bytes come from: read fills up to size bytes and returns
+// how many it gave, fewer only at the end of the input.
+struct pcm_source {
+    std::size_t (*read)(void* context, unsigned char* buffer, std::size_t size);
+    void* context;
+};
 
 struct audio_result {
     bool encoder_ready;            // false: nothing was written
     std::int64_t frames_encoded;   // stereo frames handed to the encoder
 };
 
-// Reads the track's length_sectors * 2352 bytes from bin_file's current
-// position (bin_file may be null: no input at all) and writes a complete
-// stream, ending early, without padding, where the BIN ends.
-audio_result encode_audio_track(std::FILE* bin_file, std::FILE* ogg_file, std::int32_t length_sectors,
-                                track_buffer& buffer);
+// Takes byte_count bytes from the source (fewer if it ends sooner; a null
+// read means no input at all) in reads of audio_read_size into buffer, and
+// writes a complete stream to ogg_file, ending where the input ends.
+audio_result encode_audio_track(const pcm_source& source, std::int64_t byte_count, std::FILE* ogg_file,
+                                unsigned char (&buffer)[audio_read_size]);

@@ -22,9 +22,8 @@ bool derive_paths(const char* cue_path, run_paths& paths);
 // cue_dir + out_name: the output directory.
 bool format_output_dir(const run_paths& paths, char (&buffer)[path_capacity]);
 
+// A file inside the output directory. False when the path does not fit.
+bool format_output_path(const run_paths& paths, const char* file_name, char (&buffer)[path_capacity]);
+
 // The TOC file inside the output directory: out_name + ".toc".
 bool format_toc_path(const run_paths& paths, char (&buffer)[path_capacity]);
-
-// trackN.iso or trackN.ogg inside the output directory.
-bool format_track_path(const run_paths& paths, unsigned track_number, bool is_audio,
-                       char (&buffer)[path_capacity]);

@@ -1,4 +1,4 @@
-#include "app/platform.h"
+#include "base/platform.h"
 
 #include <cstdlib>
 
@@ -27,15 +27,6 @@ file_stream stream_of(int fd, const char* mode)
 
 } // namespace
 #endif
-
-bool close_file(file_stream& file)
-{
-    std::FILE* stream = file.release();
-    if (stream == nullptr)
-        return true;
-    const bool write_failed = std::ferror(stream) != 0;
-    return std::fclose(stream) == 0 && !write_failed;
-}
 
 #ifdef _WIN32
 

@@ -1,6 +1,6 @@
-#include "app/paths.h"
+#include "base/paths.h"
 
-#include "app/platform.h"
+#include "base/platform.h"
 
 #include <cstdio>
 #include <cstring>
@@ -61,16 +61,14 @@ bool format_output_dir(const run_paths& paths, char (&buffer)[path_capacity])
     return formatted(std::snprintf(buffer, path_capacity, "%s%s", paths.cue_dir, paths.out_name));
 }
 
+bool format_output_path(const run_paths& paths, const char* file_name, char (&buffer)[path_capacity])
+{
+    return formatted(std::snprintf(buffer, path_capacity, "%s%s%c%s", paths.cue_dir, paths.out_name,
+                                   path_separator, file_name));
+}
+
 bool format_toc_path(const run_paths& paths, char (&buffer)[path_capacity])
 {
     return formatted(std::snprintf(buffer, path_capacity, "%s%s%c%s.toc", paths.cue_dir,
                                    paths.out_name, path_separator, paths.out_name));
-}
-
-bool format_track_path(const run_paths& paths, unsigned track_number, bool is_audio,
-                       char (&buffer)[path_capacity])
-{
-    const char* format = is_audio ? "%s%s%ctrack%u.ogg" : "%s%s%ctrack%u.iso";
-    return formatted(std::snprintf(buffer, path_capacity, format, paths.cue_dir, paths.out_name,
-                                   path_separator, track_number));
 }

@@ -1,10 +1,10 @@
-// The few calls that differ between POSIX and Windows, and the file handle
-// that owns every stream the program opens.
+// The few calls that differ between POSIX and Windows.
 #pragma once
+
+#include "base/file_stream.h"
 
 #include <cstdint>
 #include <cstdio>
-#include <memory>
 
 #ifdef _WIN32
 inline constexpr char path_separator = '\\';
@@ -19,14 +19,6 @@ inline constexpr char path_separator = '/';
 #else
 #define TRACKCARVE_PRINTF_FORMAT printf
 #endif
-
-struct file_closer {
-    void operator()(std::FILE* file) const { std::fclose(file); }
-};
-using file_stream = std::unique_ptr<std::FILE, file_closer>;
-
-// Closes the stream now and says whether everything written reached the file.
-bool close_file(file_stream& file);
 
 // Opens an existing regular file for binary reading; a directory, a FIFO or
 // a device is refused (POSIX would open a directory and fail only on the

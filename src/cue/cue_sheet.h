@@ -1,0 +1,40 @@
+// What the CUE reader makes of a sheet: one record per track number, the BIN
+// files the sheet names, and the problems worth telling that did not stop it.
+// Positions and lengths are CD frames: one 2352-byte raw sector, 1/75 of a
+// second.
+#pragma once
+
+#include <cstdint>
+#include <string>
+#include <vector>
+
+inline constexpr int max_tracks = 256;
+inline constexpr int raw_sector_size = 2352;
+
+struct track_record {
+    std::int32_t index1_frame;    // position of the track's last nonzero INDEX
+    std::int32_t pregap_frames;   // PREGAP length, -1 after an INDEX 00, else 0
+    std::int32_t bin_sectors;     // whole sectors of the BIN read when the track was stored
+    std::int32_t is_audio;        // 1 for AUDIO, 0 for the data modes
+    std::int32_t is_mode2;        // data track whose sectors carry an XA subheader
+};
+
+// A FILE line's BIN, as sized while the sheet was read.
+struct bin_file_entry {
+    std::string name;            // the quoted name's base name: looked for beside the sheet
+    int line_number;
+    std::int64_t size_bytes;
+};
+
+struct cue_sheet {
+    track_record records[max_tracks + 1];   // indexed by track number; [0] unused
+    std::int32_t track_count;               // number on the last TRACK line
+    std::vector<bin_file_entry> bin_files;  // in sheet order
+    std::vector<std::string> notices;       // problems to report, in sheet order
+};
+
+// The first malformed line: the run prints "Error!! line N " + message.
+struct cue_error {
+    int line_number;
+    std::string message;
+};

@@ -1,0 +1,70 @@
+#include "cue/virtual_bin.h"
+
+#include "base/platform.h"
+
+#include <algorithm>
+
+namespace {
+
+// Opens the part that holds offset, unless it is open already. Null at the
+// end of the BIN or when the file cannot be opened.
+std::FILE* file_holding(bin_reader& reader, std::int64_t offset)
+{
+    const std::vector<bin_part>& parts = reader.bin->parts;
+    std::size_t index = 0;
+    while (index < parts.size() && offset >= parts[index].first_byte + parts[index].bytes)
+        ++index;
+    if (index == parts.size())
+        return nullptr;
+    if (reader.file && reader.part == index)
+        return reader.file.get();
+    reader.file = open_regular_file(parts[index].path.c_str());
+    reader.part = index;
+    reader.position = -1;
+    if (!reader.file)
+        return nullptr;
+    // Reads come in whole blocks of sectors; a stdio buffer would only split
+    // each into two system calls and add a copy.
+    std::setvbuf(reader.file.get(), nullptr, _IONBF, 0);
+    return reader.file.get();
+}
+
+} // namespace
+
+virtual_bin make_virtual_bin(const cue_sheet& sheet, const char* cue_dir)
+{
+    virtual_bin bin;
+    for (std::size_t i = 0; i < sheet.bin_files.size(); ++i) {
+        const bin_file_entry& entry = sheet.bin_files[i];
+        const bool last = i + 1 == sheet.bin_files.size();
+        // A file's incomplete last sector is left out, so the next file
+        // starts on a whole sector.
+        const std::int64_t bytes = last ? entry.size_bytes : entry.size_bytes - entry.size_bytes % raw_sector_size;
+        bin.parts.push_back(bin_part{std::string(cue_dir) + entry.name, bin.size_bytes, bytes});
+        bin.size_bytes += bytes;
+    }
+    return bin;
+}
+
+std::size_t read_bin(bin_reader& reader, std::int64_t offset, unsigned char* buffer, std::size_t size)
+{
+    std::size_t done = 0;
+    while (offset >= 0 && done < size) {
+        const std::int64_t at = offset + static_cast<std::int64_t>(done);
+        std::FILE* file = file_holding(reader, at);
+        if (file == nullptr)
+            break;
+        const bin_part& part = reader.bin->parts[reader.part];
+        const std::int64_t in_part = at - part.first_byte;
+        if (reader.position != in_part && !seek_to(file, in_part))
+            break;
+        const auto wanted = static_cast<std::size_t>(std::min<std::int64_t>(
+            static_cast<std::int64_t>(size - done), part.bytes - in_part));
+        const std::size_t got = std::fread(buffer + done, 1, wanted, file);
+        reader.position = in_part + static_cast<std::int64_t>(got);
+        done += got;
+        if (got < wanted)
+            break;
+    }
+    return done;
+}
