@@ -151,6 +151,8 @@ void track_fixture::SetUp()
     dir = scratch_dir();
     const std::string cue = (dir / "disc.cue").string();
     ASSERT_TRUE(derive_paths(cue.c_str(), paths));
+    folder.paths = &paths;
+    folder.temporaries = &temporaries;
     fs::create_directory(dir / "disc");
 }
 
@@ -166,7 +168,8 @@ fs::path track_fixture::extract(const track_span& track, std::int32_t number)
     captured_console captured;
     bin_reader reader;
     reader.bin = &bin;
-    clean = extract_track(captured.c, paths, number, track, reader, *buffer);
+    const track_outcome outcome = extract_track(captured.c, folder, number, track, reader, *buffer);
+    clean = outcome.written && (outcome.complete || track.length_sectors <= 0);
     console = captured.out();
     diagnostics = captured.err();
     return dir / "disc" / ("track" + std::to_string(number) + (track.is_audio != 0 ? ".ogg" : ".iso"));

@@ -98,9 +98,11 @@ protected:
 
     fs::path dir;
     run_paths paths{};
+    temporary_files temporaries;
+    output_folder folder;
     virtual_bin bin;
     std::unique_ptr<track_buffer> buffer = std::make_unique<track_buffer>();
-    bool clean = false;
+    bool clean = false;        // the file is in place and whole
     std::string console;       // what the writer said
     std::string diagnostics;   // what it reported
 };

@@ -230,14 +230,15 @@ TEST_F(CueReader, TimesAreNotRangeCheckedAndWrapIn32Bits)
 
 TEST_F(CueReader, TracksOutOfSequenceAreNoticed)
 {
-    const read_outcome r = read("TRACK 1 AUDIO\nTRACK 3 AUDIO\nTRACK 2 AUDIO\nTRACK 00 AUDIO\n");
+    const read_outcome r = read("TRACK 1 AUDIO\nINDEX 01 00:00:00\nTRACK 3 AUDIO\nINDEX 01 00:01:00\n"
+                                "TRACK 2 AUDIO\nINDEX 01 00:02:00\nTRACK 00 AUDIO\n");
     EXPECT_EQ(r.sheet.track_count, 2);   // the last TRACK line's number
     // The notices hold even though the sheet then stops on a malformed line.
-    EXPECT_EQ(r.console, "Error!! line 4 Invalid Track\n");
+    EXPECT_EQ(r.console, "Error!! line 7 Invalid Track\n");
     EXPECT_EQ(r.sheet.notices, (std::vector<std::string>{
-                                   "line 2: TRACK 3 follows track 1; the track files will not match the sheet",
-                                   "line 3: TRACK 2 follows track 3; the track files will not match the sheet"}));
-    EXPECT_TRUE(read("TRACK 1 AUDIO\nTRACK 2 AUDIO\n").sheet.notices.empty());
+                                   "line 3: TRACK 3 follows track 1; the track files will not match the sheet",
+                                   "line 5: TRACK 2 follows track 3; the track files will not match the sheet"}));
+    EXPECT_TRUE(read("TRACK 1 AUDIO\nINDEX 01 00:00:00\nTRACK 2 AUDIO\nINDEX 01 00:00:00\n").sheet.notices.empty());
 }
 
 TEST_F(CueReader, OtherCommandsAndBareWordsAreSkipped)

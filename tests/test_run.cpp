@@ -195,6 +195,7 @@ TEST(Run, ProblemLinesKeepTheirPlaceInTheDialogueOnOneStream)
                      "Processing file... track2.ogg\n"
                      "trackcarve: track2.ogg: the BIN ends 18816 audio frames before the end of the track; "
                      "the stream stops there\n"
+                     "trackcarve: disc.cue not written: track1.iso was padded or cut where the BIN ended\n"
                      "Done\n");
     EXPECT_EQ(r.exit_status, 1);
 }

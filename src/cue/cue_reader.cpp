@@ -4,6 +4,7 @@
 
 #include <algorithm>
 #include <cctype>
+#include <cstdarg>
 #include <cstdint>
 #include <cstdio>
 #include <cstring>
@@ -23,6 +24,9 @@ struct current_track {
     std::int32_t pregap_frames;
     std::int32_t is_audio;
     std::int32_t is_mode2;
+    int line_number;   // of its TRACK line
+    bool has_index;    // an INDEX numbered above 0 was read (00:00:00 is a position too)
+    char flags[track_flags_capacity];
 };
 
 struct cue_reader {
@@ -48,6 +52,22 @@ const char* skip_blanks(const char* p)
 bool starts_with(const char* text, const char* prefix)
 {
     return std::strncmp(text, prefix, std::strlen(prefix)) == 0;
+}
+
+// The length of the word at text (up to a blank or control byte), at most limit.
+std::size_t word_length(const char* text, std::size_t limit)
+{
+    std::size_t length = 0;
+    while (length < limit && static_cast<unsigned char>(text[length]) > 32)
+        ++length;
+    return length;
+}
+
+// The word at text is exactly word.
+bool is_word(const char* text, const char* word)
+{
+    const std::size_t length = std::strlen(word);
+    return std::strncmp(text, word, length) == 0 && static_cast<unsigned char>(text[length]) <= 32;
 }
 
 // Like fgets, but a lone CR also ends a line, so sheets saved with old Mac
@@ -94,10 +114,15 @@ bool syntax_error(cue_reader& reader, const char* message)
     return false;
 }
 
-void notice(cue_reader& reader, const char* format, int a, int b)
+// A problem the run will report, in the order of the sheet's lines.
+void notice(cue_reader& reader, const char* format, ...) __attribute__((format(printf, 2, 3)));
+void notice(cue_reader& reader, const char* format, ...)
 {
-    char text[160];
-    std::snprintf(text, sizeof text, format, reader.line_number, a, b);
+    char text[256];
+    va_list arguments;
+    va_start(arguments, format);
+    std::vsnprintf(text, sizeof text, format, arguments);
+    va_end(arguments);
     reader.result.sheet.notices.emplace_back(text);
 }
 
@@ -112,12 +137,17 @@ void store_current_track(cue_reader& reader)
     const current_track& t = reader.track;
     if (t.number == 0)
         return;
+    // Track 1 starts the BIN whatever its INDEX; any other track needs one.
+    if (t.number != 1 && !t.has_index)
+        notice(reader, "line %i: track %i has no INDEX 01; it is placed at 00:00:00", t.line_number,
+               static_cast<int>(t.number));
     track_record& record = reader.result.sheet.records[t.number];
     record.bin_sectors = sectors_in(reader.whole_sectors);
     record.index1_frame = t.index1_frame;
     record.pregap_frames = t.pregap_frames;
     record.is_audio = t.is_audio;
     record.is_mode2 = t.is_mode2;
+    std::memcpy(record.flags, t.flags, sizeof record.flags);
 }
 
 // Every FILE line adds its file's whole sectors to one virtual BIN; the
@@ -176,15 +206,20 @@ bool read_track_command(cue_reader& reader, const char* p)
         reader.track.is_mode2 = 1;
     else if (!starts_with(p, "MODE1/2352"))
         return syntax_error(reader, "Invalid Track");
+    // Every sector is taken as 2352 bytes: a MODE2/2336 image comes out wrong.
+    if (reader.track.is_mode2 != 0 && !is_word(p, "MODE2/2352"))
+        notice(reader, "line %i: track %i is %.*s, read as if its sectors were MODE2/2352; its data will be wrong",
+               reader.line_number, static_cast<int>(number), static_cast<int>(word_length(p, 32)), p);
 
     // A number out of sequence leaves records the sheet never filled, and
     // files for tracks it never listed: the run goes on, but says so.
     std::int32_t& track_count = reader.result.sheet.track_count;
     if (number != track_count + 1)
-        notice(reader, "line %i: TRACK %i follows track %i; the track files will not match the sheet", number,
-               track_count);
+        notice(reader, "line %i: TRACK %i follows track %i; the track files will not match the sheet",
+               reader.line_number, static_cast<int>(number), static_cast<int>(track_count));
     track_count = number;
     reader.track.number = number;
+    reader.track.line_number = reader.line_number;
     return true;
 }
 
@@ -197,11 +232,17 @@ bool read_index_command(cue_reader& reader, const char* p)
     std::uint32_t msf[3];
     if (scan_msf(skip_blanks(p), msf) < 3)
         return syntax_error(reader, "Invalid Track Index");
+    if (reader.track.number == 0) {
+        notice(reader, "line %i: INDEX before the first TRACK is ignored", reader.line_number);
+        return true;
+    }
     // INDEX 00 only marks that the pregap is in the BIN; its time is not needed.
-    if (index_is_zero)
+    if (index_is_zero) {
         reader.track.pregap_frames = -1;
-    else
+    } else {
         reader.track.index1_frame = wrapping_add(msf_to_frames(msf), reader.file_start);
+        reader.track.has_index = true;
+    }
     return true;
 }
 
@@ -210,8 +251,36 @@ bool read_pregap_command(cue_reader& reader, const char* p)
     std::uint32_t msf[3];
     if (scan_msf(p, msf) < 3)
         return syntax_error(reader, "Invalid Track Pregap");
-    reader.track.pregap_frames = msf_to_frames(msf);
+    if (reader.track.number == 0)
+        notice(reader, "line %i: PREGAP before the first TRACK is ignored", reader.line_number);
+    else
+        reader.track.pregap_frames = msf_to_frames(msf);
     return true;
+}
+
+// FLAGS DCP 4CH PRE SCMS: the track's subcode flags, kept for the emulator
+// sheet. Only the four flag words are kept, once each, in the line's order;
+// the last FLAGS line of a track wins.
+void read_flags_command(cue_reader& reader, const char* p)
+{
+    if (reader.track.number == 0)
+        return;
+    char (&flags)[track_flags_capacity] = reader.track.flags;
+    std::size_t length = 0;
+    for (p = skip_blanks(p); !ends_line(*p); p = skip_blanks(p + word_length(p, cue_line_capacity))) {
+        char word[8] = {};
+        const std::size_t size = word_length(p, sizeof word);
+        for (std::size_t i = 0; i < size && size < sizeof word; ++i)
+            word[i] = static_cast<char>(std::toupper(static_cast<unsigned char>(p[i])));
+        const bool known = std::strcmp(word, "DCP") == 0 || std::strcmp(word, "4CH") == 0 ||
+                           std::strcmp(word, "PRE") == 0 || std::strcmp(word, "SCMS") == 0;
+        flags[length] = '\0';
+        if (!known || std::strstr(flags, word) != nullptr)
+            continue;
+        length += static_cast<std::size_t>(
+            std::snprintf(flags + length, sizeof flags - length, "%s%s", length > 0 ? " " : "", word));
+    }
+    flags[length] = '\0';
 }
 
 // Splits off the command word (upper-cased) and hands the argument to its
@@ -244,6 +313,8 @@ bool read_cue_line(cue_reader& reader, const char* line)
         return read_index_command(reader, p);
     if (std::strcmp(word, "PREGAP") == 0)
         return read_pregap_command(reader, p);
+    if (std::strcmp(word, "FLAGS") == 0)
+        read_flags_command(reader, p);
     return true;
 }
 

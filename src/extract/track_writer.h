@@ -2,10 +2,10 @@
 #pragma once
 
 #include "base/console.h"
-#include "base/paths.h"
 #include "cue/layout.h"
 #include "cue/virtual_bin.h"
 #include "extract/audio_encoder.h"
+#include "extract/output_file.h"
 
 #include <cstdint>
 
@@ -18,11 +18,16 @@ inline constexpr int sectors_per_read = 256;   // one read and one write per 256
 struct track_buffer {
     alignas(4096) unsigned char sectors[sectors_per_read * raw_sector_size];
     unsigned char audio[audio_read_size];
-    char path[path_capacity];
 };
 
-// Writes the file of track `number` from bin and says its "Processing
-// file..." line. Returns false when something was lost (missing BIN bytes, a
-// file that could not be written), after reporting it.
-bool extract_track(console& c, const run_paths& paths, std::int32_t number, const track_span& track,
-                   bin_reader& bin, track_buffer& buffer);
+struct track_outcome {
+    bool written;    // the file is in place under its final name
+    bool complete;   // and holds every sector of the track, none padded or cut
+};
+
+// Writes the file of track `number` from bin into the folder and says its
+// "Processing file..." line. Reports whatever was lost (missing BIN bytes, a
+// file that could not be written); a file that could not be written leaves
+// the final name as it was.
+track_outcome extract_track(console& c, const output_folder& folder, std::int32_t number, const track_span& track,
+                            bin_reader& bin, track_buffer& buffer);
