@@ -11,6 +11,8 @@ packages=(
   vorbis-tools                          # ogginfo and oggenc for the audio tests
   clang libclang-rt-14-dev              # fuzzer and sanitizers
   valgrind
+  dpkg-dev file                         # cpack -G DEB: dpkg-shlibdeps finds the Depends
+  mandoc groff-base man-db              # manual page lint (mandoc -Tlint, groff) and man -w
 )
 
 missing=()
