@@ -193,9 +193,10 @@ const std::vector<hostile_row> hostile_rows = {
                                              "TRACK 02 AUDIO\nINDEX 01 4294967295:4294967295:4294967295\n")};
      },
      full_console("disc.cue", "disc"), 1, reported},
-    {"TwoFileLines",
-     [](const fs::path& dir) { return prepared_run{write_disc(dir, small_sheet + "FILE \"disc.bin\" BINARY\n")}; },
-     error_console("disc.cue", "Error!! line 6 Only can be one BIN FILE!!!"), 1, quiet},
+    // Each FILE line opens its own file; the run stops at the first missing one.
+    {"SecondFileMissing",
+     [](const fs::path& dir) { return prepared_run{write_disc(dir, small_sheet + "FILE \"gone.bin\" BINARY\n")}; },
+     error_console("disc.cue", "Error!! line 6 CMD: FILE Open fail"), 1, quiet},
     {"TracksRunningBackwards",
      [](const fs::path& dir) {
          return prepared_run{write_disc(dir, "FILE \"disc.bin\" BINARY\nTRACK 1 AUDIO\nINDEX 01 00:00:00\n"

@@ -13,6 +13,7 @@
 #include <cstring>
 #include <memory>
 #include <string>
+#include <vector>
 
 namespace {
 
@@ -72,6 +73,21 @@ bool write_toc_file(console& c, const run_paths& paths, const disc_layout& layou
     return true;
 }
 
+// The bytes of a BIN file's incomplete last sector belong to no track.
+void report_incomplete_sectors(console& c, const std::vector<bin_file_entry>& bin_files)
+{
+    for (const bin_file_entry& file : bin_files) {
+        const auto tail_bytes = static_cast<long long>(file.size_bytes % raw_sector_size);
+        if (tail_bytes == 0)
+            continue;
+        if (bin_files.size() == 1)
+            report(c, "the BIN ends in %lld bytes of an incomplete sector, which no track takes", tail_bytes);
+        else
+            report(c, "%s ends in %lld bytes of an incomplete sector, which no track takes", file.name.c_str(),
+                   tail_bytes);
+    }
+}
+
 void extract_all_tracks(console& c, const run_paths& paths, const cue_sheet& sheet, const disc_layout& layout)
 {
     // A sheet in an encoding the reader cannot see commands in (UTF-16, say)
@@ -84,10 +100,7 @@ void extract_all_tracks(console& c, const run_paths& paths, const cue_sheet& she
         report(c, "the sheet names no BIN file; no track file written");
         return;
     }
-    const std::int64_t tail_bytes = sheet.bin_files.back().size_bytes % raw_sector_size;
-    if (tail_bytes > 0)
-        report(c, "the BIN ends in %lld bytes of an incomplete sector, which no track takes",
-               static_cast<long long>(tail_bytes));
+    report_incomplete_sectors(c, sheet.bin_files);
 
     const virtual_bin bin = make_virtual_bin(sheet, paths.cue_dir);
     bin_reader reader;

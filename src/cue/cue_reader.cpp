@@ -28,7 +28,8 @@ struct current_track {
 struct cue_reader {
     const bin_probe& probe;
     cue_read& result;
-    std::int32_t bin_sectors;
+    std::int64_t whole_sectors;   // of the BIN files read so far
+    std::int64_t file_start;      // the current FILE's first sector in the virtual BIN
     int line_number;
     char command_word[command_word_capacity];
     current_track track;
@@ -80,6 +81,11 @@ std::int32_t msf_to_frames(const std::uint32_t (&msf)[3])
 }
 
 // Keeps the first error; message may name the command word with one "%s".
+std::int32_t wrapping_add(std::int32_t frames, std::int64_t sectors)
+{
+    return static_cast<std::int32_t>(static_cast<std::uint32_t>(frames) + static_cast<std::uint32_t>(sectors));
+}
+
 bool syntax_error(cue_reader& reader, const char* message)
 {
     char text[command_word_capacity + 64];
@@ -95,33 +101,29 @@ void notice(cue_reader& reader, const char* format, int a, int b)
     reader.result.sheet.notices.emplace_back(text);
 }
 
+// A count of sectors as the 32-bit records hold it: capped, not wrapped.
+std::int32_t sectors_in(std::int64_t sectors)
+{
+    return static_cast<std::int32_t>(std::min<std::int64_t>(sectors, std::numeric_limits<std::int32_t>::max()));
+}
+
 void store_current_track(cue_reader& reader)
 {
     const current_track& t = reader.track;
     if (t.number == 0)
         return;
     track_record& record = reader.result.sheet.records[t.number];
-    record.bin_sectors = reader.bin_sectors;
+    record.bin_sectors = sectors_in(reader.whole_sectors);
     record.index1_frame = t.index1_frame;
     record.pregap_frames = t.pregap_frames;
     record.is_audio = t.is_audio;
     record.is_mode2 = t.is_mode2;
 }
 
-std::int32_t sectors_in(std::int64_t size)
-{
-    if (size <= 0)
-        return 0;
-    const std::int64_t sectors = size / raw_sector_size;
-    return sectors > std::numeric_limits<std::int32_t>::max() ? std::numeric_limits<std::int32_t>::max()
-                                                              : static_cast<std::int32_t>(sectors);
-}
-
+// Every FILE line adds its file's whole sectors to one virtual BIN; the
+// INDEX times after it count from the file's first sector.
 bool read_file_command(cue_reader& reader, const char* p)
 {
-    std::vector<bin_file_entry>& bin_files = reader.result.sheet.bin_files;
-    if (!bin_files.empty())
-        return syntax_error(reader, "Only can be one BIN FILE!!!");
     if (*p != '"')
         return syntax_error(reader, "CMD: %s");
     ++p;
@@ -149,8 +151,9 @@ bool read_file_command(cue_reader& reader, const char* p)
     const std::int64_t size = reader.probe(bin_name);
     if (size < 0)
         return syntax_error(reader, "CMD: %s Open fail");
-    bin_files.push_back(bin_file_entry{bin_name, reader.line_number, size});
-    reader.bin_sectors = sectors_in(size);
+    reader.result.sheet.bin_files.push_back(bin_file_entry{bin_name, reader.line_number, size});
+    reader.file_start = reader.whole_sectors;
+    reader.whole_sectors += size / raw_sector_size;
     return true;
 }
 
@@ -198,7 +201,7 @@ bool read_index_command(cue_reader& reader, const char* p)
     if (index_is_zero)
         reader.track.pregap_frames = -1;
     else
-        reader.track.index1_frame = msf_to_frames(msf);
+        reader.track.index1_frame = wrapping_add(msf_to_frames(msf), reader.file_start);
     return true;
 }
 
@@ -279,7 +282,7 @@ int scan_msf(const char* text, std::uint32_t (&parts)[3])
 cue_read read_cue_sheet(std::FILE* cue_file, const bin_probe& probe)
 {
     cue_read result{};
-    cue_reader reader{probe, result, 0, 0, {}, {}};
+    cue_reader reader{probe, result, 0, 0, 0, {}, {}};
     static constexpr char byte_order_mark[] = "\xEF\xBB\xBF";
 
     char line[cue_line_capacity];
