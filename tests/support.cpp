@@ -153,6 +153,9 @@ void track_fixture::SetUp()
     ASSERT_TRUE(derive_paths(cue.c_str(), paths));
     folder.paths = &paths;
     folder.temporaries = &temporaries;
+    writer.folder = &folder;
+    writer.serials = &serials;
+    writer.bin.bin = &bin;
     fs::create_directory(dir / "disc");
 }
 
@@ -166,9 +169,8 @@ void track_fixture::use_bin(const std::string& bytes)
 fs::path track_fixture::extract(const track_span& track, std::int32_t number)
 {
     captured_console captured;
-    bin_reader reader;
-    reader.bin = &bin;
-    const track_outcome outcome = extract_track(captured.c, folder, number, track, reader, *buffer);
+    std::atomic<std::int64_t> progress{0};
+    const track_outcome outcome = extract_track(captured.c, writer, number, track, progress);
     clean = outcome.written && (outcome.complete || track.length_sectors <= 0);
     console = captured.out();
     diagnostics = captured.err();

@@ -100,8 +100,9 @@ protected:
     run_paths paths{};
     temporary_files temporaries;
     output_folder folder;
+    serial_source serials;
     virtual_bin bin;
-    std::unique_ptr<track_buffer> buffer = std::make_unique<track_buffer>();
+    track_writer writer;
     bool clean = false;        // the file is in place and whole
     std::string console;       // what the writer said
     std::string diagnostics;   // what it reported

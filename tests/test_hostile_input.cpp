@@ -501,7 +501,8 @@ TEST_P(WritesStayInside, OutputDirectoryOfTheSheet)
                                           "TRACK 02 AUDIO\nINDEX 01 00:00:04\n");
 
     const auto before = snapshot(root);
-    const command_result r = c.relative_argument ? run_command({TRACKCARVE_EXE, c.sheet_name}, sheets)
+    // "--": a sheet named like an option is still a sheet.
+    const command_result r = c.relative_argument ? run_command({TRACKCARVE_EXE, "--", c.sheet_name}, sheets)
                                                  : run_trackcarve(sheets / c.sheet_name);
     const auto after = snapshot(root);
 

@@ -1,5 +1,7 @@
 #include "app/run.h"
 
+#include "app/command_line.h"
+#include "app/track_pool.h"
 #include "base/paths.h"
 #include "base/platform.h"
 #include "base/temporary_files.h"
@@ -12,21 +14,16 @@
 #include "extract/track_files.h"
 #include "extract/track_writer.h"
 
+#include <algorithm>
 #include <cerrno>
 #include <cstdio>
 #include <cstring>
 #include <memory>
 #include <string>
+#include <thread>
 #include <vector>
 
 namespace {
-
-void print_usage(console& c)
-{
-    say(c, "trackcarve 1.0 - splits a CD image into one file per track, by the trackcarve developers");
-    say(c, "\n\n Use:\n\n      trackcarve file.cue\n");
-    say(c, "\n");
-}
 
 // Opens the BIN a FILE line names, beside the sheet, only to size it: the
 // track writers open it again, so no more than a few files are ever open.
@@ -175,7 +172,7 @@ void write_emulator_sheet_file(console& c, const output_folder& folder, const ch
 }
 
 void extract_all_tracks(console& c, const output_folder& folder, const char* cue_path, const cue_sheet& sheet,
-                        const disc_layout& layout)
+                        const disc_layout& layout, int jobs)
 {
     // A sheet in an encoding the reader cannot see commands in (UTF-16, say)
     // reads as no tracks at all: say so rather than end as if all went well.
@@ -190,18 +187,11 @@ void extract_all_tracks(console& c, const output_folder& folder, const char* cue
     report_incomplete_sectors(c, sheet.bin_files);
 
     const virtual_bin bin = make_virtual_bin(sheet, folder.paths->cue_dir);
-    bin_reader reader;
-    reader.bin = &bin;
-    // Working memory for the whole run, taken once, outside the copy loops.
-    const auto buffer = std::make_unique<track_buffer>();
-    std::vector<track_outcome> outcomes(static_cast<std::size_t>(layout.track_count) + 1);
-    for (std::int32_t number = 1; number <= layout.track_count; ++number)
-        outcomes[static_cast<std::size_t>(number)] =
-            extract_track(c, folder, number, layout.tracks[number], reader, *buffer);
+    const std::vector<track_outcome> outcomes = write_tracks(c, folder, bin, layout, jobs);
     write_emulator_sheet_file(c, folder, cue_path, sheet, layout, outcomes);
 }
 
-void run_sheet(console& c, temporary_files& temporaries, const char* cue_path)
+void run_sheet(console& c, temporary_files& temporaries, const char* cue_path, int jobs)
 {
     run_paths paths;
     if (!derive_paths(cue_path, paths)) {
@@ -228,7 +218,7 @@ void run_sheet(console& c, temporary_files& temporaries, const char* cue_path)
     if (!write_toc_file(c, folder, cue_path, layout))
         return;
     cue_file.reset();
-    extract_all_tracks(c, folder, cue_path, read.sheet, layout);
+    extract_all_tracks(c, folder, cue_path, read.sheet, layout, jobs);
     say(c, "Done\n");
 }
 
@@ -236,16 +226,38 @@ void run_sheet(console& c, temporary_files& temporaries, const char* cue_path)
 
 int run_trackcarve(console& c, int argc, char** argv)
 {
+    const command_line line = parse_command_line(argc, argv);
+    const int cpus = std::max(1, static_cast<int>(std::thread::hardware_concurrency()));
+    switch (line.what) {
+    case command_line::request::mistake:
+        report(c, "%s\nTry 'trackcarve --help'", line.mistake.c_str());
+        return 2;
+    case command_line::request::help:
+        print_help(c, cpus);
+        return finish(c);
+    case command_line::request::version:
+        print_version(c);
+        return finish(c);
+    case command_line::request::usage:
+        print_usage(c);
+        wait_for_key();
+        return finish(c);
+    case command_line::request::split:
+        break;
+    }
+
     // An interrupted run leaves no temporary behind, and a reader that goes
     // away (a closed pipe) costs the dialogue only: every track is written.
     temporary_files temporaries;
     const interrupt_watch watch([&temporaries] { remove_temporaries(temporaries); });
     ignore_broken_pipe();
-    if (argc <= 1) {
-        print_usage(c);
-        wait_for_key();
-    } else {
-        run_sheet(c, temporaries, argv[1]);
+    c.show_progress = is_terminal(c.err);
+    int status = 0;
+    for (const char* sheet : line.sheets) {
+        // Each sheet is run as if it were the only one.
+        console run{c.out, c.err, 0, false, c.show_progress};
+        run_sheet(run, temporaries, sheet, line.jobs > 0 ? line.jobs : cpus);
+        status = std::max(status, finish(run));
     }
-    return finish(c);
+    return status;
 }

@@ -33,7 +33,8 @@ struct data_copy {
 // written straight from where it was read. Whatever the BIN cannot supply is
 // zeros: a sector cut by its end keeps the bytes read, and the sectors after
 // it are appended as one run of zeros.
-data_copy copy_data_track(bin_reader& bin, std::FILE* iso_file, const track_span& track, track_buffer& buffer)
+data_copy copy_data_track(bin_reader& bin, std::FILE* iso_file, const track_span& track, track_buffer& buffer,
+                          std::atomic<std::int64_t>& progress)
 {
     const int offset = track.is_mode2 != 0 ? mode2_user_data_offset : mode1_user_data_offset;
     unsigned char* const sectors = buffer.sectors;
@@ -55,6 +56,7 @@ data_copy copy_data_track(bin_reader& bin, std::FILE* iso_file, const track_span
         remaining -= filled;
         whole_sectors_read += static_cast<std::int64_t>(got / raw_sector_size);
         position += static_cast<std::int64_t>(wanted);
+        progress += static_cast<std::int64_t>(got);
         if (got < wanted)
             break;   // a short read is the end of the input
     }
@@ -63,10 +65,10 @@ data_copy copy_data_track(bin_reader& bin, std::FILE* iso_file, const track_span
     return data_copy{length - whole_sectors_read, 0};
 }
 
-track_outcome write_data_track(console& c, bin_reader& bin, output_file& iso, const track_span& track,
-                               track_buffer& buffer)
+track_outcome write_data_track(console& c, track_writer& writer, output_file& iso, const track_span& track,
+                               std::atomic<std::int64_t>& progress)
 {
-    const data_copy copy = copy_data_track(bin, iso.stream.get(), track, buffer);
+    const data_copy copy = copy_data_track(writer.bin, iso.stream.get(), track, *writer.buffer, progress);
     if (copy.write_error != 0) {
         report(c, "cannot write %s: %s", iso.final_path, std::strerror(copy.write_error));
         return track_outcome{false, false};
@@ -81,6 +83,7 @@ track_outcome write_data_track(console& c, bin_reader& bin, output_file& iso, co
 struct bin_stream {
     bin_reader* bin;
     std::int64_t position;
+    std::atomic<std::int64_t>* progress;
 };
 
 std::size_t read_bin_stream(void* context, unsigned char* buffer, std::size_t size)
@@ -88,20 +91,19 @@ std::size_t read_bin_stream(void* context, unsigned char* buffer, std::size_t si
     auto& stream = *static_cast<bin_stream*>(context);
     const std::size_t got = read_bin(*stream.bin, stream.position, buffer, size);
     stream.position += static_cast<std::int64_t>(got);
+    *stream.progress += static_cast<std::int64_t>(got);
     return got;
 }
 
-track_outcome write_audio_track(console& c, bin_reader& bin, output_file& ogg, const track_span& track,
-                                track_buffer& buffer)
+track_outcome write_audio_track(console& c, track_writer& writer, output_file& ogg, const track_span& track,
+                                std::atomic<std::int64_t>& progress)
 {
-    bin_stream stream{&bin, std::int64_t{track.start_sector} * raw_sector_size};
+    bin_stream stream{&writer.bin, std::int64_t{track.start_sector} * raw_sector_size, &progress};
     // A negative start cannot be read from: the stream holds no audio.
     const pcm_source source{track.start_sector < 0 ? nullptr : read_bin_stream, &stream};
-    // The stream's serial number: the first rand() after seeding with the time.
-    std::srand(static_cast<unsigned>(std::time(nullptr)));
-    const int serial_number = std::rand();
-    const audio_result result = encode_audio_track(source, std::int64_t{track.length_sectors} * raw_sector_size,
-                                                   serial_number, ogg.stream.get(), buffer.audio);
+    const audio_result result =
+        encode_audio_track(source, std::int64_t{track.length_sectors} * raw_sector_size,
+                           next_serial_number(*writer.serials), ogg.stream.get(), writer.buffer->audio);
     if (!result.encoder_ready) {
         report(c, "%s: the Vorbis encoder could not be set up; file not written", base_name(ogg.final_path));
         return track_outcome{false, false};
@@ -120,15 +122,22 @@ track_outcome write_audio_track(console& c, bin_reader& bin, output_file& ogg, c
 
 } // namespace
 
-track_outcome extract_track(console& c, const output_folder& folder, std::int32_t number, const track_span& track,
-                            bin_reader& bin, track_buffer& buffer)
+int next_serial_number(serial_source& serials)
+{
+    const std::lock_guard<std::mutex> hold(serials.lock);
+    std::srand(static_cast<unsigned>(std::time(nullptr)));
+    return std::rand();
+}
+
+track_outcome extract_track(console& c, track_writer& writer, std::int32_t number, const track_span& track,
+                            std::atomic<std::int64_t>& progress)
 {
     const bool is_audio = track.is_audio != 0;
     const track_file_name name = name_track_file(number, is_audio);
     say(c, "Processing file... %s\n", name.text);
 
     output_file out;
-    if (const int failure = open_output_file(out, folder, name.text)) {
+    if (const int failure = open_output_file(out, *writer.folder, name.text)) {
         report(c, "cannot create %s: %s", out.final_path, describe_open_failure(failure));
         return track_outcome{false, false};
     }
@@ -136,8 +145,8 @@ track_outcome extract_track(console& c, const output_folder& folder, std::int32_
     // the .ogg in pages of a few KB, which the buffer gathers.
     if (!is_audio)
         std::setvbuf(out.stream.get(), nullptr, _IONBF, 0);
-    track_outcome outcome = is_audio ? write_audio_track(c, bin, out, track, buffer)
-                                     : write_data_track(c, bin, out, track, buffer);
+    track_outcome outcome = is_audio ? write_audio_track(c, writer, out, track, progress)
+                                     : write_data_track(c, writer, out, track, progress);
     outcome.written = outcome.written && commit_output_file(c, out);
     outcome.complete = outcome.complete && outcome.written && track.length_sectors > 0;
     return outcome;
