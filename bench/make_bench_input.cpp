@@ -10,6 +10,15 @@
 //       SECONDS of music-like 44100 Hz stereo 16-bit little-endian PCM:
 //       notes of harmonics with attack/decay envelopes, panned, over a bass
 //       line and a little noise. SECONDS * 75 sectors, so it is whole sectors.
+//   make_bench_input mixed BIN CUE
+//       A mixed-mode disc as one BIN and its sheet (FILE names BIN's base
+//       name): track 1 MODE1/2352 data, 21260 sectors (50 MB), then 12 AUDIO
+//       tracks of 1 to 6 minutes (40:06 in all) in a fixed shuffled order,
+//       the first after a PREGAP of 2 seconds. Each audio track is the music
+//       above from its own seed.
+//   make_bench_input many BIN CUE
+//       A 99-track disc the same way: 750 data sectors (10 s), then 98 AUDIO
+//       tracks of 2 to 6 seconds each.
 #include <cmath>
 #include <cstdint>
 #include <cstdio>
@@ -38,18 +47,14 @@ bool write_all(std::FILE* file, const void* data, std::size_t size)
     return std::fwrite(data, 1, size, file) == size;
 }
 
-int make_data(long sectors, const char* bin_path, const char* iso_path)
+// Writes `sectors` raw MODE1 sectors to bin (and their user data to iso, if
+// not null), the first with header address first_lba, from the generator's
+// state `random`.
+bool write_data_sectors(std::FILE* bin, std::FILE* iso, long sectors, long first_lba, rng& random)
 {
-    std::FILE* bin = std::fopen(bin_path, "wb");
-    std::FILE* iso = iso_path != nullptr ? std::fopen(iso_path, "wb") : nullptr;
-    if (bin == nullptr || (iso_path != nullptr && iso == nullptr)) {
-        std::perror("open");
-        return 1;
-    }
     constexpr int batch = 512;
     std::vector<unsigned char> raw(static_cast<std::size_t>(batch) * 2352);
     std::vector<unsigned char> user(static_cast<std::size_t>(batch) * 2048);
-    rng random{0x9E3779B97F4A7C15ULL};
     for (long first = 0; first < sectors; first += batch) {
         const long count = sectors - first < batch ? sectors - first : batch;
         for (long i = 0; i < count; ++i) {
@@ -57,7 +62,7 @@ int make_data(long sectors, const char* bin_path, const char* iso_path)
             s[0] = 0;
             std::memset(s + 1, 0xFF, 10);
             s[11] = 0;
-            const long lba = first + i + 150;
+            const long lba = first + i + first_lba;
             s[12] = bcd(static_cast<int>(lba / 4500));
             s[13] = bcd(static_cast<int>(lba / 75 % 60));
             s[14] = bcd(static_cast<int>(lba % 75));
@@ -74,9 +79,23 @@ int make_data(long sectors, const char* bin_path, const char* iso_path)
         if (!write_all(bin, raw.data(), static_cast<std::size_t>(count) * 2352) ||
             (iso != nullptr && !write_all(iso, user.data(), static_cast<std::size_t>(count) * 2048))) {
             std::perror("write");
-            return 1;
+            return false;
         }
     }
+    return true;
+}
+
+int make_data(long sectors, const char* bin_path, const char* iso_path)
+{
+    std::FILE* bin = std::fopen(bin_path, "wb");
+    std::FILE* iso = iso_path != nullptr ? std::fopen(iso_path, "wb") : nullptr;
+    if (bin == nullptr || (iso_path != nullptr && iso == nullptr)) {
+        std::perror("open");
+        return 1;
+    }
+    rng random{0x9E3779B97F4A7C15ULL};
+    if (!write_data_sectors(bin, iso, sectors, 150, random))
+        return 1;
     const bool ok = std::fclose(bin) == 0 && (iso == nullptr || std::fclose(iso) == 0);
     return ok ? 0 : 1;
 }
@@ -106,27 +125,26 @@ struct voice {
     long attack = 1;
 };
 
-int make_audio(long seconds, const char* bin_path)
+void fill_sine_table()
 {
     for (int i = 0; i <= table_size; ++i)
         sine_table[i] = static_cast<float>(std::sin(2.0 * 3.14159265358979323846 * i / table_size));
-    std::FILE* bin = std::fopen(bin_path, "wb");
-    if (bin == nullptr) {
-        std::perror("open");
-        return 1;
-    }
+}
+
+// Writes `total` frames of the music to bin, its notes drawn from seed.
+bool write_music(std::FILE* bin, long total, std::uint64_t seed)
+{
     constexpr double rate = 44100.0;
     // A minor pentatonic over three octaves, in semitones from A2 (110 Hz).
     static const int scale[] = {0, 3, 5, 7, 10, 12, 15, 17, 19, 22, 24, 27, 29, 31, 34, 36};
     constexpr int scale_size = sizeof scale / sizeof scale[0];
     static const int bass_line[] = {0, 0, 5, 7, 3, 3, 7, 5};
 
-    rng random{0xD1B54A32D192ED03ULL};
+    rng random{seed};
     constexpr int voice_count = 6;
     voice voices[voice_count];
     voice bass;
     int next_voice = 0;
-    const long total = seconds * 44100;
     const long beat = 11025;   // 0.25 s at 240 notes a minute
     float noise_state = 0;
 
@@ -223,12 +241,91 @@ int make_audio(long seconds, const char* bin_path)
             }
             if (!write_all(bin, bytes.data(), bytes.size())) {
                 std::perror("write");
-                return 1;
+                return false;
             }
             written = frame + 1;
         }
     }
+    return true;
+}
+
+constexpr std::uint64_t music_seed = 0xD1B54A32D192ED03ULL;
+
+int make_audio(long seconds, const char* bin_path)
+{
+    fill_sine_table();
+    std::FILE* bin = std::fopen(bin_path, "wb");
+    if (bin == nullptr) {
+        std::perror("open");
+        return 1;
+    }
+    if (!write_music(bin, seconds * 44100, music_seed))
+        return 1;
     return std::fclose(bin) == 0 ? 0 : 1;
+}
+
+// A disc in one BIN and its sheet: track 1 data, the others audio, each its
+// own length in sectors.
+struct disc_track {
+    bool audio;
+    long sectors;
+};
+
+const char* base_name(const char* path)
+{
+    const char* slash = std::strrchr(path, '/');
+    return slash != nullptr ? slash + 1 : path;
+}
+
+int make_disc(const std::vector<disc_track>& tracks, const char* bin_path, const char* cue_path)
+{
+    fill_sine_table();
+    std::FILE* bin = std::fopen(bin_path, "wb");
+    std::FILE* cue = std::fopen(cue_path, "wb");
+    if (bin == nullptr || cue == nullptr) {
+        std::perror("open");
+        return 1;
+    }
+    std::fprintf(cue, "FILE \"%s\" BINARY\n", base_name(bin_path));
+    rng data_random{0x9E3779B97F4A7C15ULL};
+    long position = 0;   // in sectors, from the start of the BIN
+    for (std::size_t i = 0; i < tracks.size(); ++i) {
+        const disc_track& track = tracks[i];
+        std::fprintf(cue, "  TRACK %02zu %s\n", i + 1, track.audio ? "AUDIO" : "MODE1/2352");
+        if (track.audio && i > 0 && !tracks[i - 1].audio)
+            std::fprintf(cue, "    PREGAP 00:02:00\n");   // the gap after a data track, not in the BIN
+        std::fprintf(cue, "    INDEX 01 %02ld:%02ld:%02ld\n", position / 4500, position / 75 % 60, position % 75);
+        const bool ok = track.audio
+                            ? write_music(bin, track.sectors * 588, music_seed ^ ((i + 1) * 0x9E3779B97F4A7C15ULL))
+                            : write_data_sectors(bin, nullptr, track.sectors, position + 150, data_random);
+        if (!ok)
+            return 1;
+        position += track.sectors;
+    }
+    return std::fclose(bin) == 0 && std::fclose(cue) == 0 ? 0 : 1;
+}
+
+// One 50 MB data track, then 12 audio tracks of 1 to 6 minutes, 40 minutes
+// and a few seconds in all, in an order neither longest nor shortest first.
+int make_mixed(const char* bin_path, const char* cue_path)
+{
+    static const long seconds[] = {360, 75, 290, 140, 330, 60, 250, 185, 310, 105, 220, 75};
+    std::vector<disc_track> tracks{{false, 21260}};   // 21260 * 2352 = 50,003,520 bytes
+    long n = 0;
+    for (const long s : seconds)
+        tracks.push_back({true, s * 75 + (++n * 29) % 75});   // and a fraction of a second
+    return make_disc(tracks, bin_path, cue_path);
+}
+
+// 99 short tracks: one data track of 10 seconds' sectors, 98 audio tracks of
+// 2 to 6 seconds each (about 6.5 minutes of audio).
+int make_many(const char* bin_path, const char* cue_path)
+{
+    std::vector<disc_track> tracks{{false, 750}};
+    rng random{0xA0761D6478BD642FULL};
+    for (int n = 2; n <= 99; ++n)
+        tracks.push_back({true, 150 + static_cast<long>(random.next() % 301)});
+    return make_disc(tracks, bin_path, cue_path);
 }
 
 } // namespace
@@ -239,6 +336,10 @@ int main(int argc, char** argv)
         return make_data(std::atol(argv[2]), argv[3], argc >= 5 ? argv[4] : nullptr);
     if (argc == 4 && std::strcmp(argv[1], "audio") == 0)
         return make_audio(std::atol(argv[2]), argv[3]);
-    std::fprintf(stderr, "usage: make_bench_input data SECTORS BIN [ISO] | audio SECONDS BIN\n");
+    if (argc == 4 && std::strcmp(argv[1], "mixed") == 0)
+        return make_mixed(argv[2], argv[3]);
+    if (argc == 4 && std::strcmp(argv[1], "many") == 0)
+        return make_many(argv[2], argv[3]);
+    std::fprintf(stderr, "usage: make_bench_input data SECTORS BIN [ISO] | audio SECONDS BIN | mixed BIN CUE | many BIN CUE\n");
     return 2;
 }
