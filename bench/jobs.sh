@@ -9,12 +9,14 @@
 #          MANY_ROUNDS rounds (default ROUNDS, else 5).
 # Then: whether -j 1 and -j 2 wrote the same files (TOC, .iso and emulator
 # sheet byte for byte, each .ogg decoded with `oggdec -R`), peak RSS
-# (ru_maxrss) of each, and when the tracks of the last -j 2 run of the mixed
-# disc ended (file times), which shows how evenly the two writers were
-# loaded. The load average (/proc/loadavg) is printed with each figure;
-# trackcarve itself adds about one to it per job. Prints PASS/MISS per target
-# and exits 0. Scratch files go to $BENCH_DIR/jobs (default
-# /tmp/trackcarve-bench/jobs, ~550 MB); TRACKCARVE=path times another binary.
+# (ru_maxrss) of each, when the tracks of the last -j 2 run of the mixed disc
+# ended (file times), which shows how evenly the two writers were loaded, and
+# how the machine's cores were spent during the runs (/proc/stat): idle,
+# given to other processes, or stolen by the hypervisor. The load average
+# (/proc/loadavg) is printed with each figure; trackcarve itself adds about
+# one to it per job. Prints PASS/MISS per target and exits 0. Scratch files
+# go to $BENCH_DIR/jobs (default /tmp/trackcarve-bench/jobs, ~550 MB);
+# TRACKCARVE=path times another binary.
 #
 #   bench/jobs.sh
 set -euo pipefail
@@ -34,17 +36,29 @@ make_once jobs-many "$gen" many "$d/many.bin" "$d/many.cue"
 
 load() { cut -d' ' -f1-3 /proc/loadavg; }
 loads=$d/loads.txt   # "command 1-minute-load" after each timed run
+# "command idle others steal" per timed run, in core-seconds, from the
+# machine's CPU counters (/proc/stat) around it: time no process ran on a
+# core, time other processes ran (all busy time less trackcarve's CPU), and
+# time the hypervisor gave the cores to another guest.
+cpu_shares=$d/cpu_shares.txt
+tick=$(getconf CLK_TCK)
+cpu_counters() { awk '$1 == "cpu" { print $2 + $3 + $4 + $7 + $8, $5 + $6, $9 }' /proc/stat; }
 
 # run_DISC_jN: splits the disc with -j N into $d/DISC, then keeps the files
 # as $d/DISC.jN (for the comparison) with $d/DISC.jN.start marking the start.
 split_disc() {   # split_disc OUT_VAR DISC JOBS
-  local out=$d/$2.j$3
+  local out=$d/$2.j$3 before after
   rm -rf "${d:?}/$2" "$out"
   sync
   touch "$out.start"
+  before=$(cpu_counters)
   run_timed "$1" "$trackcarve" -j "$3" "$d/$2.cue"
+  after=$(cpu_counters)
   mv "$d/$2" "$out"
   echo "$2_j$3 $(cut -d' ' -f1 /proc/loadavg)" >>"$loads"
+  awk -v b="$before" -v a="$after" -v t="$tick" -v s="${!1}" -v c="$2_j$3" 'BEGIN {
+    split(b, x, " "); split(a, y, " "); split(s, m, " ")
+    printf "%s %.2f %.2f %.2f\n", c, (y[2] - x[2]) / t, (y[1] - x[1]) / t - m[2], (y[3] - x[3]) / t }' >>"$cpu_shares"
 }
 run_mixed_j1() { split_disc "$1" mixed 1; }
 run_mixed_j2() { split_disc "$1" mixed 2; }
@@ -59,6 +73,7 @@ run_many_j2 ignored
 
 load_start=$(load)
 : >"$loads"
+: >"$cpu_shares"
 rounds=$many_rounds
 commands=(many_j1 many_j2)
 many_results=$d/many_results.txt
@@ -116,7 +131,11 @@ report() {   # report DISC RESULTS ROUNDS WALL_LIMIT DESCRIPTION
   vs=$(ratio "$w2" "$w1")
   growth=$((${r2%.*} - ${r1%.*}))
   echo "  1-minute load after each run: $(load_range "$disc") (trackcarve adds about 1 per job)"
-  echo "  -j 2 / -j 1 wall  $vs (target <= $4) $(verdict "$vs" "$4")   [min wall $(ratio "$(low "${disc}_j2" "$results")" "$(low "${disc}_j1" "$results")"), CPU $(ratio "$c2" "$c1"), -j 2 CPU/wall $(ratio "$c2" "$w2")]"
+  for j in 1 2; do
+    echo "  -j $j, medians of the machine's core-seconds during a run: $(col "${disc}_j$j" 2 "$cpu_shares") idle," \
+      "$(col "${disc}_j$j" 3 "$cpu_shares") to other processes, $(col "${disc}_j$j" 4 "$cpu_shares") stolen"
+  done
+  echo "  -j 2 / -j 1 wall  $vs (target <= $4) $(verdict "$vs" "$4")   [min wall $(ratio "$(low "${disc}_j2" "$results")" "$(low "${disc}_j1" "$results")"), CPU $(ratio "$c2" "$c1"); CPU/wall -j 1 $(ratio "$c1" "$w1"), -j 2 $(ratio "$c2" "$w2")]"
   echo "  peak RSS -j 2 - -j 1  $growth KB (target <= 3072 KB) $(verdict "$growth" 3072)"
 }
 
