@@ -460,6 +460,28 @@ INSTANTIATE_TEST_SUITE_P(Signals, SafeOutputKill, testing::Values(SIGKILL, SIGIN
                              return std::string(s.param == SIGKILL ? "Kill" : s.param == SIGINT ? "Int" : "Term");
                          });
 
+// The interrupt handler removes the temporaries on a thread of its own while
+// the writers go on until the process ends: one that opens its file in that
+// moment must not leave a temporary behind.
+TEST(SafeOutputInterrupt, NoTemporaryIsCreatedOnceTheInterruptRemovedThem)
+{
+    const fs::path dir = scratch_dir();
+    fs::create_directory(dir / "disc");
+    run_paths paths{};
+    ASSERT_TRUE(derive_paths((dir / "disc.cue").c_str(), paths));
+    temporary_files temporaries;
+    const output_folder folder{&paths, &temporaries, {}};
+    output_file in_flight;
+    ASSERT_EQ(open_output_file(in_flight, folder, "track1.iso"), 0);
+    EXPECT_EQ(temporaries_in(dir / "disc").size(), 1u);
+
+    remove_temporaries(temporaries);
+    EXPECT_TRUE(temporaries_in(dir / "disc").empty());
+    output_file late;
+    EXPECT_EQ(open_output_file(late, folder, "track2.ogg"), EINTR);
+    EXPECT_TRUE(temporaries_in(dir / "disc").empty()) << "a temporary made after the removal outlives the run";
+}
+
 TEST(SafeOutputKillRerun, KilledRerunKeepsTheEarlierFiles)
 {
     const fs::path dir = scratch_dir();
