@@ -5,6 +5,8 @@
 
 #include <cstdint>
 #include <cstdio>
+#include <string>
+#include <vector>
 
 #ifdef _WIN32
 inline constexpr char path_separator = '\\';
@@ -42,3 +44,11 @@ std::int64_t file_size(std::FILE* file);
 
 // Waits for a key press where the console has a "pause" command.
 void wait_for_key();
+
+#ifdef _WIN32
+// The command line as the run takes it: every argument in UTF-8, and one
+// with * or ? replaced by the names that match it (Windows' shells leave
+// that to the program), sorted by name with letter case ignored, as NTFS
+// lists them; an argument that matches nothing stays as it is.
+std::vector<std::string> utf8_arguments(int argc, wchar_t** argv);
+#endif
