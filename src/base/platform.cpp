@@ -148,6 +148,13 @@ std::vector<std::string> utf8_arguments(int argc, wchar_t** argv)
     return arguments;
 }
 
+std::string file_name_from_sheet(const char* name)
+{
+    if (*name == '\0' || !wide_from_utf8(name).empty())
+        return name;
+    return utf8_from_wide(widened(CP_ACP, 0, name).c_str());
+}
+
 file_stream open_regular_file(const char* path)
 {
     // Opened first and checked after, as on POSIX: _wstat64 would refuse a
@@ -242,5 +249,7 @@ std::int64_t file_size(std::FILE* file)
 }
 
 void wait_for_key() {}
+
+std::string file_name_from_sheet(const char* name) { return name; }
 
 #endif

@@ -45,6 +45,12 @@ std::int64_t file_size(std::FILE* file);
 // Waits for a key press where the console has a "pause" command.
 void wait_for_key();
 
+// The name a sheet's FILE line gives, as a path inside the program takes it:
+// UTF-8. POSIX takes the bytes as they are. Windows keeps a name that is valid
+// UTF-8 and reads any other in the ANSI code page, as sheets written for the
+// narrow Windows calls are.
+std::string file_name_from_sheet(const char* name);
+
 #ifdef _WIN32
 // The command line as the run takes it: every argument in UTF-8, and one
 // with * or ? replaced by the names that match it (Windows' shells leave
