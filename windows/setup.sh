@@ -135,8 +135,16 @@ cmake_build() { # cmake_build SRC BUILD [extra cmake args]
   cmake --install "$bld" >"$bld.install.log" 2>&1 || { cat "$bld.install.log" >&2; exit 1; }
 }
 
+# The libraries are compiled with the toolchain file's flags (SSE2 and the
+# rest): when that file changes, libraries built before are rebuilt. Its
+# checksum at the last build is kept beside them.
+stamp=$prefix/lib/trackcarve-toolchain.sha256
+toolchain_sum=$(sha256sum <"$toolchain" | cut -d ' ' -f 1)
+built_with=$(cat "$stamp" 2>/dev/null || true)
+current() { [[ $built_with == "$toolchain_sum" ]]; }
+
 step "libogg (static, i686-w64-mingw32)"
-if [[ -f $prefix/lib/libogg.a && -f $prefix/lib/pkgconfig/ogg.pc ]]; then
+if current && [[ -f $prefix/lib/libogg.a && -f $prefix/lib/pkgconfig/ogg.pc ]]; then
   done_step "already in $prefix, skipped"
 else
   rm -rf "$work/build-ogg"
@@ -145,7 +153,7 @@ else
 fi
 
 step "libvorbis + vorbisenc (static, i686-w64-mingw32)"
-if [[ -f $prefix/lib/libvorbisenc.a && -f $prefix/lib/libvorbis.a && -f $prefix/lib/pkgconfig/vorbisenc.pc ]]; then
+if current && [[ -f $prefix/lib/libvorbisenc.a && -f $prefix/lib/libvorbis.a && -f $prefix/lib/pkgconfig/vorbisenc.pc ]]; then
   done_step "already in $prefix, skipped"
 else
   rm -rf "$work/build-vorbis"
@@ -154,6 +162,7 @@ else
     -DCMAKE_PREFIX_PATH="$prefix" -DOGG_ROOT="$prefix"
   done_step "built and installed"
 fi
+echo "$toolchain_sum" >"$stamp"
 
 awk -v a="$t_all" -v b="$EPOCHREALTIME" 'BEGIN { printf "==> total %.1f s\n", b - a }'
 echo "prefix: $prefix"
