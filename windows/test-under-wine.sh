@@ -10,6 +10,10 @@
 # Prints one PASS/FAIL line per check, then "N passed, M failed"; exits 1 if
 # any check failed (or the run stopped early). The scratch folder is kept
 # when one did.
+#
+# Wine runs in a prefix of this job's own (created in ~10 s, removed at the
+# end), so jobs side by side share no wineserver; set TRACKCARVE_WINEPREFIX
+# to use another.
 set -euo pipefail
 export LC_ALL=C   # byte lengths and `ls` order, whatever the caller's locale
 
@@ -20,6 +24,13 @@ sample_tool="${TRACKCARVE_SAMPLE_TOOL:-$root/build/make_sample_disc}"
 run_wine="$here/run-wine.sh"
 
 work="$(mktemp -d "${TMPDIR:-/tmp}/trackcarve-wine.XXXXXX")"
+own_prefix=
+if [[ -z ${TRACKCARVE_WINEPREFIX:-} ]]; then
+  # Beside the scratch folder, not in it: a prefix is ~600 MB, and the
+  # scratch folder may be kept.
+  own_prefix="$work.wine32"
+  export TRACKCARVE_WINEPREFIX="$own_prefix"
+fi
 passed=${TRACKCARVE_CHECKS_PASSED:-0}   # windows/ci.sh counts its build steps
 failed=0
 all_run=0
@@ -30,6 +41,7 @@ wine_started=0
 finish() {
   local rc=$?
   ((wine_started == 0)) || timeout -k 5 60 "$run_wine" --end >/dev/null 2>&1 || true
+  [[ -z $own_prefix ]] || rm -rf "$own_prefix" "$own_prefix".*
   if ((all_run == 0)); then
     failed=$((failed + 1))
     echo "FAIL stopped before the last check (status $rc)"
@@ -59,10 +71,15 @@ fail() { echo "$*"; exit 1; }
 # win DIR ARG...: runs trackcarve.exe in DIR; its stdout, stderr and exit
 # status land in $work/out, $work/err and $status. Output goes to files, never
 # to a pipe we read: nothing can keep us waiting for an end of file.
+# Wine runs in a UTF-8 locale, as a Linux user's is: in the C locale it
+# would read the file names on disk as ASCII. Its ANSI code page is then
+# Windows-1252; wine_locale (and LOCPATH) choose another locale.
+wine_locale=C.UTF-8
 win() {
   local dir=$1; shift
   status=0
-  (cd "$dir" && timeout -k 5 60 "$run_wine" "$exe" "$@") >"$work/out" 2>"$work/err" </dev/null || status=$?
+  (cd "$dir" && LC_ALL=$wine_locale timeout -k 5 60 "$run_wine" "$exe" "$@") >"$work/out" 2>"$work/err" </dev/null ||
+    status=$?
   ((status != 124 && status != 137)) || fail "timed out"
 }
 
