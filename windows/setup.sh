@@ -1,6 +1,7 @@
 #!/usr/bin/env bash
 # Prepares this Debian machine for trackcarve's 32-bit Windows build:
-#   - mingw-w64 i686 cross compiler (posix threads), wine + wine32:i386;
+#   - mingw-w64 i686 cross compiler (posix threads), wine + wine32:i386,
+#     and the locale sources (locales) for the Wine suite;
 #   - static libogg and libvorbis(+vorbisenc) for i686-w64-mingw32, built
 #     from Debian's own source packages (the only source archive reachable).
 # Safe to run again: every step is skipped when its result is already there.
@@ -33,8 +34,10 @@ fi
 # --- 1. packages -------------------------------------------------------------
 # patch: dpkg-source applies Debian's quilt patches with it.
 # dpkg-dev: dpkg-source.  xz-utils: the .orig/.debian tarballs.
+# locales: the locale sources localedef compiles ja_JP.UTF-8 from, for the
+# Wine suite's code page 932 check.
 pkgs=(g++-mingw-w64-i686-posix gcc-mingw-w64-i686-posix wine wine32:i386
-      cmake make pkg-config dpkg-dev patch xz-utils ca-certificates)
+      cmake make pkg-config dpkg-dev patch xz-utils ca-certificates locales)
 step "packages"
 missing=()
 for p in "${pkgs[@]}"; do
