@@ -9,8 +9,11 @@ packages=(
   libgtest-dev                          # tests
   xorriso genisoimage                   # sample image and ISO checks in tests
   vorbis-tools                          # ogginfo and oggenc for the audio tests
+  mednafen dosbox ffmpeg                # emulators and ffprobe: real readers of CUE sheets and .ogg files
   clang libclang-rt-14-dev              # fuzzer and sanitizers
   valgrind
+  dpkg-dev file                         # cpack -G DEB: dpkg-shlibdeps finds the Depends
+  mandoc groff-base man-db              # manual page lint (mandoc -Tlint, groff) and man -w
 )
 
 missing=()

@@ -10,6 +10,7 @@
 #include <cstdlib>
 #include <fstream>
 #include <iterator>
+#include <sstream>
 
 fs::path scratch_dir()
 {
@@ -80,17 +81,20 @@ command_result run_trackcarve(const fs::path& cue, const fs::path& cwd)
     return run_command({TRACKCARVE_EXE, cue.string()}, cwd);
 }
 
-fs::path sample_disc_dir(bool mode2)
+fs::path sample_disc_dir(bool mode2, bool redump)
 {
     // The generator is deterministic, so test binaries running side by side
     // may share one copy: each makes its own and the first rename wins.
-    const fs::path dir = fs::path(TEST_SCRATCH_DIR) / "sample_disc" / (mode2 ? "mode2" : "mode1");
+    const fs::path dir = fs::path(TEST_SCRATCH_DIR) / "sample_disc" /
+                         (std::string(mode2 ? "mode2" : "mode1") + (redump ? "-redump" : ""));
     if (fs::exists(dir))
         return dir;
     const fs::path staging = dir.string() + ".tmp" + std::to_string(getpid());
     std::vector<std::string> args{MAKE_SAMPLE_DISC_EXE, staging.string()};
     if (mode2)
         args.push_back("--mode2");
+    if (redump)
+        args.push_back("--redump");
     const command_result made = run_command(args);
     if (made.exit_status != 0)
         throw std::runtime_error("make_sample_disc failed: " + made.err);
@@ -147,6 +151,11 @@ void track_fixture::SetUp()
     dir = scratch_dir();
     const std::string cue = (dir / "disc.cue").string();
     ASSERT_TRUE(derive_paths(cue.c_str(), paths));
+    folder.paths = &paths;
+    folder.temporaries = &temporaries;
+    writer.folder = &folder;
+    writer.serials = &serials;
+    writer.bin.bin = &bin;
     fs::create_directory(dir / "disc");
 }
 
@@ -160,9 +169,9 @@ void track_fixture::use_bin(const std::string& bytes)
 fs::path track_fixture::extract(const track_span& track, std::int32_t number)
 {
     captured_console captured;
-    bin_reader reader;
-    reader.bin = &bin;
-    clean = extract_track(captured.c, paths, number, track, reader, *buffer);
+    std::atomic<std::int64_t> progress{0};
+    const track_outcome outcome = extract_track(captured.c, writer, number, track, progress);
+    clean = outcome.written && (outcome.complete || track.length_sectors <= 0);
     console = captured.out();
     diagnostics = captured.err();
     return dir / "disc" / ("track" + std::to_string(number) + (track.is_audio != 0 ? ".ogg" : ".iso"));
@@ -202,4 +211,32 @@ void expect_ogginfo_accepts(const fs::path& path)
     const std::string report = r.out + r.err;
     EXPECT_EQ(report.find("WARNING"), std::string::npos) << report;
     EXPECT_EQ(report.find("ERROR"), std::string::npos) << report;
+}
+
+std::vector<std::int64_t> mednafen_lbas(const fs::path& cue)
+{
+    const fs::path home = fs::temp_directory_path() / ("tc_mednafen_" + std::to_string(getpid()));
+    fs::remove_all(home);
+    fs::create_directories(home);
+    // Not on root's PATH: Debian installs it in /usr/games.
+    const command_result r = run_command({"/usr/bin/env", "HOME=" + home.string(), "SDL_VIDEODRIVER=dummy",
+                                          "SDL_AUDIODRIVER=dummy", "/usr/bin/timeout", "20", "/usr/games/mednafen",
+                                          "-force_module", "pce", cue.filename().string()},
+                                         cue.parent_path());
+    fs::remove_all(home);
+    EXPECT_NE(r.exit_status, 127) << "mednafen is not installed (scripts/install-deps.sh installs it)";
+    EXPECT_NE(r.exit_status, 124) << "mednafen did not stop";
+    // "    Track  2, MSF: 00:06:36, LBA:    336  AUDIO" and "    Leadout:   1251  AUDIO"
+    std::vector<std::int64_t> lbas;
+    std::istringstream lines(r.out);
+    for (std::string line; std::getline(lines, line);) {
+        const std::size_t track = line.find(", LBA:");
+        const std::size_t leadout = line.find("Leadout:");
+        if (track != std::string::npos)
+            lbas.push_back(std::stoll(line.substr(track + 6)));
+        else if (leadout != std::string::npos)
+            lbas.push_back(std::stoll(line.substr(leadout + 8)));
+    }
+    EXPECT_FALSE(lbas.empty()) << "mednafen printed no table of contents:\n" << r.out << r.err;
+    return lbas;
 }

@@ -41,8 +41,10 @@ command_result run_command(const std::vector<std::string>& args, const fs::path&
 command_result run_trackcarve(const fs::path& cue, const fs::path& cwd = {});
 
 // The sample disc made by the generator (cached per test binary):
-// NAME.cue, NAME.bin, NAME.iso and NAME-files/ in a folder of its own.
-fs::path sample_disc_dir(bool mode2 = false);
+// NAME.cue, NAME.bin, NAME.iso and NAME-files/ in a folder of its own. The
+// Redump-style disc has one BIN per track instead, and NAME-merged.cue over
+// the same bytes in NAME-merged.bin.
+fs::path sample_disc_dir(bool mode2 = false, bool redump = false);
 
 // A raw 2352-byte sector whose every byte tells its sector and offset, so a
 // misplaced byte shows.
@@ -61,6 +63,11 @@ decoded_stream decode_ogg(const fs::path& path);
 
 // ogginfo (from vorbis-tools) reads the file without a warning or error.
 void expect_ogginfo_accepts(const fs::path& path);
+
+// The table of contents mednafen reads from a CUE sheet (run headless in a
+// throwaway home; it stops for want of a BIOS after printing it): each
+// track's LBA in order, then the lead-out's. Empty when it printed none.
+std::vector<std::int64_t> mednafen_lbas(const fs::path& cue);
 
 // A console whose two streams are kept in memory.
 class captured_console {
@@ -91,9 +98,12 @@ protected:
 
     fs::path dir;
     run_paths paths{};
+    temporary_files temporaries;
+    output_folder folder;
+    serial_source serials;
     virtual_bin bin;
-    std::unique_ptr<track_buffer> buffer = std::make_unique<track_buffer>();
-    bool clean = false;
+    track_writer writer;
+    bool clean = false;        // the file is in place and whole
     std::string console;       // what the writer said
     std::string diagnostics;   // what it reported
 };

@@ -191,8 +191,8 @@ TEST_F(AudioTracks, HeadersAreOnDiskBeforeAnyAudioIsRead)
 {
     watched_bin source{stereo_audio(4 * 588), 0, dir / "disc" / "track1.ogg"};
     file_stream ogg(std::fopen(source.ogg.c_str(), "wb"));
-    const audio_result result = encode_audio_track(pcm_source{read_watched, &source}, 4 * 2352, ogg.get(),
-                                                   buffer->audio);
+    const audio_result result = encode_audio_track(pcm_source{read_watched, &source}, 4 * 2352, 1, ogg.get(),
+                                                   writer.buffer->audio);
     ASSERT_TRUE(close_file(ogg));
     EXPECT_EQ(result.frames_encoded, 4 * 588);
     ASSERT_TRUE(source.read);

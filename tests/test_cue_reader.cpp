@@ -1,4 +1,5 @@
 #include "cue/cue_reader.h"
+#include "cue/layout.h"
 
 #include "support.h"
 
@@ -103,12 +104,81 @@ TEST_F(CueReader, FileLineErrors)
     EXPECT_TRUE(read("FILE \"game.bin\" BINARYX\n").ok);
 }
 
-TEST_F(CueReader, SecondFileLineIsAnError)
+// ---- several FILE lines: one virtual BIN of the files' whole sectors
+
+namespace {
+
+constexpr std::int64_t sectors(std::int64_t count) { return count * 2352; }
+
+struct span_triple {
+    std::int32_t start, length, is_audio;
+    bool operator==(const span_triple&) const = default;
+};
+
+std::vector<span_triple> spans(const cue_sheet& sheet)
 {
-    const read_outcome r = read("FILE \"game.bin\" BINARY\nTRACK 1 AUDIO\nFILE \"game.bin\" BINARY\n");
-    EXPECT_FALSE(r.ok);
-    EXPECT_EQ(r.console, "Error!! line 3 Only can be one BIN FILE!!!\n");
-    EXPECT_EQ(r.probed, std::vector<std::string>{"game.bin"});
+    const disc_layout layout = lay_out_tracks(sheet);
+    std::vector<span_triple> result;
+    for (std::int32_t n = 1; n <= layout.track_count; ++n)
+        result.push_back({layout.tracks[n].start_sector, layout.tracks[n].length_sectors, layout.tracks[n].is_audio});
+    return result;
+}
+
+} // namespace
+
+TEST(CueReaderFiles, IndexTimesCountFromTheStartOfTheirFile)
+{
+    // A dump with one file per track, the second beginning with its gap.
+    const read_outcome r = read_sheet("FILE \"g (Track 1).bin\" BINARY\n  TRACK 01 MODE2/2352\n    INDEX 01 00:00:00\n"
+                                      "FILE \"g (Track 2).bin\" BINARY\n  TRACK 02 AUDIO\n    PREGAP 00:01:00\n"
+                                      "    INDEX 00 00:00:00\n    INDEX 01 00:02:00\n",
+                                      {{"g (Track 1).bin", sectors(1000)}, {"g (Track 2).bin", sectors(600)}});
+    ASSERT_TRUE(r.ok) << r.console;
+    EXPECT_EQ(r.sheet.records[2].bin_sectors, 1600);
+    EXPECT_EQ(r.sheet.records[2].index1_frame, 1150);
+    // The gap at the head of file 2 ends track 1, as in a single BIN.
+    EXPECT_EQ(spans(r.sheet), (std::vector<span_triple>{{0, 1150, 0}, {1150, 450, 1}}));
+    ASSERT_EQ(r.sheet.bin_files.size(), 2u);
+    EXPECT_EQ(r.sheet.bin_files[1].line_number, 4);
+}
+
+TEST(CueReaderFiles, NinetyNineFilesAndAnIncompleteSectorInTheMiddle)
+{
+    std::string sheet;
+    bin_sizes sizes;
+    std::int64_t total = 0;
+    for (int n = 1; n <= 99; ++n) {
+        const std::string name = std::to_string(n) + ".bin";
+        sheet += "FILE \"" + name + "\" BINARY\nTRACK " + std::to_string(n) + " AUDIO\nINDEX 01 00:00:05\n";
+        // File 50 ends in 1000 bytes of a sector: left out, file 51 starts on a whole sector.
+        sizes[name] = sectors(100 + n) + (n == 50 ? 1000 : 0);
+        total += 100 + n;
+    }
+    const read_outcome r = read_sheet(sheet, sizes);
+    ASSERT_TRUE(r.ok) << r.console;
+    EXPECT_EQ(r.sheet.bin_files.size(), 99u);
+    EXPECT_EQ(r.sheet.records[1].index1_frame, 5);
+    EXPECT_EQ(r.sheet.records[2].index1_frame, 101 + 5);
+    EXPECT_EQ(r.sheet.records[51].index1_frame, 50 * 100 + 50 * 51 / 2 + 5);
+    EXPECT_EQ(r.sheet.records[99].index1_frame, total - 199 + 5);
+    EXPECT_EQ(r.sheet.records[99].bin_sectors, total);
+}
+
+TEST(CueReaderFiles, FileLineAfterTheLastTrackAndAFileThatCannotBeOpened)
+{
+    const bin_sizes sizes{{"a.bin", sectors(10)}, {"b.bin", sectors(5)}};
+    const read_outcome after = read_sheet("FILE \"a.bin\" BINARY\nTRACK 1 AUDIO\nINDEX 01 00:00:00\n"
+                                          "FILE \"b.bin\" BINARY\n",
+                                          sizes);
+    ASSERT_TRUE(after.ok);
+    EXPECT_EQ(spans(after.sheet), (std::vector<span_triple>{{0, 15, 1}}));
+
+    const read_outcome third = read_sheet("FILE \"a.bin\" BINARY\nTRACK 1 AUDIO\nINDEX 01 00:00:00\n"
+                                          "FILE \"b.bin\" BINARY\nTRACK 2 AUDIO\nINDEX 01 00:00:00\n"
+                                          "FILE \"c.bin\" BINARY\nTRACK 3 AUDIO\nINDEX 01 00:00:00\n",
+                                          sizes);
+    EXPECT_EQ(third.console, "Error!! line 7 CMD: FILE Open fail\n");
+    EXPECT_EQ(third.probed, (std::vector<std::string>{"a.bin", "b.bin", "c.bin"}));
 }
 
 TEST_F(CueReader, BinIsLookedForBesideTheSheetOnly)
@@ -160,14 +230,15 @@ TEST_F(CueReader, TimesAreNotRangeCheckedAndWrapIn32Bits)
 
 TEST_F(CueReader, TracksOutOfSequenceAreNoticed)
 {
-    const read_outcome r = read("TRACK 1 AUDIO\nTRACK 3 AUDIO\nTRACK 2 AUDIO\nTRACK 00 AUDIO\n");
+    const read_outcome r = read("TRACK 1 AUDIO\nINDEX 01 00:00:00\nTRACK 3 AUDIO\nINDEX 01 00:01:00\n"
+                                "TRACK 2 AUDIO\nINDEX 01 00:02:00\nTRACK 00 AUDIO\n");
     EXPECT_EQ(r.sheet.track_count, 2);   // the last TRACK line's number
     // The notices hold even though the sheet then stops on a malformed line.
-    EXPECT_EQ(r.console, "Error!! line 4 Invalid Track\n");
+    EXPECT_EQ(r.console, "Error!! line 7 Invalid Track\n");
     EXPECT_EQ(r.sheet.notices, (std::vector<std::string>{
-                                   "line 2: TRACK 3 follows track 1; the track files will not match the sheet",
-                                   "line 3: TRACK 2 follows track 3; the track files will not match the sheet"}));
-    EXPECT_TRUE(read("TRACK 1 AUDIO\nTRACK 2 AUDIO\n").sheet.notices.empty());
+                                   "line 3: TRACK 3 follows track 1; the track files will not match the sheet",
+                                   "line 5: TRACK 2 follows track 3; the track files will not match the sheet"}));
+    EXPECT_TRUE(read("TRACK 1 AUDIO\nINDEX 01 00:00:00\nTRACK 2 AUDIO\nINDEX 01 00:00:00\n").sheet.notices.empty());
 }
 
 TEST_F(CueReader, OtherCommandsAndBareWordsAreSkipped)

@@ -193,9 +193,10 @@ const std::vector<hostile_row> hostile_rows = {
                                              "TRACK 02 AUDIO\nINDEX 01 4294967295:4294967295:4294967295\n")};
      },
      full_console("disc.cue", "disc"), 1, reported},
-    {"TwoFileLines",
-     [](const fs::path& dir) { return prepared_run{write_disc(dir, small_sheet + "FILE \"disc.bin\" BINARY\n")}; },
-     error_console("disc.cue", "Error!! line 6 Only can be one BIN FILE!!!"), 1, quiet},
+    // Each FILE line opens its own file; the run stops at the first missing one.
+    {"SecondFileMissing",
+     [](const fs::path& dir) { return prepared_run{write_disc(dir, small_sheet + "FILE \"gone.bin\" BINARY\n")}; },
+     error_console("disc.cue", "Error!! line 6 CMD: FILE Open fail"), 1, quiet},
     {"TracksRunningBackwards",
      [](const fs::path& dir) {
          return prepared_run{write_disc(dir, "FILE \"disc.bin\" BINARY\nTRACK 1 AUDIO\nINDEX 01 00:00:00\n"
@@ -203,7 +204,8 @@ const std::vector<hostile_row> hostile_rows = {
      },
      full_console("disc.cue", "disc", {"track1.ogg", "track2.ogg", "track3.ogg"}), 1,
      exactly("trackcarve: track 2: length of -15 sectors; the next track's INDEX does not lie far enough "
-             "after this one's\n")},
+             "after this one's\n"
+             "trackcarve: disc.cue not written: track2.ogg holds no sector\n")},
     // The sheet puts track 2 some 2^31 sectors in, so track 1 is padded out
     // to terabytes of zeros; on a disk that fills up (a 64 MB file size
     // limit here) the copy must stop at the first failed write.
@@ -260,7 +262,8 @@ const std::vector<hostile_row> hostile_rows = {
      exactly("trackcarve: the BIN ends in 1176 bytes of an incomplete sector, which no track takes\n"
              "trackcarve: track1.iso: the BIN ends 5 sectors before the end of the track; padded with zeros\n"
              "trackcarve: track2.ogg: the BIN ends 18816 audio frames before the end of the track; the stream "
-             "stops there\n")},
+             "stops there\n"
+             "trackcarve: disc.cue not written: track1.iso was padded or cut where the BIN ended\n")},
     // The last track runs to the end of the BIN, which stops half-way into a
     // sector: those 1176 bytes (294 stereo frames) are lost.
     {"BinTruncatedMidSectorInTheLastTrack",
@@ -305,14 +308,17 @@ const std::vector<hostile_row> hostile_rows = {
          write_file(dir / "disc", "not a directory");
          return run;
      },
-     console_up_to_toc("disc.cue", "disc") + "Error creando TOC\n", 1, quiet},
+     console_up_to_toc("disc.cue", "disc") + "Error creando TOC\n", 1,
+     exactly("trackcarve: cannot create {dir}/disc/disc.toc: Not a directory\n")},
     {"TrackFileNameTakenByADirectory",
      [](const fs::path& dir) {
          prepared_run run{write_disc(dir, small_sheet)};
          fs::create_directories(dir / "disc" / "track1.iso");
          return run;
      },
-     full_console("disc.cue", "disc"), 1, exactly("trackcarve: cannot create {dir}/disc/track1.iso: Is a directory\n")},
+     full_console("disc.cue", "disc"), 1,
+     exactly("trackcarve: cannot create {dir}/disc/track1.iso: Is a directory\n"
+             "trackcarve: disc.cue not written: track1.iso could not be written\n")},
     // As root, chmod does not stop writes; the immutable attribute does.
     {"ReadOnlyExistingTrackFile",
      [](const fs::path& dir) {
@@ -329,8 +335,9 @@ const std::vector<hostile_row> hostile_rows = {
          return run;
      },
      full_console("disc.cue", "disc"), 1,
-     exactly(std::string("trackcarve: cannot create {dir}/disc/track2.ogg: ") +
-             (geteuid() == 0 ? "Operation not permitted" : "Permission denied") + "\n")},
+     exactly(std::string("trackcarve: cannot replace {dir}/disc/track2.ogg: ") +
+             (geteuid() == 0 ? "Operation not permitted" : "Permission denied") + "\n" +
+             "trackcarve: disc.cue not written: track2.ogg could not be written\n")},
 
     // ---- the disk
     // 10000 bytes hold the TOC and the console text but not track1.iso.
@@ -340,7 +347,9 @@ const std::vector<hostile_row> hostile_rows = {
          run.in_child = [] { limit_file_size(10000); };
          return run;
      },
-     full_console("disc.cue", "disc"), 1, exactly("trackcarve: cannot write {dir}/disc/track1.iso: File too large\n")},
+     full_console("disc.cue", "disc"), 1,
+     exactly("trackcarve: cannot write {dir}/disc/track1.iso: File too large\n"
+             "trackcarve: disc.cue not written: track1.iso could not be written\n")},
     // The console text itself is lost: only the exit status and standard
     // error can say so.
     {"StandardOutputOnAFullDevice",
@@ -492,7 +501,8 @@ TEST_P(WritesStayInside, OutputDirectoryOfTheSheet)
                                           "TRACK 02 AUDIO\nINDEX 01 00:00:04\n");
 
     const auto before = snapshot(root);
-    const command_result r = c.relative_argument ? run_command({TRACKCARVE_EXE, c.sheet_name}, sheets)
+    // "--": a sheet named like an option is still a sheet.
+    const command_result r = c.relative_argument ? run_command({TRACKCARVE_EXE, "--", c.sheet_name}, sheets)
                                                  : run_trackcarve(sheets / c.sheet_name);
     const auto after = snapshot(root);
 

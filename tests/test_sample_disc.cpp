@@ -1,10 +1,15 @@
 // The bundled sample disc, split and checked with the tools a user would
 // open the results with.
+#include "cue/cue_reader.h"
+#include "cue/layout.h"
+
 #include "support.h"
 
 #include <gtest/gtest.h>
 
+#include <cstdio>
 #include <string>
+#include <vector>
 
 namespace {
 
@@ -112,3 +117,52 @@ TEST_P(SampleDisc, AudioTracksDecodeLikeTheReferenceEncoder)
 
 INSTANTIATE_TEST_SUITE_P(Modes, SampleDisc, testing::Values(false, true),
                          [](const testing::TestParamInfo<bool>& mode) { return mode.param ? "Mode2" : "Mode1"; });
+
+// The sample as most dumps come: one BIN per track, each audio track's file
+// beginning with its gap. Split, it gives what the same bytes in one BIN give.
+TEST(RedumpStyleDisc, SplitsLikeTheSameBytesInOneBin)
+{
+    const fs::path dir = scratch_dir();
+    for (const auto& entry : fs::directory_iterator(sample_disc_dir(false, true)))
+        if (entry.is_regular_file())
+            fs::copy_file(entry.path(), dir / entry.path().filename());
+    const command_result files = run_trackcarve(dir / "sample_redump.cue");
+    const command_result merged = run_trackcarve(dir / "sample_redump-merged.cue");
+    EXPECT_EQ(files.exit_status, 0) << files.err;
+    EXPECT_EQ(merged.exit_status, 0) << merged.err;
+    EXPECT_EQ(files.err, "");
+
+    const fs::path a = dir / "sampleredump";
+    const fs::path b = dir / "sampleredumpmerged";
+    EXPECT_EQ(read_file(a / "sampleredump.toc"), read_file(b / "sampleredumpmerged.toc"));
+    EXPECT_TRUE(read_file(a / "track1.iso") == read_file(b / "track1.iso"));
+    // The data track takes the 150 gap sectors at the head of track 2's file.
+    EXPECT_EQ(fs::file_size(a / "track1.iso"), (235u + 150u) * 2048);
+    for (const char* track : {"track2.ogg", "track3.ogg", "track4.ogg"}) {
+        const decoded_stream ours = decode_ogg(a / track);
+        EXPECT_GT(ours.pcm_total, 0) << track;
+        EXPECT_TRUE(ours.samples == decode_ogg(b / track).samples) << track;
+    }
+}
+
+// A reader nobody here wrote agrees: mednafen puts each track of the
+// one-file-per-track sheet where it puts it in the merged sheet, and both
+// where trackcarve's layout starts cutting it.
+TEST(RedumpStyleDisc, MednafenPlacesTheTracksWhereTheLayoutDoes)
+{
+    const fs::path source = sample_disc_dir(false, true);
+    const std::vector<std::int64_t> files = mednafen_lbas(source / "sample_redump.cue");
+    EXPECT_EQ(files, mednafen_lbas(source / "sample_redump-merged.cue"));
+
+    file_stream sheet(std::fopen((source / "sample_redump.cue").c_str(), "rb"));
+    const cue_read read = read_cue_sheet(sheet.get(), [&source](const char* name) {
+        return static_cast<std::int64_t>(fs::file_size(source / name));
+    });
+    ASSERT_TRUE(read.ok);
+    const disc_layout layout = lay_out_tracks(read.sheet);
+    ASSERT_EQ(files.size(), static_cast<std::size_t>(layout.track_count) + 1) << "tracks and the lead-out";
+    for (std::int32_t n = 1; n <= layout.track_count; ++n)
+        EXPECT_EQ(files[static_cast<std::size_t>(n - 1)], layout.tracks[n].start_sector) << "track " << n;
+    const track_span& last = layout.tracks[layout.track_count];
+    EXPECT_EQ(files.back(), last.start_sector + last.length_sectors);
+}

@@ -476,20 +476,71 @@ std::string cue_text(const std::string& bin_name, bool mode2, int data_sectors) 
     return cue;
 }
 
+// One file per track, as disc dumps commonly come: each audio track's file
+// begins with its two-second gap (silence) under INDEX 00, so INDEX 01 is at
+// 00:02:00 of its own file.
+std::string redump_file_name(const std::string& name, int track) {
+    return name + " (Track " + std::to_string(track) + ").bin";
+}
+
+std::string redump_cue_text(const std::string& name, bool mode2) {
+    std::string cue = "FILE \"" + redump_file_name(name, 1) + "\" BINARY\n";
+    cue += std::string("  TRACK 01 ") + (mode2 ? "MODE2/2352" : "MODE1/2352") + "\n";
+    cue += "    INDEX 01 00:00:00\n";
+    for (int track = 2; track <= 4; ++track) {
+        cue += "FILE \"" + redump_file_name(name, track) + "\" BINARY\n";
+        cue += "  TRACK 0" + std::to_string(track) + " AUDIO\n";
+        cue += "    INDEX 00 00:00:00\n    INDEX 01 " + msf(kGapSectors) + "\n";
+    }
+    return cue;
+}
+
+// The same bytes as one BIN, with the gaps' INDEX 00 positions made absolute.
+std::string merged_cue_text(const std::string& bin_name, bool mode2, int data_sectors) {
+    std::string cue = "FILE \"" + bin_name + "\" BINARY\n";
+    cue += std::string("  TRACK 01 ") + (mode2 ? "MODE2/2352" : "MODE1/2352") + "\n";
+    cue += "    INDEX 01 00:00:00\n";
+    int start = data_sectors;
+    for (int i = 0; i < 3; ++i) {
+        cue += "  TRACK 0" + std::to_string(i + 2) + " AUDIO\n";
+        cue += "    INDEX 00 " + msf(start) + "\n    INDEX 01 " + msf(start + kGapSectors) + "\n";
+        start += kGapSectors + kMusic[i].sectors;
+    }
+    return cue;
+}
+
+void make_redump_disc(const fs::path& outdir, const std::string& name, bool mode2, const Bytes& data,
+                      int data_sectors) {
+    write_file(outdir / redump_file_name(name, 1), data.data(), data.size());
+    Bytes merged = data;
+    for (std::size_t i = 0; i < 3; ++i) {
+        Bytes track(kGapSectors * kSectorSize, 0);
+        append_pcm(track, render_music(kMusic[i], 0xA0D10 + i));
+        write_file(outdir / redump_file_name(name, static_cast<int>(i) + 2), track.data(), track.size());
+        merged.insert(merged.end(), track.begin(), track.end());
+    }
+    write_text(outdir / (name + ".cue"), redump_cue_text(name, mode2));
+    write_file(outdir / (name + "-merged.bin"), merged.data(), merged.size());
+    write_text(outdir / (name + "-merged.cue"), merged_cue_text(name + "-merged.bin", mode2, data_sectors));
+}
+
 // ---------------------------------------------------------------- main
-void make_disc(const fs::path& outdir, bool mode2) {
-    const std::string name = mode2 ? "sample_mode2" : "sample";
+void make_disc(const fs::path& outdir, bool mode2, bool redump) {
+    const std::string name = std::string(redump ? "sample_redump" : "sample") + (mode2 ? "_mode2" : "");
     fs::create_directories(outdir);
     write_sample_files(outdir / (name + "-files"));
     make_iso(outdir / (name + "-files"), outdir / (name + ".iso"));
     const Bytes iso = read_iso(outdir / (name + ".iso"));
 
     Bytes bin = data_track(iso, mode2);
-    for (std::size_t i = 0; i < 3; ++i) append_pcm(bin, render_music(kMusic[i], 0xA0D10 + i));
-    write_file(outdir / (name + ".bin"), bin.data(), bin.size());
-
     const int data_sectors = static_cast<int>(iso.size() / kBlockSize);
-    write_text(outdir / (name + ".cue"), cue_text(name + ".bin", mode2, data_sectors));
+    if (redump) {
+        make_redump_disc(outdir, name, mode2, bin, data_sectors);
+    } else {
+        for (std::size_t i = 0; i < 3; ++i) append_pcm(bin, render_music(kMusic[i], 0xA0D10 + i));
+        write_file(outdir / (name + ".bin"), bin.data(), bin.size());
+        write_text(outdir / (name + ".cue"), cue_text(name + ".bin", mode2, data_sectors));
+    }
     std::printf("%s: data track %d sectors, audio %d+%d+%d sectors\n", name.c_str(), data_sectors,
                 kMusic[0].sectors, kMusic[1].sectors, kMusic[2].sectors);
 }
@@ -497,12 +548,21 @@ void make_disc(const fs::path& outdir, bool mode2) {
 }  // namespace
 
 int main(int argc, char** argv) {
-    if (argc < 2 || argc > 3 || (argc == 3 && std::string(argv[2]) != "--mode2")) {
-        std::cerr << "usage: make_sample_disc OUTDIR [--mode2]\n";
+    bool mode2 = false;
+    bool redump = false;
+    bool usage_ok = argc >= 2;
+    for (int i = 2; i < argc; ++i) {
+        const std::string option = argv[i];
+        mode2 = mode2 || option == "--mode2";
+        redump = redump || option == "--redump";
+        usage_ok = usage_ok && (option == "--mode2" || option == "--redump");
+    }
+    if (!usage_ok) {
+        std::cerr << "usage: make_sample_disc OUTDIR [--mode2] [--redump]\n";
         return 2;
     }
     try {
-        make_disc(argv[1], argc == 3);
+        make_disc(argv[1], mode2, redump);
     } catch (const std::exception& e) {
         std::cerr << "make_sample_disc: " << e.what() << "\n";
         return 1;

@@ -29,6 +29,9 @@ bool is_console(DWORD handle_id)
 // characters where it should count bytes, and msvcrt takes the difference for
 // a failed write; there the console keeps its code page, and a name outside
 // it shows wrongly on the screen (the files and their names are right).
+// An interrupt (Ctrl-C, a closed window) ends the process without the
+// destructor; a control handler then sets the OEM code page, the one a
+// console starts in (the handler has nowhere to find the saved one).
 class utf8_console {
 public:
     utf8_console()
@@ -37,17 +40,29 @@ public:
             saved_ = GetConsoleOutputCP();
             if (saved_ != 0 && !SetConsoleOutputCP(CP_UTF8))
                 saved_ = 0;
+            if (saved_ != 0)
+                SetConsoleCtrlHandler(on_interrupt, TRUE);
         }
     }
     ~utf8_console()
     {
-        if (saved_ != 0)
+        if (saved_ != 0) {
+            SetConsoleCtrlHandler(on_interrupt, FALSE);
             SetConsoleOutputCP(saved_);
+        }
     }
     utf8_console(const utf8_console&) = delete;
     utf8_console& operator=(const utf8_console&) = delete;
 
 private:
+    // Runs after the run's own handler (the last one set runs first), and
+    // hands on to the default one, which ends the process.
+    static BOOL WINAPI on_interrupt(DWORD)
+    {
+        SetConsoleOutputCP(GetOEMCP());
+        return FALSE;
+    }
+
     UINT saved_ = 0;   // 0: the code page was left alone
 };
 

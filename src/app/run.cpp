@@ -1,27 +1,29 @@
 #include "app/run.h"
 
+#include "app/command_line.h"
+#include "app/track_pool.h"
 #include "base/paths.h"
 #include "base/platform.h"
+#include "base/temporary_files.h"
 #include "cue/cue_reader.h"
 #include "cue/layout.h"
 #include "cue/virtual_bin.h"
+#include "extract/emulator_sheet.h"
+#include "extract/output_file.h"
 #include "extract/toc_file.h"
+#include "extract/track_files.h"
 #include "extract/track_writer.h"
 
+#include <algorithm>
 #include <cerrno>
 #include <cstdio>
 #include <cstring>
 #include <memory>
 #include <string>
+#include <thread>
+#include <vector>
 
 namespace {
-
-void print_usage(console& c)
-{
-    say(c, "trackcarve 1.0 - splits a CD image into one file per track, by the trackcarve developers");
-    say(c, "\n\n Use:\n\n      trackcarve file.cue\n");
-    say(c, "\n");
-}
 
 // Opens the BIN a FILE line names, beside the sheet, only to size it: the
 // track writers open it again, so no more than a few files are ever open.
@@ -38,6 +40,50 @@ std::int64_t size_bin_file(const run_paths& paths, const char* name)
     return size < 0 ? 0 : size;
 }
 
+// The files the run reads, by what their names hold and what they lead to:
+// no output may replace one of them.
+std::vector<file_identity> input_files(const char* cue_path, const run_paths& paths, const cue_sheet& sheet)
+{
+    std::vector<file_identity> inputs;
+    const auto add = [&inputs](const std::string& path) {
+        for (const bool follow : {false, true})
+            if (const file_identity identity = identify_file(path.c_str(), follow); identity.known)
+                inputs.push_back(identity);
+    };
+    add(cue_path);
+    for (const bin_file_entry& file : sheet.bin_files)
+        add(std::string(paths.cue_dir) + file.name);
+    return inputs;
+}
+
+// The sheet's name as the emulator sheet records it: on one line.
+std::string source_name_of(const char* cue_path)
+{
+    std::string name = base_name(cue_path);
+    for (char& c : name)
+        if (static_cast<unsigned char>(c) < 32)
+            c = '?';
+    return name;
+}
+
+std::string emulator_sheet_name(const run_paths& paths) { return std::string(paths.out_name) + ".cue"; }
+
+// Another sheet whose name gives the same folder must not overwrite the
+// tracks of the first: its emulator sheet says whose they are.
+bool folder_belongs_to_another_sheet(console& c, const run_paths& paths, const char* cue_path)
+{
+    char path[path_capacity];
+    std::string owner;
+    if (!format_output_path(paths, emulator_sheet_name(paths).c_str(), path) || !read_sheet_source(path, owner))
+        return false;
+    if (same_file_name(owner.c_str(), source_name_of(cue_path).c_str()))
+        return false;
+    char dir[path_capacity];
+    format_output_dir(paths, dir);
+    report(c, "%s holds the tracks of another sheet, \"%s\"; nothing was overwritten", dir, owner.c_str());
+    return true;
+}
+
 void report_backward_tracks(console& c, const disc_layout& layout)
 {
     for (std::int32_t number = 1; number <= layout.track_count; ++number) {
@@ -48,31 +94,85 @@ void report_backward_tracks(console& c, const disc_layout& layout)
     }
 }
 
-// Creates the output directory (an existing one is used) and writes the TOC
-// in it. False when the TOC could not be created: the run ends there.
-bool write_toc_file(console& c, const run_paths& paths, const disc_layout& layout)
+// Creates the output directory (an existing one is used, unless another
+// sheet's tracks are in it) and writes the TOC in it. False when the run
+// ends there.
+bool write_toc_file(console& c, const output_folder& folder, const char* cue_path, const disc_layout& layout)
 {
-    char path[path_capacity];
+    const run_paths& paths = *folder.paths;
+    char dir[path_capacity];
     say(c, "Creating directory: %s\n\n", paths.out_name);
-    if (format_output_dir(paths, path))
-        make_directory(path);
+    if (format_output_dir(paths, dir))
+        make_directory(dir);
+    if (folder_belongs_to_another_sheet(c, paths, cue_path))
+        return false;
+    remove_stale_temporaries(dir);
 
     say(c, "Creating file: %s.toc\n\n", paths.out_name);
-    file_stream toc_file;
-    if (format_toc_path(paths, path))
-        toc_file = create_output_file(path);
-    if (!toc_file) {
+    output_file toc;
+    const std::string name = std::string(paths.out_name) + ".toc";
+    if (const int failure = open_output_file(toc, folder, name.c_str())) {
         stop(c, "Error creando TOC\n");
+        report(c, "cannot create %s: %s", toc.final_path, describe_open_failure(failure));
         return false;
     }
-    write_toc(toc_file.get(), layout);
+    write_toc(toc.stream.get(), layout);
     report_backward_tracks(c, layout);
-    if (!close_file(toc_file))
-        report(c, "cannot write %s: %s", path, std::strerror(errno));
+    commit_output_file(c, toc);
     return true;
 }
 
-void extract_all_tracks(console& c, const run_paths& paths, const cue_sheet& sheet, const disc_layout& layout)
+// The bytes of a BIN file's incomplete last sector belong to no track.
+void report_incomplete_sectors(console& c, const std::vector<bin_file_entry>& bin_files)
+{
+    for (const bin_file_entry& file : bin_files) {
+        const auto tail_bytes = static_cast<long long>(file.size_bytes % raw_sector_size);
+        if (tail_bytes == 0)
+            continue;
+        if (bin_files.size() == 1)
+            report(c, "the BIN ends in %lld bytes of an incomplete sector, which no track takes", tail_bytes);
+        else
+            report(c, "%s ends in %lld bytes of an incomplete sector, which no track takes", file.name.c_str(),
+                   tail_bytes);
+    }
+}
+
+// Why the emulator sheet cannot point at this track's file; null if it can.
+const char* unfit_for_sheet(const track_outcome& outcome, const track_span& track)
+{
+    if (!outcome.written)
+        return "could not be written";
+    if (track.length_sectors <= 0)
+        return "holds no sector";
+    return outcome.complete ? nullptr : "was padded or cut where the BIN ended";
+}
+
+// Writes the emulator sheet when every track file is whole; else removes one
+// an earlier run left, so that no sheet points at a broken disc.
+void write_emulator_sheet_file(console& c, const output_folder& folder, const char* cue_path, const cue_sheet& sheet,
+                               const disc_layout& layout, const std::vector<track_outcome>& outcomes)
+{
+    const std::string name = emulator_sheet_name(*folder.paths);
+    for (std::int32_t number = 1; number <= layout.track_count; ++number) {
+        const char* why = unfit_for_sheet(outcomes[static_cast<std::size_t>(number)], layout.tracks[number]);
+        if (why == nullptr)
+            continue;
+        report(c, "%s not written: %s %s", name.c_str(), name_track_file(number, layout.tracks[number].is_audio != 0).text,
+               why);
+        remove_output_file(folder, name.c_str());
+        return;
+    }
+    output_file out;
+    if (const int failure = open_output_file(out, folder, name.c_str())) {
+        report(c, "cannot create %s: %s", out.final_path, describe_open_failure(failure));
+        return;
+    }
+    write_emulator_sheet(out.stream.get(), source_name_of(cue_path).c_str(), sheet, layout);
+    commit_output_file(c, out);
+}
+
+void extract_all_tracks(console& c, const output_folder& folder, const char* cue_path, const cue_sheet& sheet,
+                        const disc_layout& layout, int jobs)
 {
     // A sheet in an encoding the reader cannot see commands in (UTF-16, say)
     // reads as no tracks at all: say so rather than end as if all went well.
@@ -84,21 +184,14 @@ void extract_all_tracks(console& c, const run_paths& paths, const cue_sheet& she
         report(c, "the sheet names no BIN file; no track file written");
         return;
     }
-    const std::int64_t tail_bytes = sheet.bin_files.back().size_bytes % raw_sector_size;
-    if (tail_bytes > 0)
-        report(c, "the BIN ends in %lld bytes of an incomplete sector, which no track takes",
-               static_cast<long long>(tail_bytes));
+    report_incomplete_sectors(c, sheet.bin_files);
 
-    const virtual_bin bin = make_virtual_bin(sheet, paths.cue_dir);
-    bin_reader reader;
-    reader.bin = &bin;
-    // Working memory for the whole run, taken once, outside the copy loops.
-    const auto buffer = std::make_unique<track_buffer>();
-    for (std::int32_t number = 1; number <= layout.track_count; ++number)
-        extract_track(c, paths, number, layout.tracks[number], reader, *buffer);
+    const virtual_bin bin = make_virtual_bin(sheet, folder.paths->cue_dir);
+    const std::vector<track_outcome> outcomes = write_tracks(c, folder, bin, layout, jobs);
+    write_emulator_sheet_file(c, folder, cue_path, sheet, layout, outcomes);
 }
 
-void run_sheet(console& c, const char* cue_path)
+void run_sheet(console& c, temporary_files& temporaries, const char* cue_path, int jobs)
 {
     run_paths paths;
     if (!derive_paths(cue_path, paths)) {
@@ -121,10 +214,11 @@ void run_sheet(console& c, const char* cue_path)
     }
 
     const disc_layout layout = lay_out_tracks(read.sheet);
-    if (!write_toc_file(c, paths, layout))
+    const output_folder folder{&paths, &temporaries, input_files(cue_path, paths, read.sheet)};
+    if (!write_toc_file(c, folder, cue_path, layout))
         return;
     cue_file.reset();
-    extract_all_tracks(c, paths, read.sheet, layout);
+    extract_all_tracks(c, folder, cue_path, read.sheet, layout, jobs);
     say(c, "Done\n");
 }
 
@@ -132,11 +226,38 @@ void run_sheet(console& c, const char* cue_path)
 
 int run_trackcarve(console& c, int argc, char** argv)
 {
-    if (argc <= 1) {
+    const command_line line = parse_command_line(argc, argv);
+    const int cpus = std::max(1, static_cast<int>(std::thread::hardware_concurrency()));
+    switch (line.what) {
+    case command_line::request::mistake:
+        report(c, "%s\nTry 'trackcarve --help'", line.mistake.c_str());
+        return 2;
+    case command_line::request::help:
+        print_help(c, cpus);
+        return finish(c);
+    case command_line::request::version:
+        print_version(c);
+        return finish(c);
+    case command_line::request::usage:
         print_usage(c);
         wait_for_key();
-    } else {
-        run_sheet(c, argv[1]);
+        return finish(c);
+    case command_line::request::split:
+        break;
     }
-    return finish(c);
+
+    // An interrupted run leaves no temporary behind, and a reader that goes
+    // away (a closed pipe) costs the dialogue only: every track is written.
+    temporary_files temporaries;
+    const interrupt_watch watch([&temporaries] { remove_temporaries(temporaries); });
+    ignore_broken_pipe();
+    c.show_progress = is_terminal(c.err);
+    int status = 0;
+    for (const char* sheet : line.sheets) {
+        // Each sheet is run as if it were the only one.
+        console run{c.out, c.err, 0, false, c.show_progress};
+        run_sheet(run, temporaries, sheet, line.jobs > 0 ? line.jobs : cpus);
+        status = std::max(status, finish(run));
+    }
+    return status;
 }

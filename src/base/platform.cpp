@@ -1,13 +1,21 @@
 #include "base/platform.h"
 
+#include <csignal>
 #include <cstdlib>
+#include <cstring>
+#include <string>
 
 #ifdef _WIN32
-#include <direct.h>
-#include <io.h>
-#include <sys/stat.h>
+#ifndef NOMINMAX
+#define NOMINMAX
+#endif
 #define WIN32_LEAN_AND_MEAN
 #include <windows.h>
+
+#include <direct.h>
+#include <fcntl.h>
+#include <io.h>
+#include <sys/stat.h>
 
 #include <algorithm>
 #include <memory>
@@ -82,6 +90,11 @@ struct find_closer {
 };
 using find_handle = std::unique_ptr<void, find_closer>;
 
+struct handle_closer {
+    void operator()(HANDLE handle) const { CloseHandle(handle); }
+};
+using owned_handle = std::unique_ptr<void, handle_closer>;
+
 // Where * and ? may stand: not in the \\?\ that starts a long path.
 bool has_wildcard(const std::wstring& argument)
 {
@@ -113,10 +126,16 @@ std::vector<std::wstring> matching_names(const std::wstring& pattern)
 
 } // namespace
 #else
+#include <dirent.h>
 #include <fcntl.h>
+#include <pthread.h>
+#include <signal.h>
 #include <sys/stat.h>
 #include <sys/types.h>
 #include <unistd.h>
+
+#include <cerrno>
+#include <cstring>
 
 namespace {
 
@@ -167,7 +186,120 @@ file_stream open_regular_file(const char* path)
     return file;
 }
 
-file_stream create_output_file(const char* path) { return file_stream(_wfopen(wide_path(path).c_str(), L"wb")); }
+file_stream create_new_file(const char* path)
+{
+    const int fd =
+        _wopen(wide_path(path).c_str(), _O_WRONLY | _O_CREAT | _O_EXCL | _O_BINARY, _S_IREAD | _S_IWRITE);
+    if (fd < 0)
+        return nullptr;
+    std::FILE* file = _fdopen(fd, "wb");
+    if (file == nullptr)
+        _close(fd);
+    return file_stream(file);
+}
+
+bool replace_file(const char* from, const char* to)
+{
+    return MoveFileExW(wide_path(from).c_str(), wide_path(to).c_str(), MOVEFILE_REPLACE_EXISTING) != 0;
+}
+
+bool remove_file(const char* path) { return DeleteFileW(wide_path(path).c_str()) != 0; }
+
+path_kind kind_of_path(const char* path)
+{
+    const DWORD attributes = GetFileAttributesW(wide_path(path).c_str());
+    if (attributes == INVALID_FILE_ATTRIBUTES)
+        return path_kind::missing;
+    if ((attributes & FILE_ATTRIBUTE_DIRECTORY) != 0)
+        return path_kind::directory;
+    return (attributes & FILE_ATTRIBUTE_REPARSE_POINT) != 0 ? path_kind::other : path_kind::regular_file;
+}
+
+file_identity identify_file(const char* path, bool follow)
+{
+    const DWORD flags = FILE_FLAG_BACKUP_SEMANTICS | (follow ? 0 : FILE_FLAG_OPEN_REPARSE_POINT);
+    const HANDLE opened = CreateFileW(wide_path(path).c_str(), 0, FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE,
+                                      nullptr, OPEN_EXISTING, flags, nullptr);
+    if (opened == INVALID_HANDLE_VALUE)
+        return {};
+    const owned_handle file(opened);
+    BY_HANDLE_FILE_INFORMATION info{};
+    if (GetFileInformationByHandle(file.get(), &info) == 0)
+        return {};
+    return file_identity{info.dwVolumeSerialNumber,
+                         std::uint64_t{info.nFileIndexHigh} << 32 | info.nFileIndexLow, true};
+}
+
+bool list_directory(const char* path, const std::function<void(const char* name)>& visit)
+{
+    WIN32_FIND_DATAW entry{};
+    const HANDLE first = FindFirstFileW(win32_path(wide_from_utf8(path) + L"\\*").c_str(), &entry);
+    if (first == INVALID_HANDLE_VALUE)
+        return false;
+    const find_handle search(first);
+    do {
+        const std::wstring name = entry.cFileName;
+        if (name != L"." && name != L"..")
+            visit(utf8_from_wide(name.c_str()).c_str());
+    } while (FindNextFileW(search.get(), &entry) != 0);
+    return true;
+}
+
+// As NTFS compares names: letter case ignored in every script, not only ASCII.
+bool same_file_name(const char* a, const char* b)
+{
+    const std::wstring wide_a = wide_from_utf8(a);
+    const std::wstring wide_b = wide_from_utf8(b);
+    return CompareStringOrdinal(wide_a.c_str(), -1, wide_b.c_str(), -1, TRUE) == CSTR_EQUAL;
+}
+
+unsigned long current_process_id() { return GetCurrentProcessId(); }
+
+bool process_is_running(unsigned long id)
+{
+    const HANDLE opened = OpenProcess(SYNCHRONIZE, FALSE, id);
+    if (opened == nullptr)
+        return GetLastError() == ERROR_ACCESS_DENIED;
+    const owned_handle process(opened);
+    return WaitForSingleObject(process.get(), 0) == WAIT_TIMEOUT;
+}
+
+// A console, not any character device: msvcrt's _isatty is true for NUL too.
+bool is_terminal(std::FILE* stream)
+{
+    DWORD mode = 0;
+    const auto handle = reinterpret_cast<HANDLE>(_get_osfhandle(_fileno(stream)));
+    return handle != INVALID_HANDLE_VALUE && GetConsoleMode(handle, &mode) != 0;
+}
+
+void ignore_broken_pipe() {}
+
+namespace {
+
+// The console's control handler takes no argument: this is the one handler
+// of the one watch alive, set and cleared by interrupt_watch.
+std::function<void()>* console_interrupt_handler = nullptr;
+
+BOOL WINAPI on_console_event(DWORD)
+{
+    if (console_interrupt_handler != nullptr)
+        (*console_interrupt_handler)();
+    return FALSE;   // the default handler then ends the process
+}
+
+} // namespace
+
+interrupt_watch::interrupt_watch(std::function<void()> on_interrupt) : on_interrupt_(std::move(on_interrupt))
+{
+    console_interrupt_handler = &on_interrupt_;
+    SetConsoleCtrlHandler(on_console_event, TRUE);
+}
+
+interrupt_watch::~interrupt_watch()
+{
+    SetConsoleCtrlHandler(on_console_event, FALSE);
+    console_interrupt_handler = nullptr;
+}
 
 bool append_zeros(std::FILE* file, std::int64_t bytes)
 {
@@ -217,12 +349,111 @@ file_stream open_regular_file(const char* path)
     return stream_of(fd, "rb");
 }
 
-file_stream create_output_file(const char* path)
+file_stream create_new_file(const char* path)
 {
-    // A symbolic link at the name would take the write outside the output
-    // directory: refuse it rather than follow it.
-    const int fd = open(path, O_WRONLY | O_CREAT | O_TRUNC | O_NOFOLLOW, 0666);
+    const int fd = open(path, O_WRONLY | O_CREAT | O_EXCL | O_NOFOLLOW | O_CLOEXEC, 0666);
     return fd < 0 ? nullptr : stream_of(fd, "wb");
+}
+
+bool replace_file(const char* from, const char* to) { return std::rename(from, to) == 0; }
+
+bool remove_file(const char* path) { return unlink(path) == 0; }
+
+path_kind kind_of_path(const char* path)
+{
+    struct stat info {};
+    if (lstat(path, &info) != 0)
+        return path_kind::missing;
+    if (S_ISREG(info.st_mode))
+        return path_kind::regular_file;
+    return S_ISDIR(info.st_mode) ? path_kind::directory : path_kind::other;
+}
+
+file_identity identify_file(const char* path, bool follow)
+{
+    struct stat info {};
+    if ((follow ? stat(path, &info) : lstat(path, &info)) != 0)
+        return {};
+    return file_identity{static_cast<std::uint64_t>(info.st_dev), static_cast<std::uint64_t>(info.st_ino), true};
+}
+
+bool list_directory(const char* path, const std::function<void(const char* name)>& visit)
+{
+    DIR* dir = opendir(path);
+    if (dir == nullptr)
+        return false;
+    while (const dirent* entry = readdir(dir)) {
+        if (std::strcmp(entry->d_name, ".") != 0 && std::strcmp(entry->d_name, "..") != 0)
+            visit(entry->d_name);
+    }
+    closedir(dir);
+    return true;
+}
+
+bool same_file_name(const char* a, const char* b) { return std::strcmp(a, b) == 0; }
+
+unsigned long current_process_id() { return static_cast<unsigned long>(getpid()); }
+
+bool process_is_running(unsigned long id)
+{
+    return kill(static_cast<pid_t>(id), 0) == 0 || errno == EPERM;
+}
+
+bool is_terminal(std::FILE* stream) { return isatty(fileno(stream)) != 0; }
+
+void ignore_broken_pipe() { std::signal(SIGPIPE, SIG_IGN); }
+
+namespace {
+
+// The interrupts waited for, and the one that wakes the watcher to stop.
+sigset_t watched_signals()
+{
+    sigset_t set;
+    sigemptyset(&set);
+    for (const int signal_number : {SIGINT, SIGTERM, SIGHUP, SIGUSR1})
+        sigaddset(&set, signal_number);
+    return set;
+}
+
+} // namespace
+
+// The signals are blocked in every thread (the threads made later inherit
+// the mask) and taken by sigwait on the watcher's own thread, where the
+// handler may lock and free as any code can.
+interrupt_watch::interrupt_watch(std::function<void()> on_interrupt) : on_interrupt_(std::move(on_interrupt))
+{
+    const sigset_t set = watched_signals();
+    pthread_sigmask(SIG_BLOCK, &set, nullptr);
+    watcher_ = std::thread([this, set] {
+        for (;;) {
+            int signal_number = 0;
+            if (sigwait(&set, &signal_number) != 0)
+                continue;
+            if (signal_number == SIGUSR1) {
+                if (stopping_)
+                    return;
+                continue;
+            }
+            on_interrupt_();
+            // End as the signal would have ended the process.
+            std::signal(signal_number, SIG_DFL);
+            sigset_t only;
+            sigemptyset(&only);
+            sigaddset(&only, signal_number);
+            pthread_sigmask(SIG_UNBLOCK, &only, nullptr);
+            raise(signal_number);
+            _exit(128 + signal_number);
+        }
+    });
+}
+
+interrupt_watch::~interrupt_watch()
+{
+    stopping_ = true;
+    pthread_kill(watcher_.native_handle(), SIGUSR1);
+    watcher_.join();
+    const sigset_t set = watched_signals();
+    pthread_sigmask(SIG_UNBLOCK, &set, nullptr);
 }
 
 bool append_zeros(std::FILE* file, std::int64_t bytes)

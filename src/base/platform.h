@@ -3,9 +3,12 @@
 
 #include "base/file_stream.h"
 
+#include <atomic>
 #include <cstdint>
 #include <cstdio>
+#include <functional>
 #include <string>
+#include <thread>
 #include <vector>
 
 #ifdef _WIN32
@@ -27,9 +30,15 @@ inline constexpr char path_separator = '/';
 // first read, and a FIFO would block).
 file_stream open_regular_file(const char* path);
 
-// Creates or truncates a file for binary writing. Where the system has
-// symbolic links, one at that name is refused, not followed.
-file_stream create_output_file(const char* path);
+// Creates a new file for binary writing; fails when anything at all holds
+// the name (a file, a link, a FIFO), so nothing is followed or truncated.
+file_stream create_new_file(const char* path);
+
+// Renames from to to, replacing whatever file, link or FIFO holds that name:
+// only the name moves, the old file's contents (and a link's target) stay.
+bool replace_file(const char* from, const char* to);
+
+bool remove_file(const char* path);
 
 // Makes the file bytes longer with zeros at its end, in one call: where the
 // file system allows, as a hole that takes no space and no time.
@@ -41,6 +50,53 @@ bool make_directory(const char* path);
 // 64-bit seek from the start and size; a 32-bit long cannot reach past 2 GiB.
 bool seek_to(std::FILE* file, std::int64_t offset);
 std::int64_t file_size(std::FILE* file);
+
+// What a name holds, without following a symbolic link there.
+enum class path_kind { missing, regular_file, directory, other };
+path_kind kind_of_path(const char* path);
+
+// The file a name holds, so two names can be told to be the same file:
+// device and inode, or volume and file index. `follow`: through a symbolic
+// link at the name, else the name's own entry.
+struct file_identity {
+    std::uint64_t volume = 0;
+    std::uint64_t index = 0;
+    bool known = false;
+    bool operator==(const file_identity&) const = default;
+};
+file_identity identify_file(const char* path, bool follow);
+
+// Calls visit with the name of every entry of the directory but . and ..;
+// false when it cannot be read.
+bool list_directory(const char* path, const std::function<void(const char* name)>& visit);
+
+// The two names are the same name: byte for byte, or on Windows, whose file
+// names ignore case, without regard to case.
+bool same_file_name(const char* a, const char* b);
+
+unsigned long current_process_id();
+bool process_is_running(unsigned long id);
+
+bool is_terminal(std::FILE* stream);
+
+// A write to a closed pipe fails with an error instead of ending the process.
+void ignore_broken_pipe();
+
+// While it lives, an interrupt (Ctrl-C, SIGTERM, SIGHUP; a console close on
+// Windows) calls on_interrupt on a thread of its own and then ends the
+// process as the interrupt would have. Make it before any other thread.
+class interrupt_watch {
+public:
+    explicit interrupt_watch(std::function<void()> on_interrupt);
+    ~interrupt_watch();
+    interrupt_watch(const interrupt_watch&) = delete;
+    interrupt_watch& operator=(const interrupt_watch&) = delete;
+
+private:
+    std::function<void()> on_interrupt_;
+    std::atomic<bool> stopping_{false};
+    std::thread watcher_;
+};
 
 // Waits for a key press where the console has a "pause" command.
 void wait_for_key();

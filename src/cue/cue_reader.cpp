@@ -5,6 +5,7 @@
 
 #include <algorithm>
 #include <cctype>
+#include <cstdarg>
 #include <cstdint>
 #include <cstdio>
 #include <cstring>
@@ -24,12 +25,16 @@ struct current_track {
     std::int32_t pregap_frames;
     std::int32_t is_audio;
     std::int32_t is_mode2;
+    int line_number;   // of its TRACK line
+    bool has_index;    // an INDEX numbered above 0 was read (00:00:00 is a position too)
+    char flags[track_flags_capacity];
 };
 
 struct cue_reader {
     const bin_probe& probe;
     cue_read& result;
-    std::int32_t bin_sectors;
+    std::int64_t whole_sectors;   // of the BIN files read so far
+    std::int64_t file_start;      // the current FILE's first sector in the virtual BIN
     int line_number;
     char command_word[command_word_capacity];
     current_track track;
@@ -48,6 +53,22 @@ const char* skip_blanks(const char* p)
 bool starts_with(const char* text, const char* prefix)
 {
     return std::strncmp(text, prefix, std::strlen(prefix)) == 0;
+}
+
+// The length of the word at text (up to a blank or control byte), at most limit.
+std::size_t word_length(const char* text, std::size_t limit)
+{
+    std::size_t length = 0;
+    while (length < limit && static_cast<unsigned char>(text[length]) > 32)
+        ++length;
+    return length;
+}
+
+// The word at text is exactly word.
+bool is_word(const char* text, const char* word)
+{
+    const std::size_t length = std::strlen(word);
+    return std::strncmp(text, word, length) == 0 && static_cast<unsigned char>(text[length]) <= 32;
 }
 
 // Like fgets, but a lone CR also ends a line, so sheets saved with old Mac
@@ -81,6 +102,11 @@ std::int32_t msf_to_frames(const std::uint32_t (&msf)[3])
 }
 
 // Keeps the first error; message may name the command word with one "%s".
+std::int32_t wrapping_add(std::int32_t frames, std::int64_t sectors)
+{
+    return static_cast<std::int32_t>(static_cast<std::uint32_t>(frames) + static_cast<std::uint32_t>(sectors));
+}
+
 bool syntax_error(cue_reader& reader, const char* message)
 {
     char text[command_word_capacity + 64];
@@ -89,11 +115,22 @@ bool syntax_error(cue_reader& reader, const char* message)
     return false;
 }
 
-void notice(cue_reader& reader, const char* format, int a, int b)
+// A problem the run will report, in the order of the sheet's lines.
+void notice(cue_reader& reader, const char* format, ...) __attribute__((format(printf, 2, 3)));
+void notice(cue_reader& reader, const char* format, ...)
 {
-    char text[160];
-    std::snprintf(text, sizeof text, format, reader.line_number, a, b);
+    char text[256];
+    va_list arguments;
+    va_start(arguments, format);
+    std::vsnprintf(text, sizeof text, format, arguments);
+    va_end(arguments);
     reader.result.sheet.notices.emplace_back(text);
+}
+
+// A count of sectors as the 32-bit records hold it: capped, not wrapped.
+std::int32_t sectors_in(std::int64_t sectors)
+{
+    return static_cast<std::int32_t>(std::min<std::int64_t>(sectors, std::numeric_limits<std::int32_t>::max()));
 }
 
 void store_current_track(cue_reader& reader)
@@ -101,28 +138,23 @@ void store_current_track(cue_reader& reader)
     const current_track& t = reader.track;
     if (t.number == 0)
         return;
+    // Track 1 starts the BIN whatever its INDEX; any other track needs one.
+    if (t.number != 1 && !t.has_index)
+        notice(reader, "line %i: track %i has no INDEX 01; it is placed at 00:00:00", t.line_number,
+               static_cast<int>(t.number));
     track_record& record = reader.result.sheet.records[t.number];
-    record.bin_sectors = reader.bin_sectors;
+    record.bin_sectors = sectors_in(reader.whole_sectors);
     record.index1_frame = t.index1_frame;
     record.pregap_frames = t.pregap_frames;
     record.is_audio = t.is_audio;
     record.is_mode2 = t.is_mode2;
+    std::memcpy(record.flags, t.flags, sizeof record.flags);
 }
 
-std::int32_t sectors_in(std::int64_t size)
-{
-    if (size <= 0)
-        return 0;
-    const std::int64_t sectors = size / raw_sector_size;
-    return sectors > std::numeric_limits<std::int32_t>::max() ? std::numeric_limits<std::int32_t>::max()
-                                                              : static_cast<std::int32_t>(sectors);
-}
-
+// Every FILE line adds its file's whole sectors to one virtual BIN; the
+// INDEX times after it count from the file's first sector.
 bool read_file_command(cue_reader& reader, const char* p)
 {
-    std::vector<bin_file_entry>& bin_files = reader.result.sheet.bin_files;
-    if (!bin_files.empty())
-        return syntax_error(reader, "Only can be one BIN FILE!!!");
     if (*p != '"')
         return syntax_error(reader, "CMD: %s");
     ++p;
@@ -152,8 +184,9 @@ bool read_file_command(cue_reader& reader, const char* p)
     const std::int64_t size = reader.probe(bin_name);
     if (size < 0)
         return syntax_error(reader, "CMD: %s Open fail");
-    bin_files.push_back(bin_file_entry{bin_name, reader.line_number, size});
-    reader.bin_sectors = sectors_in(size);
+    reader.result.sheet.bin_files.push_back(bin_file_entry{bin_name, reader.line_number, size});
+    reader.file_start = reader.whole_sectors;
+    reader.whole_sectors += size / raw_sector_size;
     return true;
 }
 
@@ -176,15 +209,20 @@ bool read_track_command(cue_reader& reader, const char* p)
         reader.track.is_mode2 = 1;
     else if (!starts_with(p, "MODE1/2352"))
         return syntax_error(reader, "Invalid Track");
+    // Every sector is taken as 2352 bytes: a MODE2/2336 image comes out wrong.
+    if (reader.track.is_mode2 != 0 && !is_word(p, "MODE2/2352"))
+        notice(reader, "line %i: track %i is %.*s, read as if its sectors were MODE2/2352; its data will be wrong",
+               reader.line_number, static_cast<int>(number), static_cast<int>(word_length(p, 32)), p);
 
     // A number out of sequence leaves records the sheet never filled, and
     // files for tracks it never listed: the run goes on, but says so.
     std::int32_t& track_count = reader.result.sheet.track_count;
     if (number != track_count + 1)
-        notice(reader, "line %i: TRACK %i follows track %i; the track files will not match the sheet", number,
-               track_count);
+        notice(reader, "line %i: TRACK %i follows track %i; the track files will not match the sheet",
+               reader.line_number, static_cast<int>(number), static_cast<int>(track_count));
     track_count = number;
     reader.track.number = number;
+    reader.track.line_number = reader.line_number;
     return true;
 }
 
@@ -197,11 +235,17 @@ bool read_index_command(cue_reader& reader, const char* p)
     std::uint32_t msf[3];
     if (scan_msf(skip_blanks(p), msf) < 3)
         return syntax_error(reader, "Invalid Track Index");
+    if (reader.track.number == 0) {
+        notice(reader, "line %i: INDEX before the first TRACK is ignored", reader.line_number);
+        return true;
+    }
     // INDEX 00 only marks that the pregap is in the BIN; its time is not needed.
-    if (index_is_zero)
+    if (index_is_zero) {
         reader.track.pregap_frames = -1;
-    else
-        reader.track.index1_frame = msf_to_frames(msf);
+    } else {
+        reader.track.index1_frame = wrapping_add(msf_to_frames(msf), reader.file_start);
+        reader.track.has_index = true;
+    }
     return true;
 }
 
@@ -210,8 +254,36 @@ bool read_pregap_command(cue_reader& reader, const char* p)
     std::uint32_t msf[3];
     if (scan_msf(p, msf) < 3)
         return syntax_error(reader, "Invalid Track Pregap");
-    reader.track.pregap_frames = msf_to_frames(msf);
+    if (reader.track.number == 0)
+        notice(reader, "line %i: PREGAP before the first TRACK is ignored", reader.line_number);
+    else
+        reader.track.pregap_frames = msf_to_frames(msf);
     return true;
+}
+
+// FLAGS DCP 4CH PRE SCMS: the track's subcode flags, kept for the emulator
+// sheet. Only the four flag words are kept, once each, in the line's order;
+// the last FLAGS line of a track wins.
+void read_flags_command(cue_reader& reader, const char* p)
+{
+    if (reader.track.number == 0)
+        return;
+    char (&flags)[track_flags_capacity] = reader.track.flags;
+    std::size_t length = 0;
+    for (p = skip_blanks(p); !ends_line(*p); p = skip_blanks(p + word_length(p, cue_line_capacity))) {
+        char word[8] = {};
+        const std::size_t size = word_length(p, sizeof word);
+        for (std::size_t i = 0; i < size && size < sizeof word; ++i)
+            word[i] = static_cast<char>(std::toupper(static_cast<unsigned char>(p[i])));
+        const bool known = std::strcmp(word, "DCP") == 0 || std::strcmp(word, "4CH") == 0 ||
+                           std::strcmp(word, "PRE") == 0 || std::strcmp(word, "SCMS") == 0;
+        flags[length] = '\0';
+        if (!known || std::strstr(flags, word) != nullptr)
+            continue;
+        length += static_cast<std::size_t>(
+            std::snprintf(flags + length, sizeof flags - length, "%s%s", length > 0 ? " " : "", word));
+    }
+    flags[length] = '\0';
 }
 
 // Splits off the command word (upper-cased) and hands the argument to its
@@ -244,6 +316,8 @@ bool read_cue_line(cue_reader& reader, const char* line)
         return read_index_command(reader, p);
     if (std::strcmp(word, "PREGAP") == 0)
         return read_pregap_command(reader, p);
+    if (std::strcmp(word, "FLAGS") == 0)
+        read_flags_command(reader, p);
     return true;
 }
 
@@ -282,7 +356,7 @@ int scan_msf(const char* text, std::uint32_t (&parts)[3])
 cue_read read_cue_sheet(std::FILE* cue_file, const bin_probe& probe)
 {
     cue_read result{};
-    cue_reader reader{probe, result, 0, 0, {}, {}};
+    cue_reader reader{probe, result, 0, 0, 0, {}, {}};
     static constexpr char byte_order_mark[] = "\xEF\xBB\xBF";
 
     char line[cue_line_capacity];

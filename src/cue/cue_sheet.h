@@ -10,6 +10,7 @@
 
 inline constexpr int max_tracks = 256;
 inline constexpr int raw_sector_size = 2352;
+inline constexpr int track_flags_capacity = 20;   // "DCP 4CH PRE SCMS" and its terminator
 
 struct track_record {
     std::int32_t index1_frame;    // position of the track's last nonzero INDEX
@@ -17,6 +18,7 @@ struct track_record {
     std::int32_t bin_sectors;     // whole sectors of the BIN read when the track was stored
     std::int32_t is_audio;        // 1 for AUDIO, 0 for the data modes
     std::int32_t is_mode2;        // data track whose sectors carry an XA subheader
+    char flags[track_flags_capacity];   // the FLAGS words kept, blank-separated; "" for none
 };
 
 // A FILE line's BIN, as sized while the sheet was read.

@@ -2,8 +2,7 @@
 
 #include <vorbis/vorbisenc.h>
 
-#include <cstdlib>
-#include <ctime>
+#include <cerrno>
 
 namespace {
 
@@ -37,22 +36,31 @@ struct vorbis_encoder {
     vorbis_encoder& operator=(const vorbis_encoder&) = delete;
 };
 
-void write_page(std::FILE* ogg_file, const ogg_page& page)
+// The .ogg being written, and the error of the first write that failed:
+// after it nothing more is written, and the encoding stops.
+struct page_sink {
+    std::FILE* file;
+    int error;
+};
+
+void write_page(page_sink& sink, const ogg_page& page)
 {
-    std::fwrite(page.header, 1, static_cast<std::size_t>(page.header_len), ogg_file);
-    std::fwrite(page.body, 1, static_cast<std::size_t>(page.body_len), ogg_file);
+    const auto header = static_cast<std::size_t>(page.header_len);
+    const auto body = static_cast<std::size_t>(page.body_len);
+    if (sink.error == 0 && (std::fwrite(page.header, 1, header, sink.file) != header ||
+                            std::fwrite(page.body, 1, body, sink.file) != body))
+        sink.error = errno != 0 ? errno : EIO;
 }
 
 // Sets up analysis and writes the three header packets on pages of their
 // own, so the first audio packet starts a fresh page.
-void start_stream(vorbis_encoder& encoder, std::FILE* ogg_file)
+void start_stream(vorbis_encoder& encoder, int serial_number, page_sink& sink)
 {
     vorbis_comment_init(&encoder.comment);
     vorbis_comment_add_tag(&encoder.comment, "ENCODER", "encoder_example");
     vorbis_analysis_init(&encoder.dsp, &encoder.info);
     vorbis_block_init(&encoder.dsp, &encoder.block);
-    std::srand(static_cast<unsigned>(std::time(nullptr)));
-    ogg_stream_init(&encoder.stream, std::rand());
+    ogg_stream_init(&encoder.stream, serial_number);
     encoder.analysis_started = true;
 
     ogg_packet identification;
@@ -64,8 +72,10 @@ void start_stream(vorbis_encoder& encoder, std::FILE* ogg_file)
     ogg_stream_packetin(&encoder.stream, &codebooks);
     ogg_page page;
     while (ogg_stream_flush(&encoder.stream, &page) != 0)
-        write_page(ogg_file, page);
-    std::fflush(ogg_file);   // the headers are on disk before any audio is read
+        write_page(sink, page);
+    // The headers are on disk before any audio is read.
+    if (sink.error == 0 && std::fflush(sink.file) != 0)
+        sink.error = errno;
 }
 
 float sample_at(const unsigned char* bytes)
@@ -90,7 +100,7 @@ void submit_frames(vorbis_encoder& encoder, const unsigned char* bytes, int fram
 
 // Moves every finished block through the bit-rate layer into pages on disk.
 // Returns true once the end-of-stream page has been written.
-bool drain_encoder(vorbis_encoder& encoder, std::FILE* ogg_file, bool stream_ended)
+bool drain_encoder(vorbis_encoder& encoder, page_sink& sink, bool stream_ended)
 {
     while (vorbis_analysis_blockout(&encoder.dsp, &encoder.block) == 1) {
         vorbis_analysis(&encoder.block, nullptr);
@@ -100,7 +110,7 @@ bool drain_encoder(vorbis_encoder& encoder, std::FILE* ogg_file, bool stream_end
             ogg_stream_packetin(&encoder.stream, &packet);
             ogg_page page;
             while (!stream_ended && ogg_stream_pageout(&encoder.stream, &page) != 0) {
-                write_page(ogg_file, page);
+                write_page(sink, page);
                 stream_ended = ogg_page_eos(&page) != 0;
             }
         }
@@ -110,20 +120,21 @@ bool drain_encoder(vorbis_encoder& encoder, std::FILE* ogg_file, bool stream_end
 
 } // namespace
 
-audio_result encode_audio_track(const pcm_source& source, std::int64_t byte_count, std::FILE* ogg_file,
-                                unsigned char (&buffer)[audio_read_size])
+audio_result encode_audio_track(const pcm_source& source, std::int64_t byte_count, int serial_number,
+                                std::FILE* ogg_file, unsigned char (&buffer)[audio_read_size])
 {
     vorbis_encoder encoder;
     if (vorbis_encode_init_vbr(&encoder.info, channel_count, sample_rate, vorbis_quality) != 0)
-        return audio_result{false, 0};
-    start_stream(encoder, ogg_file);
+        return audio_result{false, 0, 0};
+    page_sink sink{ogg_file, 0};
+    start_stream(encoder, serial_number, sink);
 
     const std::int64_t track_bytes = byte_count;
     std::int64_t bytes_taken = 0;
     std::int64_t frames_encoded = 0;
     bool input_ended = source.read == nullptr;
     bool stream_ended = false;
-    while (!stream_ended) {
+    while (!stream_ended && sink.error == 0) {
         std::int64_t count = 0;
         if (!input_ended)
             count = static_cast<std::int64_t>(source.read(source.context, buffer, audio_read_size));
@@ -136,11 +147,11 @@ audio_result encode_audio_track(const pcm_source& source, std::int64_t byte_coun
         const int frame_count = count > 0 ? static_cast<int>(count / bytes_per_frame) : 0;
         submit_frames(encoder, buffer, frame_count);
         frames_encoded += frame_count;
-        stream_ended = drain_encoder(encoder, ogg_file, stream_ended);
+        stream_ended = drain_encoder(encoder, sink, stream_ended);
         // The end of the input has been submitted, and with it the last page
         // drained; never loop on, whatever the library did.
         if (frame_count == 0)
             break;
     }
-    return audio_result{true, frames_encoded};
+    return audio_result{true, frames_encoded, sink.error};
 }

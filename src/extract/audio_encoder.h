@@ -20,10 +20,13 @@ struct pcm_source {
 struct audio_result {
     bool encoder_ready;            // false: nothing was written
     std::int64_t frames_encoded;   // stereo frames handed to the encoder
+    int write_error;               // errno of the write that stopped the encoding, else 0
 };
 
 // Takes byte_count bytes from the source (fewer if it ends sooner; a null
 // read means no input at all) in reads of audio_read_size into buffer, and
-// writes a complete stream to ogg_file, ending where the input ends.
-audio_result encode_audio_track(const pcm_source& source, std::int64_t byte_count, std::FILE* ogg_file,
-                                unsigned char (&buffer)[audio_read_size]);
+// writes a complete stream to ogg_file, ending where the input ends, or at
+// the first write that fails.
+// serial_number: the Ogg stream's.
+audio_result encode_audio_track(const pcm_source& source, std::int64_t byte_count, int serial_number,
+                                std::FILE* ogg_file, unsigned char (&buffer)[audio_read_size]);

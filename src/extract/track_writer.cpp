@@ -5,7 +5,9 @@
 
 #include <algorithm>
 #include <cerrno>
+#include <cstdlib>
 #include <cstring>
+#include <ctime>
 
 namespace {
 
@@ -24,14 +26,15 @@ void compact_user_data(unsigned char* sectors, int count, int offset)
 
 struct data_copy {
     std::int64_t missing_sectors;   // sectors the BIN could not supply in full
-    bool padded;                    // false: the zeros for them could not be written
+    int write_error;                // errno of the first failed write, else 0
 };
 
 // Copies the user data of the track's sectors, 256 sectors a read, each block
 // written straight from where it was read. Whatever the BIN cannot supply is
 // zeros: a sector cut by its end keeps the bytes read, and the sectors after
 // it are appended as one run of zeros.
-data_copy copy_data_track(bin_reader& bin, std::FILE* iso_file, const track_span& track, track_buffer& buffer)
+data_copy copy_data_track(bin_reader& bin, std::FILE* iso_file, const track_span& track, track_buffer& buffer,
+                          std::atomic<std::int64_t>& progress)
 {
     const int offset = track.is_mode2 != 0 ? mode2_user_data_offset : mode1_user_data_offset;
     unsigned char* const sectors = buffer.sectors;
@@ -49,35 +52,38 @@ data_copy copy_data_track(bin_reader& bin, std::FILE* iso_file, const track_span
         compact_user_data(sectors, filled, offset);
         const auto block_size = static_cast<std::size_t>(filled) * user_data_size;
         if (std::fwrite(sectors, 1, block_size, iso_file) != block_size)
-            return data_copy{0, true};   // the file is lost already (a full disk); the close reports it
+            return data_copy{0, errno};
         remaining -= filled;
         whole_sectors_read += static_cast<std::int64_t>(got / raw_sector_size);
         position += static_cast<std::int64_t>(wanted);
+        progress += static_cast<std::int64_t>(got);
         if (got < wanted)
             break;   // a short read is the end of the input
     }
-    const bool padded = remaining == 0 || append_zeros(iso_file, remaining * user_data_size);
-    return data_copy{length - whole_sectors_read, padded};
+    if (remaining > 0 && !append_zeros(iso_file, remaining * user_data_size))
+        return data_copy{0, errno};
+    return data_copy{length - whole_sectors_read, 0};
 }
 
-bool write_data_track(console& c, bin_reader& bin, std::FILE* iso_file, const track_span& track,
-                      track_buffer& buffer)
+track_outcome write_data_track(console& c, track_writer& writer, output_file& iso, const track_span& track,
+                               std::atomic<std::int64_t>& progress)
 {
-    const data_copy copy = copy_data_track(bin, iso_file, track, buffer);
-    if (!copy.padded) {
-        report(c, "cannot write %s: %s", buffer.path, std::strerror(errno));
-        return false;
+    const data_copy copy = copy_data_track(writer.bin, iso.stream.get(), track, *writer.buffer, progress);
+    if (copy.write_error != 0) {
+        report(c, "cannot write %s: %s", iso.final_path, std::strerror(copy.write_error));
+        return track_outcome{false, false};
     }
     if (copy.missing_sectors > 0)
         report(c, "%s: the BIN ends %lld sectors before the end of the track; padded with zeros",
-               base_name(buffer.path), static_cast<long long>(copy.missing_sectors));
-    return copy.missing_sectors == 0;
+               base_name(iso.final_path), static_cast<long long>(copy.missing_sectors));
+    return track_outcome{true, copy.missing_sectors == 0};
 }
 
 // The track's bytes as the encoder takes them, read on from one position.
 struct bin_stream {
     bin_reader* bin;
     std::int64_t position;
+    std::atomic<std::int64_t>* progress;
 };
 
 std::size_t read_bin_stream(void* context, unsigned char* buffer, std::size_t size)
@@ -85,54 +91,63 @@ std::size_t read_bin_stream(void* context, unsigned char* buffer, std::size_t si
     auto& stream = *static_cast<bin_stream*>(context);
     const std::size_t got = read_bin(*stream.bin, stream.position, buffer, size);
     stream.position += static_cast<std::int64_t>(got);
+    *stream.progress += static_cast<std::int64_t>(got);
     return got;
 }
 
-bool write_audio_track(console& c, bin_reader& bin, std::FILE* ogg_file, const track_span& track,
-                       track_buffer& buffer)
+track_outcome write_audio_track(console& c, track_writer& writer, output_file& ogg, const track_span& track,
+                                std::atomic<std::int64_t>& progress)
 {
-    bin_stream stream{&bin, std::int64_t{track.start_sector} * raw_sector_size};
+    bin_stream stream{&writer.bin, std::int64_t{track.start_sector} * raw_sector_size, &progress};
     // A negative start cannot be read from: the stream holds no audio.
     const pcm_source source{track.start_sector < 0 ? nullptr : read_bin_stream, &stream};
-    const audio_result result = encode_audio_track(
-        source, std::int64_t{track.length_sectors} * raw_sector_size, ogg_file, buffer.audio);
+    const audio_result result =
+        encode_audio_track(source, std::int64_t{track.length_sectors} * raw_sector_size,
+                           next_serial_number(*writer.serials), ogg.stream.get(), writer.buffer->audio);
     if (!result.encoder_ready) {
-        report(c, "%s: the Vorbis encoder could not be set up; file left empty", base_name(buffer.path));
-        return false;
+        report(c, "%s: the Vorbis encoder could not be set up; file not written", base_name(ogg.final_path));
+        return track_outcome{false, false};
+    }
+    if (result.write_error != 0) {
+        report(c, "cannot write %s: %s", ogg.final_path, std::strerror(result.write_error));
+        return track_outcome{false, false};
     }
     const std::int64_t expected = std::int64_t{std::max(track.length_sectors, 0)} * audio_frames_per_sector;
     const std::int64_t missing = expected - result.frames_encoded;
     if (missing > 0)
         report(c, "%s: the BIN ends %lld audio frames before the end of the track; the stream stops there",
-               base_name(buffer.path), static_cast<long long>(missing));
-    return missing <= 0;
+               base_name(ogg.final_path), static_cast<long long>(missing));
+    return track_outcome{true, missing <= 0};
 }
 
 } // namespace
 
-bool extract_track(console& c, const run_paths& paths, std::int32_t number, const track_span& track,
-                   bin_reader& bin, track_buffer& buffer)
+int next_serial_number(serial_source& serials)
+{
+    const std::lock_guard<std::mutex> hold(serials.lock);
+    std::srand(static_cast<unsigned>(std::time(nullptr)));
+    return std::rand();
+}
+
+track_outcome extract_track(console& c, track_writer& writer, std::int32_t number, const track_span& track,
+                            std::atomic<std::int64_t>& progress)
 {
     const bool is_audio = track.is_audio != 0;
     const track_file_name name = name_track_file(number, is_audio);
-    if (!format_output_path(paths, name.text, buffer.path))
-        return false;   // cannot happen: the run refuses paths that do not fit
     say(c, "Processing file... %s\n", name.text);
 
-    file_stream out = create_output_file(buffer.path);
-    if (!out) {
-        report(c, "cannot create %s: %s", buffer.path, std::strerror(errno));
-        return false;
+    output_file out;
+    if (const int failure = open_output_file(out, *writer.folder, name.text)) {
+        report(c, "cannot create %s: %s", out.final_path, describe_open_failure(failure));
+        return track_outcome{false, false};
     }
     // The .iso is written in blocks of 256 sectors, larger than a stdio buffer;
     // the .ogg in pages of a few KB, which the buffer gathers.
     if (!is_audio)
-        std::setvbuf(out.get(), nullptr, _IONBF, 0);
-    const bool complete = is_audio ? write_audio_track(c, bin, out.get(), track, buffer)
-                                   : write_data_track(c, bin, out.get(), track, buffer);
-    if (!close_file(out)) {
-        report(c, "cannot write %s: %s", buffer.path, std::strerror(errno));
-        return false;
-    }
-    return complete;
+        std::setvbuf(out.stream.get(), nullptr, _IONBF, 0);
+    track_outcome outcome = is_audio ? write_audio_track(c, writer, out, track, progress)
+                                     : write_data_track(c, writer, out, track, progress);
+    outcome.written = outcome.written && commit_output_file(c, out);
+    outcome.complete = outcome.complete && outcome.written && track.length_sectors > 0;
+    return outcome;
 }

@@ -2,12 +2,15 @@
 #pragma once
 
 #include "base/console.h"
-#include "base/paths.h"
 #include "cue/layout.h"
 #include "cue/virtual_bin.h"
 #include "extract/audio_encoder.h"
+#include "extract/output_file.h"
 
+#include <atomic>
 #include <cstdint>
+#include <memory>
+#include <mutex>
 
 inline constexpr int user_data_size = 2048;
 inline constexpr int sectors_per_read = 256;   // one read and one write per 256 sectors
@@ -18,11 +21,32 @@ inline constexpr int sectors_per_read = 256;   // one read and one write per 256
 struct track_buffer {
     alignas(4096) unsigned char sectors[sectors_per_read * raw_sector_size];
     unsigned char audio[audio_read_size];
-    char path[path_capacity];
 };
 
-// Writes the file of track `number` from bin and says its "Processing
-// file..." line. Returns false when something was lost (missing BIN bytes, a
-// file that could not be written), after reporting it.
-bool extract_track(console& c, const run_paths& paths, std::int32_t number, const track_span& track,
-                   bin_reader& bin, track_buffer& buffer);
+// Serial numbers for the Ogg streams: the first rand() after srand(time),
+// as one process-wide generator gives them, so taken under one lock.
+struct serial_source {
+    std::mutex lock;
+};
+int next_serial_number(serial_source& serials);
+
+// What one writer works with: the output folder and the serial numbers are
+// shared by all writers, the BIN reader and the buffer are its own.
+struct track_writer {
+    const output_folder* folder = nullptr;
+    serial_source* serials = nullptr;
+    bin_reader bin;
+    std::unique_ptr<track_buffer> buffer = std::make_unique<track_buffer>();
+};
+
+struct track_outcome {
+    bool written;    // the file is in place under its final name
+    bool complete;   // and holds every sector of the track, none padded or cut
+};
+
+// Writes the file of track `number` into the folder and says its "Processing
+// file..." line. Reports whatever was lost (missing BIN bytes, a file that
+// could not be written); a file that could not be written leaves the final
+// name as it was. Adds the BIN bytes it has taken to progress as it goes.
+track_outcome extract_track(console& c, track_writer& writer, std::int32_t number, const track_span& track,
+                            std::atomic<std::int64_t>& progress);

@@ -1,0 +1,27 @@
+#include "base/temporary_files.h"
+
+#include "base/platform.h"
+
+#include <algorithm>
+
+void remember_temporary(temporary_files& temporaries, const char* path)
+{
+    const std::lock_guard<std::mutex> hold(temporaries.lock);
+    temporaries.paths.emplace_back(path);
+}
+
+void forget_temporary(temporary_files& temporaries, const char* path)
+{
+    const std::lock_guard<std::mutex> hold(temporaries.lock);
+    const auto found = std::find(temporaries.paths.begin(), temporaries.paths.end(), path);
+    if (found != temporaries.paths.end())
+        temporaries.paths.erase(found);
+}
+
+void remove_temporaries(temporary_files& temporaries)
+{
+    const std::lock_guard<std::mutex> hold(temporaries.lock);
+    for (const std::string& path : temporaries.paths)
+        remove_file(path.c_str());
+    temporaries.paths.clear();
+}

@@ -1,0 +1,127 @@
+#include "extract/output_file.h"
+
+#include <cerrno>
+#include <cstdio>
+#include <cstdlib>
+#include <cstring>
+
+namespace {
+
+// ".<final name>.<process id>.trackcarve-tmp": hidden, unique to the run,
+// and recognisable later by its suffix.
+constexpr char temporary_suffix[] = ".trackcarve-tmp";
+
+bool format_temporary_path(const output_folder& folder, const char* name, char (&path)[path_capacity + 64])
+{
+    const int length = std::snprintf(path, sizeof path, "%s%s%c.%s.%lu%s", folder.paths->cue_dir,
+                                     folder.paths->out_name, path_separator, name, current_process_id(),
+                                     temporary_suffix);
+    return length > 0 && static_cast<std::size_t>(length) < sizeof path;
+}
+
+// The process id in a temporary's name, or 0 when the name is not one.
+unsigned long temporary_owner(const char* name)
+{
+    const std::size_t length = std::strlen(name);
+    const std::size_t suffix = sizeof temporary_suffix - 1;
+    if (name[0] != '.' || length <= suffix || std::strcmp(name + length - suffix, temporary_suffix) != 0)
+        return 0;
+    std::size_t digits = length - suffix;
+    while (digits > 0 && name[digits - 1] >= '0' && name[digits - 1] <= '9')
+        --digits;
+    if (digits == length - suffix || digits < 2 || name[digits - 1] != '.')
+        return 0;
+    return std::strtoul(name + digits, nullptr, 10);
+}
+
+bool is_input(const output_folder& folder, const char* path)
+{
+    const file_identity entry = identify_file(path, false);
+    for (const file_identity& input : folder.inputs)
+        if (entry.known && entry == input)
+            return true;
+    return false;
+}
+
+} // namespace
+
+output_file::~output_file() { discard_output_file(*this); }
+
+int open_output_file(output_file& out, const output_folder& folder, const char* name)
+{
+    if (!format_output_path(*folder.paths, name, out.final_path) ||
+        !format_temporary_path(folder, name, out.temporary_path))
+        return ENAMETOOLONG;
+    if (kind_of_path(out.final_path) == path_kind::directory)
+        return EISDIR;
+    if (is_input(folder, out.final_path))
+        return output_is_input;
+
+    remember_temporary(*folder.temporaries, out.temporary_path);
+    out.temporaries = folder.temporaries;
+    out.stream = create_new_file(out.temporary_path);
+    // Only a killed run of a process that had this id can have left it.
+    if (!out.stream && errno == EEXIST && remove_file(out.temporary_path))
+        out.stream = create_new_file(out.temporary_path);
+    if (!out.stream) {
+        const int error = errno;
+        forget_temporary(*folder.temporaries, out.temporary_path);
+        out.temporaries = nullptr;
+        return error;
+    }
+    return 0;
+}
+
+const char* describe_open_failure(int failure)
+{
+    return failure == output_is_input ? "the name holds one of this run's input files" : std::strerror(failure);
+}
+
+bool commit_output_file(console& c, output_file& out)
+{
+    if (!close_file(out.stream)) {
+        report(c, "cannot write %s: %s", out.final_path, std::strerror(errno));
+        discard_output_file(out);
+        return false;
+    }
+    if (!replace_file(out.temporary_path, out.final_path)) {
+        report(c, "cannot replace %s: %s", out.final_path, std::strerror(errno));
+        discard_output_file(out);
+        return false;
+    }
+    forget_temporary(*out.temporaries, out.temporary_path);
+    out.temporaries = nullptr;
+    return true;
+}
+
+void discard_output_file(output_file& out)
+{
+    if (out.temporaries == nullptr)
+        return;
+    out.stream.reset();
+    remove_file(out.temporary_path);
+    forget_temporary(*out.temporaries, out.temporary_path);
+    out.temporaries = nullptr;
+}
+
+void remove_output_file(const output_folder& folder, const char* name)
+{
+    char path[path_capacity];
+    if (format_output_path(*folder.paths, name, path) && kind_of_path(path) == path_kind::regular_file &&
+        !is_input(folder, path))
+        remove_file(path);
+}
+
+void remove_stale_temporaries(const char* dir)
+{
+    const unsigned long self = current_process_id();
+    list_directory(dir, [dir, self](const char* name) {
+        const unsigned long owner = temporary_owner(name);
+        if (owner == 0 || (owner != self && process_is_running(owner)))
+            return;
+        char path[path_capacity + 64];
+        const int length = std::snprintf(path, sizeof path, "%s%c%s", dir, path_separator, name);
+        if (length > 0 && static_cast<std::size_t>(length) < sizeof path)
+            remove_file(path);
+    });
+}

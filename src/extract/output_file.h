@@ -1,0 +1,58 @@
+// Output files that never leave a broken file under a final name: each is
+// written under a temporary name of its own in the output folder and renamed
+// over its final name only once it is complete, flushed and closed. A link,
+// FIFO or older file at the final name is replaced, never written through.
+#pragma once
+
+#include "base/console.h"
+#include "base/file_stream.h"
+#include "base/paths.h"
+#include "base/platform.h"
+#include "base/temporary_files.h"
+
+#include <vector>
+
+// The folder a run writes into, and what must never be replaced there.
+struct output_folder {
+    const run_paths* paths = nullptr;
+    temporary_files* temporaries = nullptr;
+    std::vector<file_identity> inputs;   // the sheet and its BIN files
+};
+
+inline constexpr int output_is_input = -1;   // open_output_file's failure for an input's name
+
+struct output_file {
+    file_stream stream;
+    char final_path[path_capacity] = {};
+    char temporary_path[path_capacity + 64] = {};
+    temporary_files* temporaries = nullptr;   // set while the temporary exists
+
+    output_file() = default;
+    ~output_file();
+    output_file(const output_file&) = delete;
+    output_file& operator=(const output_file&) = delete;
+};
+
+// Creates the temporary for the file `name` of the folder. Returns 0, or why
+// not: an errno value (EISDIR when a directory holds the final name) or
+// output_is_input when the final name holds one of the run's input files.
+int open_output_file(output_file& out, const output_folder& folder, const char* name);
+
+// The words for open_output_file's failure.
+const char* describe_open_failure(int failure);
+
+// Closes the temporary and renames it over the final name. False, after
+// reporting it, when the file could not be written or put in place; the
+// temporary is then removed and the final name left as it was.
+bool commit_output_file(console& c, output_file& out);
+
+// Closes and removes the temporary, if there is one.
+void discard_output_file(output_file& out);
+
+// Removes the file `name` of the folder, if a regular file that is not one of
+// the run's inputs holds the name.
+void remove_output_file(const output_folder& folder, const char* name);
+
+// Removes the temporaries that runs ended by a kill left in the folder:
+// names of this program's own pattern whose process is gone.
+void remove_stale_temporaries(const char* dir);
