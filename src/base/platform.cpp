@@ -232,6 +232,9 @@ file_identity identify_file(const char* path, bool follow)
 
 bool list_directory(const char* path, const std::function<void(const char* name)>& visit)
 {
+    // As opendir(""): no directory. "" + "\\*" would list the drive's root.
+    if (*path == '\0')
+        return false;
     WIN32_FIND_DATAW entry{};
     const HANDLE first = FindFirstFileW(win32_path(wide_from_utf8(path) + L"\\*").c_str(), &entry);
     if (first == INVALID_HANDLE_VALUE)
