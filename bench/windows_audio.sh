@@ -29,12 +29,14 @@ done
 command -v wine >/dev/null || die "wine is missing; windows/setup.sh installs it"
 
 d=$bench_dir
-make_once "audio-$seconds" "$gen" audio "$seconds" "$d/audio.bin"
+# Named by its length: audio_track.sh's audio.bin may be of another.
+pcm=$d/windows-audio-$seconds.bin
+make_once "windows-audio-$seconds" "$gen" audio "$seconds" "$pcm"
 # One folder per program, the BIN hard-linked into each: no output is
 # shared, and no program reads another's copy of the input.
 for name in linux exe baseline; do
   mkdir -p "$d/win-$name"
-  ln -f "$d/audio.bin" "$d/win-$name/audio.bin"
+  ln -f "$pcm" "$d/win-$name/audio.bin"
   printf 'FILE "audio.bin" BINARY\n  TRACK 01 AUDIO\n    INDEX 01 00:00:00\n' >"$d/win-$name/audio.cue"
 done
 
@@ -59,7 +61,7 @@ trap '"$run_wine" --end >/dev/null 2>&1 || true' EXIT
 
 load_before=$(uptime)
 log "warming up"
-cat "$d/audio.bin" >/dev/null
+cat "$pcm" >/dev/null
 for c in "${commands[@]}"; do run_"$c" ignored; done
 
 results=$d/windows_audio_results.txt
