@@ -257,6 +257,25 @@ TEST(EmulatorSheet, TrackCutByTheBinsEndRemovesTheOlderSheet)
     EXPECT_EQ(names_in(dir / "disc"), (std::vector<std::string>{"disc.toc", "track1.iso", "track2.ogg"}));
 }
 
+// A sheet that names no BIN writes a new TOC and no track file: the older
+// sheet would point at tracks this run did not make, beside a TOC that no
+// longer lists them, and goes too.
+TEST(EmulatorSheet, RunWithoutTrackFilesRemovesTheOlderSheet)
+{
+    const fs::path dir = scratch_dir();
+    write_file(dir / "disc.bin", patterned_sectors(0, 30));
+    const std::string tracks = "  TRACK 01 MODE1/2352\n    INDEX 01 00:00:00\n  TRACK 02 AUDIO\n    INDEX 01 00:00:20\n";
+    write_file(dir / "disc.cue", "FILE \"disc.bin\" BINARY\n" + tracks);
+    ASSERT_EQ(run_trackcarve(dir / "disc.cue").exit_status, 0);
+    ASSERT_TRUE(fs::exists(dir / "disc" / "disc.cue"));
+
+    write_file(dir / "disc.cue", tracks);
+    const command_result none = run_trackcarve(dir / "disc.cue");
+    EXPECT_EQ(none.exit_status, 1);
+    EXPECT_EQ(none.err, "trackcarve: the sheet names no BIN file; no track file written\n");
+    EXPECT_FALSE(fs::exists(dir / "disc" / "disc.cue"));
+}
+
 // DOSBox mounts the sheet as a CD-ROM drive and lists the files of the
 // sample's ISO 9660 file system.
 TEST_P(SampleSheet, DosboxMountsItAndListsTheDataTracksFiles)
