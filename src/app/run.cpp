@@ -100,7 +100,7 @@ void report_backward_tracks(console& c, const disc_layout& layout)
 bool write_toc_file(console& c, const output_folder& folder, const char* cue_path, const disc_layout& layout)
 {
     const run_paths& paths = *folder.paths;
-    char dir[path_capacity];
+    char dir[path_capacity] = {};
     say(c, "Creating directory: %s\n\n", paths.out_name);
     if (format_output_dir(paths, dir))
         make_directory(dir);
