@@ -204,6 +204,30 @@ sample_run() { # sample_run NAME OUT_NAME HOW: HOW is "absolute" (Z:\...) or "re
   expect_status 0
 }
 
+# Two writer threads give what one gives, byte for byte: the console text,
+# the TOC, the .iso and the emulator sheet; the .ogg files decode to the
+# same samples (only their stream numbers may differ).
+side_by_side() {
+  local dir="$work/jobs" j n
+  for j in 1 2; do
+    mkdir -p "$dir/$j"
+    cp "$work/reference/sample.cue" "$work/reference/sample.bin" "$dir/$j/"
+    win "$dir/$j" -j "$j" sample.cue
+    expect_status 0
+    expect_err ""
+    cp "$work/out" "$dir/out$j"
+  done
+  cmp "$dir/out1" "$dir/out2" || fail "the console text differs"
+  for n in sample.toc sample.cue track1.iso; do
+    cmp "$dir/1/sample/$n" "$dir/2/sample/$n" || fail "$n differs"
+  done
+  for n in 2 3 4; do
+    oggdec -Q -R -o "$dir/one.raw" "$dir/1/sample/track$n.ogg"
+    oggdec -Q -R -o "$dir/two.raw" "$dir/2/sample/track$n.ogg"
+    cmp "$dir/one.raw" "$dir/two.raw" || fail "track$n.ogg decodes differently"
+  done
+}
+
 sample_files() { # sample_files NAME OUT_NAME
   local dir="$work/$1/$2"
   [[ $(ls "$dir" | tr '\n' ' ') == "$2.cue $2.toc track1.iso track2.ogg track3.ogg track4.ogg " ]] ||
@@ -562,6 +586,7 @@ check "sample MODE1: .ogg files pass ogginfo, exact lengths, decode like oggenc"
 check "sample MODE2 (relative path): console text, status 0, empty stderr" sample_run sample_mode2 samplemode2 relative
 check "sample MODE2: TOC bytes, track1.iso equals the reference ISO" sample_files sample_mode2 samplemode2
 check "sample MODE2: .ogg files pass ogginfo, exact lengths, decode like oggenc" sample_audio sample_mode2 samplemode2
+check "-j 2 gives the bytes of -j 1: console text, TOC, .iso, sheet, decoded .ogg" side_by_side
 check "second run reuses the folder and overwrites; status 0" second_run
 check "syntax error: 'Error!! line 3 Invalid Track', status 1, nothing created" syntax_error
 check "missing sheet: 'Error abriendo CUE', status 1" missing_sheet
