@@ -211,7 +211,8 @@ const std::vector<hostile_row> hostile_rows = {
     // Every sector is read as 2352 bytes, so a 2336-byte image comes out wrong.
     {"Mode2Of2336Bytes",
      [](const fs::path& dir) {
-         return prepared_run{write_disc(dir, "FILE \"disc.bin\" BINARY\n  TRACK 01 MODE2/2336\n    INDEX 01 00:00:00\n")};
+         return prepared_run{
+             write_disc(dir, "FILE \"disc.bin\" BINARY\n  TRACK 01 MODE2/2336\n    INDEX 01 00:00:00\n")};
      },
      full_console("disc.cue", "disc", {"track1.iso"}), 1,
      exactly("trackcarve: line 2: track 1 is MODE2/2336, read as if its sectors were MODE2/2352; its data will be "

@@ -23,6 +23,7 @@
 #include <cerrno>
 #include <csignal>
 #include <chrono>
+#include <cstdint>
 #include <cstring>
 #include <iostream>
 #include <map>
@@ -170,7 +171,9 @@ class running_trackcarve {
 public:
     running_trackcarve(const std::vector<std::string>& args, const std::function<void()>& in_child = {})
     {
-        out_path_ = fs::temp_directory_path() / ("tc_out_" + std::to_string(getpid()) + "_" + std::to_string(++n_));
+        // Named after the test process and this object, so no two runs share them.
+        const auto self = reinterpret_cast<std::uintptr_t>(this);
+        out_path_ = fs::temp_directory_path() / ("tc_run_" + std::to_string(getpid()) + "_" + std::to_string(self));
         err_path_ = out_path_.string() + ".err";
         pid_ = fork();
         if (pid_ == 0) {
@@ -226,7 +229,6 @@ public:
     std::string err() { return read_file(err_path_); }
 
 private:
-    static inline int n_ = 0;
     pid_t pid_ = -1;
     int status_ = -1;
     fs::path out_path_;
@@ -335,8 +337,9 @@ TEST(SafeOutputInputs, OutputFolderThatIsTheSheetsOwnFolder)
 {
     const fs::path dir = scratch_dir();
     const std::string bin = patterned_sectors(0, 30);
+    const std::string sheet = "FILE \"track1.iso\" BINARY\n  TRACK 01 MODE1/2352\n    INDEX 01 00:00:00\n";
     write_file(dir / "track1.iso", bin);
-    write_file(dir / "disc.cue", "FILE \"track1.iso\" BINARY\n  TRACK 01 MODE1/2352\n    INDEX 01 00:00:00\n");
+    write_file(dir / "disc.cue", sheet);
     fs::create_directory_symlink(".", dir / "disc");
 
     const command_result r = run_trackcarve(dir / "disc.cue");
@@ -345,7 +348,7 @@ TEST(SafeOutputInputs, OutputFolderThatIsTheSheetsOwnFolder)
                          ": the name holds one of this run's input files\n"
                          "trackcarve: disc.cue not written: track1.iso could not be written\n");
     EXPECT_TRUE(read_file(dir / "track1.iso") == bin) << "the run replaced its own input BIN";
-    EXPECT_EQ(read_file(dir / "disc.cue"), "FILE \"track1.iso\" BINARY\n  TRACK 01 MODE1/2352\n    INDEX 01 00:00:00\n");
+    EXPECT_EQ(read_file(dir / "disc.cue"), sheet);
 
     // With the BIN under another name, every track is written, but the
     // emulator sheet would replace the source sheet.
@@ -621,8 +624,10 @@ TEST(SafeOutputEncoder, ReadsNothingMoreAfterTheFirstFailedWrite)
         ASSERT_TRUE(ogg);
         const pcm_source source{[](void* context, unsigned char* buffer, std::size_t size) {
                                     auto& s = *static_cast<failing_sink*>(context);
-                                    for (std::size_t i = 0; i < size; ++i)
-                                        buffer[i] = static_cast<unsigned char>((s.pcm_bytes_read + i) * 2654435761u >> 13);
+                                    for (std::size_t i = 0; i < size; ++i) {
+                                        const std::size_t at = s.pcm_bytes_read + i;
+                                        buffer[i] = static_cast<unsigned char>(at * 2654435761u >> 13);
+                                    }
                                     s.pcm_bytes_read += size;
                                     return size;
                                 },

@@ -443,8 +443,9 @@ void check_run(const scratch& s, const run_record& r)
     const std::string created = opened + "Creating directory: disc\n\n";
     const std::optional<std::string>& owner = r.owner;
     if (owner && *owner != "disc.cue") {
-        if (out != created || err != notices + "trackcarve: " + s.out.string() + " holds the tracks of another sheet, \"" +
-                                         *owner + "\"; nothing was overwritten\n")
+        const std::string refusal = "trackcarve: " + s.out.string() + " holds the tracks of another sheet, \"" +
+                                    *owner + "\"; nothing was overwritten\n";
+        if (out != created || err != notices + refusal)
             fail("another sheet's folder: stdout \"%s\" stderr \"%s\"", out.c_str(), err.c_str());
         if (snapshot(s.out) != *before_out)
             fail("another sheet's folder was touched");
@@ -496,8 +497,11 @@ void check_run(const scratch& s, const run_record& r)
     write_toc(toc.file, layout);
     if (!new_file("disc.toc") || read_bytes(s.out / "disc.toc") != toc.contents())
         fail("the TOC is not the layout's");
-    if (layout.track_count == 0 || read.sheet.bin_files.empty())
+    if (layout.track_count == 0 || read.sheet.bin_files.empty()) {
+        if (new_file("disc.cue"))
+            fail("an emulator sheet without track files");
         return;
+    }
 
     // The virtual BIN, from the files as they were before the run.
     std::string bin;
@@ -545,7 +549,8 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
     if (size < header_size)
         return 0;
     const std::uint8_t flags = data[0];
-    const std::size_t sheet_length = std::min<std::size_t>(std::size_t{data[9]} | std::size_t{data[10]} << 8, size - header_size);
+    const std::size_t sheet_length =
+        std::min<std::size_t>(std::size_t{data[9]} | std::size_t{data[10]} << 8, size - header_size);
     const std::string sheet(reinterpret_cast<const char*>(data) + header_size, sheet_length);
     const std::string_view seed(reinterpret_cast<const char*>(data) + header_size + sheet_length,
                                 size - header_size - sheet_length);
