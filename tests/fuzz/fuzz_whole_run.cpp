@@ -255,8 +255,10 @@ std::optional<std::string> sheet_owner(const fs::path& path)
     struct stat info {};
     if (lstat(path.c_str(), &info) != 0 || !S_ISREG(info.st_mode))
         return std::nullopt;
+    // fgets into 1100 bytes: to the first line end, or 1099 bytes, or the end.
     std::string line = read_bytes(path);
-    line = line.substr(0, std::min(line.find('\n') + 1, std::size_t{1099}));
+    const std::size_t line_end = line.find('\n');
+    line = line.substr(0, std::min(line_end == std::string::npos ? line.size() : line_end + 1, std::size_t{1099}));
     line = line.substr(0, line.find('\0'));
     constexpr std::string_view start = "REM SOURCE \"";
     if (!starts_with(line, start))
