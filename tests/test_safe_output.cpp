@@ -13,6 +13,7 @@
 #include <vorbis/vorbisfile.h>
 
 #include <fcntl.h>
+#include <stdlib.h>
 #include <signal.h>
 #include <sys/mount.h>
 #include <sys/resource.h>
@@ -664,6 +665,44 @@ TEST(SafeOutputPipe, ClosedStandardOutputStillWritesEveryTrack)
     EXPECT_EQ(run.err(), "trackcarve: the BIN ends in 1000 bytes of an incomplete sector, which no track takes\n"
                          "trackcarve: cannot write to standard output: Broken pipe\n");
     expect_small_disc_outputs(dir / "disc");
+}
+
+// trackcarve d.cue >&- : with descriptor 1 closed, the first file the run
+// opens would become its standard output, and the dialogue would land in
+// it. Standard error on a terminal makes the progress line flush standard
+// output every 250 ms while the long track's temporary is open (-j 1).
+TEST(SafeOutputPipe, ClosedStandardOutputDescriptorGetsNoFileOfTheRun)
+{
+    const fs::path dir = scratch_dir();
+    const fs::path cue = write_long_disc(dir);
+    const int terminal = posix_openpt(O_RDWR | O_NOCTTY);
+    ASSERT_GE(terminal, 0) << std::strerror(errno);
+    ASSERT_EQ(grantpt(terminal), 0);
+    ASSERT_EQ(unlockpt(terminal), 0);
+    const std::string terminal_name = ptsname(terminal);
+
+    running_trackcarve run({"-j", "1", cue.string()}, [&terminal_name] {
+        const int err = open(terminal_name.c_str(), O_WRONLY | O_NOCTTY);
+        dup2(err, 2);
+        close(err);
+        close(1);
+    });
+    // Drain the terminal so the run never waits on it.
+    std::string shown;
+    char block[4096];
+    for (ssize_t got; (got = read(terminal, block, sizeof block)) > 0;)
+        shown.append(block, static_cast<std::size_t>(got));
+    close(terminal);
+    const int status = run.wait();
+    ASSERT_TRUE(WIFEXITED(status));
+    EXPECT_EQ(WEXITSTATUS(status), 1);
+    EXPECT_NE(shown.find("cannot write to standard output: Bad file descriptor"), std::string::npos) << shown;
+    EXPECT_NE(shown.find("real time"), std::string::npos) << "no progress line: the case is not staged";
+    const fs::path out = dir / "disc";
+    EXPECT_EQ(read_file(out / "disc.toc"), "Leadin\r\ntrack1.iso 00:00:10\r\ntrack2.ogg 03:00:00\r\nLeadout\r\n");
+    EXPECT_TRUE(read_file(out / "track1.iso") == expected_iso(0, 10));
+    EXPECT_TRUE(is_complete_ogg(out / "track2.ogg", long_audio_sectors * 588));
+    EXPECT_EQ(read_file(out / "disc.cue").substr(0, 23), "REM SOURCE \"disc.cue\"\r\n");
 }
 
 } // namespace

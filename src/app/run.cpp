@@ -256,7 +256,9 @@ int run_trackcarve(console& c, int argc, char** argv)
     }
 
     // An interrupted run leaves no temporary behind, and a reader that goes
-    // away (a closed pipe) costs the dialogue only: every track is written.
+    // away (a closed pipe, or no standard output at all) costs the dialogue
+    // only: every track is written, and none of them takes the dialogue.
+    hold_standard_descriptors();
     temporary_files temporaries;
     const interrupt_watch watch([&temporaries] { remove_temporaries(temporaries); });
     ignore_broken_pipe();

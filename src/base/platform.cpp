@@ -277,6 +277,8 @@ bool is_terminal(std::FILE* stream)
 
 void ignore_broken_pipe() {}
 
+void hold_standard_descriptors() {}
+
 namespace {
 
 // The console's control handler takes no argument: this is the one handler
@@ -405,6 +407,20 @@ bool process_is_running(unsigned long id)
 bool is_terminal(std::FILE* stream) { return isatty(fileno(stream)) != 0; }
 
 void ignore_broken_pipe() { std::signal(SIGPIPE, SIG_IGN); }
+
+void hold_standard_descriptors()
+{
+    // Descriptors are handed out lowest first: open gives the closed one.
+    for (int fd = 0; fd <= 2; ++fd) {
+        if (fcntl(fd, F_GETFD) != -1 || errno != EBADF)
+            continue;
+        const int held = open("/dev/null", O_RDONLY);
+        if (held >= 0 && held != fd) {
+            dup2(held, fd);
+            close(held);
+        }
+    }
+}
 
 namespace {
 

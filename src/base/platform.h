@@ -82,6 +82,12 @@ bool is_terminal(std::FILE* stream);
 // A write to a closed pipe fails with an error instead of ending the process.
 void ignore_broken_pipe();
 
+// Keeps the three standard descriptors taken, so that no file the run opens
+// becomes its standard input, output or error: one that was closed is held
+// by the null device, opened read-only, where a write fails (and the
+// console reports it) as it did on the closed descriptor.
+void hold_standard_descriptors();
+
 // While it lives, an interrupt (Ctrl-C, SIGTERM, SIGHUP; a console close on
 // Windows) calls on_interrupt on a thread of its own and then ends the
 // process as the interrupt would have. Make it before any other thread.
