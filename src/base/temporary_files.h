@@ -2,11 +2,11 @@
 // them before the process ends. Shared by every thread that writes.
 #pragma once
 
+#include "base/file_stream.h"
+
 #include <mutex>
 #include <string>
 #include <vector>
-
-#include "base/file_stream.h"
 
 struct temporary_files {
     std::mutex lock;
