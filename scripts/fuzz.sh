@@ -1,19 +1,32 @@
 #!/usr/bin/env bash
-# Builds the CUE sheet fuzzer in build-fuzz/ (clang, libFuzzer, ASan, UBSan)
-# and runs it for SECONDS (default 60) on one core, starting from a copy of
-# the seed corpus. Inputs it finds go to a scratch folder, never into the
-# repository. Fails on any crash, leak, timeout, out-of-memory or sanitizer
-# report; the input that caused it is kept and its path printed.
+# Builds a fuzzer in build-fuzz/ (clang, libFuzzer, ASan, UBSan) and runs it
+# for SECONDS (default 60) on one core, starting from a copy of its seed
+# corpus. Inputs it finds go to a scratch folder, never into the repository.
+# Fails on any crash, leak, timeout, out-of-memory or sanitizer report; the
+# input that caused it is kept and its path printed.
 #
-#   scripts/fuzz.sh [SECONDS]
+#   scripts/fuzz.sh [TARGET] [SECONDS]
 #
+# TARGET: fuzz_cue_sheet (the default: the CUE reader and the layout, seeds
+# in tests/fuzz/corpus/) or fuzz_whole_run (the whole program on a scratch
+# folder, seeds in tests/fuzz/corpus_whole_run/).
 # FUZZ_KEEP=1 keeps the scratch folder (grown corpus and log) after a clean run.
 set -euo pipefail
 cd "$(dirname "$0")/.."
 
+target=fuzz_cue_sheet
+if [ $# -gt 0 ] && ! [[ $1 =~ ^[0-9]+$ ]]; then
+  target=$1
+  shift
+fi
 seconds=${1:-60}
-if ! [[ $seconds =~ ^[0-9]+$ ]] || ((seconds == 0)); then
-  echo "usage: scripts/fuzz.sh [SECONDS]" >&2
+case $target in
+  fuzz_cue_sheet) corpus=tests/fuzz/corpus dictionary=tests/fuzz/cue.dict max_len=20000 ;;
+  fuzz_whole_run) corpus=tests/fuzz/corpus_whole_run dictionary=tests/fuzz/whole_run.dict max_len=4096 ;;
+  *) seconds=bad ;;
+esac
+if ! [[ $seconds =~ ^[0-9]+$ ]] || ((seconds == 0)) || [ $# -gt 1 ]; then
+  echo "usage: scripts/fuzz.sh [fuzz_cue_sheet|fuzz_whole_run] [SECONDS]" >&2
   exit 2
 fi
 for tool in clang clang++ cmake; do
@@ -26,21 +39,21 @@ if [ -f "$build_dir/CMakeCache.txt" ] && ! grep -q '^CMAKE_CXX_COMPILER:[A-Z]*=.
   exit 2
 fi
 CC=clang CXX=clang++ cmake -S . -B "$build_dir" -DTRACKCARVE_FUZZ=ON -DTRACKCARVE_TESTS=OFF >/dev/null
-cmake --build "$build_dir" --target fuzz_cue_sheet -j "$(nproc)" >/dev/null
-fuzzer=$PWD/$build_dir/tests/fuzz/fuzz_cue_sheet
-dictionary=$PWD/tests/fuzz/cue.dict
+cmake --build "$build_dir" --target "$target" -j "$(nproc)" >/dev/null
+fuzzer=$PWD/$build_dir/tests/fuzz/$target
+dictionary=$PWD/$dictionary
 
-work=$(mktemp -d "${TMPDIR:-/tmp}/trackcarve-fuzz.XXXXXX")
+work=$(mktemp -d "${TMPDIR:-/tmp}/trackcarve-$target.XXXXXX")
 mkdir "$work/corpus" "$work/artifacts"
-cp tests/fuzz/corpus/* "$work/corpus/"
+cp "$corpus"/* "$work/corpus/"
 log=$work/fuzz.log
 
 echo "fuzz.sh: running $fuzzer for ${seconds}s in $work"
 status=0
-# TMPDIR: the fuzzer's BIN folder lands in $work too, even when a crash skips its clean-up.
+# TMPDIR: a fuzzer's scratch folder lands in $work too, even when a crash skips its clean-up.
 (cd "$work" && TMPDIR="$work" UBSAN_OPTIONS=print_stacktrace=1:halt_on_error=1 \
   "$fuzzer" corpus \
-    -max_total_time="$seconds" -timeout=10 -rss_limit_mb=2048 -max_len=20000 \
+    -max_total_time="$seconds" -timeout=10 -rss_limit_mb=2048 -max_len="$max_len" \
     -dict="$dictionary" -artifact_prefix="$work/artifacts/" \
     -print_final_stats=1 >"$log" 2>&1) || status=$?
 # A sanitizer report that did not end the process still counts.

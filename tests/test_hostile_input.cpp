@@ -206,6 +206,51 @@ const std::vector<hostile_row> hostile_rows = {
      exactly("trackcarve: track 2: length of -15 sectors; the next track's INDEX does not lie far enough "
              "after this one's\n"
              "trackcarve: disc.cue not written: track2.ogg holds no sector\n")},
+    // Lines the reader cannot honour: each is reported, and the run goes on
+    // as it would without them.
+    // Every sector is read as 2352 bytes, so a 2336-byte image comes out wrong.
+    {"Mode2Of2336Bytes",
+     [](const fs::path& dir) {
+         return prepared_run{
+             write_disc(dir, "FILE \"disc.bin\" BINARY\n  TRACK 01 MODE2/2336\n    INDEX 01 00:00:00\n")};
+     },
+     full_console("disc.cue", "disc", {"track1.iso"}), 1,
+     exactly("trackcarve: line 2: track 1 is MODE2/2336, read as if its sectors were MODE2/2352; its data will be "
+             "wrong\n")},
+    // Told when its TRACK line is read, so a later malformed line does not hide it.
+    {"Mode2Of2336BytesBeforeAMalformedLine",
+     [](const fs::path& dir) {
+         return prepared_run{write_disc(dir, "FILE \"disc.bin\" BINARY\n  TRACK 01 MODE2/2336\n    INDEX 01 00:00:00\n"
+                                             "  TRACK 02 CDG\n")};
+     },
+     error_console("disc.cue", "Error!! line 4 Invalid Track"), 1,
+     exactly("trackcarve: line 2: track 1 is MODE2/2336, read as if its sectors were MODE2/2352; its data will be "
+             "wrong\n")},
+    // Placed at 00:00:00, track 2 leaves track 1 no sector at all.
+    {"TrackWithoutIndex",
+     [](const fs::path& dir) {
+         return prepared_run{write_disc(dir, "FILE \"disc.bin\" BINARY\n  TRACK 01 MODE1/2352\n    INDEX 01 00:00:00\n"
+                                             "  TRACK 02 AUDIO\n    INDEX 00 00:00:08\n")};
+     },
+     full_console("disc.cue", "disc"), 1,
+     exactly("trackcarve: line 4: track 2 has no INDEX 01; it is placed at 00:00:00\n"
+             "trackcarve: disc.cue not written: track1.iso holds no sector\n")},
+    // One file per track: INDEX 01 00:00:00 is the start of the track's own file.
+    {"IndexAtTheStartOfTheTracksOwnFile",
+     [](const fs::path& dir) {
+         write_file(dir / "two.bin", patterned_sectors(0, 20));
+         return prepared_run{write_disc(dir, "FILE \"disc.bin\" BINARY\n  TRACK 01 MODE1/2352\n    INDEX 01 00:00:00\n"
+                                             "FILE \"two.bin\" BINARY\n  TRACK 02 AUDIO\n    INDEX 01 00:00:00\n")};
+     },
+     full_console("disc.cue", "disc"), 0, quiet},
+    {"IndexAndPregapBeforeTheFirstTrack",
+     [](const fs::path& dir) {
+         return prepared_run{write_disc(dir, "FILE \"disc.bin\" BINARY\nINDEX 01 00:00:05\nPREGAP 00:02:00\n" +
+                                                 small_sheet.substr(small_sheet.find('\n') + 1))};
+     },
+     full_console("disc.cue", "disc"), 1,
+     exactly("trackcarve: line 2: INDEX before the first TRACK is ignored\n"
+             "trackcarve: line 3: PREGAP before the first TRACK is ignored\n")},
     // The sheet puts track 2 some 2^31 sectors in, so track 1 is padded out
     // to terabytes of zeros; on a disk that fills up (a 64 MB file size
     // limit here) the copy must stop at the first failed write.
@@ -605,11 +650,11 @@ bool built_with_address_sanitizer()
 
 TEST(Valgrind, MixedDiscRunsClean)
 {
-    const fs::path valgrind = find_on_path("valgrind");
-    if (valgrind.empty())
-        GTEST_SKIP() << "valgrind is not installed";
+    // valgrind cannot run an AddressSanitizer build, whose own checks stand in.
     if (built_with_address_sanitizer())
-        GTEST_SKIP() << "valgrind cannot run an AddressSanitizer build";
+        return;
+    const fs::path valgrind = find_on_path("valgrind");
+    ASSERT_FALSE(valgrind.empty()) << "valgrind is not installed (scripts/install-deps.sh installs it)";
 
     const fs::path dir = scratch_dir();
     write_file(dir / "mixed.bin", patterned_sectors(0, 20) + tone_sectors(150));

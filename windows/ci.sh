@@ -1,6 +1,7 @@
 #!/usr/bin/env bash
 # CI for the 32-bit Windows build, on Debian 12 as root, after the Linux build
-# (scripts/build.sh: the sample disc generator in build/ is used):
+# (scripts/build.sh: the sample disc generator in build/ is used, and
+# build/trackcarve, whose outputs the .exe's are compared with):
 #   1. windows/setup.sh: cross compiler, wine, static libogg/libvorbis;
 #   2. cross-build build-win32/trackcarve.exe (Release: static, stripped);
 #   3. windows/test-under-wine.sh: the .exe run end to end under wine.
@@ -14,11 +15,13 @@ cd "$(dirname "$0")/.."
 
 build=${TRACKCARVE_WIN32_BUILD:-build-win32}
 
-if [[ ! -x build/make_sample_disc ]]; then
-  echo "FAIL Linux build: build/make_sample_disc is missing; run scripts/build.sh first"
-  echo "0 passed, 1 failed"
-  exit 1
-fi
+for tool in build/make_sample_disc build/trackcarve; do
+  if [[ ! -x $tool ]]; then
+    echo "FAIL Linux build: $tool is missing; run scripts/install-deps.sh and scripts/build.sh first"
+    echo "0 passed, 1 failed"
+    exit 1
+  fi
+done
 mkdir -p "$build"
 
 seconds_since() { awk -v a="$1" -v b="$EPOCHREALTIME" 'BEGIN { printf "%.1f", b - a }'; }

@@ -6,12 +6,16 @@
 # run-wine.sh --begin | --end
 #   Optional, around a batch of runs: --begin keeps one wineserver alive so
 #   each run takes ~0.1 s instead of ~1.5 s (wine's services start and stop
-#   again for every run otherwise); --end stops it and waits until every wine
-#   process has gone.
+#   again for every run otherwise); a server already running for the prefix
+#   (an earlier --begin, or one an earlier job left) is used as it is. --end
+#   stops it and waits until every wine process has gone.
 #
 # Environment:
 #   TRACKCARVE_WINEPREFIX    prefix dir (default ~/.cache/trackcarve/wine32);
-#                            created on first use, log in <prefix>.init.log
+#                            created on first use, log in <prefix>.init.log.
+#                            Jobs that may run side by side each name their
+#                            own (test-under-wine.sh does): one job's --end
+#                            would stop the other's server.
 #   TRACKCARVE_WINE_NOWAIT=1 skip the final `wineserver -w`
 # stdin is /dev/null, so `system("pause")` or a console read returns at once
 # instead of hanging. The program's stdout has CR LF line ends.
@@ -54,7 +58,14 @@ case "$1" in
     # of the wine services the first start leaves running, go to /dev/null:
     # long-lived processes holding the caller's pipes would make the caller (or
     # `... | tee`) wait for an end of file until --end.
-    wineserver -p </dev/null >/dev/null 2>&1
+    # Status 2 is a server already running for this prefix (an earlier
+    # --begin, or one left by an earlier job): the runs use that one.
+    rc=0
+    wineserver -p </dev/null >/dev/null 2>&1 || rc=$?
+    if ((rc != 0 && rc != 2)); then
+      echo "run-wine.sh: wineserver -p failed with status $rc" >&2
+      exit "$rc"
+    fi
     wine cmd.exe /c exit 0 </dev/null >/dev/null 2>&1
     touch "$session"
     exit 0 ;;

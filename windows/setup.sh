@@ -1,6 +1,7 @@
 #!/usr/bin/env bash
 # Prepares this Debian machine for trackcarve's 32-bit Windows build:
-#   - mingw-w64 i686 cross compiler (posix threads), wine + wine32:i386;
+#   - mingw-w64 i686 cross compiler (posix threads), wine + wine32:i386,
+#     and the locale sources (locales) for the Wine suite;
 #   - static libogg and libvorbis(+vorbisenc) for i686-w64-mingw32, built
 #     from Debian's own source packages (the only source archive reachable).
 # Safe to run again: every step is skipped when its result is already there.
@@ -33,8 +34,10 @@ fi
 # --- 1. packages -------------------------------------------------------------
 # patch: dpkg-source applies Debian's quilt patches with it.
 # dpkg-dev: dpkg-source.  xz-utils: the .orig/.debian tarballs.
+# locales: the locale sources localedef compiles ja_JP.UTF-8 from, for the
+# Wine suite's code page 932 check.
 pkgs=(g++-mingw-w64-i686-posix gcc-mingw-w64-i686-posix wine wine32:i386
-      cmake make pkg-config dpkg-dev patch xz-utils ca-certificates)
+      cmake make pkg-config dpkg-dev patch xz-utils ca-certificates locales)
 step "packages"
 missing=()
 for p in "${pkgs[@]}"; do
@@ -135,8 +138,16 @@ cmake_build() { # cmake_build SRC BUILD [extra cmake args]
   cmake --install "$bld" >"$bld.install.log" 2>&1 || { cat "$bld.install.log" >&2; exit 1; }
 }
 
+# The libraries are compiled with the toolchain file's flags (SSE2 and the
+# rest): when that file changes, libraries built before are rebuilt. Its
+# checksum at the last build is kept beside them.
+stamp=$prefix/lib/trackcarve-toolchain.sha256
+toolchain_sum=$(sha256sum <"$toolchain" | cut -d ' ' -f 1)
+built_with=$(cat "$stamp" 2>/dev/null || true)
+current() { [[ $built_with == "$toolchain_sum" ]]; }
+
 step "libogg (static, i686-w64-mingw32)"
-if [[ -f $prefix/lib/libogg.a && -f $prefix/lib/pkgconfig/ogg.pc ]]; then
+if current && [[ -f $prefix/lib/libogg.a && -f $prefix/lib/pkgconfig/ogg.pc ]]; then
   done_step "already in $prefix, skipped"
 else
   rm -rf "$work/build-ogg"
@@ -145,7 +156,7 @@ else
 fi
 
 step "libvorbis + vorbisenc (static, i686-w64-mingw32)"
-if [[ -f $prefix/lib/libvorbisenc.a && -f $prefix/lib/libvorbis.a && -f $prefix/lib/pkgconfig/vorbisenc.pc ]]; then
+if current && [[ -f $prefix/lib/libvorbisenc.a && -f $prefix/lib/libvorbis.a && -f $prefix/lib/pkgconfig/vorbisenc.pc ]]; then
   done_step "already in $prefix, skipped"
 else
   rm -rf "$work/build-vorbis"
@@ -154,6 +165,7 @@ else
     -DCMAKE_PREFIX_PATH="$prefix" -DOGG_ROOT="$prefix"
   done_step "built and installed"
 fi
+echo "$toolchain_sum" >"$stamp"
 
 awk -v a="$t_all" -v b="$EPOCHREALTIME" 'BEGIN { printf "==> total %.1f s\n", b - a }'
 echo "prefix: $prefix"

@@ -6,10 +6,16 @@
 # Runs trackcarve.exe as a user would from a command prompt and checks what it
 # prints, its exit status and the files it writes, with Linux tools on this
 # side (cmp, ogginfo, oggdec, oggenc). The sample disc comes from the Linux
-# build's generator (build/make_sample_disc, or $TRACKCARVE_SAMPLE_TOOL).
+# build's generator (build/make_sample_disc, or $TRACKCARVE_SAMPLE_TOOL);
+# runs on file names outside ASCII are compared with the Linux build's own
+# run on the same input (build/trackcarve, or $TRACKCARVE_LINUX).
 # Prints one PASS/FAIL line per check, then "N passed, M failed"; exits 1 if
 # any check failed (or the run stopped early). The scratch folder is kept
 # when one did.
+#
+# Wine runs in a prefix of this job's own (created in ~10 s, removed at the
+# end), so jobs side by side share no wineserver; set TRACKCARVE_WINEPREFIX
+# to use another.
 set -euo pipefail
 export LC_ALL=C   # byte lengths and `ls` order, whatever the caller's locale
 
@@ -17,9 +23,17 @@ here="$(cd "$(dirname "${BASH_SOURCE[0]}")" && pwd)"
 root="$(dirname "$here")"
 exe="$(realpath -m "${1:-$root/build-win32/trackcarve.exe}")"
 sample_tool="${TRACKCARVE_SAMPLE_TOOL:-$root/build/make_sample_disc}"
+linux_exe="${TRACKCARVE_LINUX:-$root/build/trackcarve}"
 run_wine="$here/run-wine.sh"
 
 work="$(mktemp -d "${TMPDIR:-/tmp}/trackcarve-wine.XXXXXX")"
+own_prefix=
+if [[ -z ${TRACKCARVE_WINEPREFIX:-} ]]; then
+  # Beside the scratch folder, not in it: a prefix is ~600 MB, and the
+  # scratch folder may be kept.
+  own_prefix="$work.wine32"
+  export TRACKCARVE_WINEPREFIX="$own_prefix"
+fi
 passed=${TRACKCARVE_CHECKS_PASSED:-0}   # windows/ci.sh counts its build steps
 failed=0
 all_run=0
@@ -30,6 +44,7 @@ wine_started=0
 finish() {
   local rc=$?
   ((wine_started == 0)) || timeout -k 5 60 "$run_wine" --end >/dev/null 2>&1 || true
+  [[ -z $own_prefix ]] || rm -rf "$own_prefix" "$own_prefix".*
   if ((all_run == 0)); then
     failed=$((failed + 1))
     echo "FAIL stopped before the last check (status $rc)"
@@ -41,10 +56,10 @@ finish() {
 trap finish EXIT
 trap 'exit 130' INT TERM
 
-for tool in "$exe" "$sample_tool"; do
+for tool in "$exe" "$sample_tool" "$linux_exe"; do
   [[ -x $tool ]] || { echo "$tool is missing; build it first"; exit 1; }
 done
-for tool in ogginfo oggdec oggenc i686-w64-mingw32-objdump timeout; do
+for tool in ogginfo oggdec oggenc i686-w64-mingw32-objdump timeout iconv localedef; do
   command -v "$tool" >/dev/null || { echo "$tool not found"; exit 1; }
 done
 
@@ -59,11 +74,25 @@ fail() { echo "$*"; exit 1; }
 # win DIR ARG...: runs trackcarve.exe in DIR; its stdout, stderr and exit
 # status land in $work/out, $work/err and $status. Output goes to files, never
 # to a pipe we read: nothing can keep us waiting for an end of file.
+# Wine runs in a UTF-8 locale, as a Linux user's is: in the C locale it
+# would read the file names on disk as ASCII. Its ANSI code page is then
+# Windows-1252; wine_locale (and LOCPATH) choose another locale.
+wine_locale=C.UTF-8
 win() {
   local dir=$1; shift
   status=0
-  (cd "$dir" && timeout -k 5 60 "$run_wine" "$exe" "$@") >"$work/out" 2>"$work/err" </dev/null || status=$?
+  (cd "$dir" && LC_ALL=$wine_locale timeout -k 5 60 "$run_wine" "$exe" "$@") >"$work/out" 2>"$work/err" </dev/null ||
+    status=$?
   ((status != 124 && status != 137)) || fail "timed out"
+}
+
+# linux DIR ARG...: the Linux build's run, the same way, into $work/linux.out,
+# $work/linux.err and $linux_status.
+linux() {
+  local dir=$1; shift
+  linux_status=0
+  (cd "$dir" && timeout -k 5 60 "$linux_exe" "$@") >"$work/linux.out" 2>"$work/linux.err" </dev/null ||
+    linux_status=$?
 }
 
 # expect_bytes FILE TEXT: FILE holds exactly TEXT.
@@ -175,9 +204,33 @@ sample_run() { # sample_run NAME OUT_NAME HOW: HOW is "absolute" (Z:\...) or "re
   expect_status 0
 }
 
+# Two writer threads give what one gives, byte for byte: the console text,
+# the TOC, the .iso and the emulator sheet; the .ogg files decode to the
+# same samples (only their stream numbers may differ).
+side_by_side() {
+  local dir="$work/jobs" j n
+  for j in 1 2; do
+    mkdir -p "$dir/$j"
+    cp "$work/reference/sample.cue" "$work/reference/sample.bin" "$dir/$j/"
+    win "$dir/$j" -j "$j" sample.cue
+    expect_status 0
+    expect_err ""
+    cp "$work/out" "$dir/out$j"
+  done
+  cmp "$dir/out1" "$dir/out2" || fail "the console text differs"
+  for n in sample.toc sample.cue track1.iso; do
+    cmp "$dir/1/sample/$n" "$dir/2/sample/$n" || fail "$n differs"
+  done
+  for n in 2 3 4; do
+    oggdec -Q -R -o "$dir/one.raw" "$dir/1/sample/track$n.ogg"
+    oggdec -Q -R -o "$dir/two.raw" "$dir/2/sample/track$n.ogg"
+    cmp "$dir/one.raw" "$dir/two.raw" || fail "track$n.ogg decodes differently"
+  done
+}
+
 sample_files() { # sample_files NAME OUT_NAME
   local dir="$work/$1/$2"
-  [[ $(ls "$dir" | tr '\n' ' ') == "$2.toc track1.iso track2.ogg track3.ogg track4.ogg " ]] ||
+  [[ $(ls "$dir" | tr '\n' ' ') == "$2.cue $2.toc track1.iso track2.ogg track3.ogg track4.ogg " ]] ||
     fail "folder holds: $(ls "$dir")"
   expect_bytes "$dir/$2.toc" "$sample_toc"
   cmp "$work/reference/$1.iso" "$dir/track1.iso" || fail "track1.iso is not the ISO that went in"
@@ -185,9 +238,11 @@ sample_files() { # sample_files NAME OUT_NAME
 
 # Each .ogg: ogginfo finds nothing wrong; 44.1 kHz stereo; exactly the
 # track's frames (588 a sector); and it decodes to what the reference encoder
-# (oggenc, same quality) makes of the same PCM. The i686 build's x87 maths
-# rounds differently from x86-64, so "the same" is: the two decodes differ by
-# under 1 % of the signal's RMS, where the coding noise itself is ~10 %.
+# (oggenc, same quality) makes of the same PCM. Both do their floating point
+# in SSE2, but the compilers' choices and the maths libraries differ (MinGW's
+# against glibc's), so the encoder's decisions now and then differ too: "the
+# same" is that the two decodes differ by under 1 % of the signal's RMS
+# (about 0.1 % is usual), where the coding noise itself is ~10 %.
 sample_audio() { # sample_audio NAME OUT_NAME
   local dir="$work/$1/$2" bin="$work/reference/$1.bin" span n first count report
   for span in 2:235:450 3:685:465 4:1150:330; do
@@ -305,9 +360,8 @@ far_track() {
   rm -f "$dir/disc.bin"
 }
 
-# The runtime expands * and ? (the Windows shell leaves that to programs);
-# trackcarve takes the first name, so with several sheets the first one the
-# file system lists (NTFS and wine: by name) is split.
+# The program expands * and ? (the Windows shell leaves that to programs);
+# several sheets are split one after another, in name order.
 wildcard_one() {
   local dir="$work/wild1"
   small_disc "$dir" only
@@ -319,14 +373,17 @@ wildcard_one() {
 }
 
 wildcard_two() {
-  local dir="$work/wild2"
+  local dir="$work/wild2" both
   small_disc "$dir" b
   small_disc "$dir" a
   win "$dir" '*.cue'
   small_console a.cue a
-  expect_out "$console"
+  both=$console
+  small_console b.cue b
+  expect_out "$both$console"
   expect_status 0
-  [[ -f $dir/a/a.toc && ! -e $dir/b ]] || fail "folders: $(ls "$dir")"
+  expect_bytes "$dir/a/a.toc" "$small_toc"
+  expect_bytes "$dir/b/b.toc" "$small_toc"
 }
 
 wildcard_in_folder() {
@@ -347,6 +404,175 @@ wildcard_no_match() {
   expect_status 1
 }
 
+# --- names outside ASCII, long paths, device names ------------------------------
+# Each runs the .exe and the Linux build on copies of the same input and
+# compares what they print and write.
+
+# same_console: the .exe printed what the Linux build did (in CR LF lines)
+# and ended with the same status.
+same_console() {
+  sed 's/$/\r/' "$work/linux.out" >"$work/linux.out.crlf"
+  sed 's/$/\r/' "$work/linux.err" >"$work/linux.err.crlf"
+  cmp -s "$work/linux.out.crlf" "$work/out" || fail "stdout differs; Linux, then the .exe:
+$(od -c "$work/linux.out.crlf" | head -n 12)
+$(od -c "$work/out" | head -n 12)"
+  cmp -s "$work/linux.err.crlf" "$work/err" || fail "stderr differs: $(<"$work/linux.err") / $(<"$work/err")"
+  [[ $status == "$linux_status" ]] || fail "exit status $status, the Linux build's $linux_status"
+}
+
+# same_files WIN_FOLDER LINUX_FOLDER: the same TOC, emulator sheet and track
+# files. The TOC, the sheet and every .iso are equal bytes; every .ogg
+# decodes to as many samples as the Linux one, within 1 % of its RMS (the
+# floating point of the two builds differs; see sample_audio).
+same_files() {
+  local ours=$1 theirs=$2 file name
+  local names='s/^[^.]*\.toc$/TOC/; s/^[^.]*\.cue$/SHEET/'
+  [[ $(ls "$ours" | sed "$names" | sort) == $(ls "$theirs" | sed "$names" | sort) ]] ||
+    fail "files: $(ls "$ours" | tr '\n' ' ')/ Linux: $(ls "$theirs" | tr '\n' ' ')"
+  cmp "$ours"/*.toc "$theirs"/*.toc || fail "TOC differs"
+  cmp "$ours"/*.cue "$theirs"/*.cue || fail "emulator sheet differs"
+  for file in "$theirs"/track*; do
+    name=$(basename "$file")
+    case $name in
+      *.iso) cmp "$ours/$name" "$file" || fail "$name differs" ;;
+      *.ogg)
+        oggdec -Q -R -o "$work/ours.raw" "$ours/$name"
+        oggdec -Q -R -o "$work/theirs.raw" "$file"
+        [[ $(stat -c %s "$work/ours.raw") == $(stat -c %s "$work/theirs.raw") ]] || fail "$name: lengths differ"
+        paste <(od -An -v -td2 -w2 "$work/ours.raw") <(od -An -v -td2 -w2 "$work/theirs.raw") |
+          awk -v name="$name" '{ d = $1 - $2; diff += d * d; signal += $2 * $2 }
+            END { r = signal > 0 ? sqrt(diff / signal) : 0; printf "%s vs Linux: %.5f of the signal RMS\n", name, r; exit !(r < 0.01) }' ||
+          fail "$name does not decode like the Linux build's" ;;
+    esac
+  done
+}
+
+# A small disc like small_disc's, but with music (the sample disc's
+# sectors 0-9 and 235-309): the two encoders' outputs of noise share little
+# but their loudness, so only music shows whether they agree.
+music_disc() { # music_disc DIR NAME
+  mkdir -p "$1"
+  { head -c $((10 * 2352)) "$work/reference/sample.bin"
+    dd if="$work/reference/sample.bin" bs=2352 skip=235 count=75 status=none; } >"$1/$2.bin"
+  printf 'FILE "%s.bin" BINARY\r\n  TRACK 01 MODE1/2352\r\n    INDEX 01 00:00:00\r\n  TRACK 02 AUDIO\r\n    INDEX 01 00:00:10\r\n' \
+    "$2" >"$1/$2.cue"
+}
+
+# as_linux NAME [SHEET_BYTES]: a music_disc NAME.cue + NAME.bin in $work/w/NAME
+# and a copy in $work/l/NAME, the .exe run on one and the Linux build on the
+# other, compared; $out_name is the output folder. SHEET_BYTES, if given, is
+# a file that replaces the .exe's sheet (an encoding Linux does not read).
+as_linux() {
+  local name=$1
+  music_disc "$work/l/$name" "$name"
+  mkdir -p "$work/w/$name"
+  cp "$work/l/$name/$name.cue" "$work/l/$name/$name.bin" "$work/w/$name/"
+  [[ -z ${2:-} ]] || cp "$2" "$work/w/$name/$name.cue"
+  win "$work/w/$name" "$name.cue"
+  linux "$work/l/$name" "$name.cue"
+  same_console
+  same_files "$work/w/$name/$out_name" "$work/l/$name/$out_name"
+}
+
+utf8_name() { out_name=Caf; as_linux 'Café'; }           # the UTF-8 sheet names Café.bin
+cjk_name() { out_name=disc; as_linux '日本'; }
+emoji_name() { out_name=disc; as_linux 'disc🎵'; }       # outside the BMP: a surrogate pair
+
+# A Windows-1252 sheet (one saved for the narrow Windows calls) naming
+# Café.bin: read in the ANSI code page, as it is not valid UTF-8.
+ansi_sheet() {
+  music_disc "$work/ansi" 'Café 1252'
+  iconv -f UTF-8 -t WINDOWS-1252 "$work/ansi/Café 1252.cue" >"$work/ansi.cue"
+  grep -qF $'Caf\xe9 1252.bin' "$work/ansi.cue" || fail "not a Windows-1252 sheet"
+  out_name=Caf1252
+  as_linux 'Café 1252' "$work/ansi.cue"
+}
+
+# A sheet in a folder outside ASCII, given with an absolute Z:\ path.
+folder_name() {
+  local dir="$work/l/音楽 Ärger" mine="$work/w/音楽 Ärger"
+  music_disc "$dir" game
+  mkdir -p "$mine"
+  cp "$dir"/game.* "$mine/"
+  win "$work" "$(winpath "$mine")\game.cue"
+  linux "$work" "$dir/game.cue"
+  same_console
+  same_files "$mine/game" "$dir/game"
+}
+
+# *.cue in a folder whose only sheet has a name outside the ANSI code page.
+wildcard_name() {
+  music_disc "$work/l/wild" '日本'
+  mkdir -p "$work/w/wild"
+  cp "$work/l/wild/"* "$work/w/wild/"
+  win "$work/w/wild" '*.cue'
+  linux "$work/l/wild" '日本.cue'
+  same_console
+  same_files "$work/w/wild/disc" "$work/l/wild/disc"
+}
+
+# A Japanese Windows (ANSI code page 932): the second byte of ソ in Shift-JIS
+# is 0x5C, a '\'. The sheet is in Shift-JIS, as such a system writes it.
+shift_jis() {
+  local locales="$work/locales"
+  if [[ ! -d $locales/ja_JP.UTF-8 ]]; then
+    mkdir -p "$locales"
+    localedef -i ja_JP -f UTF-8 "$locales/ja_JP.UTF-8" || fail "localedef ja_JP.UTF-8 failed"
+  fi
+  music_disc "$work/sjis" 'ソフト'
+  iconv -f UTF-8 -t SHIFT_JIS "$work/sjis/ソフト.cue" >"$work/sjis.cue"
+  grep -qF $'\x83\\' "$work/sjis.cue" || fail "no 0x5C trail byte in the sheet"
+  export LOCPATH=$locales
+  wine_locale=ja_JP.UTF-8
+  out_name=disc
+  as_linux 'ソフト' "$work/sjis.cue"
+}
+
+# A sheet path of 300 characters, past MAX_PATH (260): given plainly, then
+# with \\?\ in front; the output folder is a path as long.
+long_path() {
+  local dir="$work/l/long" mine="$work/w/long" segment path
+  segment=$(printf 'x%.0s' {1..50})
+  # Z: + the folder + \disc.cue
+  while ((2 + ${#mine} + 9 < 300)); do dir+="/$segment"; mine+="/$segment"; done
+  music_disc "$dir" disc
+  mkdir -p "$mine"
+  cp "$dir"/disc.* "$mine/"
+  path="$(winpath "$mine")\\disc.cue"
+  ((${#path} >= 300)) || fail "path of ${#path} characters"
+  linux "$work" "$dir/disc.cue"
+  win "$work" "$path"
+  same_console
+  same_files "$mine/disc" "$dir/disc"
+  rm -rf "$mine/disc"
+  win "$work" "\\\\?\\$path"
+  same_console
+  same_files "$mine/disc" "$dir/disc"
+}
+
+# Con!.cue gives the name CON, a device in every Windows folder: the output
+# goes to disc instead. Linux keeps Con.
+device_name() {
+  music_disc "$work/l/con" 'Con!'
+  mkdir -p "$work/w/con"
+  cp "$work/l/con/"* "$work/w/con/"
+  win "$work/w/con" 'Con!.cue'
+  linux "$work/l/con" 'Con!.cue'
+  sed -i 's/^Creating directory: Con$/Creating directory: disc/; s/^Creating file: Con\.toc$/Creating file: disc.toc/' \
+    "$work/linux.out"
+  same_console
+  same_files "$work/w/con/disc" "$work/l/con/Con"
+}
+
+# A wineserver already running (an earlier --begin, or one left by an earlier
+# job) is used, not an error; runs go on after it.
+second_begin() {
+  timeout -k 5 60 "$run_wine" --begin || fail "--begin: status $?"
+  timeout -k 5 60 "$run_wine" --begin || fail "second --begin: status $?"
+  win "$work" "nothing here.cue"
+  expect_status 1
+}
+
 # --- run -----------------------------------------------------------------------
 mkdir -p "$work/reference"
 "$sample_tool" "$work/reference" >/dev/null
@@ -360,6 +586,7 @@ check "sample MODE1: .ogg files pass ogginfo, exact lengths, decode like oggenc"
 check "sample MODE2 (relative path): console text, status 0, empty stderr" sample_run sample_mode2 samplemode2 relative
 check "sample MODE2: TOC bytes, track1.iso equals the reference ISO" sample_files sample_mode2 samplemode2
 check "sample MODE2: .ogg files pass ogginfo, exact lengths, decode like oggenc" sample_audio sample_mode2 samplemode2
+check "-j 2 gives the bytes of -j 1: console text, TOC, .iso, sheet, decoded .ogg" side_by_side
 check "second run reuses the folder and overwrites; status 0" second_run
 check "syntax error: 'Error!! line 3 Invalid Track', status 1, nothing created" syntax_error
 check "missing sheet: 'Error abriendo CUE', status 1" missing_sheet
@@ -369,8 +596,18 @@ check "problem reported on stderr (no FILE line): status 1" reported_problem
 check "backslashes and spaces: sub\\My Game (Disc 1).cue -> sub\\MyGameDisc1" windows_path
 check "track 4.7 GB into a sparse BIN (64-bit seek)" far_track
 check "wildcard: *.cue with one sheet splits it" wildcard_one
-check "wildcard: *.cue with a.cue and b.cue splits a.cue only" wildcard_two
+check "wildcard: *.cue with b.cue and a.cue splits a.cue, then b.cue" wildcard_two
 check "wildcard: discs\\g?m*.cue finds discs\\game.cue" wildcard_in_folder
 check "wildcard: *.cue without a match: 'Error abriendo CUE', status 1" wildcard_no_match
+check "Café.cue, a UTF-8 sheet naming Café.bin: as the Linux build" utf8_name
+check "日本.cue: as the Linux build" cjk_name
+check "disc🎵.cue: as the Linux build" emoji_name
+check "a Windows-1252 sheet naming Café.bin: as the Linux build with a UTF-8 one" ansi_sheet
+check "a folder outside ASCII, Z:\ path: as the Linux build" folder_name
+check "wildcard: *.cue finds 日本.cue: as the Linux build" wildcard_name
+check "code page 932: ソフト.cue, a Shift-JIS sheet naming ソフト.bin: as the Linux build" shift_jis
+check "a sheet path of 300 characters, plain and \\?\: as the Linux build" long_path
+check "Con!.cue: output in disc, not the device CON; else as the Linux build" device_name
+check "run-wine.sh --begin twice in a row: status 0, runs go on" second_begin
 
 all_run=1

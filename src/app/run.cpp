@@ -100,7 +100,7 @@ void report_backward_tracks(console& c, const disc_layout& layout)
 bool write_toc_file(console& c, const output_folder& folder, const char* cue_path, const disc_layout& layout)
 {
     const run_paths& paths = *folder.paths;
-    char dir[path_capacity];
+    char dir[path_capacity] = {};
     say(c, "Creating directory: %s\n\n", paths.out_name);
     if (format_output_dir(paths, dir))
         make_directory(dir);
@@ -147,8 +147,15 @@ const char* unfit_for_sheet(const track_outcome& outcome, const track_span& trac
     return outcome.complete ? nullptr : "was padded or cut where the BIN ended";
 }
 
+// Removes the emulator sheet an earlier run left: this run's tracks are not
+// fit for one, and no sheet may point at a broken disc or another run's files.
+void remove_emulator_sheet(const output_folder& folder)
+{
+    remove_output_file(folder, emulator_sheet_name(*folder.paths).c_str());
+}
+
 // Writes the emulator sheet when every track file is whole; else removes one
-// an earlier run left, so that no sheet points at a broken disc.
+// an earlier run left.
 void write_emulator_sheet_file(console& c, const output_folder& folder, const char* cue_path, const cue_sheet& sheet,
                                const disc_layout& layout, const std::vector<track_outcome>& outcomes)
 {
@@ -159,7 +166,7 @@ void write_emulator_sheet_file(console& c, const output_folder& folder, const ch
             continue;
         report(c, "%s not written: %s %s", name.c_str(), name_track_file(number, layout.tracks[number].is_audio != 0).text,
                why);
-        remove_output_file(folder, name.c_str());
+        remove_emulator_sheet(folder);
         return;
     }
     output_file out;
@@ -178,10 +185,12 @@ void extract_all_tracks(console& c, const output_folder& folder, const char* cue
     // reads as no tracks at all: say so rather than end as if all went well.
     if (layout.track_count == 0) {
         report(c, "the sheet lists no track; no track file written");
+        remove_emulator_sheet(folder);
         return;
     }
     if (sheet.bin_files.empty()) {
         report(c, "the sheet names no BIN file; no track file written");
+        remove_emulator_sheet(folder);
         return;
     }
     report_incomplete_sectors(c, sheet.bin_files);
@@ -247,7 +256,9 @@ int run_trackcarve(console& c, int argc, char** argv)
     }
 
     // An interrupted run leaves no temporary behind, and a reader that goes
-    // away (a closed pipe) costs the dialogue only: every track is written.
+    // away (a closed pipe, or no standard output at all) costs the dialogue
+    // only: every track is written, and none of them takes the dialogue.
+    hold_standard_descriptors();
     temporary_files temporaries;
     const interrupt_watch watch([&temporaries] { remove_temporaries(temporaries); });
     ignore_broken_pipe();

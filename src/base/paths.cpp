@@ -17,6 +17,33 @@ bool is_ascii_alnum(char c)
 // The longest path built under cue_dir: "<out_name><sep><out_name>.toc".
 constexpr std::size_t longest_output_suffix = out_name_limit + 1 + out_name_limit + 4;
 
+#ifdef _WIN32
+constexpr bool device_names_reserved = true;
+#else
+constexpr bool device_names_reserved = false;
+#endif
+
+char ascii_upper(char c) { return c >= 'a' && c <= 'z' ? static_cast<char>(c - 'a' + 'A') : c; }
+
+// Windows opens CON, PRN, AUX, NUL, COM1-COM9 and LPT1-LPT9 (in any case) as
+// devices in every folder, so no folder or file can have those names. An
+// output name is letters and digits only: the whole name is compared.
+bool is_dos_device_name(const char* name)
+{
+    char upper[5] = {};
+    std::size_t length = 0;
+    for (; name[length] != '\0'; ++length) {
+        if (length == 4)
+            return false;
+        upper[length] = ascii_upper(name[length]);
+    }
+    if (length == 3)
+        return std::strcmp(upper, "CON") == 0 || std::strcmp(upper, "PRN") == 0 ||
+               std::strcmp(upper, "AUX") == 0 || std::strcmp(upper, "NUL") == 0;
+    return length == 4 && (std::strncmp(upper, "COM", 3) == 0 || std::strncmp(upper, "LPT", 3) == 0) &&
+           upper[3] >= '1' && upper[3] <= '9';
+}
+
 void derive_out_name(const char* name, char (&out_name)[32])
 {
     std::size_t kept = 0;
@@ -25,8 +52,9 @@ void derive_out_name(const char* name, char (&out_name)[32])
             out_name[kept++] = *p;
     }
     out_name[kept] = '\0';
-    // An empty name would drop the outputs into cue_dir itself.
-    if (kept == 0)
+    // An empty name would drop the outputs into cue_dir itself; a device name
+    // on Windows would send them to the device.
+    if (kept == 0 || (device_names_reserved && is_dos_device_name(out_name)))
         std::snprintf(out_name, sizeof out_name, "%s", fallback_out_name);
 }
 

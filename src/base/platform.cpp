@@ -6,7 +6,9 @@
 #include <string>
 
 #ifdef _WIN32
+#ifndef NOMINMAX
 #define NOMINMAX
+#endif
 #define WIN32_LEAN_AND_MEAN
 #include <windows.h>
 
@@ -14,9 +16,115 @@
 #include <fcntl.h>
 #include <io.h>
 #include <sys/stat.h>
-// Ask the runtime to expand * and ? in the command line, as Windows shells don't.
-extern "C" int _dowildcard;
-int _dowildcard = -1;
+
+#include <algorithm>
+#include <memory>
+
+namespace {
+
+// MultiByteToWideChar on the whole string, terminator left out; empty when
+// the text is not valid in that code page under flags.
+std::wstring widened(unsigned code_page, unsigned long flags, const char* text)
+{
+    const int length = MultiByteToWideChar(code_page, flags, text, -1, nullptr, 0);
+    if (length <= 0)
+        return {};
+    std::wstring wide(static_cast<std::size_t>(length), L'\0');
+    if (MultiByteToWideChar(code_page, flags, text, -1, wide.data(), length) != length)
+        return {};
+    wide.resize(static_cast<std::size_t>(length - 1));
+    return wide;
+}
+
+// UTF-16 and UTF-8, the two forms of text at the Windows edge: the command
+// line and the file calls speak UTF-16, the program UTF-8. Empty when the
+// text cannot be converted.
+std::wstring wide_from_utf8(const char* text) { return widened(CP_UTF8, MB_ERR_INVALID_CHARS, text); }
+
+std::string utf8_from_wide(const wchar_t* text)
+{
+    const int length = WideCharToMultiByte(CP_UTF8, 0, text, -1, nullptr, 0, nullptr, nullptr);
+    if (length <= 0)
+        return {};
+    std::string utf8(static_cast<std::size_t>(length), '\0');
+    if (WideCharToMultiByte(CP_UTF8, 0, text, -1, utf8.data(), length, nullptr, nullptr) != length)
+        return {};
+    utf8.resize(static_cast<std::size_t>(length - 1));
+    return utf8;
+}
+
+bool starts_with(const std::wstring& text, const wchar_t* prefix) { return text.rfind(prefix, 0) == 0; }
+
+// Plain Win32 paths stop at MAX_PATH characters, directories 12 before that
+// (room for an 8.3 name inside).
+constexpr std::size_t long_path_length = MAX_PATH - 12;
+
+// The UTF-16 path for the wide file calls. A path whose absolute form is
+// long gets that form with the \\?\ prefix, which lifts the limit to about
+// 32767 characters; any other is passed as it was given. GetFullPathNameW
+// does what Windows would do to the plain path (/ to \, . and .. resolved,
+// the current directory put in front), which a \\?\ path no longer gets.
+std::wstring win32_path(const std::wstring& wide)
+{
+    if (wide.empty() || starts_with(wide, L"\\\\?\\") || starts_with(wide, L"\\\\.\\"))
+        return wide;
+    const DWORD capacity = GetFullPathNameW(wide.c_str(), 0, nullptr, nullptr);
+    if (capacity == 0)
+        return wide;
+    std::wstring full(capacity, L'\0');
+    const DWORD length = GetFullPathNameW(wide.c_str(), capacity, full.data(), nullptr);
+    if (length == 0 || length >= capacity)
+        return wide;
+    full.resize(length);
+    if (full.size() < long_path_length)
+        return wide;
+    if (starts_with(full, L"\\\\"))   // \\server\share\...
+        return L"\\\\?\\UNC\\" + full.substr(2);
+    return L"\\\\?\\" + full;
+}
+
+std::wstring wide_path(const char* path) { return win32_path(wide_from_utf8(path)); }
+
+struct find_closer {
+    void operator()(HANDLE find) const { FindClose(find); }
+};
+using find_handle = std::unique_ptr<void, find_closer>;
+
+struct handle_closer {
+    void operator()(HANDLE handle) const { CloseHandle(handle); }
+};
+using owned_handle = std::unique_ptr<void, handle_closer>;
+
+// Where * and ? may stand: not in the \\?\ that starts a long path.
+bool has_wildcard(const std::wstring& argument)
+{
+    const std::size_t from = starts_with(argument, L"\\\\?\\") ? 4 : 0;
+    return argument.find_first_of(L"*?", from) != std::wstring::npos;
+}
+
+// The names matching a pattern, each after the pattern's folder part (up to
+// its last '\', '/' or ':'); "." and ".." left out.
+std::vector<std::wstring> matching_names(const std::wstring& pattern)
+{
+    std::vector<std::wstring> names;
+    WIN32_FIND_DATAW found {};
+    const HANDLE first = FindFirstFileW(win32_path(pattern).c_str(), &found);
+    if (first == INVALID_HANDLE_VALUE)
+        return names;
+    const find_handle find(first);
+    const std::wstring folder = pattern.substr(0, pattern.find_last_of(L"\\/:") + 1);
+    do {
+        const std::wstring name = found.cFileName;
+        if (name != L"." && name != L"..")
+            names.push_back(folder + name);
+    } while (FindNextFileW(find.get(), &found));
+    std::sort(names.begin(), names.end(), [](const std::wstring& a, const std::wstring& b) {
+        return CompareStringOrdinal(a.c_str(), -1, b.c_str(), -1, TRUE) == CSTR_LESS_THAN;
+    });
+    return names;
+}
+
+} // namespace
 #else
 #include <dirent.h>
 #include <fcntl.h>
@@ -44,17 +152,44 @@ file_stream stream_of(int fd, const char* mode)
 
 #ifdef _WIN32
 
+std::vector<std::string> utf8_arguments(int argc, wchar_t** argv)
+{
+    std::vector<std::string> arguments;
+    for (int i = 0; i < argc; ++i) {
+        const std::wstring argument = argv[i];
+        const std::vector<std::wstring> names =
+            i > 0 && has_wildcard(argument) ? matching_names(argument) : std::vector<std::wstring>{};
+        if (names.empty())
+            arguments.push_back(utf8_from_wide(argument.c_str()));
+        for (const std::wstring& name : names)
+            arguments.push_back(utf8_from_wide(name.c_str()));
+    }
+    return arguments;
+}
+
+std::string file_name_from_sheet(const char* name)
+{
+    if (*name == '\0' || !wide_from_utf8(name).empty())
+        return name;
+    return utf8_from_wide(widened(CP_ACP, 0, name).c_str());
+}
+
 file_stream open_regular_file(const char* path)
 {
+    // Opened first and checked after, as on POSIX: _wstat64 would refuse a
+    // \\?\ path for its '?'. A directory does not open at all; a device
+    // does, and is refused here before any read.
+    file_stream file(_wfopen(wide_path(path).c_str(), L"rb"));
     struct _stat64 info {};
-    if (_stat64(path, &info) != 0 || (info.st_mode & _S_IFREG) == 0)
+    if (file && (_fstat64(_fileno(file.get()), &info) != 0 || (info.st_mode & _S_IFMT) != _S_IFREG))
         return nullptr;
-    return file_stream(std::fopen(path, "rb"));
+    return file;
 }
 
 file_stream create_new_file(const char* path)
 {
-    const int fd = _open(path, _O_WRONLY | _O_CREAT | _O_EXCL | _O_BINARY, _S_IREAD | _S_IWRITE);
+    const int fd =
+        _wopen(wide_path(path).c_str(), _O_WRONLY | _O_CREAT | _O_EXCL | _O_BINARY, _S_IREAD | _S_IWRITE);
     if (fd < 0)
         return nullptr;
     std::FILE* file = _fdopen(fd, "wb");
@@ -63,13 +198,16 @@ file_stream create_new_file(const char* path)
     return file_stream(file);
 }
 
-bool replace_file(const char* from, const char* to) { return MoveFileExA(from, to, MOVEFILE_REPLACE_EXISTING) != 0; }
+bool replace_file(const char* from, const char* to)
+{
+    return MoveFileExW(wide_path(from).c_str(), wide_path(to).c_str(), MOVEFILE_REPLACE_EXISTING) != 0;
+}
 
-bool remove_file(const char* path) { return DeleteFileA(path) != 0; }
+bool remove_file(const char* path) { return DeleteFileW(wide_path(path).c_str()) != 0; }
 
 path_kind kind_of_path(const char* path)
 {
-    const DWORD attributes = GetFileAttributesA(path);
+    const DWORD attributes = GetFileAttributesW(wide_path(path).c_str());
     if (attributes == INVALID_FILE_ATTRIBUTES)
         return path_kind::missing;
     if ((attributes & FILE_ATTRIBUTE_DIRECTORY) != 0)
@@ -80,14 +218,13 @@ path_kind kind_of_path(const char* path)
 file_identity identify_file(const char* path, bool follow)
 {
     const DWORD flags = FILE_FLAG_BACKUP_SEMANTICS | (follow ? 0 : FILE_FLAG_OPEN_REPARSE_POINT);
-    HANDLE file = CreateFileA(path, 0, FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE, nullptr,
-                              OPEN_EXISTING, flags, nullptr);
-    if (file == INVALID_HANDLE_VALUE)
+    const HANDLE opened = CreateFileW(wide_path(path).c_str(), 0, FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE,
+                                      nullptr, OPEN_EXISTING, flags, nullptr);
+    if (opened == INVALID_HANDLE_VALUE)
         return {};
+    const owned_handle file(opened);
     BY_HANDLE_FILE_INFORMATION info{};
-    const bool known = GetFileInformationByHandle(file, &info) != 0;
-    CloseHandle(file);
-    if (!known)
+    if (GetFileInformationByHandle(file.get(), &info) == 0)
         return {};
     return file_identity{info.dwVolumeSerialNumber,
                          std::uint64_t{info.nFileIndexHigh} << 32 | info.nFileIndexLow, true};
@@ -95,36 +232,52 @@ file_identity identify_file(const char* path, bool follow)
 
 bool list_directory(const char* path, const std::function<void(const char* name)>& visit)
 {
-    const std::string pattern = std::string(path) + "\\*";
-    WIN32_FIND_DATAA entry;
-    HANDLE search = FindFirstFileA(pattern.c_str(), &entry);
-    if (search == INVALID_HANDLE_VALUE)
+    // As opendir(""): no directory. "" + "\\*" would list the drive's root.
+    if (*path == '\0')
         return false;
+    WIN32_FIND_DATAW entry{};
+    const HANDLE first = FindFirstFileW(win32_path(wide_from_utf8(path) + L"\\*").c_str(), &entry);
+    if (first == INVALID_HANDLE_VALUE)
+        return false;
+    const find_handle search(first);
     do {
-        if (std::strcmp(entry.cFileName, ".") != 0 && std::strcmp(entry.cFileName, "..") != 0)
-            visit(entry.cFileName);
-    } while (FindNextFileA(search, &entry) != 0);
-    FindClose(search);
+        const std::wstring name = entry.cFileName;
+        if (name != L"." && name != L"..")
+            visit(utf8_from_wide(name.c_str()).c_str());
+    } while (FindNextFileW(search.get(), &entry) != 0);
     return true;
 }
 
-bool same_file_name(const char* a, const char* b) { return _stricmp(a, b) == 0; }
+// As NTFS compares names: letter case ignored in every script, not only ASCII.
+bool same_file_name(const char* a, const char* b)
+{
+    const std::wstring wide_a = wide_from_utf8(a);
+    const std::wstring wide_b = wide_from_utf8(b);
+    return CompareStringOrdinal(wide_a.c_str(), -1, wide_b.c_str(), -1, TRUE) == CSTR_EQUAL;
+}
 
 unsigned long current_process_id() { return GetCurrentProcessId(); }
 
 bool process_is_running(unsigned long id)
 {
-    HANDLE process = OpenProcess(SYNCHRONIZE, FALSE, id);
-    if (process == nullptr)
+    const HANDLE opened = OpenProcess(SYNCHRONIZE, FALSE, id);
+    if (opened == nullptr)
         return GetLastError() == ERROR_ACCESS_DENIED;
-    const bool running = WaitForSingleObject(process, 0) == WAIT_TIMEOUT;
-    CloseHandle(process);
-    return running;
+    const owned_handle process(opened);
+    return WaitForSingleObject(process.get(), 0) == WAIT_TIMEOUT;
 }
 
-bool is_terminal(std::FILE* stream) { return _isatty(_fileno(stream)) != 0; }
+// A console, not any character device: msvcrt's _isatty is true for NUL too.
+bool is_terminal(std::FILE* stream)
+{
+    DWORD mode = 0;
+    const auto handle = reinterpret_cast<HANDLE>(_get_osfhandle(_fileno(stream)));
+    return handle != INVALID_HANDLE_VALUE && GetConsoleMode(handle, &mode) != 0;
+}
 
 void ignore_broken_pipe() {}
+
+void hold_standard_descriptors() {}
 
 namespace {
 
@@ -161,7 +314,7 @@ bool append_zeros(std::FILE* file, std::int64_t bytes)
     return _chsize_s(_fileno(file), size) == 0 && _fseeki64(file, 0, SEEK_END) == 0;
 }
 
-bool make_directory(const char* path) { return _mkdir(path) == 0; }
+bool make_directory(const char* path) { return _wmkdir(wide_path(path).c_str()) == 0; }
 
 bool seek_to(std::FILE* file, std::int64_t offset)
 {
@@ -255,6 +408,20 @@ bool is_terminal(std::FILE* stream) { return isatty(fileno(stream)) != 0; }
 
 void ignore_broken_pipe() { std::signal(SIGPIPE, SIG_IGN); }
 
+void hold_standard_descriptors()
+{
+    // Descriptors are handed out lowest first: open gives the closed one.
+    for (int fd = 0; fd <= 2; ++fd) {
+        if (fcntl(fd, F_GETFD) != -1 || errno != EBADF)
+            continue;
+        const int held = open("/dev/null", O_RDONLY);
+        if (held >= 0 && held != fd) {
+            dup2(held, fd);
+            close(held);
+        }
+    }
+}
+
 namespace {
 
 // The interrupts waited for, and the one that wakes the watcher to stop.
@@ -332,5 +499,7 @@ std::int64_t file_size(std::FILE* file)
 }
 
 void wait_for_key() {}
+
+std::string file_name_from_sheet(const char* name) { return name; }
 
 #endif

@@ -7,7 +7,9 @@
 #include <cstdint>
 #include <cstdio>
 #include <functional>
+#include <string>
 #include <thread>
+#include <vector>
 
 #ifdef _WIN32
 inline constexpr char path_separator = '\\';
@@ -80,6 +82,12 @@ bool is_terminal(std::FILE* stream);
 // A write to a closed pipe fails with an error instead of ending the process.
 void ignore_broken_pipe();
 
+// Keeps the three standard descriptors taken, so that no file the run opens
+// becomes its standard input, output or error: one that was closed is held
+// by the null device, opened read-only, where a write fails (and the
+// console reports it) as it did on the closed descriptor.
+void hold_standard_descriptors();
+
 // While it lives, an interrupt (Ctrl-C, SIGTERM, SIGHUP; a console close on
 // Windows) calls on_interrupt on a thread of its own and then ends the
 // process as the interrupt would have. Make it before any other thread.
@@ -98,3 +106,17 @@ private:
 
 // Waits for a key press where the console has a "pause" command.
 void wait_for_key();
+
+// The name a sheet's FILE line gives, as a path inside the program takes it:
+// UTF-8. POSIX takes the bytes as they are. Windows keeps a name that is valid
+// UTF-8 and reads any other in the ANSI code page, as sheets written for the
+// narrow Windows calls are.
+std::string file_name_from_sheet(const char* name);
+
+#ifdef _WIN32
+// The command line as the run takes it: every argument in UTF-8, and one
+// with * or ? replaced by the names that match it (Windows' shells leave
+// that to the program), sorted by name with letter case ignored, as NTFS
+// lists them; an argument that matches nothing stays as it is.
+std::vector<std::string> utf8_arguments(int argc, wchar_t** argv);
+#endif

@@ -3,11 +3,19 @@
 #include "base/platform.h"
 
 #include <algorithm>
+#include <cerrno>
 
-void remember_temporary(temporary_files& temporaries, const char* path)
+file_stream create_temporary(temporary_files& temporaries, const char* path)
 {
     const std::lock_guard<std::mutex> hold(temporaries.lock);
-    temporaries.paths.emplace_back(path);
+    if (temporaries.removed) {
+        errno = EINTR;
+        return nullptr;
+    }
+    file_stream file = create_new_file(path);
+    if (file)
+        temporaries.paths.emplace_back(path);
+    return file;
 }
 
 void forget_temporary(temporary_files& temporaries, const char* path)
@@ -24,4 +32,5 @@ void remove_temporaries(temporary_files& temporaries)
     for (const std::string& path : temporaries.paths)
         remove_file(path.c_str());
     temporaries.paths.clear();
+    temporaries.removed = true;
 }

@@ -1,6 +1,7 @@
 #include "cue/cue_reader.h"
 
 #include "base/paths.h"
+#include "base/platform.h"
 
 #include <algorithm>
 #include <cctype>
@@ -176,8 +177,10 @@ bool read_file_command(cue_reader& reader, const char* p)
         return syntax_error(reader, "CMD: %s is not BINARY form");
 
     // The BIN is always looked for beside the sheet, whatever directory the
-    // sheet's author had it in.
-    const char* bin_name = base_name(name);
+    // sheet's author had it in. The name is made UTF-8 first: in another
+    // encoding (Shift-JIS, say) a byte of a character can be a '\'.
+    const std::string utf8_name = file_name_from_sheet(name);
+    const char* bin_name = base_name(utf8_name.c_str());
     const std::int64_t size = reader.probe(bin_name);
     if (size < 0)
         return syntax_error(reader, "CMD: %s Open fail");

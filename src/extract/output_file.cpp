@@ -57,18 +57,13 @@ int open_output_file(output_file& out, const output_folder& folder, const char* 
     if (is_input(folder, out.final_path))
         return output_is_input;
 
-    remember_temporary(*folder.temporaries, out.temporary_path);
-    out.temporaries = folder.temporaries;
-    out.stream = create_new_file(out.temporary_path);
+    out.stream = create_temporary(*folder.temporaries, out.temporary_path);
     // Only a killed run of a process that had this id can have left it.
     if (!out.stream && errno == EEXIST && remove_file(out.temporary_path))
-        out.stream = create_new_file(out.temporary_path);
-    if (!out.stream) {
-        const int error = errno;
-        forget_temporary(*folder.temporaries, out.temporary_path);
-        out.temporaries = nullptr;
-        return error;
-    }
+        out.stream = create_temporary(*folder.temporaries, out.temporary_path);
+    if (!out.stream)
+        return errno;
+    out.temporaries = folder.temporaries;
     return 0;
 }
 

@@ -1,9 +1,9 @@
 // Feeds arbitrary bytes to the CUE reader as a sheet, lays out whatever it
 // accepts, and checks what the run builds on: the reader either accepts the
 // sheet or returns exactly one known error, with a line number inside the
-// sheet; its notices are well formed; the layout leaves the last track with
-// a length of 0 or more; and the TOC is framed by Leadin/Leadout with one
-// line per track, in order.
+// sheet; its notices are well formed and name lines of the sheet; the layout
+// leaves the last track with a length of 0 or more; and the TOC is framed by
+// Leadin/Leadout with one line per track, in order.
 //
 // Everything lives in memory: the BINs a sheet may name exist only as sizes.
 //   f.bin  5 sectors and a partial one      e.bin  empty
@@ -91,13 +91,36 @@ void check_error(const cue_error& error, std::size_t sheet_size)
     fail("unknown error: \"%s\"", error.message.c_str());
 }
 
-// The reader's notices: one line per TRACK out of sequence.
-void check_notices(const cue_sheet& sheet)
+bool ends_with(std::string_view text, std::string_view suffix)
+{
+    return text.size() >= suffix.size() && text.substr(text.size() - suffix.size()) == suffix;
+}
+
+// The reader's notices, one line each, "line N: " and one of its five
+// sentences: a TRACK out of sequence, a MODE2 track that is not
+// MODE2/2352, a track without an INDEX above 0, an INDEX or a PREGAP line
+// before the first TRACK. N is a line of the sheet.
+void check_notices(const cue_sheet& sheet, std::size_t sheet_size)
 {
     for (const std::string& notice : sheet.notices) {
-        if (!starts_with(notice, "line ") || notice.find(": TRACK ") == std::string::npos ||
-            notice.find('\n') != std::string::npos)
+        const std::string_view text = notice;
+        std::size_t digits = 5;
+        while (digits < text.size() && text[digits] >= '0' && text[digits] <= '9')
+            ++digits;
+        const std::string_view said = text.substr(std::min(digits + 2, text.size()));
+        const bool known =
+            (starts_with(said, "TRACK ") && said.find(" follows track ") != std::string_view::npos &&
+             ends_with(said, "; the track files will not match the sheet")) ||
+            (starts_with(said, "track ") && said.find(" is MODE2") != std::string_view::npos &&
+             ends_with(said, ", read as if its sectors were MODE2/2352; its data will be wrong")) ||
+            (starts_with(said, "track ") && ends_with(said, " has no INDEX 01; it is placed at 00:00:00")) ||
+            said == "INDEX before the first TRACK is ignored" || said == "PREGAP before the first TRACK is ignored";
+        if (!starts_with(text, "line ") || digits == 5 || digits > 15 || text.substr(digits, 2) != ": " || !known ||
+            text.find('\n') != std::string_view::npos)
             fail("malformed notice \"%s\"", notice.c_str());
+        const long long line = std::stoll(std::string(text.substr(5, digits - 5)));
+        if (line <= 0 || static_cast<std::size_t>(line) > sheet_size)
+            fail("notice of line %lld, outside the sheet", line);
     }
 }
 
@@ -141,7 +164,7 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
     file_stream cue_file(sheet);
 
     const cue_read read = read_cue_sheet(cue_file.get(), fake_bin_size);
-    check_notices(read.sheet);
+    check_notices(read.sheet, size);
     if (!read.ok) {
         check_error(read.error, size);
         return 0;

@@ -1,0 +1,631 @@
+// Runs the whole program on arbitrary input, in process, and checks what it
+// leaves on disk against what the input alone says it must:
+// - each .iso is exactly its track's length in 2048-byte sectors, each sector
+//   the user data of the BIN sector it comes from (zeros past the BIN's end);
+// - each .ogg decodes to exactly the frames the BIN has for the track and
+//   ends in its one end-of-stream page;
+// - the TOC is the layout's, and the emulator sheet names the source sheet;
+// - the exit status is 0 after a clean run and 1 otherwise: 1 exactly when
+//   standard error has a line, or the dialogue ends on an error line;
+// - nothing outside the output folder changes, and no temporary is left.
+// A variant first fills the output folder, from input bytes, with what a
+// final name may hold: links to a canary file outside the folder and to the
+// BIN, a FIFO, a directory, a read-only file, an earlier run's temporaries,
+// or an emulator sheet of another sheet. The canary never changes, and no
+// link is written through.
+//
+// Input: a header, the sheet, then the bytes the BINs are made from.
+//   [0]     flags: 1 two writers (-j 2) | 2 the variant | 4 the output folder
+//           is a link to the sheet's own (disc -> .) | 8 another sheet's
+//           emulator sheet in the folder
+//   [1..4]  a.bin and b.bin: whole sectors (mod 49) and a partial sector's
+//           bytes (0 unless the byte's top bit is set) each
+//   [5..8]  the variant: what sits at each of eight final names, a nibble each
+//   [9..10] the sheet's length, little-endian
+// The BINs repeat the bytes after the sheet, mixed with their offset so that
+// no two sectors are alike.
+#include "app/run.h"
+#include "cue/cue_reader.h"
+#include "cue/layout.h"
+#include "extract/toc_file.h"
+
+#include <ogg/ogg.h>
+#include <vorbis/vorbisfile.h>
+
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <array>
+#include <cerrno>
+#include <set>
+#include <cstdarg>
+#include <cstdint>
+#include <cstdio>
+#include <cstdlib>
+#include <cstring>
+#include <filesystem>
+#include <fstream>
+#include <iterator>
+#include <map>
+#include <optional>
+#include <string>
+#include <string_view>
+#include <vector>
+
+namespace fs = std::filesystem;
+
+namespace {
+
+[[noreturn]] void fail(const char* format, ...) __attribute__((format(printf, 1, 2)));
+void fail(const char* format, ...)
+{
+    std::fputs("fuzz_whole_run: ", stderr);
+    va_list arguments;
+    va_start(arguments, format);
+    std::vfprintf(stderr, format, arguments);
+    va_end(arguments);
+    std::fputc('\n', stderr);
+    std::abort();
+}
+
+constexpr std::size_t header_size = 11;
+constexpr int max_bin_sectors = 49;
+// Data tracks longer than this (a sheet's times reach 2^31 sectors) would
+// take the run and the checks too long: such inputs are not run.
+constexpr std::int64_t max_data_sectors = 2000;
+
+enum flag : std::uint8_t { two_writers = 1, variant = 2, folder_is_sheet_folder = 4, owned_by_another = 8 };
+
+// What the variant puts at a final name.
+enum class planted {
+    nothing, link_to_canary, hard_link_to_canary, fifo, directory, read_only_file, hard_link_to_bin,
+    link_to_bin, stale_temporary, lookalike_temporary,
+};
+constexpr int planted_kinds = 10;
+const char* const planted_names[8] = {"disc.toc",   "disc.cue",   "track1.iso", "track1.ogg",
+                                      "track2.iso", "track2.ogg", "track3.iso", "track3.ogg"};
+
+struct captured_stream {
+    char* text = nullptr;
+    std::size_t length = 0;
+    std::FILE* file = open_memstream(&text, &length);
+
+    captured_stream()
+    {
+        if (file == nullptr)
+            fail("open_memstream failed");
+    }
+    ~captured_stream()
+    {
+        if (file != nullptr)
+            std::fclose(file);
+        std::free(text);
+    }
+    captured_stream(const captured_stream&) = delete;
+    captured_stream& operator=(const captured_stream&) = delete;
+
+    std::string contents()
+    {
+        std::fflush(file);
+        return {text, length};
+    }
+};
+
+std::string read_bytes(const fs::path& path)
+{
+    std::ifstream file(path, std::ios::binary);
+    if (!file)
+        fail("cannot read %s", path.c_str());
+    return std::string(std::istreambuf_iterator<char>(file), {});
+}
+
+void write_bytes(const fs::path& path, std::string_view bytes)
+{
+    std::ofstream file(path, std::ios::binary | std::ios::trunc);
+    file.write(bytes.data(), static_cast<std::streamsize>(bytes.size()));
+    if (!file)
+        fail("cannot write %s", path.c_str());
+}
+
+bool starts_with(std::string_view text, std::string_view prefix) { return text.substr(0, prefix.size()) == prefix; }
+
+// An entry as it stands, not followed: kind, inode and, for a file, bytes.
+struct entry_state {
+    mode_t mode = 0;
+    dev_t device = 0;
+    ino_t inode = 0;
+    std::string bytes;
+    bool operator==(const entry_state&) const = default;
+};
+
+std::optional<entry_state> state_of(const fs::path& path)
+{
+    struct stat info {};
+    if (lstat(path.c_str(), &info) != 0)
+        return std::nullopt;
+    entry_state state{info.st_mode, info.st_dev, info.st_ino, {}};
+    if (S_ISREG(info.st_mode))
+        state.bytes = read_bytes(path);
+    return state;
+}
+
+std::map<std::string, entry_state> snapshot(const fs::path& dir)
+{
+    std::map<std::string, entry_state> entries;
+    for (const fs::directory_entry& entry : fs::directory_iterator(dir))
+        entries[entry.path().filename().string()] = *state_of(entry.path());
+    return entries;
+}
+
+// The BIN bytes: the input's tail repeated, mixed with the offset.
+std::string make_bin(std::string_view seed, int sectors, int partial, std::uint8_t salt)
+{
+    std::string bytes(static_cast<std::size_t>(sectors) * raw_sector_size + static_cast<std::size_t>(partial), '\0');
+    for (std::size_t i = 0; i < bytes.size(); ++i) {
+        const auto mixed = static_cast<std::uint8_t>(i * 131 + i / raw_sector_size * 29 + salt);
+        bytes[i] = static_cast<char>(seed.empty() ? mixed : static_cast<std::uint8_t>(seed[i % seed.size()]) ^ mixed);
+    }
+    return bytes;
+}
+
+// The Ogg stream is whole pages only, the last one (and only it) end-of-stream.
+bool ends_in_one_end_of_stream_page(const std::string& bytes)
+{
+    ogg_sync_state sync;
+    ogg_sync_init(&sync);
+    char* buffer = ogg_sync_buffer(&sync, static_cast<long>(bytes.size()));
+    std::memcpy(buffer, bytes.data(), bytes.size());
+    ogg_sync_wrote(&sync, static_cast<long>(bytes.size()));
+    ogg_page page;
+    int eos_pages = 0;
+    bool last_is_eos = false;
+    bool whole = true;
+    std::size_t consumed = 0;
+    for (long result; (result = ogg_sync_pageseek(&sync, &page)) != 0;) {
+        if (result < 0) {
+            whole = false;
+            consumed += static_cast<std::size_t>(-result);
+            continue;
+        }
+        consumed += static_cast<std::size_t>(result);
+        last_is_eos = ogg_page_eos(&page) != 0;
+        eos_pages += last_is_eos ? 1 : 0;
+    }
+    ogg_sync_clear(&sync);
+    return whole && consumed == bytes.size() && eos_pages == 1 && last_is_eos;
+}
+
+void check_ogg(const fs::path& path, std::int64_t frames)
+{
+    OggVorbis_File vf;
+    if (ov_fopen(path.c_str(), &vf) != 0)
+        fail("%s is not an Ogg Vorbis stream", path.c_str());
+    const std::int64_t total = ov_pcm_total(&vf, -1);
+    std::int64_t decoded = 0;
+    char block[8192];
+    int section = 0;
+    for (long got; (got = ov_read(&vf, block, sizeof block, 0, 2, 1, &section)) > 0;)
+        decoded += got / 4;
+    ov_clear(&vf);
+    if (total != frames || decoded != frames)
+        fail("%s: %lld frames by its granule, %lld decoded, %lld expected", path.c_str(),
+             static_cast<long long>(total), static_cast<long long>(decoded), static_cast<long long>(frames));
+    if (!ends_in_one_end_of_stream_page(read_bytes(path)))
+        fail("%s does not end in its end-of-stream page", path.c_str());
+}
+
+// What the track's file must hold, and whether the emulator sheet may point
+// at it (every sector there, none padded or cut).
+struct expected_track {
+    std::string iso;              // data tracks
+    std::int64_t frames = 0;      // audio tracks
+    bool whole = false;
+};
+
+expected_track expect_track(const track_span& track, std::string_view bin)
+{
+    expected_track e;
+    const std::int64_t length = std::max(track.length_sectors, 0);
+    const std::int64_t size = static_cast<std::int64_t>(bin.size());
+    const std::int64_t start_byte = std::int64_t{track.start_sector} * raw_sector_size;
+    if (track.is_audio != 0) {
+        const std::int64_t available = track.start_sector < 0 ? 0 : std::max<std::int64_t>(size - start_byte, 0);
+        e.frames = std::min(std::int64_t{track.length_sectors} * raw_sector_size, available) / 4;
+        if (track.length_sectors <= 0)
+            e.frames = 0;
+        e.whole = track.length_sectors > 0 && e.frames == length * (raw_sector_size / 4);
+        return e;
+    }
+    const int offset = track.is_mode2 != 0 ? 24 : 16;
+    e.iso.assign(static_cast<std::size_t>(length) * 2048, '\0');
+    for (std::int64_t s = 0; s < length && track.start_sector >= 0; ++s)
+        for (int i = 0; i < 2048; ++i) {
+            const std::int64_t at = start_byte + s * raw_sector_size + offset + i;
+            if (at < size)
+                e.iso[static_cast<std::size_t>(s * 2048 + i)] = bin[static_cast<std::size_t>(at)];
+        }
+    e.whole = track.length_sectors > 0 && track.start_sector >= 0 &&
+              start_byte + length * raw_sector_size <= size;
+    return e;
+}
+
+// The name an emulator sheet's first line gives, as the run reads it.
+std::optional<std::string> sheet_owner(const fs::path& path)
+{
+    struct stat info {};
+    if (lstat(path.c_str(), &info) != 0 || !S_ISREG(info.st_mode))
+        return std::nullopt;
+    // fgets into 1100 bytes: to the first line end, or 1099 bytes, or the end.
+    std::string line = read_bytes(path);
+    const std::size_t line_end = line.find('\n');
+    line = line.substr(0, std::min(line_end == std::string::npos ? line.size() : line_end + 1, std::size_t{1099}));
+    line = line.substr(0, line.find('\0'));
+    constexpr std::string_view start = "REM SOURCE \"";
+    if (!starts_with(line, start))
+        return std::nullopt;
+    const std::size_t end = line.rfind('"');
+    if (end < start.size())
+        return std::nullopt;
+    return line.substr(start.size(), end - start.size());
+}
+
+void plant(planted kind, const fs::path& at, const fs::path& canary, const fs::path& bin)
+{
+    const std::string name = at.filename().string();
+    switch (kind) {
+    case planted::nothing:
+        break;
+    case planted::link_to_canary:
+        fs::create_symlink(canary, at);
+        break;
+    case planted::hard_link_to_canary:
+        fs::create_hard_link(canary, at);
+        break;
+    case planted::fifo:
+        if (mkfifo(at.c_str(), 0600) != 0)
+            fail("mkfifo %s: %s", at.c_str(), std::strerror(errno));
+        break;
+    case planted::directory:
+        fs::create_directory(at);
+        write_bytes(at / "inside", "a file in a directory at a final name");
+        break;
+    case planted::read_only_file:
+        write_bytes(at, "an earlier run's file, read-only");
+        fs::permissions(at, fs::perms::owner_read | fs::perms::group_read | fs::perms::others_read);
+        break;
+    case planted::hard_link_to_bin:
+        fs::create_hard_link(bin, at);
+        break;
+    case planted::link_to_bin:
+        fs::create_symlink(bin, at);
+        break;
+    case planted::stale_temporary:
+        // Above any process id Linux hands out: a run that is gone.
+        write_bytes(at.parent_path() / ("." + name + ".4194305.trackcarve-tmp"), "left by a kill");
+        break;
+    case planted::lookalike_temporary:
+        write_bytes(at.parent_path() / ("." + name + ".x1.trackcarve-tmp"), "not of the run's pattern");
+        break;
+    }
+}
+
+bool is_output_name(const std::string& name)
+{
+    if (name == "disc.toc")
+        return true;
+    if (!starts_with(name, "track") || name.size() < 10)
+        return false;
+    const std::string tail = name.substr(name.size() - 4);
+    return tail == ".iso" || tail == ".ogg";
+}
+
+struct scratch {
+    fs::path root;     // holds the canary and the sheet's folder
+    fs::path dir;      // the sheet's folder
+    fs::path out;      // the output folder
+    fs::path canary;
+};
+
+scratch make_scratch()
+{
+    const char* tmp = std::getenv("TMPDIR");
+    scratch s;
+    s.root = fs::path(tmp != nullptr && *tmp != '\0' ? tmp : "/tmp") / ("fuzz_whole_run." + std::to_string(getpid()));
+    s.dir = s.root / "sheet";
+    s.out = s.dir / "disc";
+    s.canary = s.root / "canary";
+    std::error_code ignored;
+    fs::remove_all(s.dir, ignored);
+    fs::create_directories(s.dir);
+    write_bytes(s.canary, "the canary: outside the output folder, never written");
+    return s;
+}
+
+// The run's inputs, by the names beside the sheet: what each holds (through
+// a link) and which files they are (the name's own entry and its target).
+struct inputs_seen {
+    std::map<std::string, std::string> bytes;
+    std::set<std::pair<dev_t, ino_t>> files;
+};
+
+inputs_seen see_inputs(const fs::path& dir, const cue_read& read)
+{
+    inputs_seen seen;
+    std::vector<std::string> names{"disc.cue"};
+    for (const bin_file_entry& file : read.sheet.bin_files)
+        names.push_back(file.name);
+    for (const std::string& name : names) {
+        struct stat info {};
+        if (lstat((dir / name).c_str(), &info) == 0)
+            seen.files.insert({info.st_dev, info.st_ino});
+        if (stat((dir / name).c_str(), &info) == 0) {
+            seen.files.insert({info.st_dev, info.st_ino});
+            if (S_ISREG(info.st_mode))
+                seen.bytes[name] = read_bytes(dir / name);
+        }
+    }
+    return seen;
+}
+
+struct run_record {
+    std::uint8_t flags;
+    std::array<planted, 8> plan;
+    std::map<std::string, entry_state> before_dir;
+    std::optional<std::map<std::string, entry_state>> before_out;
+    std::optional<std::string> owner;   // of the emulator sheet in the folder before the run
+    inputs_seen inputs;
+    cue_read read;
+    std::string out;
+    std::string err;
+    int status;
+};
+
+void check_run(const scratch& s, const run_record& r)
+{
+    const std::uint8_t flags = r.flags;
+    const auto& plan = r.plan;
+    const auto& before_dir = r.before_dir;
+    const auto& before_out = r.before_out;
+    const cue_read& read = r.read;
+    const std::string& out = r.out;
+    const std::string& err = r.err;
+    const int status = r.status;
+    const bool in_place = (flags & folder_is_sheet_folder) != 0;
+    // The console: every stderr line a report; the status from them.
+    for (std::size_t p = 0; p < err.size();) {
+        const std::size_t end = err.find('\n', p);
+        if (end == std::string::npos || err.compare(p, 12, "trackcarve: ") != 0)
+            fail("malformed stderr: \"%s\"", err.c_str());
+        p = end + 1;
+    }
+    const bool error_line = out.find("\nError") != std::string::npos;
+    if (status != (err.empty() && !error_line ? 0 : 1))
+        fail("exit status %d with %zu bytes on stderr, %s error line", status, err.size(),
+             error_line ? "an" : "no");
+    if (read_bytes(s.canary) != "the canary: outside the output folder, never written")
+        fail("the canary changed");
+
+    // Outside the output folder nothing changed; in it, no temporary of the
+    // run is left, and a lookalike of one is.
+    const auto after_dir = snapshot(s.dir);
+    for (const auto& [name, state] : before_dir) {
+        const auto now = after_dir.find(name);
+        // With the output folder the sheet's own, an output may replace what
+        // its name held, unless that is one of the run's inputs.
+        const bool input = r.inputs.files.count({state.device, state.inode}) != 0;
+        const bool output =
+            in_place && !input && (is_output_name(name) || name.find(".trackcarve-tmp") != std::string::npos);
+        if (name != "disc" && !output && (now == after_dir.end() || !(now->second == state)))
+            fail("%s beside the sheet changed", name.c_str());
+    }
+    for (const auto& [name, state] : after_dir)
+        if (name != "disc" && before_dir.count(name) == 0 && !(in_place && is_output_name(name)))
+            fail("%s appeared beside the sheet", name.c_str());
+
+    const std::string opened = "Open file disc.cue\n\n";
+    const std::string notices = [&read] {
+        std::string text;
+        for (const std::string& notice : read.sheet.notices)
+            text += "trackcarve: " + notice + "\n";
+        return text;
+    }();
+    if (!starts_with(err, notices))
+        fail("stderr does not start with the reader's notices");
+    if (!read.ok) {
+        const std::string expected =
+            opened + "Error!! line " + std::to_string(read.error.line_number) + " " + read.error.message + "\n";
+        if (out != expected || err != notices)
+            fail("a malformed sheet: stdout \"%s\"", out.c_str());
+        if (!before_out && fs::exists(fs::symlink_status(s.out)))
+            fail("a malformed sheet created the output folder");
+        if (before_out && snapshot(s.out) != *before_out)
+            fail("a malformed sheet changed the output folder");
+        return;
+    }
+    const std::string created = opened + "Creating directory: disc\n\n";
+    const std::optional<std::string>& owner = r.owner;
+    if (owner && *owner != "disc.cue") {
+        const std::string refusal = "trackcarve: " + s.out.string() + " holds the tracks of another sheet, \"" +
+                                    *owner + "\"; nothing was overwritten\n";
+        if (out != created || err != notices + refusal)
+            fail("another sheet's folder: stdout \"%s\" stderr \"%s\"", out.c_str(), err.c_str());
+        if (snapshot(s.out) != *before_out)
+            fail("another sheet's folder was touched");
+        return;
+    }
+    for (const fs::directory_entry& entry : fs::directory_iterator(s.out)) {
+        const std::string name = entry.path().filename().string();
+        const std::size_t suffix = name.find(".trackcarve-tmp");
+        if (suffix != std::string::npos && name.find(".x1.trackcarve-tmp") == std::string::npos)
+            fail("temporary %s left", name.c_str());
+    }
+    for (std::size_t i = 0; i < plan.size(); ++i)
+        if (plan[i] == planted::lookalike_temporary &&
+            !fs::exists(s.out / ("." + std::string(planted_names[i]) + ".x1.trackcarve-tmp")))
+            fail("a file not of the run's pattern was removed");
+
+    // A final name the run may not replace: a directory, or the same file as
+    // one of its inputs. Judged by the entry as it stood before the run.
+    const auto blocked = [&](const std::string& name) {
+        if (!before_out)
+            return false;
+        const auto entry = before_out->find(name);
+        if (entry == before_out->end())
+            return false;
+        return S_ISDIR(entry->second.mode) || r.inputs.files.count({entry->second.device, entry->second.inode}) != 0;
+    };
+    // A file the run wrote: a regular file, not what held the name before.
+    // (Only the same name counts: a removed temporary's inode may be reused.)
+    const auto new_file = [&](const std::string& name) {
+        const std::optional<entry_state> now = state_of(s.out / name);
+        if (!now || !S_ISREG(now->mode))
+            return false;
+        if (!before_out)
+            return true;
+        const auto old = before_out->find(name);
+        return old == before_out->end() || old->second.inode != now->inode;
+    };
+
+    const disc_layout layout = lay_out_tracks(read.sheet);
+    const std::string toc_line = created + "Creating file: disc.toc\n\n";
+    if (blocked("disc.toc")) {
+        if (out != toc_line + "Error creando TOC\n")
+            fail("a directory at the TOC's name: stdout \"%s\"", out.c_str());
+        return;
+    }
+    if (!starts_with(out, toc_line) || out.size() < 5 || out.substr(out.size() - 5) != "Done\n")
+        fail("stdout \"%s\"", out.c_str());
+    captured_stream toc;
+    write_toc(toc.file, layout);
+    if (!new_file("disc.toc") || read_bytes(s.out / "disc.toc") != toc.contents())
+        fail("the TOC is not the layout's");
+    if (layout.track_count == 0 || read.sheet.bin_files.empty()) {
+        if (new_file("disc.cue"))
+            fail("an emulator sheet without track files");
+        return;
+    }
+
+    // The virtual BIN, from the files as they were before the run.
+    std::string bin;
+    for (std::size_t i = 0; i < read.sheet.bin_files.size(); ++i) {
+        const auto file = r.inputs.bytes.find(read.sheet.bin_files[i].name);
+        if (file == r.inputs.bytes.end())
+            fail("the sheet's BIN %s is not beside it", read.sheet.bin_files[i].name.c_str());
+        std::string_view bytes = file->second;
+        if (i + 1 < read.sheet.bin_files.size())
+            bytes = bytes.substr(0, bytes.size() - bytes.size() % raw_sector_size);
+        bin += bytes;
+    }
+    bool all_whole = true;
+    for (std::int32_t number = 1; number <= layout.track_count; ++number) {
+        const track_span& track = layout.tracks[number];
+        const std::string name = "track" + std::to_string(number) + (track.is_audio != 0 ? ".ogg" : ".iso");
+        const expected_track e = expect_track(track, bin);
+        if (blocked(name)) {
+            all_whole = false;
+            if (err.find("cannot create " + (s.out / name).string() + ": ") == std::string::npos)
+                fail("%s could not be written, and stderr does not say so", name.c_str());
+            continue;
+        }
+        if (!new_file(name))
+            fail("%s is not a new regular file", name.c_str());
+        all_whole = all_whole && e.whole;
+        if (track.is_audio != 0)
+            check_ogg(s.out / name, e.frames);
+        else if (read_bytes(s.out / name) != e.iso)
+            fail("%s does not hold the BIN's sectors (%zu bytes, %zu expected)", name.c_str(),
+                 read_bytes(s.out / name).size(), e.iso.size());
+    }
+    if (all_whole && !blocked("disc.cue")) {
+        if (!new_file("disc.cue") || !starts_with(read_bytes(s.out / "disc.cue"), "REM SOURCE \"disc.cue\"\r\n"))
+            fail("no emulator sheet after a clean set of tracks");
+    } else if (new_file("disc.cue")) {
+        fail("an emulator sheet over a broken set of tracks");
+    }
+}
+
+} // namespace
+
+extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size)
+{
+    if (size < header_size)
+        return 0;
+    const std::uint8_t flags = data[0];
+    const std::size_t sheet_length =
+        std::min<std::size_t>(std::size_t{data[9]} | std::size_t{data[10]} << 8, size - header_size);
+    const std::string sheet(reinterpret_cast<const char*>(data) + header_size, sheet_length);
+    const std::string_view seed(reinterpret_cast<const char*>(data) + header_size + sheet_length,
+                                size - header_size - sheet_length);
+    const auto partial = [](std::uint8_t b) { return (b & 0x80) != 0 ? (b & 0x7F) * 17 : 0; };
+
+    const scratch s = make_scratch();
+    write_bytes(s.dir / "disc.cue", sheet);
+    write_bytes(s.dir / "a.bin", make_bin(seed, data[1] % max_bin_sectors, partial(data[2]), 0));
+    write_bytes(s.dir / "b.bin", make_bin(seed, data[3] % max_bin_sectors, partial(data[4]), 0x5A));
+
+    std::array<planted, 8> plan{};
+    if ((flags & folder_is_sheet_folder) != 0)
+        fs::create_directory_symlink(".", s.out);
+    else if ((flags & (variant | owned_by_another)) != 0)
+        fs::create_directory(s.out);
+    if ((flags & variant) != 0) {
+        for (std::size_t i = 0; i < plan.size(); ++i) {
+            plan[i] = static_cast<planted>((data[5 + i / 2] >> (i % 2 * 4) & 0xF) % planted_kinds);
+            // The sheet itself is at disc.cue when the folder is the sheet's.
+            if ((flags & folder_is_sheet_folder) != 0 && i == 1)
+                plan[i] = planted::nothing;
+            plant(plan[i], s.out / planted_names[i], s.canary, s.dir / "a.bin");
+        }
+    }
+    if ((flags & owned_by_another) != 0 && (flags & folder_is_sheet_folder) == 0 && plan[1] == planted::nothing)
+        write_bytes(s.out / "disc.cue", "REM SOURCE \"disc (another).cue\"\r\nFILE \"track1.iso\" BINARY\r\n");
+
+    // The sheet as the run will read it, BINs sized as the run sizes them:
+    // regular files through any link, nothing else.
+    file_stream sheet_file(std::fopen((s.dir / "disc.cue").c_str(), "rb"));
+    const cue_read read = read_cue_sheet(sheet_file.get(), [&s](const char* name) -> std::int64_t {
+        struct stat info {};
+        if (stat((s.dir / name).c_str(), &info) != 0 || !S_ISREG(info.st_mode))
+            return -1;
+        return static_cast<std::int64_t>(info.st_size);
+    });
+    sheet_file.reset();
+    // Inputs whose data tracks would run to gigabytes are not run.
+    if (read.ok) {
+        const disc_layout layout = lay_out_tracks(read.sheet);
+        std::int64_t data_sectors = 0;
+        for (std::int32_t number = 1; number <= layout.track_count; ++number)
+            if (layout.tracks[number].is_audio == 0)
+                data_sectors += std::max(layout.tracks[number].length_sectors, 0);
+        if (data_sectors > max_data_sectors)
+            return 0;
+    }
+
+    run_record r{flags, plan, snapshot(s.dir), std::nullopt, std::nullopt, see_inputs(s.dir, read), read, {}, {}, 0};
+    if (fs::is_directory(s.out)) {
+        r.before_out = snapshot(s.out);
+        r.owner = sheet_owner(s.out / "disc.cue");
+    }
+
+    captured_stream out;
+    captured_stream err;
+    console c;
+    c.out = out.file;
+    c.err = err.file;
+    std::string cue_path = (s.dir / "disc.cue").string();
+    char program[] = "trackcarve";
+    char jobs_option[] = "-j";
+    char jobs[] = "2";
+    if ((flags & two_writers) == 0)
+        jobs[0] = '1';
+    char end_of_options[] = "--";
+    char* argv[] = {program, jobs_option, jobs, end_of_options, cue_path.data(), nullptr};
+    r.status = run_trackcarve(c, 5, argv);
+    r.out = out.contents();
+    r.err = err.contents();
+
+    check_run(s, r);
+    std::error_code ignored;
+    fs::remove_all(s.root, ignored);
+    return 0;
+}

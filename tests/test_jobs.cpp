@@ -1,0 +1,173 @@
+// The command line, several sheets in one call, tracks written side by side
+// and the progress line: what a user sees must not depend on -j.
+#include "support.h"
+
+#include <gtest/gtest.h>
+
+#include <fcntl.h>
+#include <pty.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
+#include <map>
+#include <string>
+#include <vector>
+
+namespace {
+
+std::string msf(int sectors)
+{
+    char text[16];
+    std::snprintf(text, sizeof text, "%02d:%02d:%02d", sectors / 4500, sectors / 75 % 60, sectors % 75);
+    return text;
+}
+
+// A data track, then five audio tracks, the first of them much longer than
+// the others, so that written side by side the tracks end out of order.
+fs::path write_uneven_disc(const fs::path& dir)
+{
+    const int lengths[] = {40, 3000, 150, 150, 150, 150};
+    std::string sheet = "FILE \"uneven.bin\" BINARY\n";
+    int start = 0;
+    for (int n = 1; n <= 6; ++n) {
+        sheet += "TRACK " + std::to_string(n) + (n == 1 ? " MODE1/2352\n" : " AUDIO\n") + "INDEX 01 " + msf(start) + "\n";
+        start += lengths[n - 1];
+    }
+    write_file(dir / "uneven.bin", patterned_sectors(0, start));
+    write_file(dir / "uneven.cue", sheet);
+    return dir / "uneven.cue";
+}
+
+// Every output file: its bytes, or for an .ogg its decoded samples.
+std::map<std::string, std::string> outputs(const fs::path& dir)
+{
+    std::map<std::string, std::string> files;
+    for (const auto& entry : fs::directory_iterator(dir)) {
+        const std::string name = entry.path().filename().string();
+        if (!entry.is_regular_file())
+            continue;
+        if (entry.path().extension() == ".ogg") {
+            const decoded_stream d = decode_ogg(entry.path());
+            files[name] = std::string(reinterpret_cast<const char*>(d.samples.data()), d.samples.size() * 2);
+        } else {
+            files[name] = read_file(entry.path());
+        }
+    }
+    return files;
+}
+
+} // namespace
+
+TEST(Jobs, SideBySideGivesTheSameBytesInTheSameOrder)
+{
+    const fs::path dir = scratch_dir();
+    const fs::path cue = write_uneven_disc(dir);
+    // A problem in track 3 of 6: its name is taken by a directory.
+    fs::create_directories(dir / "uneven" / "track3.ogg");
+    // Both streams to one file, to see the lines in the order they came.
+    const auto merged = [] { dup2(1, 2); };
+    const command_result one = run_command({TRACKCARVE_EXE, "-j", "1", cue.string()}, {}, merged);
+    const auto first = outputs(dir / "uneven");
+    const command_result three = run_command({TRACKCARVE_EXE, "--jobs=3", cue.string()}, {}, merged);
+
+    EXPECT_EQ(one.exit_status, 1);
+    EXPECT_EQ(three.exit_status, 1);
+    EXPECT_EQ(one.out, three.out);
+    const std::string problem = "Processing file... track3.ogg\ntrackcarve: cannot create " +
+                                (dir / "uneven" / "track3.ogg").string() + ": Is a directory\n"
+                                "Processing file... track4.ogg\n";
+    EXPECT_NE(three.out.find(problem), std::string::npos) << three.out;
+    EXPECT_EQ(outputs(dir / "uneven"), first);
+    EXPECT_EQ(first.size(), 6u) << "the TOC and five track files; no emulator sheet";
+}
+
+TEST(Jobs, SeveralSheetsAreRunOneAfterAnother)
+{
+    const fs::path dir = scratch_dir();
+    write_file(dir / "good.bin", patterned_sectors(0, 30));
+    write_file(dir / "good.cue", "FILE \"good.bin\" BINARY\nTRACK 01 MODE1/2352\nINDEX 01 00:00:00\n"
+                                 "TRACK 02 AUDIO\nINDEX 01 00:00:10\n");
+    const command_result r = run_command({TRACKCARVE_EXE, "missing.cue", "good.cue"}, dir);
+    EXPECT_EQ(r.out, "Open file missing.cue\n\nError abriendo CUE\n"
+                     "Open file good.cue\n\nCreating directory: good\n\nCreating file: good.toc\n\n"
+                     "Processing file... track1.iso\nProcessing file... track2.ogg\nDone\n");
+    EXPECT_EQ(r.err, "");
+    EXPECT_EQ(r.exit_status, 1) << "the highest status of the runs";
+    EXPECT_EQ(fs::file_size(dir / "good" / "track1.iso"), 10u * 2048);
+    EXPECT_EQ(decode_ogg(dir / "good" / "track2.ogg").pcm_total, 20 * 588);
+    EXPECT_TRUE(fs::exists(dir / "good" / "good.cue"));
+    EXPECT_EQ(run_command({TRACKCARVE_EXE, "good.cue", "good.cue"}, dir).exit_status, 0);
+}
+
+TEST(Jobs, OptionsAndTheirMistakes)
+{
+    const fs::path dir = scratch_dir();
+    write_file(dir / "d.bin", patterned_sectors(0, 4));
+    write_file(dir / "d.cue", "FILE \"d.bin\" BINARY\nTRACK 01 MODE1/2352\nINDEX 01 00:00:00\n");
+
+    const command_result help = run_command({TRACKCARVE_EXE, "d.cue", "--help"}, dir);
+    EXPECT_EQ(help.exit_status, 0);
+    EXPECT_EQ(help.out.rfind("Usage: trackcarve", 0), 0u) << help.out;
+    EXPECT_NE(help.out.find("--jobs"), std::string::npos);
+    const command_result version = run_command({TRACKCARVE_EXE, "-V"}, dir);
+    EXPECT_EQ(version.exit_status, 0);
+    EXPECT_EQ(version.out.rfind("trackcarve 2.", 0), 0u) << version.out;
+    EXPECT_NE(version.out.find("libVorbis"), std::string::npos) << version.out;
+
+    const std::vector<std::vector<std::string>> mistakes = {
+        {"--bogus", "d.cue"}, {"-j", "0", "d.cue"}, {"-j", "-2", "d.cue"}, {"--jobs=x", "d.cue"},
+        {"d.cue", "-j"},      {"-jj", "d.cue"},
+    };
+    for (const std::vector<std::string>& arguments : mistakes) {
+        std::vector<std::string> command{TRACKCARVE_EXE};
+        command.insert(command.end(), arguments.begin(), arguments.end());
+        const command_result r = run_command(command, dir);
+        SCOPED_TRACE(arguments.front() + " " + arguments.back());
+        EXPECT_EQ(r.exit_status, 2);
+        EXPECT_EQ(r.out, "");
+        EXPECT_EQ(r.err.rfind("trackcarve: ", 0), 0u) << r.err;
+        EXPECT_EQ(r.err.substr(r.err.find('\n') + 1), "Try 'trackcarve --help'\n");
+    }
+    EXPECT_FALSE(fs::exists(dir / "d")) << "a bad command line creates nothing";
+    // After "--", a name like an option is a sheet.
+    EXPECT_EQ(run_command({TRACKCARVE_EXE, "--", "-j"}, dir).out, "Open file -j\n\nError abriendo CUE\n");
+}
+
+// The progress line: drawn on a terminal and erased by the end, never on a
+// file or pipe.
+TEST(Jobs, ProgressLineOnlyOnATerminal)
+{
+    const fs::path dir = scratch_dir();
+    write_file(dir / "long.bin", patterned_sectors(0, 9000));   // two minutes of noise to encode
+    write_file(dir / "long.cue", "FILE \"long.bin\" BINARY\nTRACK 01 AUDIO\nINDEX 01 00:00:00\n");
+
+    int terminal = -1;
+    const pid_t child = forkpty(&terminal, nullptr, nullptr, nullptr);
+    ASSERT_GE(child, 0);
+    if (child == 0) {
+        const int null = open("/dev/null", O_RDWR);
+        dup2(null, 0);
+        dup2(null, 1);   // only standard error stays on the terminal
+        execl(TRACKCARVE_EXE, TRACKCARVE_EXE, (dir / "long.cue").c_str(), static_cast<char*>(nullptr));
+        _exit(127);
+    }
+    std::string seen;
+    char block[4096];
+    for (ssize_t got; (got = read(terminal, block, sizeof block)) > 0;)
+        seen.append(block, static_cast<std::size_t>(got));
+    int status = 0;
+    waitpid(child, &status, 0);
+    close(terminal);
+    ASSERT_TRUE(WIFEXITED(status) && WEXITSTATUS(status) == 0) << seen;
+    const std::size_t last = seen.rfind("x real time");
+    ASSERT_NE(last, std::string::npos) << "no progress line: " << seen;
+    EXPECT_NE(seen.find("track 1 "), std::string::npos) << seen;
+    // Erased: blanks over it, the cursor back at the start, nothing after.
+    const std::size_t erase = seen.find('\r', last);
+    ASSERT_NE(erase, std::string::npos);
+    EXPECT_EQ(seen.find_first_not_of(' ', erase + 1), seen.size() - 1) << seen.substr(erase);
+    EXPECT_EQ(seen.back(), '\r');
+
+    fs::remove_all(dir / "long");
+    EXPECT_EQ(run_trackcarve(dir / "long.cue").err, "") << "a file gets no progress line";
+}

@@ -1,0 +1,708 @@
+// Safe outputs, end to end: whatever already sits at an output's final name
+// (a hard or symbolic link, a FIFO, the run's own input), however the run
+// ends (killed, interrupted, a full disk, a reader that went away), and
+// whichever sheet the folder belongs to, a final name holds either what was
+// there before or a complete new file, and nothing outside the output folder
+// changes.
+#include "support.h"
+
+#include "extract/audio_encoder.h"
+
+#include <gtest/gtest.h>
+#include <ogg/ogg.h>
+#include <vorbis/vorbisfile.h>
+
+#include <fcntl.h>
+#include <stdlib.h>
+#include <signal.h>
+#include <sys/mount.h>
+#include <sys/resource.h>
+#include <sys/stat.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
+#include <cerrno>
+#include <csignal>
+#include <chrono>
+#include <cstdint>
+#include <cstring>
+#include <iostream>
+#include <map>
+#include <string>
+#include <thread>
+#include <vector>
+
+namespace {
+
+using namespace std::chrono_literals;
+
+// Longer than any run here takes unless it hangs or encodes on after a
+// failed write; the run is then killed by SIGALRM.
+constexpr unsigned watchdog_seconds = 20;
+
+// 16-bit stereo noise: what the encoder works hardest on and writes most for.
+std::string noise_sectors(std::int64_t count, std::uint32_t seed)
+{
+    std::string bytes(static_cast<std::size_t>(count * raw_sector_size), '\0');
+    for (std::size_t i = 0; i + 1 < bytes.size(); i += 2) {
+        seed = seed * 1664525u + 1013904223u;
+        const auto sample = static_cast<std::int16_t>(static_cast<std::int32_t>(seed >> 16) / 4 - 4096);
+        bytes[i] = static_cast<char>(sample & 0xFF);
+        bytes[i + 1] = static_cast<char>((sample >> 8) & 0xFF);
+    }
+    return bytes;
+}
+
+// What a MODE1 track of the patterned BIN gives, sectors [first, first + count).
+std::string expected_iso(std::int64_t first, std::int64_t count)
+{
+    std::string bytes;
+    for (std::int64_t s = first; s < first + count; ++s)
+        for (int i = 16; i < 16 + 2048; ++i)
+            bytes += static_cast<char>(pattern_byte(s, i));
+    return bytes;
+}
+
+// The Ogg pages of a file: it must be nothing but whole pages, the last of
+// them (and only it) marked end-of-stream.
+bool ends_in_one_end_of_stream_page(const fs::path& path)
+{
+    const std::string bytes = read_file(path);
+    ogg_sync_state sync;
+    ogg_sync_init(&sync);
+    char* buffer = ogg_sync_buffer(&sync, static_cast<long>(bytes.size()));
+    std::memcpy(buffer, bytes.data(), bytes.size());
+    ogg_sync_wrote(&sync, static_cast<long>(bytes.size()));
+    ogg_page page;
+    int eos_pages = 0;
+    bool last_is_eos = false;
+    bool whole = true;
+    long result = 0;
+    std::size_t consumed = 0;
+    while ((result = ogg_sync_pageseek(&sync, &page)) != 0) {
+        if (result < 0) {
+            whole = false;   // bytes that are not a page
+            consumed += static_cast<std::size_t>(-result);
+            continue;
+        }
+        consumed += static_cast<std::size_t>(result);
+        last_is_eos = ogg_page_eos(&page) != 0;
+        eos_pages += last_is_eos ? 1 : 0;
+    }
+    ogg_sync_clear(&sync);
+    return whole && consumed == bytes.size() && eos_pages == 1 && last_is_eos;
+}
+
+// An .ogg that a kill or a full disk could not have cut short: it decodes to
+// exactly `frames` frames and ends in its end-of-stream page.
+::testing::AssertionResult is_complete_ogg(const fs::path& path, std::int64_t frames)
+{
+    OggVorbis_File vf;
+    if (ov_fopen(path.c_str(), &vf) != 0)
+        return ::testing::AssertionFailure() << path << " is not an Ogg Vorbis stream";
+    const std::int64_t total = ov_pcm_total(&vf, -1);
+    std::int64_t decoded = 0;
+    char block[8192];
+    int section = 0;
+    for (long got; (got = ov_read(&vf, block, sizeof block, 0, 2, 1, &section)) > 0;)
+        decoded += got / 4;
+    ov_clear(&vf);
+    if (total != frames || decoded != frames)
+        return ::testing::AssertionFailure() << path << ": " << total << " frames by its last granule, " << decoded
+                                             << " decoded, " << frames << " expected";
+    if (!ends_in_one_end_of_stream_page(path))
+        return ::testing::AssertionFailure() << path << " does not end in its end-of-stream page";
+    return ::testing::AssertionSuccess();
+}
+
+std::vector<std::string> temporaries_in(const fs::path& dir)
+{
+    std::vector<std::string> names;
+    std::error_code ignored;
+    for (const fs::directory_entry& entry : fs::directory_iterator(dir, ignored)) {
+        const std::string name = entry.path().filename().string();
+        if (name.find(".trackcarve-tmp") != std::string::npos)
+            names.push_back(name);
+    }
+    return names;
+}
+
+// Every entry of a folder (not followed into): its kind, inode, time and
+// bytes, so that a folder "left alone" can be told from one rewritten with
+// the same contents.
+std::map<std::string, std::string> snapshot(const fs::path& dir)
+{
+    std::map<std::string, std::string> entries;
+    for (const fs::directory_entry& entry : fs::directory_iterator(dir)) {
+        struct stat info {};
+        lstat(entry.path().c_str(), &info);
+        std::string state = std::to_string(info.st_mode) + " inode " + std::to_string(info.st_ino) + " time " +
+                            std::to_string(info.st_mtim.tv_sec) + "." + std::to_string(info.st_mtim.tv_nsec);
+        if (S_ISREG(info.st_mode))
+            state += " bytes " + read_file(entry.path());
+        entries[entry.path().filename().string()] = state;
+    }
+    return entries;
+}
+
+// A two-track disc: 10 data sectors, then 20 audio sectors.
+const std::string small_sheet = "FILE \"disc.bin\" BINARY\n"
+                                "  TRACK 01 MODE1/2352\n    INDEX 01 00:00:00\n"
+                                "  TRACK 02 AUDIO\n    INDEX 01 00:00:10\n";
+
+fs::path write_small_disc(const fs::path& dir)
+{
+    write_file(dir / "disc.bin", patterned_sectors(0, 30));
+    write_file(dir / "disc.cue", small_sheet);
+    return dir / "disc.cue";
+}
+
+void expect_small_disc_outputs(const fs::path& out)
+{
+    EXPECT_EQ(read_file(out / "disc.toc"), "Leadin\r\ntrack1.iso 00:00:10\r\ntrack2.ogg 00:00:20\r\nLeadout\r\n");
+    EXPECT_TRUE(fs::is_regular_file(fs::symlink_status(out / "track1.iso")));
+    EXPECT_TRUE(read_file(out / "track1.iso") == expected_iso(0, 10)) << "track1.iso is not the BIN's track 1";
+    EXPECT_TRUE(fs::is_regular_file(fs::symlink_status(out / "track2.ogg")));
+    EXPECT_TRUE(is_complete_ogg(out / "track2.ogg", 20 * 588));
+    EXPECT_EQ(read_file(out / "disc.cue").substr(0, 23), "REM SOURCE \"disc.cue\"\r\n");
+}
+
+// trackcarve started as a child that the test can signal while it runs.
+class running_trackcarve {
+public:
+    running_trackcarve(const std::vector<std::string>& args, const std::function<void()>& in_child = {})
+    {
+        // Named after the test process and this object, so no two runs share them.
+        const auto self = reinterpret_cast<std::uintptr_t>(this);
+        out_path_ = fs::temp_directory_path() / ("tc_run_" + std::to_string(getpid()) + "_" + std::to_string(self));
+        err_path_ = out_path_.string() + ".err";
+        pid_ = fork();
+        if (pid_ == 0) {
+            const int in = open("/dev/null", O_RDONLY);
+            const int out = open(out_path_.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0600);
+            const int err = open(err_path_.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0600);
+            dup2(in, 0);
+            dup2(out, 1);
+            dup2(err, 2);
+            // Whatever the test runner ignores or blocks, the run gets the
+            // signals a user's shell would deliver.
+            for (const int s : {SIGINT, SIGTERM, SIGPIPE, SIGALRM})
+                std::signal(s, SIG_DFL);
+            sigset_t none;
+            sigemptyset(&none);
+            sigprocmask(SIG_SETMASK, &none, nullptr);
+            alarm(watchdog_seconds);
+            if (in_child)
+                in_child();
+            std::vector<char*> argv{const_cast<char*>(TRACKCARVE_EXE)};
+            for (const std::string& arg : args)
+                argv.push_back(const_cast<char*>(arg.c_str()));
+            argv.push_back(nullptr);
+            execv(argv[0], argv.data());
+            _exit(127);
+        }
+    }
+    ~running_trackcarve()
+    {
+        if (status_ < 0 && pid_ > 0) {
+            kill(pid_, SIGKILL);
+            wait();
+        }
+        std::error_code ignored;
+        fs::remove(out_path_, ignored);
+        fs::remove(err_path_, ignored);
+    }
+    running_trackcarve(const running_trackcarve&) = delete;
+    running_trackcarve& operator=(const running_trackcarve&) = delete;
+
+    pid_t pid() const { return pid_; }
+    void send(int signal_number) { kill(pid_, signal_number); }
+    int wait()
+    {
+        if (status_ < 0) {
+            int status = 0;
+            waitpid(pid_, &status, 0);
+            status_ = status;
+        }
+        return status_;
+    }
+    std::string out() { return read_file(out_path_); }
+    std::string err() { return read_file(err_path_); }
+
+private:
+    pid_t pid_ = -1;
+    int status_ = -1;
+    fs::path out_path_;
+    fs::path err_path_;
+};
+
+// Waits until the run is writing `name`: its temporary has grown past the
+// headers (or, for a run that wrote in place, the final name holds a size
+// other than `earlier_size`). False after 60 s.
+bool wait_until_writing(running_trackcarve& run, const fs::path& out, const std::string& name,
+                        std::uintmax_t earlier_size)
+{
+    const fs::path temporary = out / ("." + name + "." + std::to_string(run.pid()) + ".trackcarve-tmp");
+    const auto deadline = std::chrono::steady_clock::now() + 60s;
+    while (std::chrono::steady_clock::now() < deadline) {
+        std::error_code error;
+        if (fs::file_size(temporary, error) >= 16384 && !error)
+            return true;
+        const std::uintmax_t size = fs::file_size(out / name, error);
+        if (!error && size >= 16384 && size != earlier_size)
+            return true;
+        if (waitpid(run.pid(), nullptr, WNOHANG) != 0)
+            return false;
+        std::this_thread::sleep_for(2ms);
+    }
+    return false;
+}
+
+// ---------------------------------------------------------------------------
+// What sits at a final name before the run.
+
+TEST(SafeOutputLinks, HardLinksAtFinalNamesAreReplacedNotWrittenThrough)
+{
+    const fs::path dir = scratch_dir();
+    const fs::path cue = write_small_disc(dir);
+    fs::create_directory(dir / "disc");
+    write_file(dir / "victim", "must survive the run");
+    for (const char* name : {"disc.toc", "track1.iso", "track2.ogg", "disc.cue"})
+        fs::create_hard_link(dir / "victim", dir / "disc" / name);
+
+    const command_result r = run_trackcarve(cue);
+    EXPECT_EQ(r.exit_status, 0) << r.err;
+    EXPECT_EQ(r.err, "");
+    EXPECT_EQ(read_file(dir / "victim"), "must survive the run");
+    EXPECT_EQ(fs::hard_link_count(dir / "victim"), 1u);
+    expect_small_disc_outputs(dir / "disc");
+}
+
+// cp -al keeps an earlier folder as hard links to the same files; a rerun
+// over a changed BIN must leave that copy as it was.
+TEST(SafeOutputLinks, HardLinkedCopyOfAnEarlierFolderSurvivesARerun)
+{
+    const fs::path dir = scratch_dir();
+    const fs::path cue = write_small_disc(dir);
+    ASSERT_EQ(run_trackcarve(cue).exit_status, 0);
+    fs::create_directory(dir / "kept");
+    std::map<std::string, std::string> kept;
+    for (const fs::directory_entry& entry : fs::directory_iterator(dir / "disc")) {
+        fs::create_hard_link(entry.path(), dir / "kept" / entry.path().filename());
+        kept[entry.path().filename().string()] = read_file(entry.path());
+    }
+    ASSERT_EQ(kept.size(), 4u);
+
+    write_file(dir / "disc.bin", patterned_sectors(1000, 30));
+    const command_result r = run_trackcarve(cue);
+    EXPECT_EQ(r.exit_status, 0) << r.err;
+    for (const auto& [name, bytes] : kept)
+        EXPECT_TRUE(read_file(dir / "kept" / name) == bytes) << "the rerun wrote through to the kept " << name;
+    EXPECT_TRUE(read_file(dir / "disc" / "track1.iso") == expected_iso(1000, 10));
+}
+
+TEST(SafeOutputLinks, SymbolicLinksAtFinalNamesAreReplaced)
+{
+    const fs::path dir = scratch_dir();
+    const fs::path cue = write_small_disc(dir);
+    fs::create_directory(dir / "disc");
+    write_file(dir / "victim", "must survive the run");
+    for (const char* name : {"disc.toc", "track1.iso", "track2.ogg", "disc.cue"})
+        fs::create_symlink("../victim", dir / "disc" / name);
+
+    const command_result r = run_trackcarve(cue);
+    EXPECT_EQ(r.exit_status, 0) << r.err;
+    EXPECT_EQ(r.err, "");
+    EXPECT_EQ(read_file(dir / "victim"), "must survive the run");
+    expect_small_disc_outputs(dir / "disc");
+}
+
+TEST(SafeOutputLinks, FifosAtFinalNamesDoNotBlock)
+{
+    const fs::path dir = scratch_dir();
+    const fs::path cue = write_small_disc(dir);
+    fs::create_directory(dir / "disc");
+    for (const char* name : {"disc.toc", "track1.iso", "track2.ogg", "disc.cue"})
+        ASSERT_EQ(mkfifo((dir / "disc" / name).c_str(), 0600), 0) << std::strerror(errno);
+
+    const command_result r = run_command({TRACKCARVE_EXE, cue.string()}, {}, [] { alarm(watchdog_seconds); });
+    ASSERT_NE(r.exit_status, -1) << "killed: no end within " << watchdog_seconds << " s";
+    EXPECT_EQ(r.exit_status, 0) << r.err;
+    expect_small_disc_outputs(dir / "disc");
+}
+
+// An archive unpacked with disc -> . makes the output folder the sheet's own:
+// a track file's final name may then be the BIN itself, the emulator
+// sheet's the source sheet.
+TEST(SafeOutputInputs, OutputFolderThatIsTheSheetsOwnFolder)
+{
+    const fs::path dir = scratch_dir();
+    const std::string bin = patterned_sectors(0, 30);
+    const std::string sheet = "FILE \"track1.iso\" BINARY\n  TRACK 01 MODE1/2352\n    INDEX 01 00:00:00\n";
+    write_file(dir / "track1.iso", bin);
+    write_file(dir / "disc.cue", sheet);
+    fs::create_directory_symlink(".", dir / "disc");
+
+    const command_result r = run_trackcarve(dir / "disc.cue");
+    EXPECT_EQ(r.exit_status, 1);
+    EXPECT_EQ(r.err, "trackcarve: cannot create " + (dir / "disc" / "track1.iso").string() +
+                         ": the name holds one of this run's input files\n"
+                         "trackcarve: disc.cue not written: track1.iso could not be written\n");
+    EXPECT_TRUE(read_file(dir / "track1.iso") == bin) << "the run replaced its own input BIN";
+    EXPECT_EQ(read_file(dir / "disc.cue"), sheet);
+
+    // With the BIN under another name, every track is written, but the
+    // emulator sheet would replace the source sheet.
+    fs::rename(dir / "track1.iso", dir / "image.bin");
+    write_file(dir / "disc.cue", "FILE \"image.bin\" BINARY\n  TRACK 01 MODE1/2352\n    INDEX 01 00:00:00\n");
+    const command_result again = run_trackcarve(dir / "disc.cue");
+    EXPECT_EQ(again.exit_status, 1);
+    EXPECT_EQ(again.err, "trackcarve: cannot create " + (dir / "disc" / "disc.cue").string() +
+                             ": the name holds one of this run's input files\n");
+    EXPECT_TRUE(read_file(dir / "image.bin") == bin);
+    EXPECT_TRUE(read_file(dir / "track1.iso") == expected_iso(0, 30));
+    EXPECT_EQ(read_file(dir / "disc.cue"), "FILE \"image.bin\" BINARY\n  TRACK 01 MODE1/2352\n    INDEX 01 00:00:00\n");
+}
+
+// ---------------------------------------------------------------------------
+// Two sheets whose names give one folder.
+
+TEST(SafeOutputOwner, SecondSheetWithTheSameFolderTouchesNothing)
+{
+    const fs::path dir = scratch_dir();
+    const std::string disc1 = "Final Fantasy VII International (Disc 1).cue";
+    const std::string disc2 = "Final Fantasy VII International (Disc 2).cue";
+    const std::string folder = "FinalFantasyVIIInternatio";
+    write_file(dir / "disc1.bin", patterned_sectors(0, 40));
+    write_file(dir / disc1, "FILE \"disc1.bin\" BINARY\nTRACK 01 MODE1/2352\nINDEX 01 00:00:00\n"
+                            "TRACK 02 AUDIO\nINDEX 01 00:00:10\nTRACK 03 AUDIO\nINDEX 01 00:00:30\n");
+    write_file(dir / "disc2.bin", patterned_sectors(5000, 30));
+    write_file(dir / disc2, "FILE \"disc2.bin\" BINARY\nTRACK 01 MODE1/2352\nINDEX 01 00:00:00\n"
+                            "TRACK 02 AUDIO\nINDEX 01 00:00:20\n");
+
+    const command_result first = run_trackcarve(dir / disc1);
+    ASSERT_EQ(first.exit_status, 0) << first.err;
+    const auto before = snapshot(dir / folder);
+    ASSERT_EQ(before.size(), 5u);
+
+    const command_result second = run_trackcarve(dir / disc2);
+    EXPECT_EQ(second.out, "Open file " + disc2 + "\n\nCreating directory: " + folder + "\n\n");
+    EXPECT_EQ(second.err, "trackcarve: " + (dir / folder).string() + " holds the tracks of another sheet, \"" + disc1 +
+                              "\"; nothing was overwritten\n");
+    EXPECT_EQ(second.exit_status, 1);
+    EXPECT_EQ(snapshot(dir / folder), before);
+
+    // The sheet that owns the folder may run again; a folder without an
+    // emulator sheet belongs to no sheet.
+    EXPECT_EQ(run_trackcarve(dir / disc1).exit_status, 0);
+    fs::remove(dir / folder / (folder + ".cue"));
+    const command_result unowned = run_trackcarve(dir / disc2);
+    EXPECT_EQ(unowned.exit_status, 0) << unowned.err;
+    EXPECT_TRUE(read_file(dir / folder / "track1.iso") == expected_iso(5000, 20));
+}
+
+// ---------------------------------------------------------------------------
+// A run that ends before it is done.
+
+// 10 data sectors, then three minutes of noise: a second or two of encoding.
+constexpr std::int64_t long_audio_sectors = 3 * 60 * 75;
+
+fs::path write_long_disc(const fs::path& dir)
+{
+    write_file(dir / "disc.bin", patterned_sectors(0, 10) + noise_sectors(long_audio_sectors, 7));
+    write_file(dir / "disc.cue", small_sheet);
+    return dir / "disc.cue";
+}
+
+// Each final name is absent or holds a complete file.
+void expect_no_partial_file(const fs::path& out)
+{
+    if (fs::exists(fs::symlink_status(out / "disc.toc"))) {
+        EXPECT_EQ(read_file(out / "disc.toc"), "Leadin\r\ntrack1.iso 00:00:10\r\ntrack2.ogg 03:00:00\r\nLeadout\r\n");
+    }
+    if (fs::exists(fs::symlink_status(out / "track1.iso"))) {
+        EXPECT_TRUE(read_file(out / "track1.iso") == expected_iso(0, 10)) << "a partial track1.iso";
+    }
+    if (fs::exists(fs::symlink_status(out / "track2.ogg"))) {
+        EXPECT_TRUE(is_complete_ogg(out / "track2.ogg", long_audio_sectors * 588));
+    }
+}
+
+class SafeOutputKill : public testing::TestWithParam<int> {};
+
+TEST_P(SafeOutputKill, RunEndedMidTrackLeavesNoPartialFile)
+{
+    const int signal_number = GetParam();
+    const fs::path dir = scratch_dir();
+    const fs::path cue = write_long_disc(dir);
+    const fs::path out = dir / "disc";
+
+    running_trackcarve run({cue.string()});
+    ASSERT_TRUE(wait_until_writing(run, out, "track2.ogg", 0)) << "track2.ogg was never written\n" << run.err();
+    run.send(signal_number);
+    const int status = run.wait();
+    ASSERT_TRUE(WIFSIGNALED(status)) << "exit status " << WEXITSTATUS(status) << "\n" << run.err();
+    EXPECT_EQ(WTERMSIG(status), signal_number) << "not ended by the signal it was sent";
+    EXPECT_FALSE(fs::exists(fs::symlink_status(out / "track2.ogg"))) << "track2.ogg is in place mid-track";
+    expect_no_partial_file(out);
+    const std::vector<std::string> left = temporaries_in(out);
+    if (signal_number == SIGKILL)
+        EXPECT_EQ(left.size(), 1u) << "a kill leaves the temporary in flight";
+    else
+        EXPECT_TRUE(left.empty()) << left.front() << " left by an interrupted run";
+
+    // The next run in the folder removes what the kill left.
+    const command_result next = run_trackcarve(cue);
+    EXPECT_EQ(next.exit_status, 0) << next.err;
+    EXPECT_TRUE(temporaries_in(out).empty());
+    expect_no_partial_file(out);
+    EXPECT_TRUE(fs::exists(out / "track2.ogg"));
+}
+
+INSTANTIATE_TEST_SUITE_P(Signals, SafeOutputKill, testing::Values(SIGKILL, SIGINT, SIGTERM),
+                         [](const testing::TestParamInfo<int>& s) {
+                             return std::string(s.param == SIGKILL ? "Kill" : s.param == SIGINT ? "Int" : "Term");
+                         });
+
+// The interrupt handler removes the temporaries on a thread of its own while
+// the writers go on until the process ends: one that opens its file in that
+// moment must not leave a temporary behind.
+TEST(SafeOutputInterrupt, NoTemporaryIsCreatedOnceTheInterruptRemovedThem)
+{
+    const fs::path dir = scratch_dir();
+    fs::create_directory(dir / "disc");
+    run_paths paths{};
+    ASSERT_TRUE(derive_paths((dir / "disc.cue").c_str(), paths));
+    temporary_files temporaries;
+    const output_folder folder{&paths, &temporaries, {}};
+    output_file in_flight;
+    ASSERT_EQ(open_output_file(in_flight, folder, "track1.iso"), 0);
+    EXPECT_EQ(temporaries_in(dir / "disc").size(), 1u);
+
+    remove_temporaries(temporaries);
+    EXPECT_TRUE(temporaries_in(dir / "disc").empty());
+    output_file late;
+    EXPECT_EQ(open_output_file(late, folder, "track2.ogg"), EINTR);
+    EXPECT_TRUE(temporaries_in(dir / "disc").empty()) << "a temporary made after the removal outlives the run";
+}
+
+TEST(SafeOutputKillRerun, KilledRerunKeepsTheEarlierFiles)
+{
+    const fs::path dir = scratch_dir();
+    const fs::path cue = write_long_disc(dir);
+    const fs::path out = dir / "disc";
+    ASSERT_EQ(run_trackcarve(cue).exit_status, 0);
+    std::map<std::string, std::string> earlier;
+    for (const fs::directory_entry& entry : fs::directory_iterator(out))
+        earlier[entry.path().filename().string()] = read_file(entry.path());
+    ASSERT_EQ(earlier.count("track2.ogg"), 1u);
+
+    running_trackcarve run({cue.string()});
+    ASSERT_TRUE(wait_until_writing(run, out, "track2.ogg", earlier["track2.ogg"].size()))
+        << "track2.ogg was never rewritten\n" << run.err();
+    run.send(SIGKILL);
+    run.wait();
+    for (const auto& [name, bytes] : earlier) {
+        ASSERT_TRUE(fs::exists(fs::symlink_status(out / name))) << name << " is gone";
+        if (read_file(out / name) != bytes) {
+            EXPECT_NE(name, "track2.ogg") << "track2.ogg changed before it was complete";
+        }
+    }
+    expect_no_partial_file(out);
+
+    const command_result next = run_trackcarve(cue);
+    EXPECT_EQ(next.exit_status, 0) << next.err;
+    EXPECT_TRUE(temporaries_in(out).empty());
+    expect_no_partial_file(out);
+}
+
+// ---------------------------------------------------------------------------
+// A disk that fills up: a 64 KB file system where this system lets the test
+// mount one, else a 64 KB file size limit on the run.
+
+class SafeOutputFullDisk : public testing::Test {
+protected:
+    void TearDown() override
+    {
+        if (mounted_)
+            umount2(mount_point_.c_str(), MNT_DETACH);
+    }
+    // Makes dir/disc a full-up-at-64-KB folder; false: use the limit instead.
+    bool mount_small_file_system(const fs::path& dir)
+    {
+        mount_point_ = dir / "disc";
+        fs::create_directory(mount_point_);
+        mounted_ = mount("tmpfs", mount_point_.c_str(), "tmpfs", MS_NOSUID | MS_NODEV, "size=64k,mode=0755") == 0;
+        mount_error_ = errno;
+        return mounted_;
+    }
+    fs::path mount_point_;
+    bool mounted_ = false;
+    int mount_error_ = 0;
+};
+
+TEST_F(SafeOutputFullDisk, NoTruncatedFileAndTheEncoderStopsAtTheFirstFailedWrite)
+{
+    // A mount left by a crashed run of this test would stop the scratch
+    // folder's removal.
+    umount2((fs::path(TEST_SCRATCH_DIR) / "SafeOutputFullDisk.NoTruncatedFileAndTheEncoderStopsAtTheFirstFailedWrite" /
+             "disc")
+                .c_str(),
+            MNT_DETACH);
+    const fs::path dir = scratch_dir();
+    // Track 1: 60 data sectors, 120 KB of .iso. Track 2: 10 s of noise read
+    // 300 times, 50 minutes that take the encoder far longer than the
+    // watchdog allows, were it to encode on after the disk is full.
+    write_file(dir / "disc.bin", patterned_sectors(0, 60));
+    write_file(dir / "noise.bin", noise_sectors(750, 3));
+    std::string sheet = "FILE \"disc.bin\" BINARY\n  TRACK 01 MODE1/2352\n    INDEX 01 00:00:00\n"
+                        "FILE \"noise.bin\" BINARY\n  TRACK 02 AUDIO\n    INDEX 01 00:00:00\n";
+    for (int i = 1; i < 300; ++i)
+        sheet += "FILE \"noise.bin\" BINARY\n";
+    write_file(dir / "disc.cue", sheet);
+
+    const bool mounted = mount_small_file_system(dir);
+    std::function<void()> in_child;
+    std::string error_text = std::strerror(ENOSPC);
+    if (mounted) {
+        std::cout << "[ full disk ] a 64 KB tmpfs mounted on " << mount_point_ << "\n";
+    } else {
+        std::cout << "[ full disk ] mount refused (" << std::strerror(mount_error_)
+                  << "): a 64 KB RLIMIT_FSIZE on the run instead\n";
+        error_text = std::strerror(EFBIG);
+        in_child = [] {
+            std::signal(SIGXFSZ, SIG_IGN);
+            const rlimit limit{64 << 10, 64 << 10};
+            setrlimit(RLIMIT_FSIZE, &limit);
+        };
+    }
+    RecordProperty("full_disk_route", mounted ? "tmpfs" : "RLIMIT_FSIZE");
+
+    running_trackcarve run({(dir / "disc.cue").string()}, in_child);
+    const int status = run.wait();
+    ASSERT_TRUE(WIFEXITED(status)) << "killed: the run went on for " << watchdog_seconds << " s\n" << run.err();
+    EXPECT_EQ(WEXITSTATUS(status), 1);
+    const fs::path out = dir / "disc";
+    EXPECT_EQ(run.err(), "trackcarve: cannot write " + (out / "track1.iso").string() + ": " + error_text + "\n" +
+                             "trackcarve: cannot write " + (out / "track2.ogg").string() + ": " + error_text + "\n" +
+                             "trackcarve: disc.cue not written: track1.iso could not be written\n");
+    std::vector<std::string> names;
+    for (const fs::directory_entry& entry : fs::directory_iterator(out))
+        names.push_back(entry.path().filename().string());
+    EXPECT_EQ(names, std::vector<std::string>{"disc.toc"}) << "a truncated or empty file under a final name";
+    EXPECT_EQ(read_file(out / "disc.toc"), "Leadin\r\ntrack1.iso 00:00:60\r\ntrack2.ogg 50:00:00\r\nLeadout\r\n");
+}
+
+// The same, without a clock: once a page cannot be written, the encoder
+// reads no more of the track.
+struct failing_sink {
+    std::size_t room;              // bytes the "disk" takes before it is full
+    std::size_t pcm_bytes_read = 0;
+    std::size_t pcm_read_at_failure = 0;
+    bool failed = false;
+};
+
+TEST(SafeOutputEncoder, ReadsNothingMoreAfterTheFirstFailedWrite)
+{
+    for (const std::size_t room : {std::size_t{0}, std::size_t{5000}, std::size_t{60000}}) {
+        failing_sink sink{room};
+        const cookie_io_functions_t io{
+            nullptr,
+            [](void* cookie, const char*, std::size_t size) -> ssize_t {
+                auto& s = *static_cast<failing_sink*>(cookie);
+                if (size > s.room) {
+                    if (!s.failed)
+                        s.pcm_read_at_failure = s.pcm_bytes_read;
+                    s.failed = true;
+                    errno = ENOSPC;
+                    return -1;
+                }
+                s.room -= size;
+                return static_cast<ssize_t>(size);
+            },
+            nullptr, nullptr};
+        file_stream ogg(fopencookie(&sink, "w", io));
+        ASSERT_TRUE(ogg);
+        const pcm_source source{[](void* context, unsigned char* buffer, std::size_t size) {
+                                    auto& s = *static_cast<failing_sink*>(context);
+                                    for (std::size_t i = 0; i < size; ++i) {
+                                        const std::size_t at = s.pcm_bytes_read + i;
+                                        buffer[i] = static_cast<unsigned char>(at * 2654435761u >> 13);
+                                    }
+                                    s.pcm_bytes_read += size;
+                                    return size;
+                                },
+                                &sink};
+        unsigned char buffer[audio_read_size];
+        // Ten minutes of audio: far more than any of the rooms holds.
+        const audio_result result = encode_audio_track(source, std::int64_t{600} * 75 * raw_sector_size, 1, ogg.get(),
+                                                       buffer);
+        EXPECT_TRUE(sink.failed) << room;
+        EXPECT_EQ(result.write_error, ENOSPC) << room;
+        EXPECT_EQ(sink.pcm_bytes_read, sink.pcm_read_at_failure) << "read on after the failed write, room " << room;
+    }
+}
+
+// ---------------------------------------------------------------------------
+// A reader that went away: trackcarve d.cue | head -1.
+
+TEST(SafeOutputPipe, ClosedStandardOutputStillWritesEveryTrack)
+{
+    const fs::path dir = scratch_dir();
+    // A BIN that ends in part of a sector: a report before the first track.
+    write_file(dir / "disc.bin", patterned_sectors(0, 30) + std::string(1000, 'x'));
+    write_file(dir / "disc.cue", small_sheet);
+
+    int pipe_ends[2];
+    ASSERT_EQ(pipe(pipe_ends), 0);
+    close(pipe_ends[0]);   // no reader, from the first byte on
+    const int write_end = pipe_ends[1];
+    running_trackcarve run({(dir / "disc.cue").string()}, [write_end] { dup2(write_end, 1); });
+    close(write_end);
+    const int status = run.wait();
+    ASSERT_TRUE(WIFEXITED(status)) << "ended by signal " << WTERMSIG(status);
+    EXPECT_EQ(WEXITSTATUS(status), 1);
+    EXPECT_EQ(run.err(), "trackcarve: the BIN ends in 1000 bytes of an incomplete sector, which no track takes\n"
+                         "trackcarve: cannot write to standard output: Broken pipe\n");
+    expect_small_disc_outputs(dir / "disc");
+}
+
+// trackcarve d.cue >&- : with descriptor 1 closed, the first file the run
+// opens would become its standard output, and the dialogue would land in
+// it. Standard error on a terminal makes the progress line flush standard
+// output every 250 ms while the long track's temporary is open (-j 1).
+TEST(SafeOutputPipe, ClosedStandardOutputDescriptorGetsNoFileOfTheRun)
+{
+    const fs::path dir = scratch_dir();
+    const fs::path cue = write_long_disc(dir);
+    const int terminal = posix_openpt(O_RDWR | O_NOCTTY);
+    ASSERT_GE(terminal, 0) << std::strerror(errno);
+    ASSERT_EQ(grantpt(terminal), 0);
+    ASSERT_EQ(unlockpt(terminal), 0);
+    const std::string terminal_name = ptsname(terminal);
+
+    running_trackcarve run({"-j", "1", cue.string()}, [&terminal_name] {
+        const int err = open(terminal_name.c_str(), O_WRONLY | O_NOCTTY);
+        dup2(err, 2);
+        close(err);
+        close(1);
+    });
+    // Drain the terminal so the run never waits on it.
+    std::string shown;
+    char block[4096];
+    for (ssize_t got; (got = read(terminal, block, sizeof block)) > 0;)
+        shown.append(block, static_cast<std::size_t>(got));
+    close(terminal);
+    const int status = run.wait();
+    ASSERT_TRUE(WIFEXITED(status));
+    EXPECT_EQ(WEXITSTATUS(status), 1);
+    EXPECT_NE(shown.find("cannot write to standard output: Bad file descriptor"), std::string::npos) << shown;
+    EXPECT_NE(shown.find("real time"), std::string::npos) << "no progress line: the case is not staged";
+    const fs::path out = dir / "disc";
+    EXPECT_EQ(read_file(out / "disc.toc"), "Leadin\r\ntrack1.iso 00:00:10\r\ntrack2.ogg 03:00:00\r\nLeadout\r\n");
+    EXPECT_TRUE(read_file(out / "track1.iso") == expected_iso(0, 10));
+    EXPECT_TRUE(is_complete_ogg(out / "track2.ogg", long_audio_sectors * 588));
+    EXPECT_EQ(read_file(out / "disc.cue").substr(0, 23), "REM SOURCE \"disc.cue\"\r\n");
+}
+
+} // namespace
