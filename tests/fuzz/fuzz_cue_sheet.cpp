@@ -12,6 +12,7 @@
 #include "cue/cue_reader.h"
 #include "cue/layout.h"
 #include "extract/toc_file.h"
+#include "fuzz_support.h"
 
 #include <cstdarg>
 #include <cstdint>
@@ -26,41 +27,10 @@ namespace {
 [[noreturn]] void fail(const char* format, ...) __attribute__((format(printf, 1, 2)));
 void fail(const char* format, ...)
 {
-    std::fputs("fuzz_cue_sheet: ", stderr);
     va_list arguments;
     va_start(arguments, format);
-    std::vfprintf(stderr, format, arguments);
-    va_end(arguments);
-    std::fputc('\n', stderr);
-    std::abort();
+    fail_with("fuzz_cue_sheet", format, arguments);
 }
-
-// An in-memory stream that collects what the code under test writes.
-struct captured_stream {
-    char* text = nullptr;
-    std::size_t length = 0;
-    std::FILE* file = open_memstream(&text, &length);
-
-    captured_stream()
-    {
-        if (file == nullptr)
-            fail("open_memstream failed");
-    }
-    ~captured_stream()
-    {
-        if (file != nullptr)
-            std::fclose(file);
-        std::free(text);
-    }
-    captured_stream(const captured_stream&) = delete;
-    captured_stream& operator=(const captured_stream&) = delete;
-
-    std::string_view contents()
-    {
-        std::fflush(file);
-        return {text, length};
-    }
-};
 
 bool starts_with(std::string_view text, std::string_view prefix) { return text.substr(0, prefix.size()) == prefix; }
 

@@ -28,6 +28,7 @@
 #include "cue/cue_reader.h"
 #include "cue/layout.h"
 #include "extract/toc_file.h"
+#include "fuzz_support.h"
 
 #include <ogg/ogg.h>
 #include <vorbis/vorbisfile.h>
@@ -59,13 +60,9 @@ namespace {
 [[noreturn]] void fail(const char* format, ...) __attribute__((format(printf, 1, 2)));
 void fail(const char* format, ...)
 {
-    std::fputs("fuzz_whole_run: ", stderr);
     va_list arguments;
     va_start(arguments, format);
-    std::vfprintf(stderr, format, arguments);
-    va_end(arguments);
-    std::fputc('\n', stderr);
-    std::abort();
+    fail_with("fuzz_whole_run", format, arguments);
 }
 
 constexpr std::size_t header_size = 11;
@@ -84,32 +81,6 @@ enum class planted {
 constexpr int planted_kinds = 10;
 const char* const planted_names[8] = {"disc.toc",   "disc.cue",   "track1.iso", "track1.ogg",
                                       "track2.iso", "track2.ogg", "track3.iso", "track3.ogg"};
-
-struct captured_stream {
-    char* text = nullptr;
-    std::size_t length = 0;
-    std::FILE* file = open_memstream(&text, &length);
-
-    captured_stream()
-    {
-        if (file == nullptr)
-            fail("open_memstream failed");
-    }
-    ~captured_stream()
-    {
-        if (file != nullptr)
-            std::fclose(file);
-        std::free(text);
-    }
-    captured_stream(const captured_stream&) = delete;
-    captured_stream& operator=(const captured_stream&) = delete;
-
-    std::string contents()
-    {
-        std::fflush(file);
-        return {text, length};
-    }
-};
 
 std::string read_bytes(const fs::path& path)
 {
