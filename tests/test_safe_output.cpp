@@ -4,6 +4,7 @@
 // whichever sheet the folder belongs to, a final name holds either what was
 // there before or a complete new file, and nothing outside the output folder
 // changes.
+#include "ogg_pages.h"
 #include "support.h"
 
 #include "extract/audio_encoder.h"
@@ -63,36 +64,6 @@ std::string expected_iso(std::int64_t first, std::int64_t count)
     return bytes;
 }
 
-// The Ogg pages of a file: it must be nothing but whole pages, the last of
-// them (and only it) marked end-of-stream.
-bool ends_in_one_end_of_stream_page(const fs::path& path)
-{
-    const std::string bytes = read_file(path);
-    ogg_sync_state sync;
-    ogg_sync_init(&sync);
-    char* buffer = ogg_sync_buffer(&sync, static_cast<long>(bytes.size()));
-    std::memcpy(buffer, bytes.data(), bytes.size());
-    ogg_sync_wrote(&sync, static_cast<long>(bytes.size()));
-    ogg_page page;
-    int eos_pages = 0;
-    bool last_is_eos = false;
-    bool whole = true;
-    long result = 0;
-    std::size_t consumed = 0;
-    while ((result = ogg_sync_pageseek(&sync, &page)) != 0) {
-        if (result < 0) {
-            whole = false;   // bytes that are not a page
-            consumed += static_cast<std::size_t>(-result);
-            continue;
-        }
-        consumed += static_cast<std::size_t>(result);
-        last_is_eos = ogg_page_eos(&page) != 0;
-        eos_pages += last_is_eos ? 1 : 0;
-    }
-    ogg_sync_clear(&sync);
-    return whole && consumed == bytes.size() && eos_pages == 1 && last_is_eos;
-}
-
 // An .ogg that a kill or a full disk could not have cut short: it decodes to
 // exactly `frames` frames and ends in its end-of-stream page.
 ::testing::AssertionResult is_complete_ogg(const fs::path& path, std::int64_t frames)
@@ -110,7 +81,7 @@ bool ends_in_one_end_of_stream_page(const fs::path& path)
     if (total != frames || decoded != frames)
         return ::testing::AssertionFailure() << path << ": " << total << " frames by its last granule, " << decoded
                                              << " decoded, " << frames << " expected";
-    if (!ends_in_one_end_of_stream_page(path))
+    if (!ends_in_one_end_of_stream_page(read_file(path)))
         return ::testing::AssertionFailure() << path << " does not end in its end-of-stream page";
     return ::testing::AssertionSuccess();
 }

@@ -29,6 +29,7 @@
 #include "cue/layout.h"
 #include "extract/toc_file.h"
 #include "fuzz_support.h"
+#include "../ogg_pages.h"
 
 #include <ogg/ogg.h>
 #include <vorbis/vorbisfile.h>
@@ -137,33 +138,6 @@ std::string make_bin(std::string_view seed, int sectors, int partial, std::uint8
         bytes[i] = static_cast<char>(seed.empty() ? mixed : static_cast<std::uint8_t>(seed[i % seed.size()]) ^ mixed);
     }
     return bytes;
-}
-
-// The Ogg stream is whole pages only, the last one (and only it) end-of-stream.
-bool ends_in_one_end_of_stream_page(const std::string& bytes)
-{
-    ogg_sync_state sync;
-    ogg_sync_init(&sync);
-    char* buffer = ogg_sync_buffer(&sync, static_cast<long>(bytes.size()));
-    std::memcpy(buffer, bytes.data(), bytes.size());
-    ogg_sync_wrote(&sync, static_cast<long>(bytes.size()));
-    ogg_page page;
-    int eos_pages = 0;
-    bool last_is_eos = false;
-    bool whole = true;
-    std::size_t consumed = 0;
-    for (long result; (result = ogg_sync_pageseek(&sync, &page)) != 0;) {
-        if (result < 0) {
-            whole = false;
-            consumed += static_cast<std::size_t>(-result);
-            continue;
-        }
-        consumed += static_cast<std::size_t>(result);
-        last_is_eos = ogg_page_eos(&page) != 0;
-        eos_pages += last_is_eos ? 1 : 0;
-    }
-    ogg_sync_clear(&sync);
-    return whole && consumed == bytes.size() && eos_pages == 1 && last_is_eos;
 }
 
 void check_ogg(const fs::path& path, std::int64_t frames)
