@@ -1,6 +1,6 @@
 #include "base/paths.h"
 #include "base/platform.h"
-#include "extract/track_files.h"
+#include "extract/output_names.h"
 
 #include <gtest/gtest.h>
 
@@ -76,7 +76,7 @@ TEST(OutputPaths, JoinWithThePlatformSeparator)
     const std::string sep(1, path_separator);
     ASSERT_TRUE(format_output_dir(paths, buffer));
     EXPECT_EQ(std::string(buffer), "dir/disc");
-    ASSERT_TRUE(format_toc_path(paths, buffer));
+    ASSERT_TRUE(format_output_path(paths, toc_file_name(paths).c_str(), buffer));
     EXPECT_EQ(std::string(buffer), "dir/disc" + sep + "disc.toc");
     ASSERT_TRUE(format_output_path(paths, name_track_file(10, false).text, buffer));
     EXPECT_EQ(std::string(buffer), "dir/disc" + sep + "track10.iso");

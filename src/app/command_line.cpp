@@ -2,18 +2,49 @@
 
 #include "base/console.h"
 
+#include <getopt.h>
 #include <vorbis/codec.h>
 
+#include <algorithm>
+#include <cmath>
+#include <cstdlib>
 #include <cstring>
 
 namespace {
 
-bool starts_with(const char* text, const char* prefix) { return std::strncmp(text, prefix, std::strlen(prefix)) == 0; }
+// The options a long name alone gives: numbered above every letter.
+enum long_option_id : int { full_names_option = 256, flac_option, sheet_word_option, raw_data_option,
+                            skip_done_option, report_option };
+
+struct option_entry {
+    int id;                 // the short option's letter, or a long_option_id
+    const char* name;       // the long option's name
+    const char* value;      // the value's name in the help; null for an option without one
+    const char* help;       // "{jobs}" stands for the default job count
+    const char* needs;      // what a missing value should have been
+    const char* wanted;     // what a bad value should have been
+};
+
+// Every option, in the order --help lists them.
+constexpr option_entry option_table[] = {
+    {'j', "jobs", "N", "write up to N tracks side by side (default: {jobs}, the CPUs online)",
+     "a number of jobs", "a number of jobs from 1 to 9999"},
+    {'h', "help", nullptr, "show this help and exit", nullptr, nullptr},
+    {'V', "version", nullptr, "show the version and exit", nullptr, nullptr},
+};
+
+const option_entry* find_option(int id)
+{
+    for (const option_entry& entry : option_table)
+        if (entry.id == id)
+            return &entry;
+    return nullptr;
+}
 
 // A job count: decimal digits only, 1 to 9999.
 bool read_jobs(const char* text, int& jobs)
 {
-    if (text == nullptr || *text == '\0' || std::strlen(text) > 4)
+    if (*text == '\0' || std::strlen(text) > 4)
         return false;
     int value = 0;
     for (const char* p = text; *p != '\0'; ++p) {
@@ -33,6 +64,52 @@ command_line mistake(std::string line)
     return parsed;
 }
 
+// Takes the value of option `id`; false when it is not one the option takes.
+bool take_value(int id, const char* value, run_options& options)
+{
+    switch (id) {
+    case 'j':
+        return read_jobs(value, options.jobs);
+    default:
+        return false;
+    }
+}
+
+// The option as the user wrote it: the whole argument when the value was
+// attached to it ("-j3x", "--jobs=x"), else the argument before the value.
+const char* option_as_written(char** argv, int next_index, const char* value)
+{
+    const char* last = argv[next_index - 1];
+    const bool attached = value != last;
+    return attached || next_index < 2 ? last : argv[next_index - 2];
+}
+
+std::vector<option> getopt_options()
+{
+    std::vector<option> options;
+    for (const option_entry& entry : option_table)
+        options.push_back(option{entry.name, entry.value != nullptr ? required_argument : no_argument, nullptr,
+                                 entry.id});
+    options.push_back(option{nullptr, 0, nullptr, 0});
+    return options;
+}
+
+// "-" first: every sheet comes back in its place (and POSIXLY_CORRECT cannot
+// end the options at the first sheet); ":" next: a missing value is told
+// apart from an unknown option.
+std::string getopt_letters()
+{
+    std::string letters = "-:";
+    for (const option_entry& entry : option_table) {
+        if (entry.id > 255)
+            continue;
+        letters += static_cast<char>(entry.id);
+        if (entry.value != nullptr)
+            letters += ':';
+    }
+    return letters;
+}
+
 } // namespace
 
 command_line parse_command_line(int argc, char** argv)
@@ -40,33 +117,33 @@ command_line parse_command_line(int argc, char** argv)
     command_line parsed;
     bool help = false;
     bool version = false;
-    bool options_ended = false;
-    for (int i = 1; i < argc; ++i) {
-        const char* argument = argv[i];
-        if (options_ended || argument[0] != '-' || argument[1] == '\0') {
-            parsed.sheets.push_back(argument);
-        } else if (std::strcmp(argument, "--") == 0) {
-            options_ended = true;
-        } else if (std::strcmp(argument, "-h") == 0 || std::strcmp(argument, "--help") == 0) {
+    const std::vector<option> options = getopt_options();
+    const std::string letters = getopt_letters();
+    opterr = 0;
+    optind = 0;   // start afresh: the parser keeps its place between calls
+    for (int id; (id = getopt_long(argc, argv, letters.c_str(), options.data(), nullptr)) != -1;) {
+        const char* written = argv[optind - 1];
+        if (id == 1) {
+            parsed.sheets.push_back(optarg);
+        } else if (id == 'h') {
             help = true;
-        } else if (std::strcmp(argument, "-V") == 0 || std::strcmp(argument, "--version") == 0) {
+        } else if (id == 'V') {
             version = true;
-        } else if (std::strcmp(argument, "-j") == 0 || std::strcmp(argument, "--jobs") == 0) {
-            const char* value = i + 1 < argc ? argv[++i] : nullptr;
-            if (value == nullptr)
-                return mistake(std::string("option '") + argument + "' needs a number of jobs");
-            if (!read_jobs(value, parsed.jobs))
-                return mistake(std::string("option '") + argument + "': '" + value +
-                               "' is not a number of jobs from 1 to 9999");
-        } else if (starts_with(argument, "--jobs=") || (starts_with(argument, "-j") && argument[2] != '\0')) {
-            const char* value = argument[1] == 'j' ? argument + 2 : argument + 7;
-            if (!read_jobs(value, parsed.jobs))
-                return mistake(std::string("option '") + argument + "': '" + value +
-                               "' is not a number of jobs from 1 to 9999");
-        } else {
-            return mistake(std::string("unknown option '") + argument + "'");
+        } else if (id == ':') {
+            return mistake(std::string("option '") + written + "' needs " + find_option(optopt)->needs);
+        } else if (id == '?') {
+            const bool long_name = std::strncmp(written, "--", 2) == 0;
+            const std::string name = !long_name && optopt > 0 && optopt < 256
+                                         ? std::string("-") + static_cast<char>(optopt)
+                                         : std::string(written);
+            return mistake("unknown option '" + name + "'");
+        } else if (!take_value(id, optarg, parsed.options)) {
+            return mistake(std::string("option '") + option_as_written(argv, optind, optarg) + "': '" + optarg +
+                           "' is not " + find_option(id)->wanted);
         }
     }
+    for (int i = optind; i < argc; ++i)
+        parsed.sheets.push_back(argv[i]);
     if (help)
         parsed.what = command_line::request::help;
     else if (version)
@@ -78,27 +155,55 @@ command_line parse_command_line(int argc, char** argv)
 
 void print_usage(console& c)
 {
-    say(c, "trackcarve 1.0 - splits a CD image into one file per track, by the trackcarve developers");
+    say(c, "trackcarve %s - splits a CD image into one file per track, by the trackcarve developers",
+        TRACKCARVE_VERSION);
     say(c, "\n\n Use:\n\n      trackcarve file.cue\n");
     say(c, "\n");
 }
 
+namespace {
+
+// "-j, --jobs N" or "    --flac": the option's name in the help.
+std::string help_label(const option_entry& entry)
+{
+    std::string label = entry.id < 256 ? std::string("-") + static_cast<char>(entry.id) + ", " : "    ";
+    label += std::string("--") + entry.name;
+    if (entry.value != nullptr)
+        label += std::string(" ") + entry.value;
+    return label;
+}
+
+std::string with_default_jobs(std::string text, int default_jobs)
+{
+    const std::size_t at = text.find("{jobs}");
+    return at == std::string::npos ? text : text.replace(at, 6, std::to_string(default_jobs));
+}
+
+} // namespace
+
 void print_help(console& c, int default_jobs)
 {
+    std::size_t width = 16;
+    for (const option_entry& entry : option_table)
+        width = std::max(width, help_label(entry).size() + 2);
+    std::string options;
+    for (const option_entry& entry : option_table) {
+        const std::string label = help_label(entry);
+        options += "  " + label + std::string(width - label.size(), ' ') +
+                   with_default_jobs(entry.help, default_jobs) + "\n";
+    }
+    options += "  --" + std::string(width - 2, ' ') + "end of the options: every later argument is a sheet\n";
     say(c, "Usage: trackcarve [OPTION]... SHEET.cue...\n"
            "Splits each CD image, a CUE sheet and its BIN files, into one file per track, in a\n"
            "new folder beside the sheet: trackN.iso for a data track, trackN.ogg (Ogg Vorbis)\n"
            "for an audio track, NAME.toc listing them, and NAME.cue, a CUE sheet of those files\n"
            "for emulators. Several sheets are split one after another.\n"
            "\n"
-           "  -j, --jobs N    write up to N tracks side by side (default: %i, the CPUs online)\n"
-           "  -h, --help      show this help and exit\n"
-           "  -V, --version   show the version and exit\n"
-           "  --              end of the options: every later argument is a sheet\n"
+           "%s"
            "\n"
            "Exit status: 0 when every sheet was split cleanly, 1 when a run stopped on an\n"
            "error or reported a problem on standard error, 2 for a bad command line.\n",
-        default_jobs);
+        options.c_str());
 }
 
 void print_version(console& c)

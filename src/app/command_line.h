@@ -1,14 +1,28 @@
 // The command line: options anywhere before "--", every other argument a
-// CUE sheet.
+// CUE sheet. Each option is declared once, with its help text, in
+// command_line.cpp.
 #pragma once
+
+#include "extract/track_format.h"
 
 #include <string>
 #include <vector>
 
+// What the options ask of every sheet's run.
+struct run_options {
+    int jobs = 0;                // 0: as many as the machine has CPUs online
+    track_format format;
+    bool quality_given = false;  // -q was given (it does not go with --flac)
+    std::string output_dir;      // -o: the folder the output folders are made in; "" beside each sheet
+    bool full_names = false;     // output names keep the sheet's whole name
+    bool skip_done = false;      // a sheet whose outputs are complete and newer is skipped
+    std::string report_path;     // --report: JSON Lines appended here; "" for none
+};
+
 struct command_line {
     enum class request { split, usage, help, version, mistake };
     request what = request::usage;
-    int jobs = 0;                     // 0: as many as the machine has CPUs online
+    run_options options;
     std::vector<const char*> sheets;  // in the order given
     std::string mistake;              // for request::mistake: the line naming it
 };

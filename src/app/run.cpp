@@ -11,7 +11,7 @@
 #include "extract/emulator_sheet.h"
 #include "extract/output_file.h"
 #include "extract/toc_file.h"
-#include "extract/track_files.h"
+#include "extract/output_names.h"
 #include "extract/track_writer.h"
 
 #include <algorithm>
@@ -66,15 +66,13 @@ std::string source_name_of(const char* cue_path)
     return name;
 }
 
-std::string emulator_sheet_name(const run_paths& paths) { return std::string(paths.out_name) + ".cue"; }
-
 // Another sheet whose name gives the same folder must not overwrite the
 // tracks of the first: its emulator sheet says whose they are.
 bool folder_belongs_to_another_sheet(console& c, const run_paths& paths, const char* cue_path)
 {
     char path[path_capacity];
     std::string owner;
-    if (!format_output_path(paths, emulator_sheet_name(paths).c_str(), path) || !read_sheet_source(path, owner))
+    if (!format_output_path(paths, emulator_sheet_file_name(paths).c_str(), path) || !read_sheet_source(path, owner))
         return false;
     if (same_file_name(owner.c_str(), source_name_of(cue_path).c_str()))
         return false;
@@ -94,10 +92,10 @@ void report_backward_tracks(console& c, const disc_layout& layout)
     }
 }
 
-// Creates the output directory (an existing one is used, unless another
-// sheet's tracks are in it) and writes the TOC in it. False when the run
-// ends there.
-bool write_toc_file(console& c, const output_folder& folder, const char* cue_path, const disc_layout& layout)
+// Makes the output directory the run's own: creates it (an existing one is
+// used, unless another sheet's tracks are in it) and clears it of the
+// temporaries that killed runs left. False when the run ends there.
+bool claim_output_folder(console& c, const output_folder& folder, const char* cue_path)
 {
     const run_paths& paths = *folder.paths;
     char dir[path_capacity] = {};
@@ -107,18 +105,27 @@ bool write_toc_file(console& c, const output_folder& folder, const char* cue_pat
     if (folder_belongs_to_another_sheet(c, paths, cue_path))
         return false;
     remove_stale_temporaries(dir);
+    return true;
+}
 
-    say(c, "Creating file: %s.toc\n\n", paths.out_name);
+// Writes NAME.toc. False when it cannot even be created, which ends the run;
+// a TOC that cannot be put in place is reported, and the tracks are still
+// written, as they do not depend on it.
+bool write_toc_file(console& c, const output_folder& folder, const disc_layout& layout, const track_format& format)
+{
+    const std::string name = toc_file_name(*folder.paths);
+    say(c, "Creating file: %s\n\n", name.c_str());
     output_file toc;
-    const std::string name = std::string(paths.out_name) + ".toc";
     if (const int failure = open_output_file(toc, folder, name.c_str())) {
         stop(c, "Error creando TOC\n");
         report(c, "cannot create %s: %s", toc.final_path, describe_open_failure(failure));
         return false;
     }
-    write_toc(toc.stream.get(), layout);
+    write_toc(toc.stream.get(), layout, format);
     report_backward_tracks(c, layout);
-    commit_output_file(c, toc);
+    if (!commit_output_file(c, toc)) {
+        // Reported. The track files do not depend on the TOC: they are still written.
+    }
     return true;
 }
 
@@ -151,35 +158,37 @@ const char* unfit_for_sheet(const track_outcome& outcome, const track_span& trac
 // fit for one, and no sheet may point at a broken disc or another run's files.
 void remove_emulator_sheet(const output_folder& folder)
 {
-    remove_output_file(folder, emulator_sheet_name(*folder.paths).c_str());
+    remove_output_file(folder, emulator_sheet_file_name(*folder.paths).c_str());
 }
 
 // Writes the emulator sheet when every track file is whole; else removes one
 // an earlier run left.
 void write_emulator_sheet_file(console& c, const output_folder& folder, const char* cue_path, const cue_sheet& sheet,
-                               const disc_layout& layout, const std::vector<track_outcome>& outcomes)
+                               const disc_layout& layout, const track_format& format,
+                               const std::vector<track_outcome>& outcomes)
 {
-    const std::string name = emulator_sheet_name(*folder.paths);
+    const std::string name = emulator_sheet_file_name(*folder.paths);
     for (std::int32_t number = 1; number <= layout.track_count; ++number) {
         const char* why = unfit_for_sheet(outcomes[static_cast<std::size_t>(number)], layout.tracks[number]);
         if (why == nullptr)
             continue;
-        report(c, "%s not written: %s %s", name.c_str(), name_track_file(number, layout.tracks[number].is_audio != 0).text,
-               why);
+        report(c, "%s not written: %s %s", name.c_str(), name_track_file(number, layout.tracks[number].is_audio != 0, format).text, why);
         remove_emulator_sheet(folder);
         return;
     }
     output_file out;
     if (const int failure = open_output_file(out, folder, name.c_str())) {
         report(c, "cannot create %s: %s", out.final_path, describe_open_failure(failure));
+        remove_emulator_sheet(folder);
         return;
     }
-    write_emulator_sheet(out.stream.get(), source_name_of(cue_path).c_str(), sheet, layout);
-    commit_output_file(c, out);
+    write_emulator_sheet(out.stream.get(), source_name_of(cue_path).c_str(), sheet, layout, format);
+    if (!commit_output_file(c, out))
+        remove_emulator_sheet(folder);   // reported; an older sheet must not stand for these tracks
 }
 
 void extract_all_tracks(console& c, const output_folder& folder, const char* cue_path, const cue_sheet& sheet,
-                        const disc_layout& layout, int jobs)
+                        const disc_layout& layout, const run_options& options, int jobs)
 {
     // A sheet in an encoding the reader cannot see commands in (UTF-16, say)
     // reads as no tracks at all: say so rather than end as if all went well.
@@ -196,11 +205,11 @@ void extract_all_tracks(console& c, const output_folder& folder, const char* cue
     report_incomplete_sectors(c, sheet.bin_files);
 
     const virtual_bin bin = make_virtual_bin(sheet, folder.paths->cue_dir);
-    const std::vector<track_outcome> outcomes = write_tracks(c, folder, bin, layout, jobs);
-    write_emulator_sheet_file(c, folder, cue_path, sheet, layout, outcomes);
+    const std::vector<track_outcome> outcomes = write_tracks(c, folder, options.format, bin, layout, jobs);
+    write_emulator_sheet_file(c, folder, cue_path, sheet, layout, options.format, outcomes);
 }
 
-void run_sheet(console& c, temporary_files& temporaries, const char* cue_path, int jobs)
+void run_sheet(console& c, temporary_files& temporaries, const char* cue_path, const run_options& options, int jobs)
 {
     run_paths paths;
     if (!derive_paths(cue_path, paths)) {
@@ -224,10 +233,10 @@ void run_sheet(console& c, temporary_files& temporaries, const char* cue_path, i
 
     const disc_layout layout = lay_out_tracks(read.sheet);
     const output_folder folder{&paths, &temporaries, input_files(cue_path, paths, read.sheet)};
-    if (!write_toc_file(c, folder, cue_path, layout))
+    if (!claim_output_folder(c, folder, cue_path) || !write_toc_file(c, folder, layout, options.format))
         return;
     cue_file.reset();
-    extract_all_tracks(c, folder, cue_path, read.sheet, layout, jobs);
+    extract_all_tracks(c, folder, cue_path, read.sheet, layout, options, jobs);
     say(c, "Done\n");
 }
 
@@ -267,7 +276,7 @@ int run_trackcarve(console& c, int argc, char** argv)
     for (const char* sheet : line.sheets) {
         // Each sheet is run as if it were the only one.
         console run{c.out, c.err, 0, false, c.show_progress};
-        run_sheet(run, temporaries, sheet, line.jobs > 0 ? line.jobs : cpus);
+        run_sheet(run, temporaries, sheet, line.options, line.options.jobs > 0 ? line.options.jobs : cpus);
         status = std::max(status, finish(run));
     }
     return status;

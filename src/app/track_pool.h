@@ -14,5 +14,5 @@
 // order, line for line as if the tracks had been written one after another
 // (jobs 1 writes them so); while they work, c shows a progress line.
 // Returns each track's outcome, by track number ([0] unused).
-std::vector<track_outcome> write_tracks(console& c, const output_folder& folder, const virtual_bin& bin,
-                                        const disc_layout& layout, int jobs);
+std::vector<track_outcome> write_tracks(console& c, const output_folder& folder, const track_format& format,
+                                        const virtual_bin& bin, const disc_layout& layout, int jobs);

@@ -94,9 +94,3 @@ bool format_output_path(const run_paths& paths, const char* file_name, char (&bu
     return formatted(std::snprintf(buffer, path_capacity, "%s%s%c%s", paths.cue_dir, paths.out_name,
                                    path_separator, file_name));
 }
-
-bool format_toc_path(const run_paths& paths, char (&buffer)[path_capacity])
-{
-    return formatted(std::snprintf(buffer, path_capacity, "%s%s%c%s.toc", paths.cue_dir,
-                                   paths.out_name, path_separator, paths.out_name));
-}

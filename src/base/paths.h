@@ -24,6 +24,3 @@ bool format_output_dir(const run_paths& paths, char (&buffer)[path_capacity]);
 
 // A file inside the output directory. False when the path does not fit.
 bool format_output_path(const run_paths& paths, const char* file_name, char (&buffer)[path_capacity]);
-
-// The TOC file inside the output directory: out_name + ".toc".
-bool format_toc_path(const run_paths& paths, char (&buffer)[path_capacity]);

@@ -1,7 +1,7 @@
 #include "extract/emulator_sheet.h"
 
 #include "base/platform.h"
-#include "extract/track_files.h"
+#include "extract/output_names.h"
 
 #include <cstring>
 
@@ -18,7 +18,7 @@ void put_line(std::FILE* file, const char* text)
 } // namespace
 
 void write_emulator_sheet(std::FILE* file, const char* source_name, const cue_sheet& sheet,
-                          const disc_layout& layout)
+                          const disc_layout& layout, const track_format& format)
 {
     std::string line = source_line_start;
     line += source_name;
@@ -28,7 +28,7 @@ void write_emulator_sheet(std::FILE* file, const char* source_name, const cue_sh
     for (std::int32_t number = 1; number <= layout.track_count; ++number) {
         const track_span& track = layout.tracks[number];
         const bool is_audio = track.is_audio != 0;
-        std::snprintf(text, sizeof text, "FILE \"%s\" %s", name_track_file(number, is_audio).text,
+        std::snprintf(text, sizeof text, "FILE \"%s\" %s", name_track_file(number, is_audio, format).text,
                       is_audio ? "OGG" : "BINARY");
         put_line(file, text);
         std::snprintf(text, sizeof text, "  TRACK %02i %s", static_cast<int>(number),

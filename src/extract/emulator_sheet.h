@@ -5,6 +5,7 @@
 
 #include "cue/cue_sheet.h"
 #include "cue/layout.h"
+#include "extract/track_format.h"
 
 #include <cstdio>
 #include <string>
@@ -14,7 +15,7 @@
 // MODE1/2048 (its .iso holds the 2048-byte user data); the gaps are PREGAP
 // lines only, the gap audio already being in the track files.
 void write_emulator_sheet(std::FILE* file, const char* source_name, const cue_sheet& sheet,
-                          const disc_layout& layout);
+                          const disc_layout& layout, const track_format& format = {});
 
 // The sheet named on the first line of an emulator sheet at path; false when
 // there is no such file or its first line is not a REM SOURCE line.

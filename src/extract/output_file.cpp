@@ -1,37 +1,19 @@
 #include "extract/output_file.h"
 
+#include "extract/output_names.h"
+
 #include <cerrno>
 #include <cstdio>
-#include <cstdlib>
 #include <cstring>
 
 namespace {
 
-// ".<final name>.<process id>.trackcarve-tmp": hidden, unique to the run,
-// and recognisable later by its suffix.
-constexpr char temporary_suffix[] = ".trackcarve-tmp";
-
 bool format_temporary_path(const output_folder& folder, const char* name, char (&path)[path_capacity + 64])
 {
-    const int length = std::snprintf(path, sizeof path, "%s%s%c.%s.%lu%s", folder.paths->cue_dir,
-                                     folder.paths->out_name, path_separator, name, current_process_id(),
-                                     temporary_suffix);
+    const std::string temporary = temporary_file_name(name, current_process_id());
+    const int length = std::snprintf(path, sizeof path, "%s%s%c%s", folder.paths->cue_dir, folder.paths->out_name,
+                                     path_separator, temporary.c_str());
     return length > 0 && static_cast<std::size_t>(length) < sizeof path;
-}
-
-// The process id in a temporary's name, or 0 when the name is not one.
-unsigned long temporary_owner(const char* name)
-{
-    const std::size_t length = std::strlen(name);
-    const std::size_t suffix = sizeof temporary_suffix - 1;
-    if (name[0] != '.' || length <= suffix || std::strcmp(name + length - suffix, temporary_suffix) != 0)
-        return 0;
-    std::size_t digits = length - suffix;
-    while (digits > 0 && name[digits - 1] >= '0' && name[digits - 1] <= '9')
-        --digits;
-    if (digits == length - suffix || digits < 2 || name[digits - 1] != '.')
-        return 0;
-    return std::strtoul(name + digits, nullptr, 10);
 }
 
 bool is_input(const output_folder& folder, const char* path)

@@ -1,6 +1,6 @@
 #include "extract/toc_file.h"
 
-#include "extract/track_files.h"
+#include "extract/output_names.h"
 
 #include <cstring>
 
@@ -18,7 +18,7 @@ void put_msf(std::FILE* toc_file, std::int32_t frame_count)
 
 } // namespace
 
-void write_toc(std::FILE* toc_file, const disc_layout& layout)
+void write_toc(std::FILE* toc_file, const disc_layout& layout, const track_format& format)
 {
     put(toc_file, "Leadin\r\n");
     for (std::int32_t number = 1; number <= layout.track_count; ++number) {
@@ -27,7 +27,7 @@ void write_toc(std::FILE* toc_file, const disc_layout& layout)
             put(toc_file, "Pregap: ");
             put_msf(toc_file, track.pregap_frames);
         }
-        put(toc_file, name_track_file(number, track.is_audio != 0).text);
+        put(toc_file, name_track_file(number, track.is_audio != 0, format).text);
         put(toc_file, " ");
         put_msf(toc_file, track.length_sectors);
     }

@@ -4,8 +4,9 @@
 #pragma once
 
 #include "cue/layout.h"
+#include "extract/track_format.h"
 
 #include <cstdio>
 
 // Writes the whole text; the caller checks the close.
-void write_toc(std::FILE* toc_file, const disc_layout& layout);
+void write_toc(std::FILE* toc_file, const disc_layout& layout, const track_format& format = {});

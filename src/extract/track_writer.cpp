@@ -1,7 +1,7 @@
 #include "extract/track_writer.h"
 
 #include "base/platform.h"
-#include "extract/track_files.h"
+#include "extract/output_names.h"
 
 #include <algorithm>
 #include <cerrno>
@@ -133,7 +133,7 @@ track_outcome extract_track(console& c, track_writer& writer, std::int32_t numbe
                             std::atomic<std::int64_t>& progress)
 {
     const bool is_audio = track.is_audio != 0;
-    const track_file_name name = name_track_file(number, is_audio);
+    const track_file_name name = name_track_file(number, is_audio, writer.format);
     say(c, "Processing file... %s\n", name.text);
 
     output_file out;

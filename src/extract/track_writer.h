@@ -6,6 +6,7 @@
 #include "cue/virtual_bin.h"
 #include "extract/audio_encoder.h"
 #include "extract/output_file.h"
+#include "extract/track_format.h"
 
 #include <atomic>
 #include <cstdint>
@@ -34,6 +35,7 @@ int next_serial_number(serial_source& serials);
 // shared by all writers, the BIN reader and the buffer are its own.
 struct track_writer {
     const output_folder* folder = nullptr;
+    track_format format;
     serial_source* serials = nullptr;
     bin_reader bin;
     std::unique_ptr<track_buffer> buffer = std::make_unique<track_buffer>();

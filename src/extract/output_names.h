@@ -1,0 +1,30 @@
+// Every name the run gives a file in its output folder: the track files, the
+// TOC, the emulator sheet, the owner record and the temporaries they are
+// written under. The one place these names are formed.
+#pragma once
+
+#include "base/paths.h"
+#include "extract/track_format.h"
+
+#include <cstdint>
+#include <string>
+
+struct track_file_name {
+    char text[24];   // "track" + up to 10 digits + ".flac"
+};
+
+// "trackN.iso" (or "trackN.bin" for raw data) for a data track, "trackN.ogg"
+// (or "trackN.flac") for an audio track; N without leading zeros.
+track_file_name name_track_file(std::int32_t number, bool is_audio, const track_format& format = {});
+
+// NAME.toc and NAME.cue, after the output name.
+std::string toc_file_name(const run_paths& paths);
+std::string emulator_sheet_file_name(const run_paths& paths);
+
+// The temporary a file of the folder is written under before it is renamed
+// over its name: ".<name>.<process id>.trackcarve-tmp", hidden, unique to the
+// process, and recognisable later by its suffix.
+std::string temporary_file_name(const char* name, unsigned long process_id);
+
+// The process id in a temporary's name, or 0 when the name is not one.
+unsigned long temporary_owner(const char* name);

@@ -1,0 +1,17 @@
+// How the track files are written: the choices the command line makes for
+// every track of a run.
+#pragma once
+
+enum class audio_codec { vorbis, flac };
+
+// The type word of the emulator sheet's audio FILE lines.
+enum class sheet_word { by_codec, ogg, wave };
+
+inline constexpr float default_vorbis_quality = 0.1f;
+
+struct track_format {
+    bool raw_data = false;                    // data tracks as every raw 2352-byte sector, trackN.bin
+    audio_codec codec = audio_codec::vorbis;
+    float quality = default_vorbis_quality;   // Vorbis VBR quality, -1 to 10
+    sheet_word word = sheet_word::by_codec;
+};
