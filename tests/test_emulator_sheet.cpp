@@ -314,15 +314,8 @@ TEST_P(SampleSheet, TrackFilesHoldTheTocsSectors)
 
 // mednafen's table of contents for the sheet: each track starts after the
 // sectors of the track files before it and the pregaps up to its own, and
-// the lead-out after them all.
-//
-// It is also the table mednafen reads from the source sheet. That holds
-// only while no PREGAP comes before a later track: the layout takes a
-// PREGAP's length off the INDEX positions of the tracks after it (up to the
-// next INDEX 00), which mednafen does not, so from the next track on the two
-// would differ by the gap. The sample's one PREGAP is on its last track, and
-// mednafen adds it before that track in both sheets, so every track and the
-// lead-out agree; the Redump-style disc has no PREGAP at all.
+// the lead-out after them all. It is also the table mednafen reads from the
+// source sheet.
 TEST_P(SampleSheet, MednafenReadsTheTrackFilesEndToEnd)
 {
     const std::vector<std::int64_t> ours = mednafen_lbas(sample.sheet);
