@@ -178,6 +178,20 @@ void write_emulator_sheet_file(console& c, const output_folder& folder, const ch
     commit_output_file(c, out);
 }
 
+// Track 1 starts at its INDEX 01, so the sectors before it are in no track
+// file: silence there is no loss, audio (a hidden track) is.
+void report_audio_before_track_one(console& c, const virtual_bin& bin, const disc_layout& layout)
+{
+    const track_span& first = layout.tracks[1];
+    if (first.is_audio == 0 || first.start_sector <= 0)
+        return;
+    bin_reader reader;
+    reader.bin = &bin;
+    if (holds_nonzero_byte(reader, 0, std::int64_t{first.start_sector} * raw_sector_size))
+        report(c, "the %i sectors before track 1's INDEX 01 hold audio, which no track file keeps",
+               static_cast<int>(first.start_sector));
+}
+
 void extract_all_tracks(console& c, const output_folder& folder, const char* cue_path, const cue_sheet& sheet,
                         const disc_layout& layout, int jobs)
 {
@@ -196,6 +210,7 @@ void extract_all_tracks(console& c, const output_folder& folder, const char* cue
     report_incomplete_sectors(c, sheet.bin_files);
 
     const virtual_bin bin = make_virtual_bin(sheet, folder.paths->cue_dir);
+    report_audio_before_track_one(c, bin, layout);
     const std::vector<track_outcome> outcomes = write_tracks(c, folder, bin, layout, jobs);
     write_emulator_sheet_file(c, folder, cue_path, sheet, layout, outcomes);
 }
