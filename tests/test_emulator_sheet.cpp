@@ -430,3 +430,38 @@ TEST(EmulatorSheet, DataTrackOneAfterItsGapMounts)
     for (const std::string& start : dos_listing_starts(sample / "sample-files"))
         EXPECT_NE(dosbox.listing.find(start), std::string::npos) << start.substr(2) << " in\n" << dosbox.mount;
 }
+
+// No reader takes a sheet of TRACK 100, and one that could not be written
+// leaves none: either way the older sheet goes, as it would point at the
+// new track files.
+TEST(EmulatorSheet, OlderSheetGoesWhenNoNewOneIsWritten)
+{
+    const struct {
+        int tracks;
+        rlim_t file_size_limit;   // the sheet's 40 lines of tracks do not fit, each 2048-byte .iso does
+        std::string err;
+    } rows[] = {{100, RLIM_INFINITY,
+                 "trackcarve: disc.cue not written: the disc has 100 tracks, and a CUE sheet holds at most 99\n"},
+                {40, 2048, "trackcarve: cannot write {dir}/disc/disc.cue: File too large\n"}};
+    for (const auto& row : rows) {
+        const fs::path dir = scratch_dir();
+        std::string cue = "FILE \"disc.bin\" BINARY\n";
+        for (int n = 1; n <= row.tracks; ++n)
+            cue += "TRACK " + std::to_string(n) + " MODE1/2352\nINDEX 01 00:00:" + std::to_string(n - 1) + "\n";
+        write_file(dir / "disc.bin", patterned_sectors(0, row.tracks));
+        write_file(dir / "disc.cue", cue);
+        fs::create_directory(dir / "disc");
+        write_file(dir / "disc" / "disc.cue", "REM SOURCE \"disc.cue\"\r\n");
+        const command_result run = run_command({TRACKCARVE_EXE, (dir / "disc.cue").string()}, {}, [&row] {
+            std::signal(SIGXFSZ, SIG_IGN);
+            const rlimit limit{row.file_size_limit, row.file_size_limit};
+            setrlimit(RLIMIT_FSIZE, &limit);
+        });
+        std::string err = row.err;
+        if (const std::size_t at = err.find("{dir}"); at != std::string::npos)
+            err.replace(at, 5, dir.string());
+        EXPECT_EQ(run.err, err);
+        EXPECT_EQ(run.exit_status, 1);
+        EXPECT_FALSE(fs::exists(dir / "disc" / "disc.cue")) << row.tracks << " tracks";
+    }
+}

@@ -154,12 +154,21 @@ void remove_emulator_sheet(const output_folder& folder)
     remove_output_file(folder, emulator_sheet_name(*folder.paths).c_str());
 }
 
-// Writes the emulator sheet when every track file is whole; else removes one
-// an earlier run left.
+// A CUE sheet numbers its tracks in two digits: no reader takes TRACK 100.
+constexpr std::int32_t max_sheet_tracks = 99;
+
+// Writes the emulator sheet when every track file is whole; else, or when it
+// cannot be written, removes one an earlier run left.
 void write_emulator_sheet_file(console& c, const output_folder& folder, const char* cue_path, const cue_sheet& sheet,
                                const disc_layout& layout, const std::vector<track_outcome>& outcomes)
 {
     const std::string name = emulator_sheet_name(*folder.paths);
+    if (layout.track_count > max_sheet_tracks) {
+        report(c, "%s not written: the disc has %i tracks, and a CUE sheet holds at most %i", name.c_str(),
+               static_cast<int>(layout.track_count), static_cast<int>(max_sheet_tracks));
+        remove_emulator_sheet(folder);
+        return;
+    }
     for (std::int32_t number = 1; number <= layout.track_count; ++number) {
         const char* why = unfit_for_sheet(outcomes[static_cast<std::size_t>(number)], layout.tracks[number]);
         if (why == nullptr)
@@ -172,10 +181,12 @@ void write_emulator_sheet_file(console& c, const output_folder& folder, const ch
     output_file out;
     if (const int failure = open_output_file(out, folder, name.c_str())) {
         report(c, "cannot create %s: %s", out.final_path, describe_open_failure(failure));
+        remove_emulator_sheet(folder);
         return;
     }
     write_emulator_sheet(out.stream.get(), source_name_of(cue_path).c_str(), sheet, layout);
-    commit_output_file(c, out);
+    if (!commit_output_file(c, out))
+        remove_emulator_sheet(folder);
 }
 
 // Track 1 starts at its INDEX 01, so the sectors before it are in no track

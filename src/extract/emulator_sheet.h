@@ -14,7 +14,7 @@
 // MODE1/2048 (its .iso holds the 2048-byte user data); the gaps are PREGAP
 // lines only, an INDEX 00 gap already being in the track file before. An
 // audio track 1's PREGAP line also holds the sectors before its INDEX 01; a
-// data track 1 has none.
+// data track 1 has none. At most 99 tracks: the caller checks.
 void write_emulator_sheet(std::FILE* file, const char* source_name, const cue_sheet& sheet,
                           const disc_layout& layout);
 
