@@ -7,11 +7,13 @@
 
 #include <gtest/gtest.h>
 
+#include <sys/resource.h>
 #include <sys/types.h>
 #include <unistd.h>
 
 #include <algorithm>
 #include <cctype>
+#include <csignal>
 #include <cstdint>
 #include <sstream>
 #include <string>
@@ -314,15 +316,8 @@ TEST_P(SampleSheet, TrackFilesHoldTheTocsSectors)
 
 // mednafen's table of contents for the sheet: each track starts after the
 // sectors of the track files before it and the pregaps up to its own, and
-// the lead-out after them all.
-//
-// It is also the table mednafen reads from the source sheet. That holds
-// only while no PREGAP comes before a later track: the layout takes a
-// PREGAP's length off the INDEX positions of the tracks after it (up to the
-// next INDEX 00), which mednafen does not, so from the next track on the two
-// would differ by the gap. The sample's one PREGAP is on its last track, and
-// mednafen adds it before that track in both sheets, so every track and the
-// lead-out agree; the Redump-style disc has no PREGAP at all.
+// the lead-out after them all. It is also the table mednafen reads from the
+// source sheet.
 TEST_P(SampleSheet, MednafenReadsTheTrackFilesEndToEnd)
 {
     const std::vector<std::int64_t> ours = mednafen_lbas(sample.sheet);
@@ -341,3 +336,132 @@ TEST_P(SampleSheet, MednafenReadsTheTrackFilesEndToEnd)
 
 INSTANTIATE_TEST_SUITE_P(Discs, SampleSheet, testing::Values(false, true),
                          [](const testing::TestParamInfo<bool>& disc) { return disc.param ? "Redump" : "OneBin"; });
+
+// ---- discs whose gaps the old layout got wrong: a PREGAP moved and cut the
+// tracks after it, and track 1 started at sector 0 whatever its INDEX 01.
+
+namespace {
+
+// A BIN of the sheet: silent sectors, then patterned ones.
+struct bin_content {
+    const char* name;
+    std::int64_t silent, patterned;
+};
+
+struct gap_row {
+    const char* name;
+    std::vector<bin_content> bins;
+    std::string sheet;
+    std::vector<std::int64_t> sectors;   // each track's, as every reader counts them
+    std::string err;
+};
+
+void PrintTo(const gap_row& row, std::ostream* os) { *os << row.name; }
+
+const std::string three_tracks = "TRACK 01 AUDIO\nINDEX 01 00:00:00\nTRACK 02 AUDIO\nPREGAP 00:02:00\n";
+const std::string first_at_two_seconds =
+    "FILE \"h.bin\" BINARY\nTRACK 01 AUDIO\nINDEX 01 00:02:00\nTRACK 02 AUDIO\nINDEX 01 00:12:00\n";
+
+const gap_row gap_rows[] = {
+    {"PregapMidDiscOneBin", {{"a.bin", 0, 2250}},
+     "FILE \"a.bin\" BINARY\n" + three_tracks + "INDEX 01 00:10:00\nTRACK 03 AUDIO\nINDEX 01 00:20:00\n",
+     {750, 750, 750}, ""},
+    {"PregapMidDiscOneBinPerTrack", {{"1.bin", 0, 750}, {"2.bin", 0, 750}, {"3.bin", 0, 750}},
+     "FILE \"1.bin\" BINARY\nTRACK 01 AUDIO\nINDEX 01 00:00:00\nFILE \"2.bin\" BINARY\nTRACK 02 AUDIO\n"
+     "PREGAP 00:02:00\nINDEX 01 00:00:00\nFILE \"3.bin\" BINARY\nTRACK 03 AUDIO\nINDEX 01 00:00:00\n",
+     {750, 750, 750}, ""},
+    {"AudioTrackOneAfterASilentGap", {{"h.bin", 150, 1500}}, first_at_two_seconds, {750, 750}, ""},
+    {"AudioTrackOneAfterHiddenAudio", {{"h.bin", 0, 1650}}, first_at_two_seconds, {750, 750},
+     "trackcarve: the 150 sectors before track 1's INDEX 01 hold audio, which no track file keeps\n"},
+    {"MixedDiscWithTwoPregaps", {{"m.bin", 0, 1425}},
+     "FILE \"m.bin\" BINARY\nTRACK 01 MODE1/2352\nINDEX 01 00:00:00\nTRACK 02 AUDIO\nPREGAP 00:02:00\n"
+     "INDEX 01 00:04:00\nTRACK 03 AUDIO\nINDEX 01 00:09:00\nTRACK 04 AUDIO\nPREGAP 00:01:00\nINDEX 01 00:14:00\n",
+     {300, 375, 375, 375}, ""},
+};
+
+class GapSheet : public testing::TestWithParam<gap_row> {};
+
+} // namespace
+
+// mednafen puts every track of our sheet where it puts it in the source
+// sheet, and each track file holds exactly the track's sectors.
+TEST_P(GapSheet, MednafenReadsTheSourcesTableAndEveryTrackIsWhole)
+{
+    const gap_row& row = GetParam();
+    const fs::path dir = scratch_dir();
+    for (const bin_content& bin : row.bins)
+        write_file(dir / bin.name, std::string(static_cast<std::size_t>(bin.silent) * 2352, '\0') +
+                                       patterned_sectors(bin.silent, bin.patterned));
+    write_file(dir / "disc.cue", row.sheet);
+    const command_result run = run_trackcarve(dir / "disc.cue");
+    EXPECT_EQ(run.err, row.err);
+    EXPECT_EQ(run.exit_status, row.err.empty() ? 0 : 1);
+    EXPECT_EQ(mednafen_lbas(dir / "disc" / "disc.cue"), mednafen_lbas(dir / "disc.cue"));
+    for (std::size_t n = 1; n <= row.sectors.size(); ++n) {
+        const fs::path iso = dir / "disc" / ("track" + std::to_string(n) + ".iso");
+        const fs::path ogg = fs::path(iso).replace_extension(".ogg");
+        EXPECT_EQ(fs::exists(iso) ? static_cast<std::int64_t>(fs::file_size(iso)) / 2048 : decode_ogg(ogg).pcm_total / 588,
+                  row.sectors[n - 1])
+            << "track " << n;
+    }
+}
+
+INSTANTIATE_TEST_SUITE_P(Discs, GapSheet, testing::ValuesIn(gap_rows),
+                         [](const testing::TestParamInfo<gap_row>& row) { return std::string(row.param.name); });
+
+// A dump that kept the gap before a data track 1: its .iso starts at INDEX
+// 01, so the volume descriptor is at sector 16, and the sheet gives track 1
+// no PREGAP, so DOSBox mounts it. What the gap holds is no audio, so no loss.
+TEST(EmulatorSheet, DataTrackOneAfterItsGapMounts)
+{
+    const fs::path dir = scratch_dir();
+    const fs::path sample = sample_disc_dir();
+    write_file(dir / "gap.bin", patterned_sectors(0, 150) + read_file(sample / "sample.bin"));
+    write_file(dir / "gap.cue",
+               "FILE \"gap.bin\" BINARY\nTRACK 01 MODE1/2352\nINDEX 00 00:00:00\nPREGAP 00:01:00\nINDEX 01 00:02:00\n"
+               "TRACK 02 AUDIO\nINDEX 01 00:05:10\nTRACK 03 AUDIO\nINDEX 00 00:09:10\nINDEX 01 00:11:10\n"
+               "TRACK 04 AUDIO\nPREGAP 00:02:00\nINDEX 01 00:17:25\n");
+    const command_result run = run_trackcarve(dir / "gap.cue");
+    EXPECT_EQ(run.err, "");
+    const std::string iso = read_file(dir / "gap" / "track1.iso");
+    EXPECT_EQ(iso.substr(16 * 2048, 6), "\x01" "CD001");
+    EXPECT_TRUE(iso == read_file(sample / "sample.iso"));
+    const dosbox_report dosbox = dosbox_mount(dir / "gap" / "gap.cue", dir);
+    for (const std::string& start : dos_listing_starts(sample / "sample-files"))
+        EXPECT_NE(dosbox.listing.find(start), std::string::npos) << start.substr(2) << " in\n" << dosbox.mount;
+}
+
+// No reader takes a sheet of TRACK 100, and one that could not be written
+// leaves none: either way the older sheet goes, as it would point at the
+// new track files.
+TEST(EmulatorSheet, OlderSheetGoesWhenNoNewOneIsWritten)
+{
+    const struct {
+        int tracks;
+        rlim_t file_size_limit;   // the sheet's 40 lines of tracks do not fit, each 2048-byte .iso does
+        std::string err;
+    } rows[] = {{100, RLIM_INFINITY,
+                 "trackcarve: disc.cue not written: the disc has 100 tracks, and a CUE sheet holds at most 99\n"},
+                {40, 2048, "trackcarve: cannot write {dir}/disc/disc.cue: File too large\n"}};
+    for (const auto& row : rows) {
+        const fs::path dir = scratch_dir();
+        std::string cue = "FILE \"disc.bin\" BINARY\n";
+        for (int n = 1; n <= row.tracks; ++n)
+            cue += "TRACK " + std::to_string(n) + " MODE1/2352\nINDEX 01 00:00:" + std::to_string(n - 1) + "\n";
+        write_file(dir / "disc.bin", patterned_sectors(0, row.tracks));
+        write_file(dir / "disc.cue", cue);
+        fs::create_directory(dir / "disc");
+        write_file(dir / "disc" / "disc.cue", "REM SOURCE \"disc.cue\"\r\n");
+        const command_result run = run_command({TRACKCARVE_EXE, (dir / "disc.cue").string()}, {}, [&row] {
+            std::signal(SIGXFSZ, SIG_IGN);
+            const rlimit limit{row.file_size_limit, row.file_size_limit};
+            setrlimit(RLIMIT_FSIZE, &limit);
+        });
+        std::string err = row.err;
+        if (const std::size_t at = err.find("{dir}"); at != std::string::npos)
+            err.replace(at, 5, dir.string());
+        EXPECT_EQ(run.err, err);
+        EXPECT_EQ(run.exit_status, 1);
+        EXPECT_FALSE(fs::exists(dir / "disc" / "disc.cue")) << row.tracks << " tracks";
+    }
+}

@@ -161,18 +161,28 @@ void remove_emulator_sheet(const output_folder& folder)
     remove_output_file(folder, emulator_sheet_file_name(*folder.paths).c_str());
 }
 
-// Writes the emulator sheet when every track file is whole; else removes one
-// an earlier run left.
+// A CUE sheet numbers its tracks in two digits: no reader takes TRACK 100.
+constexpr std::int32_t max_sheet_tracks = 99;
+
+// Writes the emulator sheet when every track file is whole; else, or when it
+// cannot be written, removes one an earlier run left.
 void write_emulator_sheet_file(console& c, const output_folder& folder, const char* cue_path, const cue_sheet& sheet,
                                const disc_layout& layout, const track_format& format,
                                const std::vector<track_outcome>& outcomes)
 {
     const std::string name = emulator_sheet_file_name(*folder.paths);
+    if (layout.track_count > max_sheet_tracks) {
+        report(c, "%s not written: the disc has %i tracks, and a CUE sheet holds at most %i", name.c_str(),
+               static_cast<int>(layout.track_count), static_cast<int>(max_sheet_tracks));
+        remove_emulator_sheet(folder);
+        return;
+    }
     for (std::int32_t number = 1; number <= layout.track_count; ++number) {
         const char* why = unfit_for_sheet(outcomes[static_cast<std::size_t>(number)], layout.tracks[number]);
         if (why == nullptr)
             continue;
-        report(c, "%s not written: %s %s", name.c_str(), name_track_file(number, layout.tracks[number].is_audio != 0, format).text, why);
+        const track_file_name file = name_track_file(number, layout.tracks[number].is_audio != 0, format);
+        report(c, "%s not written: %s %s", name.c_str(), file.text, why);
         remove_emulator_sheet(folder);
         return;
     }
@@ -185,6 +195,20 @@ void write_emulator_sheet_file(console& c, const output_folder& folder, const ch
     write_emulator_sheet(out.stream.get(), source_name_of(cue_path).c_str(), sheet, layout, format);
     if (!commit_output_file(c, out))
         remove_emulator_sheet(folder);   // reported; an older sheet must not stand for these tracks
+}
+
+// Track 1 starts at its INDEX 01, so the sectors before it are in no track
+// file: silence there is no loss, audio (a hidden track) is.
+void report_audio_before_track_one(console& c, const virtual_bin& bin, const disc_layout& layout)
+{
+    const track_span& first = layout.tracks[1];
+    if (first.is_audio == 0 || first.start_sector <= 0)
+        return;
+    bin_reader reader;
+    reader.bin = &bin;
+    if (holds_nonzero_byte(reader, 0, std::int64_t{first.start_sector} * raw_sector_size))
+        report(c, "the %i sectors before track 1's INDEX 01 hold audio, which no track file keeps",
+               static_cast<int>(first.start_sector));
 }
 
 void extract_all_tracks(console& c, const output_folder& folder, const char* cue_path, const cue_sheet& sheet,
@@ -205,6 +229,7 @@ void extract_all_tracks(console& c, const output_folder& folder, const char* cue
     report_incomplete_sectors(c, sheet.bin_files);
 
     const virtual_bin bin = make_virtual_bin(sheet, folder.paths->cue_dir);
+    report_audio_before_track_one(c, bin, layout);
     const std::vector<track_outcome> outcomes = write_tracks(c, folder, options.format, bin, layout, jobs);
     write_emulator_sheet_file(c, folder, cue_path, sheet, layout, options.format, outcomes);
 }

@@ -26,7 +26,7 @@ struct current_track {
     std::int32_t is_audio;
     std::int32_t is_mode2;
     int line_number;   // of its TRACK line
-    bool has_index;    // an INDEX numbered above 0 was read (00:00:00 is a position too)
+    bool has_index;    // an INDEX 01 was read (00:00:00 is a position too)
     char flags[track_flags_capacity];
 };
 
@@ -138,8 +138,8 @@ void store_current_track(cue_reader& reader)
     const current_track& t = reader.track;
     if (t.number == 0)
         return;
-    // Track 1 starts the BIN whatever its INDEX; any other track needs one.
-    if (t.number != 1 && !t.has_index)
+    // Every track, track 1 too, starts at its INDEX 01: without one it is a guess.
+    if (!t.has_index)
         notice(reader, "line %i: track %i has no INDEX 01; it is placed at 00:00:00", t.line_number,
                static_cast<int>(t.number));
     track_record& record = reader.result.sheet.records[t.number];
@@ -222,15 +222,18 @@ bool read_track_command(cue_reader& reader, const char* p)
                reader.line_number, static_cast<int>(number), static_cast<int>(track_count));
     track_count = number;
     reader.track.number = number;
+    // Where a track without an INDEX 01 is placed: 00:00:00 of its file.
+    reader.track.index1_frame = wrapping_add(0, reader.file_start);
     reader.track.line_number = reader.line_number;
     return true;
 }
 
 bool read_index_command(cue_reader& reader, const char* p)
 {
-    bool index_is_zero = true;
+    // Saturates: only 0 and 1 matter.
+    int index = 0;
     for (; *p >= '0' && *p <= '9'; ++p)
-        index_is_zero = index_is_zero && *p == '0';
+        index = std::min(index * 10 + (*p - '0'), 100);
 
     std::uint32_t msf[3];
     if (scan_msf(skip_blanks(p), msf) < 3)
@@ -239,10 +242,12 @@ bool read_index_command(cue_reader& reader, const char* p)
         notice(reader, "line %i: INDEX before the first TRACK is ignored", reader.line_number);
         return true;
     }
-    // INDEX 00 only marks that the pregap is in the BIN; its time is not needed.
-    if (index_is_zero) {
+    // INDEX 00 only marks that the pregap is in the BIN; its time is not
+    // needed. INDEX 01 is where the track starts; INDEX 02 and up only mark
+    // places inside it.
+    if (index == 0) {
         reader.track.pregap_frames = -1;
-    } else {
+    } else if (index == 1) {
         reader.track.index1_frame = wrapping_add(msf_to_frames(msf), reader.file_start);
         reader.track.has_index = true;
     }

@@ -13,7 +13,7 @@ inline constexpr int raw_sector_size = 2352;
 inline constexpr int track_flags_capacity = 20;   // "DCP 4CH PRE SCMS" and its terminator
 
 struct track_record {
-    std::int32_t index1_frame;    // position of the track's last nonzero INDEX
+    std::int32_t index1_frame;    // position of the track's INDEX 01 (of its file's start without one)
     std::int32_t pregap_frames;   // PREGAP length, -1 after an INDEX 00, else 0
     std::int32_t bin_sectors;     // whole sectors of the BIN read when the track was stored
     std::int32_t is_audio;        // 1 for AUDIO, 0 for the data modes

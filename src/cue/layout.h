@@ -1,5 +1,5 @@
-// Turns the sheet's INDEX and PREGAP positions into each track's place in the
-// (virtual) BIN. Computes only; the TOC writer formats the result.
+// Turns the sheet's INDEX positions into each track's place in the (virtual)
+// BIN. Computes only; the TOC writer formats the result.
 #pragma once
 
 #include "cue/cue_sheet.h"
@@ -7,7 +7,7 @@
 #include <cstdint>
 
 struct track_span {
-    std::int32_t start_sector;     // first sector in the BIN; may be negative
+    std::int32_t start_sector;     // first sector in the BIN: its INDEX 01; may be negative
     std::int32_t length_sectors;   // negative when INDEX positions run backwards
     std::int32_t pregap_frames;    // > 0: a PREGAP not stored in the BIN
     std::int32_t is_audio;
@@ -19,10 +19,11 @@ struct disc_layout {
     std::int32_t track_count;
 };
 
-// Places tracks 1..track_count: each starts at its INDEX position less the
-// PREGAP lengths of the tracks before it (counted since the last track with
-// an INDEX 00) and runs to the next track's INDEX position; the last one to
-// the end of the BIN.
+// Places tracks 1..track_count as every reader of CUE sheets does: each,
+// track 1 too, starts at its INDEX 01 position and runs to the next track's;
+// the last one to the end of the BIN. A PREGAP is silence that no file
+// holds, so it shifts and shortens nothing; the sectors before track 1's
+// INDEX 01 are in no track.
 disc_layout lay_out_tracks(const cue_sheet& sheet);
 
 // A frame count as minutes:seconds:frames; a negative count gives the

@@ -68,3 +68,18 @@ std::size_t read_bin(bin_reader& reader, std::int64_t offset, unsigned char* buf
     }
     return done;
 }
+
+bool holds_nonzero_byte(bin_reader& reader, std::int64_t offset, std::int64_t size)
+{
+    unsigned char block[16 * raw_sector_size];
+    for (std::int64_t done = 0; done < size;) {
+        const auto wanted = static_cast<std::size_t>(std::min<std::int64_t>(size - done, sizeof block));
+        const std::size_t got = read_bin(reader, offset + done, block, wanted);
+        if (std::any_of(block, block + got, [](unsigned char byte) { return byte != 0; }))
+            return true;
+        if (got < wanted)
+            return false;
+        done += static_cast<std::int64_t>(got);
+    }
+    return false;
+}

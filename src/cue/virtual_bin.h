@@ -37,3 +37,6 @@ struct bin_reader {
 // Reads up to size bytes from offset. Fewer at the end of the BIN, or where a
 // file can no longer be opened or read, which ends the input there too.
 std::size_t read_bin(bin_reader& reader, std::int64_t offset, unsigned char* buffer, std::size_t size);
+
+// Whether any of the size bytes from offset that the BIN has is not zero.
+bool holds_nonzero_byte(bin_reader& reader, std::int64_t offset, std::int64_t size);

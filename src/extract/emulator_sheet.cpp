@@ -3,6 +3,8 @@
 #include "base/platform.h"
 #include "extract/output_names.h"
 
+#include <algorithm>
+#include <cstdint>
 #include <cstring>
 
 namespace {
@@ -13,6 +15,19 @@ void put_line(std::FILE* file, const char* text)
 {
     std::fwrite(text, 1, std::strlen(text), file);
     std::fwrite("\r\n", 1, 2, file);
+}
+
+// The silence a reader is to put before the track's file. Track 1 starts at
+// its INDEX 01, so the sectors before it are in no file: an audio track 1
+// gets them as silence too, which keeps every later track where the source
+// sheet has it. A data track 1 gets no gap at all, since DOSBox mounts no
+// sheet whose data track 1 has one.
+std::int64_t sheet_pregap_frames(const track_span& track, std::int32_t number)
+{
+    const std::int64_t pregap = std::max(track.pregap_frames, 0);
+    if (number != 1)
+        return pregap;
+    return track.is_audio != 0 ? pregap + std::max(track.start_sector, 0) : 0;
 }
 
 } // namespace
@@ -38,8 +53,8 @@ void write_emulator_sheet(std::FILE* file, const char* source_name, const cue_sh
             std::snprintf(text, sizeof text, "    FLAGS %s", sheet.records[number].flags);
             put_line(file, text);
         }
-        if (track.pregap_frames > 0) {
-            const msf_time t = to_msf(track.pregap_frames);
+        if (const std::int64_t pregap = sheet_pregap_frames(track, number); pregap > 0) {
+            const msf_time t = to_msf(static_cast<std::int32_t>(std::min<std::int64_t>(pregap, INT32_MAX)));
             std::snprintf(text, sizeof text, "    PREGAP %2.2u:%2.2u:%2.2u", t.minutes, t.seconds, t.frames);
             put_line(file, text);
         }

@@ -68,7 +68,7 @@ bool ends_with(std::string_view text, std::string_view suffix)
 
 // The reader's notices, one line each, "line N: " and one of its five
 // sentences: a TRACK out of sequence, a MODE2 track that is not
-// MODE2/2352, a track without an INDEX above 0, an INDEX or a PREGAP line
+// MODE2/2352, a track without an INDEX 01, an INDEX or a PREGAP line
 // before the first TRACK. N is a line of the sheet.
 void check_notices(const cue_sheet& sheet, std::size_t sheet_size)
 {
