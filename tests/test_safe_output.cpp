@@ -375,6 +375,24 @@ TEST(SafeOutputOwner, SecondSheetWithTheSameFolderTouchesNothing)
     EXPECT_TRUE(read_file(dir / folder / "track1.iso") == expected_iso(5000, 20));
 }
 
+// A run waits, silent, while another process holds the folder, then goes on.
+TEST(SafeOutputOwner, RunWaitsForTheFolderLock)
+{
+    const fs::path dir = scratch_dir();
+    const fs::path cue = write_small_disc(dir);
+    fs::create_directory(dir / "disc");
+    folder_lock held = lock_folder((dir / "disc").c_str(), ".trackcarve-lock");
+    ASSERT_TRUE(held.held());
+    running_trackcarve run({cue.string()});
+    std::this_thread::sleep_for(500ms);
+    EXPECT_FALSE(fs::exists(dir / "disc" / "disc.toc")) << "written while another process held the folder";
+    held = folder_lock{};
+    EXPECT_EQ(run.wait(), 0) << run.err();
+    EXPECT_EQ(run.out(), "Open file disc.cue\n\nCreating directory: disc\n\nCreating file: disc.toc\n\n"
+                         "Processing file... track1.iso\nProcessing file... track2.ogg\nDone\n");
+    expect_small_disc_outputs(dir / "disc");
+}
+
 // ---------------------------------------------------------------------------
 // A run that ends before it is done.
 
@@ -400,6 +418,20 @@ void expect_no_partial_file(const fs::path& out)
     if (fs::exists(fs::symlink_status(out / "track2.ogg"))) {
         EXPECT_TRUE(is_complete_ogg(out / "track2.ogg", long_audio_sectors * 588));
     }
+}
+
+// Two runs of one sheet at once: the second waits, then writes every file again.
+TEST(SafeOutputOwner, TwoRunsOfOneSheetAtOnceBothSucceed)
+{
+    const fs::path dir = scratch_dir();
+    const fs::path cue = write_long_disc(dir);
+    running_trackcarve first({cue.string()});
+    running_trackcarve second({cue.string()});
+    EXPECT_EQ(first.wait(), 0) << first.err();
+    EXPECT_EQ(second.wait(), 0) << second.err();
+    EXPECT_TRUE(fs::exists(dir / "disc" / "disc.cue"));
+    EXPECT_TRUE(temporaries_in(dir / "disc").empty());
+    expect_no_partial_file(dir / "disc");
 }
 
 class SafeOutputKill : public testing::TestWithParam<int> {};
