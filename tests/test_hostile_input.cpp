@@ -180,8 +180,8 @@ struct twin_disc {
     std::string toc;
 };
 const twin_disc twin_discs[] = {
-    {"game.cue", 10, 150 * 75, "Leadin\r\ntrack1.iso 00:00:10\r\ntrack2.ogg 02:30:00\r\nLeadout\r\n"},
-    {"game.v2.cue", 20, 120 * 75, "Leadin\r\ntrack1.iso 00:00:20\r\ntrack2.ogg 02:00:00\r\nLeadout\r\n"},
+    {"game.cue", 10, 120 * 75, "Leadin\r\ntrack1.iso 00:00:10\r\ntrack2.ogg 02:00:00\r\nLeadout\r\n"},
+    {"game.v2.cue", 20, 100 * 75, "Leadin\r\ntrack1.iso 00:00:20\r\ntrack2.ogg 01:40:00\r\nLeadout\r\n"},
 };
 
 // Both twins, the run of game.v2.cue, and the check that the folder holds
