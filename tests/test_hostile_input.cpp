@@ -89,6 +89,9 @@ void limit_file_size(rlim_t bytes)
     setrlimit(RLIMIT_FSIZE, &limit);
 }
 
+// Every path under root, its kind and (for files) its bytes; links are not followed.
+std::map<std::string, std::string> snapshot(const fs::path& root);
+
 // What a row's setup hands to the run.
 struct prepared_run {
     explicit prepared_run(fs::path argument, fs::path directory = {})
@@ -548,22 +551,6 @@ const std::vector<hostile_row> hostile_rows = {
      refused_console("{loser}", "game"), 1, exactly(refusal("{dir}/game", "{winner}"))},
 };
 
-// Every path under root, its kind and (for files) its bytes; links are not followed.
-std::map<std::string, std::string> snapshot(const fs::path& root)
-{
-    std::map<std::string, std::string> entries;
-    for (const fs::directory_entry& entry : fs::recursive_directory_iterator(root)) {
-        const std::string key = entry.path().lexically_relative(root).string();
-        if (entry.is_symlink())
-            entries[key] = "link to " + fs::read_symlink(entry.path()).string();
-        else if (entry.is_directory())
-            entries[key] = "directory";
-        else
-            entries[key] = "file " + read_file(entry.path());
-    }
-    return entries;
-}
-
 void PrintTo(const hostile_row& row, std::ostream* out) { *out << row.name; }
 
 class HostileInput : public testing::TestWithParam<hostile_row> {
@@ -678,6 +665,22 @@ const std::vector<confinement_case> confinement_cases = {
     {"SheetNameLikeAnOption", "-rf.cue", "d.bin", "d.bin", "rf", true},
     {"RelativeArgument", "rel.cue", "d.bin", "d.bin", "rel", true},
 };
+
+// Every path under root, its kind and (for files) its bytes; links are not followed.
+std::map<std::string, std::string> snapshot(const fs::path& root)
+{
+    std::map<std::string, std::string> entries;
+    for (const fs::directory_entry& entry : fs::recursive_directory_iterator(root)) {
+        const std::string key = entry.path().lexically_relative(root).string();
+        if (entry.is_symlink())
+            entries[key] = "link to " + fs::read_symlink(entry.path()).string();
+        else if (entry.is_directory())
+            entries[key] = "directory";
+        else
+            entries[key] = "file " + read_file(entry.path());
+    }
+    return entries;
+}
 
 bool inside(const std::string& path, const std::string& dir)
 {
