@@ -7,6 +7,7 @@
 #include <sys/wait.h>
 #include <unistd.h>
 
+#include <atomic>
 #include <cstdlib>
 #include <fstream>
 #include <iterator>
@@ -44,8 +45,11 @@ std::string read_file(const fs::path& path)
 command_result run_command(const std::vector<std::string>& args, const fs::path& cwd,
                            const std::function<void()>& in_child)
 {
-    const fs::path out_path = fs::temp_directory_path() / ("tc_out_" + std::to_string(getpid()));
-    const fs::path err_path = fs::temp_directory_path() / ("tc_err_" + std::to_string(getpid()));
+    // Named for the process and the call, so that runs on two threads keep apart.
+    static std::atomic<unsigned> calls{0};
+    const std::string tag = std::to_string(getpid()) + "_" + std::to_string(calls++);
+    const fs::path out_path = fs::temp_directory_path() / ("tc_out_" + tag);
+    const fs::path err_path = fs::temp_directory_path() / ("tc_err_" + tag);
     const pid_t pid = fork();
     if (pid == 0) {
         const int in = open("/dev/null", O_RDONLY);

@@ -15,12 +15,15 @@
 #include <cmath>
 #include <csignal>
 #include <cstdlib>
+#include <future>
 #include <map>
 #include <numbers>
 #include <string>
+#include <thread>
 #include <vector>
 
 using namespace std::string_literals;
+using namespace std::chrono_literals;
 
 namespace {
 
@@ -86,6 +89,9 @@ void limit_file_size(rlim_t bytes)
     setrlimit(RLIMIT_FSIZE, &limit);
 }
 
+// Every path under root, its kind and (for files) its bytes; links are not followed.
+std::map<std::string, std::string> snapshot(const fs::path& root);
+
 // What a row's setup hands to the run.
 struct prepared_run {
     explicit prepared_run(fs::path argument, fs::path directory = {})
@@ -97,6 +103,12 @@ struct prepared_run {
     std::function<void()> in_child;        // after the watchdog and the default limits
     std::function<void()> after;           // undoes what would stop the scratch folder's removal
     std::string staging_failure;               // non-empty: this system cannot stage the row
+    fs::path unchanged;                    // a folder the run must leave byte for byte as it was
+    // A run of a twin sheet started rival_lead before this one; whichever
+    // takes the folder first is the winner, and its files are checked.
+    std::vector<std::string> rival;
+    std::chrono::milliseconds rival_lead{0};
+    std::function<void(const std::string& winner)> check_winner;
 };
 
 // Standard error: exactly this text, or one or more lines that each start
@@ -137,6 +149,73 @@ std::string directory_prefix_of_length(std::size_t length)
         prefix += std::string(component, 'p') + "/";
     }
     return prefix;
+}
+
+std::string refused_console(const std::string& cue_name, const std::string& out_name)
+{
+    return "Open file " + cue_name + "\n\nCreating directory: " + out_name + "\n\n";
+}
+
+std::string refusal(const std::string& out_dir, const std::string& owner)
+{
+    return "trackcarve: " + out_dir + " holds the tracks of another sheet, \"" + owner +
+           "\"; nothing was overwritten\n";
+}
+
+// The first sheet split, then a second sheet whose name gives its folder.
+prepared_run second_sheet(const fs::path& dir, const std::string& first, const std::string& second,
+                          const std::string& out_name)
+{
+    prepared_run run{dir / second};
+    if (run_trackcarve(write_disc(dir, small_sheet, first)).exit_status != 0)
+        run.staging_failure = "the first sheet's run failed";
+    write_disc(dir, small_sheet, second);
+    run.unchanged = dir / out_name;
+    return run;
+}
+
+// Twin sheets of one folder, game.cue and game.v2.cue: a data track, then
+// minutes of audio (seconds of encoding), the lengths telling them apart.
+struct twin_disc {
+    std::string sheet;
+    std::int64_t data_sectors;
+    std::int64_t audio_sectors;
+    std::string toc;
+};
+const twin_disc twin_discs[] = {
+    {"game.cue", 10, 120 * 75, "Leadin\r\ntrack1.iso 00:00:10\r\ntrack2.ogg 02:00:00\r\nLeadout\r\n"},
+    {"game.v2.cue", 20, 100 * 75, "Leadin\r\ntrack1.iso 00:00:20\r\ntrack2.ogg 01:40:00\r\nLeadout\r\n"},
+};
+
+// Both twins, the run of game.v2.cue, and the check that the folder holds
+// the winner's files alone.
+prepared_run write_twins(const fs::path& dir)
+{
+    for (const twin_disc& twin : twin_discs) {
+        const std::string bin = twin.sheet.substr(0, twin.sheet.size() - 3) + "bin";
+        write_file(dir / bin, patterned_sectors(twin.data_sectors * 7, twin.data_sectors + twin.audio_sectors));
+        write_file(dir / twin.sheet, "FILE \"" + bin + "\" BINARY\nTRACK 01 MODE1/2352\nINDEX 01 00:00:00\n"
+                                     "TRACK 02 AUDIO\nINDEX 01 00:00:" + std::to_string(twin.data_sectors) + "\n");
+    }
+    prepared_run run{dir / "game.v2.cue"};
+    run.check_winner = [out = dir / "game"](const std::string& winner) {
+        const twin_disc& twin = twin_discs[winner == "game.cue" ? 0 : 1];
+        EXPECT_EQ(read_file(out / ".trackcarve-owner"), winner);
+        EXPECT_EQ(read_file(out / "game.cue").substr(0, 15 + winner.size()), "REM SOURCE \"" + winner + "\"\r\n");
+        EXPECT_EQ(read_file(out / "game.toc"), twin.toc);
+        EXPECT_EQ(fs::file_size(out / "track1.iso"), static_cast<std::uintmax_t>(twin.data_sectors * 2048));
+        EXPECT_EQ(decode_ogg(out / "track2.ogg").pcm_total, twin.audio_sectors * 588);
+        EXPECT_EQ(std::distance(fs::directory_iterator(out), fs::directory_iterator{}), 5);
+    };
+    return run;
+}
+
+prepared_run overlapping_twins(const fs::path& dir, std::chrono::milliseconds lead)
+{
+    prepared_run run = write_twins(dir);
+    run.rival = {TRACKCARVE_EXE, (dir / "game.cue").string()};
+    run.rival_lead = lead;
+    return run;
 }
 
 const std::vector<hostile_row> hostile_rows = {
@@ -347,6 +426,32 @@ const std::vector<hostile_row> hostile_rows = {
          return run;
      },
      error_console("disc.cue", "Error abriendo CUE"), 1, quiet},
+    // chmod does not stop root from writing, so the run drops to nobody.
+    {"SheetFolderIsReadOnly",
+     [](const fs::path& dir) {
+         prepared_run run{write_disc(dir, small_sheet)};
+         fs::permissions(dir, fs::perms::owner_write | fs::perms::group_write | fs::perms::others_write,
+                         fs::perm_options::remove);
+         run.in_child = drop_root_privileges;
+         run.after = [dir] { fs::permissions(dir, fs::perms::owner_write, fs::perm_options::add); };
+         return run;
+     },
+     console_up_to_toc("disc.cue", "disc") + "Error creando TOC\n", 1,
+     exactly("trackcarve: cannot create {dir}/disc: Permission denied\n")},
+    // x/game.cue and y/game.cue are two discs; y's folder leads to x's.
+    {"OutputFolderIsALinkToAnotherDiscsFolder",
+     [](const fs::path& dir) {
+         fs::create_directories(dir / "x");
+         fs::create_directories(dir / "y");
+         prepared_run run{write_disc(dir / "y", replace_all(small_sheet, "00:00:10", "00:00:20"), "game.cue")};
+         if (run_trackcarve(write_disc(dir / "x", small_sheet, "game.cue")).exit_status != 0)
+             run.staging_failure = "x/game.cue's run failed";
+         fs::create_directory_symlink("../x/game", dir / "y" / "game");
+         run.unchanged = dir / "x" / "game";
+         return run;
+     },
+     refused_console("game.cue", "game"), 1,
+     exactly("trackcarve: {dir}/y/game is a symbolic link; nothing was written through it\n")},
     {"OutputDirectoryNameTakenByAFile",
      [](const fs::path& dir) {
          prepared_run run{write_disc(dir, small_sheet)};
@@ -407,6 +512,43 @@ const std::vector<hostile_row> hostile_rows = {
          return run;
      },
      "", 1, exactly("trackcarve: cannot write to standard output: No space left on device\n")},
+
+    // ---- two sheets whose names give one folder
+    // Names apart only in a byte below 32, which REM SOURCE gives as '?'.
+    {"TwinSheetNamedWithATabAfterOneWithANewline",
+     [](const fs::path& dir) { return second_sheet(dir, "c\nd.cue", "c\td.cue", "cd"); },
+     refused_console("c\td.cue", "cd"), 1, exactly(refusal("{dir}/cd", "c?d.cue"))},
+    {"TwinSheetNamedWithANewlineAfterOneWithAQuestionMark",
+     [](const fs::path& dir) { return second_sheet(dir, "c?d.cue", "c\nd.cue", "cd"); },
+     refused_console("c\nd.cue", "cd"), 1, exactly(refusal("{dir}/cd", "c?d.cue"))},
+    // Interrupted once track1.iso is in place: the TOC and a track, no emulator sheet.
+    {"TwinSheetAfterAnInterruptedRun",
+     [](const fs::path& dir) {
+         prepared_run run = write_twins(dir);
+         const std::string first_track = (dir / "game" / "track1.iso").string();
+         run_command({TRACKCARVE_EXE, "-j", "2", (dir / "game.cue").string()}, {}, [&first_track] {
+             std::signal(SIGINT, SIG_DFL);
+             const pid_t runner = getpid();
+             if (fork() != 0)
+                 return;
+             for (int wait = 0; wait < 2000 && access(first_track.c_str(), F_OK) != 0; ++wait)
+                 usleep(10000);
+             kill(runner, SIGINT);
+             _exit(0);
+         });
+         if (!fs::exists(dir / "game" / "game.toc") || fs::exists(dir / "game" / "game.cue"))
+             run.staging_failure = "the run was not interrupted between its TOC and its emulator sheet";
+         run.unchanged = dir / "game";
+         return run;
+     },
+     refused_console("game.v2.cue", "game"), 1, exactly(refusal("{dir}/game", "game.cue"))},
+    // Started together or apart, either may take the folder first; the other waits, then is refused.
+    {"TwinSheetsStartedTogether", [](const fs::path& dir) { return overlapping_twins(dir, 0ms); },
+     refused_console("{loser}", "game"), 1, exactly(refusal("{dir}/game", "{winner}"))},
+    {"TwinSheetsStarted200msApart", [](const fs::path& dir) { return overlapping_twins(dir, 200ms); },
+     refused_console("{loser}", "game"), 1, exactly(refusal("{dir}/game", "{winner}"))},
+    {"TwinSheetsStarted1sApart", [](const fs::path& dir) { return overlapping_twins(dir, 1000ms); },
+     refused_console("{loser}", "game"), 1, exactly(refusal("{dir}/game", "{winner}"))},
 };
 
 void PrintTo(const hostile_row& row, std::ostream* out) { *out << row.name; }
@@ -432,19 +574,44 @@ TEST_P(HostileInput, EndsWithItsConsoleTextAndExitStatus)
     // A row this machine cannot stage is a failure: it would hide a fault.
     ASSERT_TRUE(run.staging_failure.empty()) << "cannot stage the row: " << run.staging_failure;
 
-    const command_result r = run_command({TRACKCARVE_EXE, run.cue.string()}, run.cwd, [&run] {
+    const auto in_child = [&run] {
         std::signal(SIGXFSZ, SIG_IGN);
         limit_file_size(default_file_size_limit);
         alarm(watchdog_seconds);
         if (run.in_child)
             run.in_child();
-    });
+    };
+    const auto before = run.unchanged.empty() ? std::map<std::string, std::string>{} : snapshot(run.unchanged);
+    std::future<command_result> rival;
+    if (!run.rival.empty()) {
+        rival = std::async(std::launch::async, [&run, &in_child] { return run_command(run.rival, run.cwd, in_child); });
+        std::this_thread::sleep_for(run.rival_lead);
+    }
+    command_result r = run_command({TRACKCARVE_EXE, run.cue.string()}, run.cwd, in_child);
+    std::string names[2] = {run.cue.filename().string()};   // the refused run's sheet, the winner's
+    if (rival.valid()) {
+        command_result other = rival.get();
+        names[1] = fs::path(run.rival.back()).filename().string();
+        if (r.exit_status == 0) {
+            std::swap(r, other);
+            std::swap(names[0], names[1]);
+        }
+        EXPECT_EQ(other.exit_status, 0) << other.err;
+        run.check_winner(names[1]);
+    }
+    if (!run.unchanged.empty()) {
+        EXPECT_EQ(snapshot(run.unchanged), before) << "the run changed " << run.unchanged;
+    }
+    const auto expanded = [&](const std::string& text) {
+        return replace_all(replace_all(replace_all(text, "{dir}", dir.string()), "{loser}", names[0]), "{winner}",
+                           names[1]);
+    };
     // Kept in the XML report (--gtest_output=xml), to see what each row gave.
     RecordProperty("exit_status", r.exit_status);
     RecordProperty("stdout", r.out);
     RecordProperty("stderr", r.err);
     ASSERT_NE(r.exit_status, -1) << "killed: no end within " << watchdog_seconds << " s\n" << r.out << r.err;
-    EXPECT_EQ(r.out, replace_all(row.out, "{dir}", dir.string()));
+    EXPECT_EQ(r.out, expanded(row.out));
     EXPECT_EQ(r.exit_status, row.exit_status);
     if (row.err.problem_lines) {
         EXPECT_FALSE(r.err.empty()) << "a loss that standard error does not mention";
@@ -453,7 +620,7 @@ TEST_P(HostileInput, EndsWithItsConsoleTextAndExitStatus)
             ASSERT_NE(r.err.find('\n', p), std::string::npos) << r.err;
         }
     } else {
-        EXPECT_EQ(r.err, replace_all(row.err.text, "{dir}", dir.string()));
+        EXPECT_EQ(r.err, expanded(row.err.text));
     }
 }
 

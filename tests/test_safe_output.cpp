@@ -22,6 +22,7 @@
 #include <sys/wait.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <cerrno>
 #include <csignal>
 #include <chrono>
@@ -262,7 +263,7 @@ TEST(SafeOutputLinks, HardLinkedCopyOfAnEarlierFolderSurvivesARerun)
         fs::create_hard_link(entry.path(), dir / "kept" / entry.path().filename());
         kept[entry.path().filename().string()] = read_file(entry.path());
     }
-    ASSERT_EQ(kept.size(), 4u);
+    ASSERT_EQ(kept.size(), 5u);
 
     write_file(dir / "disc.bin", patterned_sectors(1000, 30));
     const command_result r = run_trackcarve(cue);
@@ -302,9 +303,9 @@ TEST(SafeOutputLinks, FifosAtFinalNamesDoNotBlock)
     expect_small_disc_outputs(dir / "disc");
 }
 
-// An archive unpacked with disc -> . makes the output folder the sheet's own:
-// a track file's final name may then be the BIN itself, the emulator
-// sheet's the source sheet.
+// An archive unpacked with disc -> . would make the output folder the
+// sheet's own, where a track file's final name may be the BIN itself: the
+// link is not followed. A hard link of the BIN at that name is not replaced.
 TEST(SafeOutputInputs, OutputFolderThatIsTheSheetsOwnFolder)
 {
     const fs::path dir = scratch_dir();
@@ -316,23 +317,20 @@ TEST(SafeOutputInputs, OutputFolderThatIsTheSheetsOwnFolder)
 
     const command_result r = run_trackcarve(dir / "disc.cue");
     EXPECT_EQ(r.exit_status, 1);
-    EXPECT_EQ(r.err, "trackcarve: cannot create " + (dir / "disc" / "track1.iso").string() +
-                         ": the name holds one of this run's input files\n"
-                         "trackcarve: disc.cue not written: track1.iso could not be written\n");
+    EXPECT_EQ(r.out, "Open file disc.cue\n\nCreating directory: disc\n\n");
+    EXPECT_EQ(r.err, "trackcarve: " + (dir / "disc").string() + " is a symbolic link; nothing was written through it\n");
     EXPECT_TRUE(read_file(dir / "track1.iso") == bin) << "the run replaced its own input BIN";
     EXPECT_EQ(read_file(dir / "disc.cue"), sheet);
 
-    // With the BIN under another name, every track is written, but the
-    // emulator sheet would replace the source sheet.
-    fs::rename(dir / "track1.iso", dir / "image.bin");
-    write_file(dir / "disc.cue", "FILE \"image.bin\" BINARY\n  TRACK 01 MODE1/2352\n    INDEX 01 00:00:00\n");
-    const command_result again = run_trackcarve(dir / "disc.cue");
-    EXPECT_EQ(again.exit_status, 1);
-    EXPECT_EQ(again.err, "trackcarve: cannot create " + (dir / "disc" / "disc.cue").string() +
-                             ": the name holds one of this run's input files\n");
-    EXPECT_TRUE(read_file(dir / "image.bin") == bin);
-    EXPECT_TRUE(read_file(dir / "track1.iso") == expected_iso(0, 30));
-    EXPECT_EQ(read_file(dir / "disc.cue"), "FILE \"image.bin\" BINARY\n  TRACK 01 MODE1/2352\n    INDEX 01 00:00:00\n");
+    fs::remove(dir / "disc");
+    fs::create_directory(dir / "disc");
+    fs::create_hard_link(dir / "track1.iso", dir / "disc" / "track1.iso");
+    const command_result linked = run_trackcarve(dir / "disc.cue");
+    EXPECT_EQ(linked.exit_status, 1);
+    EXPECT_EQ(linked.err, "trackcarve: cannot create " + (dir / "disc" / "track1.iso").string() +
+                              ": the name holds one of this run's input files\n"
+                              "trackcarve: disc.cue not written: track1.iso could not be written\n");
+    EXPECT_TRUE(read_file(dir / "track1.iso") == bin) << "the run replaced its own input BIN";
 }
 
 // ---------------------------------------------------------------------------
@@ -353,6 +351,9 @@ TEST(SafeOutputOwner, SecondSheetWithTheSameFolderTouchesNothing)
 
     const command_result first = run_trackcarve(dir / disc1);
     ASSERT_EQ(first.exit_status, 0) << first.err;
+    ASSERT_EQ(read_file(dir / folder / ".trackcarve-owner"), disc1);
+    // As an earlier version left it: only its emulator sheet says whose it is.
+    fs::remove(dir / folder / ".trackcarve-owner");
     const auto before = snapshot(dir / folder);
     ASSERT_EQ(before.size(), 5u);
 
@@ -363,13 +364,46 @@ TEST(SafeOutputOwner, SecondSheetWithTheSameFolderTouchesNothing)
     EXPECT_EQ(second.exit_status, 1);
     EXPECT_EQ(snapshot(dir / folder), before);
 
-    // The sheet that owns the folder may run again; a folder without an
-    // emulator sheet belongs to no sheet.
+    // The sheet that owns the folder may run again, and records itself; a
+    // folder with neither the record nor an emulator sheet belongs to no sheet.
     EXPECT_EQ(run_trackcarve(dir / disc1).exit_status, 0);
+    EXPECT_EQ(read_file(dir / folder / ".trackcarve-owner"), disc1);
     fs::remove(dir / folder / (folder + ".cue"));
+    fs::remove(dir / folder / ".trackcarve-owner");
     const command_result unowned = run_trackcarve(dir / disc2);
     EXPECT_EQ(unowned.exit_status, 0) << unowned.err;
     EXPECT_TRUE(read_file(dir / folder / "track1.iso") == expected_iso(5000, 20));
+}
+
+// A run waits, silent, while another process holds the folder, then goes on.
+TEST(SafeOutputOwner, RunWaitsForTheFolderLock)
+{
+    const fs::path dir = scratch_dir();
+    const fs::path cue = write_small_disc(dir);
+    fs::create_directory(dir / "disc");
+    folder_lock held = lock_folder((dir / "disc").c_str(), ".trackcarve-lock");
+    ASSERT_TRUE(held.held());
+    running_trackcarve run({cue.string()});
+    std::this_thread::sleep_for(500ms);
+    EXPECT_FALSE(fs::exists(dir / "disc" / "disc.toc")) << "written while another process held the folder";
+    held = folder_lock{};
+    EXPECT_EQ(run.wait(), 0) << run.err();
+    EXPECT_EQ(run.out(), "Open file disc.cue\n\nCreating directory: disc\n\nCreating file: disc.toc\n\n"
+                         "Processing file... track1.iso\nProcessing file... track2.ogg\nDone\n");
+    expect_small_disc_outputs(dir / "disc");
+}
+
+// Two runs of one sheet at once: the second waits, then writes every file again.
+TEST(SafeOutputOwner, TwoRunsOfOneSheetAtOnceBothSucceed)
+{
+    const fs::path dir = scratch_dir();
+    const fs::path cue = write_small_disc(dir);
+    running_trackcarve first({cue.string()});
+    running_trackcarve second({cue.string()});
+    EXPECT_EQ(first.wait(), 0) << first.err();
+    EXPECT_EQ(second.wait(), 0) << second.err();
+    EXPECT_TRUE(temporaries_in(dir / "disc").empty());
+    expect_small_disc_outputs(dir / "disc");
 }
 
 // ---------------------------------------------------------------------------
@@ -560,7 +594,9 @@ TEST_F(SafeOutputFullDisk, NoTruncatedFileAndTheEncoderStopsAtTheFirstFailedWrit
     std::vector<std::string> names;
     for (const fs::directory_entry& entry : fs::directory_iterator(out))
         names.push_back(entry.path().filename().string());
-    EXPECT_EQ(names, std::vector<std::string>{"disc.toc"}) << "a truncated or empty file under a final name";
+    std::sort(names.begin(), names.end());
+    EXPECT_EQ(names, (std::vector<std::string>{".trackcarve-owner", "disc.toc"}))
+        << "a truncated or empty file under a final name";
     EXPECT_EQ(read_file(out / "disc.toc"), "Leadin\r\ntrack1.iso 00:00:60\r\ntrack2.ogg 50:00:00\r\nLeadout\r\n");
 }
 

@@ -279,6 +279,53 @@ second_run() {
   cmp "$work/reference/sample.iso" "$dir/track1.iso"
 }
 
+# The owner record holds the sheet's name as typed and is compared without
+# regard to case; a twin sheet of the folder is refused and changes nothing.
+owner_check() {
+  local dir="$work/owner"
+  small_disc "$dir" game
+  win "$dir" game.cue
+  expect_status 0
+  expect_bytes "$dir/game/.trackcarve-owner" "game.cue"
+  [[ -f $dir/game/.trackcarve-lock ]] || fail "no .trackcarve-lock in the folder"
+  win "$dir" GAME.CUE
+  expect_status 0
+  cp "$dir/game.cue" "$dir/game.v2.cue"
+  cp -a "$dir/game" "$work/owner.before"
+  win "$dir" game.v2.cue
+  expect_out $'Open file game.v2.cue\n\nCreating directory: game\n\n'
+  expect_err $'trackcarve: game holds the tracks of another sheet, "game.cue"; nothing was overwritten\n'
+  expect_status 1
+  diff -r "$work/owner.before" "$dir/game" || fail "the refused run changed the folder"
+}
+
+# A second run of the sheet, started while the first holds the folder (its
+# TOC is there), waits for the first's last file before it writes: the
+# sheet, replaced in between, gives the first run 3 minutes of audio and
+# the second 20 sectors, so the folder ends with the second's files alone.
+lock_wait() {
+  local dir="$work/lock" first=0 tries pid
+  mkdir -p "$dir"
+  head -c $(((10 + 3 * 60 * 75) * 2352)) /dev/urandom >"$dir/long.bin"
+  printf 'FILE "long.bin" BINARY\r\n  TRACK 01 MODE1/2352\r\n    INDEX 01 00:00:00\r\n  TRACK 02 AUDIO\r\n    INDEX 01 00:00:10\r\n' \
+    >"$dir/game.cue"
+  (cd "$dir" && LC_ALL=$wine_locale timeout -k 5 60 "$run_wine" "$exe" game.cue) >"$work/first.out" 2>&1 </dev/null &
+  pid=$!
+  for ((tries = 0; tries < 300; tries++)); do
+    [[ -e $dir/game/game.toc ]] && break
+    sleep 0.1
+  done
+  small_disc "$dir" short
+  mv "$dir/short.cue" "$dir/game.cue"
+  win "$dir" game.cue
+  wait "$pid" || first=$?
+  expect_status 0
+  ((first == 0)) || fail "the first run: status $first: $(<"$work/first.out")"
+  expect_bytes "$dir/game/game.toc" "$small_toc"
+  oggdec -Q -R -o "$work/lock.raw" "$dir/game/track2.ogg"
+  [[ $(stat -c %s "$work/lock.raw") == $((20 * 2352)) ]] || fail "track2.ogg is the first run's: the second did not wait"
+}
+
 syntax_error() {
   local dir="$work/syntax"
   mkdir -p "$dir"
@@ -431,6 +478,7 @@ same_files() {
     fail "files: $(ls "$ours" | tr '\n' ' ')/ Linux: $(ls "$theirs" | tr '\n' ' ')"
   cmp "$ours"/*.toc "$theirs"/*.toc || fail "TOC differs"
   cmp "$ours"/*.cue "$theirs"/*.cue || fail "emulator sheet differs"
+  cmp "$ours/.trackcarve-owner" "$theirs/.trackcarve-owner" || fail "owner record differs"
   for file in "$theirs"/track*; do
     name=$(basename "$file")
     case $name in
@@ -588,6 +636,8 @@ check "sample MODE2: TOC bytes, track1.iso equals the reference ISO" sample_file
 check "sample MODE2: .ogg files pass ogginfo, exact lengths, decode like oggenc" sample_audio sample_mode2 samplemode2
 check "-j 2 gives the bytes of -j 1: console text, TOC, .iso, sheet, decoded .ogg" side_by_side
 check "second run reuses the folder and overwrites; status 0" second_run
+check "owner record: the sheet's name, case ignored; a twin sheet is refused, nothing changed" owner_check
+check "folder lock: a second run of the sheet waits for the first to end" lock_wait
 check "syntax error: 'Error!! line 3 Invalid Track', status 1, nothing created" syntax_error
 check "missing sheet: 'Error abriendo CUE', status 1" missing_sheet
 check "folder named like a sheet: 'Error abriendo CUE', status 1" folder_as_sheet

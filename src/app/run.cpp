@@ -9,6 +9,7 @@
 #include "cue/layout.h"
 #include "cue/virtual_bin.h"
 #include "extract/emulator_sheet.h"
+#include "extract/folder_owner.h"
 #include "extract/output_file.h"
 #include "extract/toc_file.h"
 #include "extract/output_names.h"
@@ -56,29 +57,47 @@ std::vector<file_identity> input_files(const char* cue_path, const run_paths& pa
     return inputs;
 }
 
-// The sheet's name as the emulator sheet records it: on one line.
-std::string source_name_of(const char* cue_path)
+// A name on one line, as the emulator sheet and the messages give it.
+std::string printable_name(const char* name)
 {
-    std::string name = base_name(cue_path);
-    for (char& c : name)
+    std::string text = name;
+    for (char& c : text)
         if (static_cast<unsigned char>(c) < 32)
             c = '?';
-    return name;
+    return text;
+}
+
+// The sheet's name as the emulator sheet records it.
+std::string source_name_of(const char* cue_path) { return printable_name(base_name(cue_path)); }
+
+void report_folder_of_another_sheet(console& c, const run_paths& paths, const std::string& owner)
+{
+    char dir[path_capacity];
+    format_output_dir(paths, dir);
+    report(c, "%s holds the tracks of another sheet, \"%s\"; nothing was overwritten", dir,
+           printable_name(owner.c_str()).c_str());
 }
 
 // Another sheet whose name gives the same folder must not overwrite the
-// tracks of the first: its emulator sheet says whose they are.
-bool folder_belongs_to_another_sheet(console& c, const run_paths& paths, const char* cue_path)
+// tracks of the first. The owner record says whose they are, byte for byte;
+// a folder an earlier version wrote has only its emulator sheet's REM SOURCE
+// line, which holds the name in printable form. `recorded`: the folder has
+// an owner record.
+bool folder_belongs_to_another_sheet(console& c, const run_paths& paths, const char* cue_path, bool& recorded)
 {
-    char path[path_capacity];
     std::string owner;
-    if (!format_output_path(paths, emulator_sheet_file_name(paths).c_str(), path) || !read_sheet_source(path, owner))
+    std::string own_name;
+    char path[path_capacity];
+    recorded = read_folder_owner(paths, owner);
+    if (recorded)
+        own_name = base_name(cue_path);
+    else if (format_output_path(paths, emulator_sheet_file_name(paths).c_str(), path) && read_sheet_source(path, owner))
+        own_name = source_name_of(cue_path);
+    else
         return false;
-    if (same_file_name(owner.c_str(), source_name_of(cue_path).c_str()))
+    if (same_file_name(owner.c_str(), own_name.c_str()))
         return false;
-    char dir[path_capacity];
-    format_output_dir(paths, dir);
-    report(c, "%s holds the tracks of another sheet, \"%s\"; nothing was overwritten", dir, owner.c_str());
+    report_folder_of_another_sheet(c, paths, owner);
     return true;
 }
 
@@ -92,29 +111,59 @@ void report_backward_tracks(console& c, const disc_layout& layout)
     }
 }
 
+// The output folder as a run holds it, from its claim to its last file.
+struct folder_claim {
+    folder_lock lock;   // no other run writes in the folder meanwhile
+    int unmade = 0;     // errno: why the folder could not be made; the TOC's step tells it
+};
+
 // Makes the output directory the run's own: creates it (an existing one is
-// used, unless another sheet's tracks are in it) and clears it of the
-// temporaries that killed runs left. False when the run ends there.
-bool claim_output_folder(console& c, const output_folder& folder, const char* cue_path)
+// used, unless another sheet's tracks are in it or its name is a symbolic
+// link), waits for any other run there to end, records the sheet as its
+// owner if it has none, and clears it of the temporaries that killed runs
+// left. False when the run ends there.
+bool claim_output_folder(console& c, const output_folder& folder, const char* cue_path, folder_claim& claim)
 {
     const run_paths& paths = *folder.paths;
     char dir[path_capacity] = {};
     say(c, "Creating directory: %s\n\n", paths.out_name);
-    if (format_output_dir(paths, dir))
-        make_directory(dir);
-    if (folder_belongs_to_another_sheet(c, paths, cue_path))
+    if (format_output_dir(paths, dir) && !make_directory(dir) && errno != EEXIST)
+        claim.unmade = errno;
+    if (claim.unmade != 0)
+        return true;
+    // Its tracks would land in the folder it leads to, another sheet's perhaps.
+    if (is_symbolic_link(dir)) {
+        report(c, "%s is a symbolic link; nothing was written through it", dir);
+        return false;
+    }
+    // A file at the name: the TOC's step tells it.
+    if (kind_of_path(dir) != path_kind::directory)
+        return true;
+    claim.lock = lock_folder(dir, folder_lock_file_name());
+    bool recorded = false;
+    if (folder_belongs_to_another_sheet(c, paths, cue_path, recorded))
         return false;
     remove_stale_temporaries(dir);
+    if (!recorded)
+        write_folder_owner(c, folder, base_name(cue_path));
     return true;
 }
 
 // Writes NAME.toc. False when it cannot even be created, which ends the run;
 // a TOC that cannot be put in place is reported, and the tracks are still
 // written, as they do not depend on it.
-bool write_toc_file(console& c, const output_folder& folder, const disc_layout& layout, const track_format& format)
+bool write_toc_file(console& c, const output_folder& folder, const folder_claim& claim, const disc_layout& layout,
+                    const track_format& format)
 {
     const std::string name = toc_file_name(*folder.paths);
     say(c, "Creating file: %s\n\n", name.c_str());
+    if (claim.unmade != 0) {
+        char dir[path_capacity];
+        format_output_dir(*folder.paths, dir);
+        stop(c, "Error creando TOC\n");
+        report(c, "cannot create %s: %s", dir, std::strerror(claim.unmade));
+        return false;
+    }
     output_file toc;
     if (const int failure = open_output_file(toc, folder, name.c_str())) {
         stop(c, "Error creando TOC\n");
@@ -258,7 +307,8 @@ void run_sheet(console& c, temporary_files& temporaries, const char* cue_path, c
 
     const disc_layout layout = lay_out_tracks(read.sheet);
     const output_folder folder{&paths, &temporaries, input_files(cue_path, paths, read.sheet)};
-    if (!claim_output_folder(c, folder, cue_path) || !write_toc_file(c, folder, layout, options.format))
+    folder_claim claim;
+    if (!claim_output_folder(c, folder, cue_path, claim) || !write_toc_file(c, folder, claim, layout, options.format))
         return;
     cue_file.reset();
     extract_all_tracks(c, folder, cue_path, read.sheet, layout, options, jobs);

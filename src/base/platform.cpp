@@ -4,6 +4,7 @@
 #include <cstdlib>
 #include <cstring>
 #include <string>
+#include <utility>
 
 #ifdef _WIN32
 #ifndef NOMINMAX
@@ -130,6 +131,7 @@ std::vector<std::wstring> matching_names(const std::wstring& pattern)
 #include <fcntl.h>
 #include <pthread.h>
 #include <signal.h>
+#include <sys/file.h>
 #include <sys/stat.h>
 #include <sys/types.h>
 #include <unistd.h>
@@ -329,6 +331,57 @@ std::int64_t file_size(std::FILE* file)
     return seek_to(file, 0) ? size : -1;
 }
 
+bool is_symbolic_link(const char* path)
+{
+    // Other reparse points (a cloud file's placeholder, a deduplicated file)
+    // are ordinary folders to a path; only these two lead elsewhere.
+    WIN32_FIND_DATAW entry{};
+    const HANDLE first = FindFirstFileW(wide_path(path).c_str(), &entry);
+    if (first == INVALID_HANDLE_VALUE)
+        return false;
+    const find_handle search(first);
+    return (entry.dwFileAttributes & FILE_ATTRIBUTE_REPARSE_POINT) != 0 &&
+           (entry.dwReserved0 == IO_REPARSE_TAG_SYMLINK || entry.dwReserved0 == IO_REPARSE_TAG_MOUNT_POINT);
+}
+
+folder_lock::~folder_lock()
+{
+    if (handle_ != nullptr)
+        CloseHandle(handle_);   // the lock goes with the handle
+}
+
+folder_lock lock_folder(const char* dir, const char* lock_file_name)
+{
+    folder_lock lock;
+    const std::string path = std::string(dir) + path_separator + lock_file_name;
+    // Not through a link at that name, and never denying others the file:
+    // they open it to wait for the lock.
+    const HANDLE file = CreateFileW(wide_path(path.c_str()).c_str(), GENERIC_READ | GENERIC_WRITE,
+                                    FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE, nullptr, OPEN_ALWAYS,
+                                    FILE_ATTRIBUTE_HIDDEN | FILE_FLAG_OPEN_REPARSE_POINT, nullptr);
+    if (file == INVALID_HANDLE_VALUE)
+        return lock;
+    // The first byte, locked whether or not the file holds it; on a handle
+    // opened for synchronous use, the call waits until it is granted.
+    OVERLAPPED at_start{};
+    if (LockFileEx(file, LOCKFILE_EXCLUSIVE_LOCK, 0, 1, 0, &at_start) == 0) {
+        CloseHandle(file);
+        return lock;
+    }
+    lock.handle_ = file;
+    return lock;
+}
+
+folder_lock::folder_lock(folder_lock&& other) noexcept : handle_(other.handle_) { other.handle_ = nullptr; }
+
+folder_lock& folder_lock::operator=(folder_lock&& other) noexcept
+{
+    std::swap(handle_, other.handle_);
+    return *this;
+}
+
+bool folder_lock::held() const { return handle_ != nullptr; }
+
 void wait_for_key()
 {
     // Output not yet written would come out after the prompt: cmd.exe writes
@@ -497,6 +550,48 @@ std::int64_t file_size(std::FILE* file)
     const std::int64_t size = ftello(file);
     return seek_to(file, 0) ? size : -1;
 }
+
+bool is_symbolic_link(const char* path)
+{
+    struct stat info {};
+    return lstat(path, &info) == 0 && S_ISLNK(info.st_mode);
+}
+
+folder_lock::~folder_lock()
+{
+    if (fd_ >= 0)
+        close(fd_);   // the lock goes with the last descriptor of it
+}
+
+folder_lock lock_folder(const char* dir, const char*)
+{
+    folder_lock lock;
+    // O_NOFOLLOW: a folder that a link took the place of is not locked.
+    const int fd = open(dir, O_RDONLY | O_DIRECTORY | O_NOFOLLOW | O_CLOEXEC);
+    if (fd < 0)
+        return lock;
+    // The interrupts are taken by interrupt_watch's thread, so the wait ends
+    // only in the lock or in the process's end; EINTR is for other signals.
+    int locked = 0;
+    while ((locked = flock(fd, LOCK_EX)) != 0 && errno == EINTR) {
+    }
+    if (locked != 0) {
+        close(fd);   // a file system without flock (some network ones): no lock
+        return lock;
+    }
+    lock.fd_ = fd;
+    return lock;
+}
+
+folder_lock::folder_lock(folder_lock&& other) noexcept : fd_(other.fd_) { other.fd_ = -1; }
+
+folder_lock& folder_lock::operator=(folder_lock&& other) noexcept
+{
+    std::swap(fd_, other.fd_);
+    return *this;
+}
+
+bool folder_lock::held() const { return fd_ >= 0; }
 
 void wait_for_key() {}
 

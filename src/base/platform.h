@@ -66,6 +66,41 @@ struct file_identity {
 };
 file_identity identify_file(const char* path, bool follow);
 
+// The name is a symbolic link (on Windows also a directory junction), which
+// a path through it would follow.
+bool is_symbolic_link(const char* path);
+
+// An exclusive advisory lock on a folder, for one run writing there at a
+// time: held from lock_folder until the object dies or the process ends,
+// however it ends. Empty (held() false) where the folder could not be
+// locked: it is gone, or its file system keeps no such locks.
+class folder_lock {
+public:
+    folder_lock() = default;
+    ~folder_lock();
+    folder_lock(folder_lock&& other) noexcept;
+    folder_lock& operator=(folder_lock&& other) noexcept;
+    folder_lock(const folder_lock&) = delete;
+    folder_lock& operator=(const folder_lock&) = delete;
+    bool held() const;
+
+private:
+    friend folder_lock lock_folder(const char* dir, const char* lock_file_name);
+#ifdef _WIN32
+    void* handle_ = nullptr;
+#else
+    int fd_ = -1;
+#endif
+};
+
+// Waits until this process holds the lock on the folder dir. POSIX locks
+// the folder itself (flock on a descriptor of it): nothing is created, no
+// name in the folder can be swapped for another file, and every path to the
+// folder meets the same lock. Windows cannot lock a directory: it locks the
+// file lock_file_name in the folder, made hidden and empty the first time
+// and left there, as a file that is renamed over could not hold a lock.
+folder_lock lock_folder(const char* dir, const char* lock_file_name);
+
 // Calls visit with the name of every entry of the directory but . and ..;
 // false when it cannot be read.
 bool list_directory(const char* path, const std::function<void(const char* name)>& visit);

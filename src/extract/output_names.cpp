@@ -29,6 +29,10 @@ std::string toc_file_name(const run_paths& paths) { return std::string(paths.out
 
 std::string emulator_sheet_file_name(const run_paths& paths) { return std::string(paths.out_name) + ".cue"; }
 
+const char* owner_file_name() { return ".trackcarve-owner"; }
+
+const char* folder_lock_file_name() { return ".trackcarve-lock"; }
+
 std::string temporary_file_name(const char* name, unsigned long process_id)
 {
     std::string temporary(1, '.');

@@ -21,6 +21,11 @@ track_file_name name_track_file(std::int32_t number, bool is_audio, const track_
 std::string toc_file_name(const run_paths& paths);
 std::string emulator_sheet_file_name(const run_paths& paths);
 
+// The owner record, ".trackcarve-owner": the name of the sheet the folder
+// belongs to. And ".trackcarve-lock", the file Windows locks the folder by.
+const char* owner_file_name();
+const char* folder_lock_file_name();
+
 // The temporary a file of the folder is written under before it is renamed
 // over its name: ".<name>.<process id>.trackcarve-tmp", hidden, unique to the
 // process, and recognisable later by its suffix.

@@ -16,7 +16,7 @@
 //
 // Input: a header, the sheet, then the bytes the BINs are made from.
 //   [0]     flags: 1 two writers (-j 2) | 2 the variant | 4 the output folder
-//           is a link to the sheet's own (disc -> .) | 8 another sheet's
+//           is a link to the sheet's own (disc -> ., refused) | 8 another sheet's
 //           emulator sheet in the folder
 //   [1..4]  a.bin and b.bin: whole sectors (mod 49) and a partial sector's
 //           bytes (0 unless the byte's top bit is set) each
@@ -254,16 +254,6 @@ void plant(planted kind, const fs::path& at, const fs::path& canary, const fs::p
     }
 }
 
-bool is_output_name(const std::string& name)
-{
-    if (name == "disc.toc")
-        return true;
-    if (!starts_with(name, "track") || name.size() < 10)
-        return false;
-    const std::string tail = name.substr(name.size() - 4);
-    return tail == ".iso" || tail == ".ogg";
-}
-
 struct scratch {
     fs::path root;     // holds the canary and the sheet's folder
     fs::path dir;      // the sheet's folder
@@ -350,21 +340,17 @@ void check_run(const scratch& s, const run_record& r)
     if (read_bytes(s.canary) != "the canary: outside the output folder, never written")
         fail("the canary changed");
 
-    // Outside the output folder nothing changed; in it, no temporary of the
-    // run is left, and a lookalike of one is.
+    // Outside the output folder nothing changed (a link to the sheet's own
+    // folder is not followed); in it, no temporary of the run is left, and a
+    // lookalike of one is.
     const auto after_dir = snapshot(s.dir);
     for (const auto& [name, state] : before_dir) {
         const auto now = after_dir.find(name);
-        // With the output folder the sheet's own, an output may replace what
-        // its name held, unless that is one of the run's inputs.
-        const bool input = r.inputs.files.count({state.device, state.inode}) != 0;
-        const bool output =
-            in_place && !input && (is_output_name(name) || name.find(".trackcarve-tmp") != std::string::npos);
-        if (name != "disc" && !output && (now == after_dir.end() || !(now->second == state)))
+        if (name != "disc" && (now == after_dir.end() || !(now->second == state)))
             fail("%s beside the sheet changed", name.c_str());
     }
     for (const auto& [name, state] : after_dir)
-        if (name != "disc" && before_dir.count(name) == 0 && !(in_place && is_output_name(name)))
+        if (name != "disc" && before_dir.count(name) == 0)
             fail("%s appeared beside the sheet", name.c_str());
 
     const std::string opened = "Open file disc.cue\n\n";
@@ -388,6 +374,12 @@ void check_run(const scratch& s, const run_record& r)
         return;
     }
     const std::string created = opened + "Creating directory: disc\n\n";
+    if (in_place) {
+        if (out != created ||
+            err != notices + "trackcarve: " + s.out.string() + " is a symbolic link; nothing was written through it\n")
+            fail("a linked output folder: stdout \"%s\" stderr \"%s\"", out.c_str(), err.c_str());
+        return;
+    }
     const std::optional<std::string>& owner = r.owner;
     if (owner && *owner != "disc.cue") {
         const std::string refusal = "trackcarve: " + s.out.string() + " holds the tracks of another sheet, \"" +

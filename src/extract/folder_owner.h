@@ -1,0 +1,17 @@
+// The owner record: which sheet an output folder belongs to, kept in the
+// folder from the moment a run claims it, so that another sheet whose name
+// gives the same folder is kept out even of a folder an interrupted run left.
+#pragma once
+
+#include "base/console.h"
+#include "extract/output_file.h"
+
+#include <string>
+
+// The sheet's name as the record holds it, every byte as it is; false when
+// the folder has no record (or something else holds its name).
+bool read_folder_owner(const run_paths& paths, std::string& owner);
+
+// Records sheet_name as the folder's owner, written as every output is (a
+// temporary renamed into place); a failure is reported.
+void write_folder_owner(console& c, const output_folder& folder, const char* sheet_name);
