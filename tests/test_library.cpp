@@ -195,7 +195,7 @@ TEST(Library, ReportLinesAgreeWithTheFiles)
     EXPECT_EQ(sheets[0]["problems"].size(), 0u);
     EXPECT_EQ(sheets[2]["tracks"].size(), 0u);
     EXPECT_EQ(sheets[3]["tracks"], sheets[0]["tracks"]);
-    for (const std::size_t i : {0, 1}) {
+    for (const std::size_t i : {0u, 1u}) {
         const fs::path out = dir / (i == 0 ? "good" : "short");
         ASSERT_EQ(sheets[i]["tracks"].size(), 2u);
         for (const auto& track : sheets[i]["tracks"])
