@@ -118,7 +118,17 @@ TEST(Library, MultiDiscSetGetsOnePlaylistInDiscOrder)
         expect_complete_split(dir / name, name);
         playlist += name + "/" + name + ".cue\r\n";
     }
-    EXPECT_EQ(read_file(dir / "Legend of Dragoon, The (USA).m3u"), playlist);
+    const fs::path m3u = dir / "Legend of Dragoon, The (USA).m3u";
+    EXPECT_EQ(read_file(m3u), playlist);
+    // A rerun that skips every disc leaves the playlist be; one the user keeps there is not replaced.
+    const auto written = fs::last_write_time(m3u);
+    sheets.insert(sheets.begin(), "--skip-done");
+    EXPECT_EQ(trackcarve(sheets).exit_status, 0);
+    EXPECT_EQ(fs::last_write_time(m3u), written);
+    write_file(m3u, "Legend of Dragoon, The (USA) (Disc 1).cue\n");
+    EXPECT_EQ(trackcarve(sheets).err, "trackcarve: " + m3u.string() + " not written: a playlist of other files holds the name\n");
+    EXPECT_EQ(read_file(m3u), "Legend of Dragoon, The (USA) (Disc 1).cue\n");
+    write_file(m3u, playlist);
     // Mednafen loads every disc of it (it takes a path with a folder only when told to).
     const command_result mednafen = run_command(
         {"/usr/bin/env", "HOME=" + dir.string(), "SDL_VIDEODRIVER=dummy", "SDL_AUDIODRIVER=dummy", "/usr/bin/timeout",

@@ -137,6 +137,7 @@ TEST(DiscPart, TellsTheDiscsOfASet)
         {"Game (Disc 1) (USA)", 1, "Game (USA)"}, {"Game - CD 2", 2, "Game"},
         {"Game disc12", 12, "Game"},            {"Discworld", 0, ""},
         {"Game (Disc A)", 0, ""},               {"ABCD 1", 0, ""},
+        {"disc001", 0, ""},
     };
     for (const auto& row : rows) {
         const disc_in_set disc = find_disc_part(row.name);

@@ -95,6 +95,17 @@ bool holds_another_playlist(const char* path, const run_paths& folder)
     return false;
 }
 
+// A regular file at path holds exactly text.
+bool holds_text(const char* path, const std::string& text)
+{
+    if (kind_of_path(path) != path_kind::regular_file)
+        return false;
+    file_stream file = open_regular_file(path);
+    std::string held(text.size() + 1, '\0');
+    return file && std::fread(held.data(), 1, held.size(), file.get()) == text.size() &&
+           held.compare(0, text.size(), text) == 0;
+}
+
 void write_playlist(console& c, temporary_files& temporaries, const disc_set& set, bool full_names)
 {
     const std::string name = playlist_file_name(clean_output_name(set.name, full_names));
@@ -108,15 +119,17 @@ void write_playlist(console& c, temporary_files& temporaries, const disc_set& se
         if (const file_identity sheet = identify_file(disc.record->sheet.c_str(), true); sheet.known)
             folder.inputs.push_back(sheet);
     output_file out;
+    const std::string text = playlist_text(set);
     if (format_output_path(paths, name.c_str(), out.final_path) && holds_another_playlist(out.final_path, paths)) {
         report(c, "%s not written: a playlist of other files holds the name", out.final_path);
         return;
     }
+    if (holds_text(out.final_path, text))
+        return;   // a rerun that skipped every disc changes nothing
     if (const int failure = open_output_file(out, folder, name.c_str())) {
         report(c, "cannot create %s: %s", out.final_path, describe_open_failure(failure));
         return;
     }
-    const std::string text = playlist_text(set);
     std::fwrite(text.data(), 1, text.size(), out.stream.get());
     commit_output_file(c, out);   // reported when it fails
 }

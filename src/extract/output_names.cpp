@@ -91,7 +91,9 @@ disc_in_set find_disc_part(const std::string& name)
         // "Game (Disc 1) (USA)" is disc 1 of "Game (USA)"; "Game - CD 2" of "Game".
         const std::string before = trimmed(name.substr(0, at), " -_,.");
         const std::string after = name.substr(end);
-        return disc_in_set{true, number, trimmed(before + after, " ")};
+        // "disc001" to "disc100" are a hundred discs, not one set.
+        const std::string set_name = trimmed(before + after, " ");
+        return set_name.empty() ? disc_in_set{} : disc_in_set{true, number, set_name};
     }
     return {};
 }

@@ -31,7 +31,8 @@ struct disc_in_set {
 };
 
 // The last "(Disc N)", "Disc N" or "CD N" part of a name without its
-// extension, in any letter case, N of one to three digits.
+// extension, in any letter case, N of one to three digits; none when the
+// name holds nothing else.
 disc_in_set find_disc_part(const std::string& name);
 
 // SET.m3u: the playlist of a multi-disc set, after its cleaned name.
