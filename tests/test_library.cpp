@@ -95,6 +95,20 @@ TEST(Library, SheetsOfOneNameFromTwoFoldersDoNotShareOneOutputFolder)
     EXPECT_EQ(r.exit_status, 1);
 }
 
+// -o naming the folder above the sheet's: the output folder is the sheet's
+// own, and the emulator sheet would take the sheet's name.
+TEST(Library, OutputFolderElsewhereKeepsTheInputsUntouched)
+{
+    const fs::path dir = scratch_dir();
+    const fs::path cue = write_small_disc(dir / "disc", "disc");
+    const std::string sheet = read_file(cue);
+    const command_result r = trackcarve({"-o", dir.string(), cue.string()});
+    EXPECT_EQ(r.err, "trackcarve: cannot create " + cue.string() + ": the name holds one of this run's input files\n");
+    EXPECT_EQ(r.exit_status, 1);
+    EXPECT_EQ(read_file(cue), sheet);
+    EXPECT_EQ(fs::file_size(dir / "disc" / "track1.iso"), 10u * 2048);
+}
+
 // Four discs whose short names are one: only the whole names part them.
 TEST(Library, MultiDiscSetGetsOnePlaylistInDiscOrder)
 {
