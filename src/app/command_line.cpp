@@ -29,7 +29,7 @@ struct option_entry {
 constexpr option_entry option_table[] = {
     {'j', "jobs", "N", "write up to N tracks side by side (default: {jobs}, the CPUs online)",
      "a number of jobs", "a number of jobs from 1 to 9999"},
-    {'o', "output", "DIR", "make each sheet's output folder in DIR (made when missing), not beside the sheet",
+    {'o', "output", "DIR", "make the output folders in DIR (made when missing)",
      "a folder", "a folder name"},
     {full_names_option, "full-names", nullptr, "name the output folder and files after the sheet's whole name",
      nullptr, nullptr},
