@@ -36,7 +36,8 @@ std::string full_console(const std::string& cue_name, const std::string& out_nam
 
 void expect_complete_split(const fs::path& out, const std::string& out_name)
 {
-    EXPECT_EQ(read_file(out / (out_name + ".toc")), "Leadin\r\ntrack1.iso 00:00:10\r\ntrack2.ogg 00:00:20\r\nLeadout\r\n");
+    EXPECT_EQ(read_file(out / (out_name + ".toc")),
+              "Leadin\r\ntrack1.iso 00:00:10\r\ntrack2.ogg 00:00:20\r\nLeadout\r\n");
     EXPECT_EQ(fs::file_size(out / "track1.iso"), 10u * 2048) << out;
     EXPECT_EQ(decode_ogg(out / "track2.ogg").pcm_total, 20 * 588) << out;
     EXPECT_NE(read_file(out / (out_name + ".cue")).find("FILE \"track1.iso\" BINARY\r\n"), std::string::npos) << out;
@@ -80,7 +81,8 @@ TEST(Library, OutputFolderMadeWithItsParentsFromAReadOnlySource)
     expect_complete_split(out / "MyGameDisc1", "MyGameDisc1");
     EXPECT_EQ(written_times(dir / "share"), shared);
     // Away from its sheet, the emulator sheet names it by its full path.
-    EXPECT_EQ(read_file(out / "MyGameDisc1" / "MyGameDisc1.cue").rfind("REM SOURCE \"" + cue.string() + "\"\r\n", 0), 0u);
+    const std::string source_line = "REM SOURCE \"" + cue.string() + "\"\r\n";
+    EXPECT_EQ(read_file(out / "MyGameDisc1" / "MyGameDisc1.cue").rfind(source_line, 0), 0u);
 }
 
 TEST(Library, SheetsOfOneNameFromTwoFoldersDoNotShareOneOutputFolder)
@@ -114,8 +116,9 @@ TEST(Library, MultiDiscSetGetsOnePlaylistInDiscOrder)
 {
     const fs::path dir = scratch_dir();
     std::vector<std::string> sheets;
+    const auto disc_name = [](int disc) { return "Legend of Dragoon, The (USA) (Disc " + std::to_string(disc) + ")"; };
     for (const int disc : {3, 1, 4, 2})
-        sheets.push_back(write_small_disc(dir, "Legend of Dragoon, The (USA) (Disc " + std::to_string(disc) + ")").string());
+        sheets.push_back(write_small_disc(dir, disc_name(disc)).string());
     const command_result short_names = trackcarve(sheets);
     EXPECT_EQ(short_names.exit_status, 1);
     EXPECT_NE(short_names.err.find("-o DIR or --full-names"), std::string::npos) << short_names.err;
@@ -128,7 +131,7 @@ TEST(Library, MultiDiscSetGetsOnePlaylistInDiscOrder)
     EXPECT_EQ(r.exit_status, 0);
     std::string playlist;
     for (const int disc : {1, 2, 3, 4}) {
-        const std::string name = "Legend of Dragoon, The (USA) (Disc " + std::to_string(disc) + ")";
+        const std::string name = disc_name(disc);
         expect_complete_split(dir / name, name);
         playlist += name + "/" + name + ".cue\r\n";
     }
@@ -140,7 +143,8 @@ TEST(Library, MultiDiscSetGetsOnePlaylistInDiscOrder)
     EXPECT_EQ(trackcarve(sheets).exit_status, 0);
     EXPECT_EQ(fs::last_write_time(m3u), written);
     write_file(m3u, "Legend of Dragoon, The (USA) (Disc 1).cue\n");
-    EXPECT_EQ(trackcarve(sheets).err, "trackcarve: " + m3u.string() + " not written: a playlist of other files holds the name\n");
+    EXPECT_EQ(trackcarve(sheets).err,
+              "trackcarve: " + m3u.string() + " not written: a playlist of other files holds the name\n");
     EXPECT_EQ(read_file(m3u), "Legend of Dragoon, The (USA) (Disc 1).cue\n");
     write_file(m3u, playlist);
     // Mednafen loads every disc of it (it takes a path with a folder only when told to).
@@ -163,7 +167,8 @@ TEST(Library, SkipDoneSplitsAgainOnlyWhatChanged)
         std::function<void(const fs::path& dir)> make;
     } rows[] = {
         {"nothing", "", [](const fs::path&) {}},
-        {"a BIN touched", "b", [](const fs::path& dir) { fs::last_write_time(dir / "b.bin", fs::file_time_type::clock::now()); }},
+        {"a BIN touched", "b",
+         [](const fs::path& dir) { fs::last_write_time(dir / "b.bin", fs::file_time_type::clock::now()); }},
         {"a sheet rewritten", "a", [](const fs::path& dir) { write_file(dir / "a.cue", read_file(dir / "a.cue")); }},
         {"a track file deleted", "c", [](const fs::path& dir) { fs::remove(dir / "out" / "c" / "track2.ogg"); }},
         {"an emulator sheet deleted", "c", [](const fs::path& dir) { fs::remove(dir / "out" / "c" / "c.cue"); }},
@@ -201,8 +206,8 @@ TEST(Library, ReportLinesAgreeWithTheFiles)
     write_file(dir / "short.bin", patterned_sectors(0, 25) + std::string(100, 0));   // and a partial sector
     write_file(dir / "short.cue", read_file(dir / "good.cue").replace(6, 4, "short"));
     const fs::path log = dir / "log.jsonl";
-    const command_result first =
-        trackcarve({"--report", log.string(), good.string(), (dir / "short.cue").string(), (dir / "gone.cue").string()});
+    const command_result first = trackcarve(
+        {"--report", log.string(), good.string(), (dir / "short.cue").string(), (dir / "gone.cue").string()});
     const command_result again = trackcarve({"--skip-done", "--report", log.string(), good.string()});
     ASSERT_EQ(again.exit_status, 0);
 

@@ -299,8 +299,8 @@ bool split_is_done(const char* cue_path, const run_paths& paths, const track_for
     std::string owner;
     std::vector<std::string> files;
     if (!read.ok || read.sheet.bin_files.empty() || !format_output_path(paths, sheet_name.c_str(), sheet_path) ||
-        !read_sheet_source(sheet_path, owner) || !same_file_name(owner.c_str(), source_name_of(cue_path, paths).c_str()) ||
-        !read_sheet_files(sheet_path, files))
+        !read_sheet_source(sheet_path, owner) ||
+        !same_file_name(owner.c_str(), source_name_of(cue_path, paths).c_str()) || !read_sheet_files(sheet_path, files))
         return false;
     const disc_layout layout = lay_out_tracks(read.sheet);
     std::vector<std::string> expected;

@@ -75,7 +75,10 @@ std::string short_output_name(const std::string& name)
     return kept;
 }
 
-bool is_forbidden_in_file_names(unsigned char c) { return c < 32 || c == 127 || std::strchr("<>:\"/\\|?*", c) != nullptr; }
+bool is_forbidden_in_file_names(unsigned char c)
+{
+    return c < 32 || c == 127 || std::strchr("<>:\"/\\|?*", c) != nullptr;
+}
 
 bool is_utf8_continuation(unsigned char c) { return (c & 0xC0) == 0x80; }
 
