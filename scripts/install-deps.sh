@@ -6,6 +6,7 @@ set -euo pipefail
 packages=(
   cmake g++ make pkg-config             # build
   libvorbis-dev libogg-dev              # the encoder and Ogg framing
+  nlohmann-json3-dev                    # the --report file's JSON (header-only)
   libgtest-dev                          # tests
   xorriso genisoimage                   # sample image and ISO checks in tests
   vorbis-tools                          # ogginfo and oggenc for the audio tests
@@ -15,6 +16,7 @@ packages=(
   e2fsprogs                             # chattr, for an immutable file in the hostile-input table
   dpkg-dev file                         # cpack -G DEB: dpkg-shlibdeps finds the Depends
   mandoc groff-base man-db              # manual page lint (mandoc -Tlint, groff) and man -w
+  parallel                              # GNU parallel, for the library recipe's test
 )
 
 missing=()

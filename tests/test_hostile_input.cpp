@@ -159,7 +159,7 @@ std::string refused_console(const std::string& cue_name, const std::string& out_
 std::string refusal(const std::string& out_dir, const std::string& owner)
 {
     return "trackcarve: " + out_dir + " holds the tracks of another sheet, \"" + owner +
-           "\"; nothing was overwritten\n";
+           "\"; nothing was overwritten (-o DIR or --full-names gives this sheet a folder of its own)\n";
 }
 
 // The first sheet split, then a second sheet whose name gives its folder.

@@ -116,7 +116,7 @@ TEST(Jobs, OptionsAndTheirMistakes)
 
     const std::vector<std::vector<std::string>> mistakes = {
         {"--bogus", "d.cue"}, {"-j", "0", "d.cue"}, {"-j", "-2", "d.cue"}, {"--jobs=x", "d.cue"},
-        {"d.cue", "-j"},      {"-jj", "d.cue"},
+        {"d.cue", "-j"},      {"-jj", "d.cue"},     {"-o", "", "d.cue"}, {"d.cue", "--report"},
     };
     for (const std::vector<std::string>& arguments : mistakes) {
         std::vector<std::string> command{TRACKCARVE_EXE};

@@ -82,3 +82,66 @@ TEST(OutputPaths, JoinWithThePlatformSeparator)
     EXPECT_EQ(std::string(buffer), "dir/disc" + sep + "track10.iso");
     EXPECT_EQ(std::string(name_track_file(2, true).text), "track2.ogg");
 }
+
+TEST(FullNames, KeepTheWholeNameButWhatNoFileNameHolds)
+{
+    const std::string accent = "\xc3\xa9";   // two bytes of UTF-8
+    const struct {
+        std::string name, kept;
+    } rows[] = {
+        {"Legend of Dragoon, The (USA) (Disc 1)", "Legend of Dragoon, The (USA) (Disc 1)"},
+        {"a<b>c:d\"e/f\\g|h?i*j", "a_b_c_d_e_f_g_h_i_j"},
+        {"tab\there\x01\x1f\x7f!", "tab_here___!"},
+        {"ends in a dot.", "ends in a dot_"},
+        {"ends in a dot and spaces. .", "ends in a dot and spaces___"},
+        {"..", "__"},
+        {"", "disc"},
+        {std::string(300, 'n'), std::string(200, 'n')},
+        {std::string(199, 'n') + accent + "x", std::string(199, 'n')},   // not half a character
+        {std::string(199, 'n') + ".x", std::string(199, 'n') + "_"},    // the cut leaves a trailing dot
+        {"caf" + accent, "caf" + accent},
+    };
+    for (const auto& row : rows)
+        EXPECT_EQ(clean_output_name(row.name, true), row.kept) << row.name;
+    run_paths paths{};
+    ASSERT_TRUE(derive_paths("cds/Game v1.1 (Disc 1).cue", paths, output_naming{nullptr, true}));
+    EXPECT_STREQ(paths.out_name, "Game v1.1 (Disc 1)");
+    EXPECT_STREQ(paths.out_parent, "cds/");
+}
+
+TEST(OutputFolderElsewhere, MadeInTheGivenFolderWhileTheBinsStayBesideTheSheet)
+{
+    run_paths paths{};
+    char dir[path_capacity];
+    for (const char* output_dir : {"out", "out/"}) {
+        ASSERT_TRUE(derive_paths("cds/disc.cue", paths, output_naming{output_dir, false}));
+        EXPECT_STREQ(paths.cue_dir, "cds/");
+        ASSERT_TRUE(format_output_dir(paths, dir));
+        EXPECT_EQ(std::string(dir), "out/disc");
+    }
+    // "<DIR>/<name>/<name>.toc" must fit, with the longer of a 25-letter name and this one.
+    const std::string name(200, 'n');
+    EXPECT_TRUE(derive_paths((name + ".cue").c_str(), paths, output_naming{std::string(617, 'd').c_str(), true}));
+    EXPECT_FALSE(derive_paths((name + ".cue").c_str(), paths, output_naming{std::string(618, 'd').c_str(), true}));
+    EXPECT_FALSE(derive_paths("x.cue", paths, output_naming{std::string(968, 'd').c_str(), false}));
+}
+
+TEST(DiscPart, TellsTheDiscsOfASet)
+{
+    const struct {
+        std::string name;
+        int number;   // 0: no disc part
+        std::string set_name;
+    } rows[] = {
+        {"Game (Disc 2)", 2, "Game"},           {"Game (USA) (Disc 3)", 3, "Game (USA)"},
+        {"Game (Disc 1) (USA)", 1, "Game (USA)"}, {"Game - CD 2", 2, "Game"},
+        {"Game disc12", 12, "Game"},            {"Discworld", 0, ""},
+        {"Game (Disc A)", 0, ""},               {"ABCD 1", 0, ""},
+        {"disc001", 0, ""},
+    };
+    for (const auto& row : rows) {
+        const disc_in_set disc = find_disc_part(row.name);
+        EXPECT_EQ(disc.found ? disc.number : 0, row.number) << row.name;
+        EXPECT_EQ(disc.set_name, row.set_name) << row.name;
+    }
+}

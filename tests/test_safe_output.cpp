@@ -360,7 +360,8 @@ TEST(SafeOutputOwner, SecondSheetWithTheSameFolderTouchesNothing)
     const command_result second = run_trackcarve(dir / disc2);
     EXPECT_EQ(second.out, "Open file " + disc2 + "\n\nCreating directory: " + folder + "\n\n");
     EXPECT_EQ(second.err, "trackcarve: " + (dir / folder).string() + " holds the tracks of another sheet, \"" + disc1 +
-                              "\"; nothing was overwritten\n");
+                              "\"; nothing was overwritten (-o DIR or --full-names gives this sheet a folder of its "
+                              "own)\n");
     EXPECT_EQ(second.exit_status, 1);
     EXPECT_EQ(snapshot(dir / folder), before);
 

@@ -3,7 +3,9 @@
 #   - mingw-w64 i686 cross compiler (posix threads), wine + wine32:i386,
 #     and the locale sources (locales) for the Wine suite;
 #   - static libogg and libvorbis(+vorbisenc) for i686-w64-mingw32, built
-#     from Debian's own source packages (the only source archive reachable).
+#     from Debian's own source packages (the only source archive reachable);
+#   - the header-only JSON library (Debian's nlohmann-json3-dev), copied
+#     into the prefix with a .pc file of its own.
 # Safe to run again: every step is skipped when its result is already there.
 #
 # Environment:
@@ -37,7 +39,8 @@ fi
 # locales: the locale sources localedef compiles ja_JP.UTF-8 from, for the
 # Wine suite's code page 932 check.
 pkgs=(g++-mingw-w64-i686-posix gcc-mingw-w64-i686-posix wine wine32:i386
-      cmake make pkg-config dpkg-dev patch xz-utils ca-certificates locales)
+      cmake make pkg-config dpkg-dev patch xz-utils ca-certificates locales
+      nlohmann-json3-dev)
 step "packages"
 missing=()
 for p in "${pkgs[@]}"; do
@@ -166,6 +169,22 @@ else
   done_step "built and installed"
 fi
 echo "$toolchain_sum" >"$stamp"
+
+# Header-only, so the host package's headers serve the target as they are;
+# but the toolchain file lets the cross build see only the prefix (the
+# host's /usr/include would bring the host's C library), so they go there.
+step "nlohmann-json (header-only, from the host's nlohmann-json3-dev)"
+json_version=$(dpkg-query -W -f='${Version}' nlohmann-json3-dev)
+if [[ -f $prefix/include/nlohmann/json.hpp && $(cat "$prefix/include/nlohmann/.version" 2>/dev/null) == "$json_version" ]]; then
+  done_step "already in $prefix, skipped"
+else
+  rm -rf "$prefix/include/nlohmann"
+  mkdir -p "$prefix/include" "$prefix/lib/pkgconfig"
+  cp -r /usr/include/nlohmann "$prefix/include/"
+  echo "$json_version" >"$prefix/include/nlohmann/.version"
+  sed "s|^Cflags:.*|Cflags: -I$prefix/include|" /usr/share/pkgconfig/nlohmann_json.pc >"$prefix/lib/pkgconfig/nlohmann_json.pc"
+  done_step "copied into $prefix"
+fi
 
 awk -v a="$t_all" -v b="$EPOCHREALTIME" 'BEGIN { printf "==> total %.1f s\n", b - a }'
 echo "prefix: $prefix"

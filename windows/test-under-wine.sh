@@ -294,7 +294,7 @@ owner_check() {
   cp -a "$dir/game" "$work/owner.before"
   win "$dir" game.v2.cue
   expect_out $'Open file game.v2.cue\n\nCreating directory: game\n\n'
-  expect_err $'trackcarve: game holds the tracks of another sheet, "game.cue"; nothing was overwritten\n'
+  expect_err $'trackcarve: game holds the tracks of another sheet, "game.cue"; nothing was overwritten (-o DIR or --full-names gives this sheet a folder of its own)\n'
   expect_status 1
   diff -r "$work/owner.before" "$dir/game" || fail "the refused run changed the folder"
 }
@@ -612,6 +612,54 @@ device_name() {
   same_files "$work/w/con/disc" "$work/l/con/Con"
 }
 
+# -o: the output folder made, with its parents, in another folder; the BIN
+# still read beside the sheet; the emulator sheet names the sheet by its
+# full path, as Windows gives it.
+output_elsewhere() {
+  local dir="$work/elsewhere"
+  small_disc "$dir/share" disc
+  win "$dir" -o 'out\new' 'share\disc.cue'
+  small_console disc.cue disc
+  expect_out "$console"
+  expect_err ""
+  expect_status 0
+  expect_bytes "$dir/out/new/disc/disc.toc" "$small_toc"
+  [[ $(head -n 1 "$dir/out/new/disc/disc.cue") == "REM SOURCE \"$(winpath "$dir")\\share\\disc.cue\""$'\r' ]] ||
+    fail "first line: $(head -n 1 "$dir/out/new/disc/disc.cue")"
+  [[ $(ls "$dir/share" | tr '\n' ' ') == "disc.bin disc.cue " ]] || fail "the share holds: $(ls "$dir/share")"
+}
+
+# --full-names on two discs of a set: a folder each, named as the sheet,
+# and the set's playlist beside them.
+full_names() {
+  local dir="$work/full" n
+  for n in 2 1; do small_disc "$dir" "My Game (Disc $n)"; done
+  win "$dir" --full-names '*.cue'
+  expect_err ""
+  expect_status 0
+  for n in 1 2; do
+    expect_bytes "$dir/My Game (Disc $n)/My Game (Disc $n).toc" "$small_toc"
+    [[ -f "$dir/My Game (Disc $n)/My Game (Disc $n).cue" ]] || fail "no emulator sheet for disc $n"
+  done
+  expect_bytes "$dir/My Game.m3u" $'My Game (Disc 1)/My Game (Disc 1).cue\r\nMy Game (Disc 2)/My Game (Disc 2).cue\r\n'
+}
+
+# --skip-done after full_names: both skipped; after a BIN is touched, that
+# disc is split again.
+skip_done() {
+  local dir="$work/full" skipped
+  printf -v skipped 'Skipping My Game (Disc %s).cue: its split in My Game (Disc %s) is complete and newer than its files\n' 1 1 2 2
+  win "$dir" --full-names --skip-done '*.cue'
+  expect_out "$skipped"
+  expect_status 0
+  sleep 0.1
+  touch "$dir/My Game (Disc 2).bin"
+  win "$dir" --full-names --skip-done '*.cue'
+  small_console "My Game (Disc 2).cue" "My Game (Disc 2)"
+  expect_out "${skipped%%$'\n'*}"$'\n'"$console"
+  expect_status 0
+}
+
 # A wineserver already running (an earlier --begin, or one left by an earlier
 # job) is used, not an error; runs go on after it.
 second_begin() {
@@ -658,6 +706,9 @@ check "wildcard: *.cue finds 日本.cue: as the Linux build" wildcard_name
 check "code page 932: ソフト.cue, a Shift-JIS sheet naming ソフト.bin: as the Linux build" shift_jis
 check "a sheet path of 300 characters, plain and \\?\: as the Linux build" long_path
 check "Con!.cue: output in disc, not the device CON; else as the Linux build" device_name
+check "-o out\\new: the output folder made with its parents; REM SOURCE names the sheet's full path" output_elsewhere
+check "--full-names on a two-disc set: folders named as the sheets, and My Game.m3u" full_names
+check "--skip-done: both discs skipped; after touching a BIN, that disc is split again" skip_done
 check "run-wine.sh --begin twice in a row: status 0, runs go on" second_begin
 
 all_run=1

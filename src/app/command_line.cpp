@@ -29,6 +29,14 @@ struct option_entry {
 constexpr option_entry option_table[] = {
     {'j', "jobs", "N", "write up to N tracks side by side (default: {jobs}, the CPUs online)",
      "a number of jobs", "a number of jobs from 1 to 9999"},
+    {'o', "output", "DIR", "make the output folders in DIR (made when missing)",
+     "a folder", "a folder name"},
+    {full_names_option, "full-names", nullptr, "name the output folder and files after the sheet's whole name",
+     nullptr, nullptr},
+    {skip_done_option, "skip-done", nullptr, "skip a sheet whose split is complete and newer than its files",
+     nullptr, nullptr},
+    {report_option, "report", "FILE", "append a JSON line per sheet to FILE as each sheet ends", "a file name",
+     "a file name"},
     {'h', "help", nullptr, "show this help and exit", nullptr, nullptr},
     {'V', "version", nullptr, "show the version and exit", nullptr, nullptr},
 };
@@ -70,6 +78,18 @@ bool take_value(int id, const char* value, run_options& options)
     switch (id) {
     case 'j':
         return read_jobs(value, options.jobs);
+    case 'o':
+        options.output_dir = value;
+        return *value != '\0';
+    case full_names_option:
+        options.full_names = true;
+        return true;
+    case skip_done_option:
+        options.skip_done = true;
+        return true;
+    case report_option:
+        options.report_path = value;
+        return *value != '\0';
     default:
         return false;
     }

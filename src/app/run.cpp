@@ -1,6 +1,8 @@
 #include "app/run.h"
 
 #include "app/command_line.h"
+#include "app/disc_playlist.h"
+#include "app/sheet_report.h"
 #include "app/track_pool.h"
 #include "base/paths.h"
 #include "base/platform.h"
@@ -17,6 +19,7 @@
 
 #include <algorithm>
 #include <cerrno>
+#include <chrono>
 #include <cstdio>
 #include <cstring>
 #include <memory>
@@ -67,15 +70,28 @@ std::string printable_name(const char* name)
     return text;
 }
 
-// The sheet's name as the emulator sheet records it.
-std::string source_name_of(const char* cue_path) { return printable_name(base_name(cue_path)); }
+// The sheet as its output folder's owner: its file name, or where the output
+// folder is not beside it (-o), its full path, as sheets of one name from
+// several folders may share an output folder there.
+std::string owner_name_of(const char* cue_path, const run_paths& paths)
+{
+    const bool beside = std::strcmp(paths.out_parent, paths.cue_dir) == 0;
+    return beside ? std::string(base_name(cue_path)) : full_path(cue_path);
+}
+
+// The sheet's name as the emulator sheet records it: on one line.
+std::string source_name_of(const char* cue_path, const run_paths& paths)
+{
+    return printable_name(owner_name_of(cue_path, paths).c_str());
+}
 
 void report_folder_of_another_sheet(console& c, const run_paths& paths, const std::string& owner)
 {
     char dir[path_capacity];
     format_output_dir(paths, dir);
-    report(c, "%s holds the tracks of another sheet, \"%s\"; nothing was overwritten", dir,
-           printable_name(owner.c_str()).c_str());
+    report(c, "%s holds the tracks of another sheet, \"%s\"; nothing was overwritten "
+              "(-o DIR or --full-names gives this sheet a folder of its own)",
+           dir, printable_name(owner.c_str()).c_str());
 }
 
 // Another sheet whose name gives the same folder must not overwrite the
@@ -90,9 +106,9 @@ bool folder_belongs_to_another_sheet(console& c, const run_paths& paths, const c
     char path[path_capacity];
     recorded = read_folder_owner(paths, owner);
     if (recorded)
-        own_name = base_name(cue_path);
+        own_name = owner_name_of(cue_path, paths);
     else if (format_output_path(paths, emulator_sheet_file_name(paths).c_str(), path) && read_sheet_source(path, owner))
-        own_name = source_name_of(cue_path);
+        own_name = source_name_of(cue_path, paths);
     else
         return false;
     if (same_file_name(owner.c_str(), own_name.c_str()))
@@ -117,6 +133,16 @@ struct folder_claim {
     int unmade = 0;     // errno: why the folder could not be made; the TOC's step tells it
 };
 
+// The lock of an output folder that is there already, to wait for a run
+// writing in it; none for a folder that is missing or a symbolic link.
+folder_lock lock_existing_folder(const run_paths& paths)
+{
+    char dir[path_capacity];
+    if (!format_output_dir(paths, dir) || kind_of_path(dir) != path_kind::directory || is_symbolic_link(dir))
+        return {};
+    return lock_folder(dir, folder_lock_file_name());
+}
+
 // Makes the output directory the run's own: creates it (an existing one is
 // used, unless another sheet's tracks are in it or its name is a symbolic
 // link), waits for any other run there to end, records the sheet as its
@@ -139,13 +165,14 @@ bool claim_output_folder(console& c, const output_folder& folder, const char* cu
     // A file at the name: the TOC's step tells it.
     if (kind_of_path(dir) != path_kind::directory)
         return true;
-    claim.lock = lock_folder(dir, folder_lock_file_name());
+    if (!claim.lock.held())
+        claim.lock = lock_folder(dir, folder_lock_file_name());
     bool recorded = false;
     if (folder_belongs_to_another_sheet(c, paths, cue_path, recorded))
         return false;
     remove_stale_temporaries(dir);
     if (!recorded)
-        write_folder_owner(c, folder, base_name(cue_path));
+        write_folder_owner(c, folder, owner_name_of(cue_path, paths).c_str());
     return true;
 }
 
@@ -214,8 +241,8 @@ void remove_emulator_sheet(const output_folder& folder)
 constexpr std::int32_t max_sheet_tracks = 99;
 
 // Writes the emulator sheet when every track file is whole; else, or when it
-// cannot be written, removes one an earlier run left.
-void write_emulator_sheet_file(console& c, const output_folder& folder, const char* cue_path, const cue_sheet& sheet,
+// cannot be written, removes one an earlier run left. True when it is in place.
+bool write_emulator_sheet_file(console& c, const output_folder& folder, const char* cue_path, const cue_sheet& sheet,
                                const disc_layout& layout, const track_format& format,
                                const std::vector<track_outcome>& outcomes)
 {
@@ -224,7 +251,7 @@ void write_emulator_sheet_file(console& c, const output_folder& folder, const ch
         report(c, "%s not written: the disc has %i tracks, and a CUE sheet holds at most %i", name.c_str(),
                static_cast<int>(layout.track_count), static_cast<int>(max_sheet_tracks));
         remove_emulator_sheet(folder);
-        return;
+        return false;
     }
     for (std::int32_t number = 1; number <= layout.track_count; ++number) {
         const char* why = unfit_for_sheet(outcomes[static_cast<std::size_t>(number)], layout.tracks[number]);
@@ -233,17 +260,49 @@ void write_emulator_sheet_file(console& c, const output_folder& folder, const ch
         const track_file_name file = name_track_file(number, layout.tracks[number].is_audio != 0, format);
         report(c, "%s not written: %s %s", name.c_str(), file.text, why);
         remove_emulator_sheet(folder);
-        return;
+        return false;
     }
     output_file out;
     if (const int failure = open_output_file(out, folder, name.c_str())) {
         report(c, "cannot create %s: %s", out.final_path, describe_open_failure(failure));
         remove_emulator_sheet(folder);
-        return;
+        return false;
     }
-    write_emulator_sheet(out.stream.get(), source_name_of(cue_path).c_str(), sheet, layout, format);
-    if (!commit_output_file(c, out))
+    write_emulator_sheet(out.stream.get(), source_name_of(cue_path, *folder.paths).c_str(), sheet, layout, format);
+    if (!commit_output_file(c, out)) {
         remove_emulator_sheet(folder);   // reported; an older sheet must not stand for these tracks
+        return false;
+    }
+    return true;
+}
+
+// The size of a file of the output folder; -1 when it has none by that name.
+std::int64_t output_file_size(const run_paths& paths, const char* name)
+{
+    char path[path_capacity];
+    file_stream file;
+    if (format_output_path(paths, name, path))
+        file = open_regular_file(path);
+    return file ? file_size(file.get()) : -1;
+}
+
+// Each track's file for the report: its size where the run put it in place
+// (written[n] for track n; null when all of them are in place).
+void record_tracks(sheet_record& record, const run_paths& paths, const disc_layout& layout,
+                   const track_format& format, const std::vector<track_outcome>* written)
+{
+    record.tracks.clear();
+    for (std::int32_t number = 1; number <= layout.track_count; ++number) {
+        const track_span& track = layout.tracks[number];
+        track_entry entry;
+        entry.number = number;
+        entry.file = name_track_file(number, track.is_audio != 0, format).text;
+        entry.is_audio = track.is_audio != 0;
+        entry.sectors = std::max(track.length_sectors, 0);
+        if (written == nullptr || (*written)[static_cast<std::size_t>(number)].written)
+            entry.bytes = output_file_size(paths, entry.file.c_str());
+        record.tracks.push_back(entry);
+    }
 }
 
 // Track 1 starts at its INDEX 01, so the sectors before it are in no track
@@ -261,8 +320,10 @@ void report_audio_before_track_one(console& c, const virtual_bin& bin, const dis
 }
 
 void extract_all_tracks(console& c, const output_folder& folder, const char* cue_path, const cue_sheet& sheet,
-                        const disc_layout& layout, const run_options& options, int jobs)
+                        const disc_layout& layout, const run_options& options, int jobs, sheet_record& record)
 {
+    const std::vector<track_outcome> none_written(static_cast<std::size_t>(layout.track_count) + 1);
+    record_tracks(record, *folder.paths, layout, options.format, &none_written);
     // A sheet in an encoding the reader cannot see commands in (UTF-16, say)
     // reads as no tracks at all: say so rather than end as if all went well.
     if (layout.track_count == 0) {
@@ -280,14 +341,101 @@ void extract_all_tracks(console& c, const output_folder& folder, const char* cue
     const virtual_bin bin = make_virtual_bin(sheet, folder.paths->cue_dir);
     report_audio_before_track_one(c, bin, layout);
     const std::vector<track_outcome> outcomes = write_tracks(c, folder, options.format, bin, layout, jobs);
-    write_emulator_sheet_file(c, folder, cue_path, sheet, layout, options.format, outcomes);
+    record_tracks(record, *folder.paths, layout, options.format, &outcomes);
+    record.emulator_sheet_in_place =
+        write_emulator_sheet_file(c, folder, cue_path, sheet, layout, options.format, outcomes);
 }
 
-void run_sheet(console& c, temporary_files& temporaries, const char* cue_path, const run_options& options, int jobs)
+// Every output the split made is a regular file written after the last
+// change to any of its inputs.
+bool outputs_are_newer(const run_paths& paths, const std::vector<std::string>& outputs, std::int64_t inputs_time)
+{
+    for (const std::string& name : outputs) {
+        char path[path_capacity];
+        std::int64_t time = 0;
+        if (!format_output_path(paths, name.c_str(), path) || kind_of_path(path) != path_kind::regular_file ||
+            !modification_time(path, time) || time <= inputs_time)
+            return false;
+    }
+    return true;
+}
+
+// The latest change to the sheet or a BIN it names; false when one is missing.
+bool latest_input_time(const char* cue_path, const run_paths& paths, const cue_sheet& sheet, std::int64_t& latest)
+{
+    if (!modification_time(cue_path, latest))
+        return false;
+    for (const bin_file_entry& file : sheet.bin_files) {
+        std::int64_t time = 0;
+        if (!modification_time((std::string(paths.cue_dir) + file.name).c_str(), time))
+            return false;
+        latest = std::max(latest, time);
+    }
+    return true;
+}
+
+// --skip-done: the sheet's output folder holds its emulator sheet, naming
+// it; that sheet's FILE lines are the track files this run would write; they,
+// the emulator sheet and the TOC all exist and are newer than the sheet and
+// every BIN it names. Reads the sheet without a word: anything amiss in it
+// is told by the run that follows.
+bool split_is_done(const char* cue_path, const run_paths& paths, const track_format& format, sheet_record& record)
+{
+    file_stream cue_file = open_regular_file(cue_path);
+    if (!cue_file)
+        return false;
+    const cue_read read =
+        read_cue_sheet(cue_file.get(), [&paths](const char* name) { return size_bin_file(paths, name); });
+    cue_file.reset();
+    const std::string sheet_name = emulator_sheet_file_name(paths);
+    char sheet_path[path_capacity];
+    std::string owner;
+    std::vector<std::string> files;
+    if (!read.ok || read.sheet.bin_files.empty() || !format_output_path(paths, sheet_name.c_str(), sheet_path) ||
+        !read_sheet_source(sheet_path, owner) ||
+        !same_file_name(owner.c_str(), source_name_of(cue_path, paths).c_str()) || !read_sheet_files(sheet_path, files))
+        return false;
+    const disc_layout layout = lay_out_tracks(read.sheet);
+    std::vector<std::string> expected;
+    for (std::int32_t number = 1; number <= layout.track_count; ++number)
+        expected.emplace_back(name_track_file(number, layout.tracks[number].is_audio != 0, format).text);
+    std::int64_t inputs_time = 0;
+    if (expected.empty() || files != expected || !latest_input_time(cue_path, paths, read.sheet, inputs_time))
+        return false;
+    files.push_back(sheet_name);
+    files.push_back(toc_file_name(paths));
+    if (!outputs_are_newer(paths, files, inputs_time))
+        return false;
+    record_tracks(record, paths, layout, format, nullptr);
+    return true;
+}
+
+void say_skipped(console& c, const run_paths& paths, const char* cue_path)
+{
+    char dir[path_capacity] = {};
+    format_output_dir(paths, dir);
+    say(c, "Skipping %s: its split in %s is complete and newer than its files\n", base_name(cue_path), dir);
+}
+
+void run_sheet(console& c, temporary_files& temporaries, const char* cue_path, const run_options& options, int jobs,
+               sheet_record& record)
 {
     run_paths paths;
-    if (!derive_paths(cue_path, paths)) {
+    if (!derive_paths(cue_path, paths, output_naming{options.output_dir.c_str(), options.full_names})) {
         stop(c, "Error!! path too long\n");
+        return;
+    }
+    record.out_parent = paths.out_parent;
+    record.out_name = paths.out_name;
+    folder_claim claim;
+    // A run writing in the folder now may be finishing this very split: the
+    // check waits for it.
+    if (options.skip_done)
+        claim.lock = lock_existing_folder(paths);
+    if (options.skip_done && split_is_done(cue_path, paths, options.format, record)) {
+        say_skipped(c, paths, cue_path);
+        record.skipped = true;
+        record.emulator_sheet_in_place = true;
         return;
     }
     say(c, "Open file %s\n\n", base_name(cue_path));
@@ -307,12 +455,24 @@ void run_sheet(console& c, temporary_files& temporaries, const char* cue_path, c
 
     const disc_layout layout = lay_out_tracks(read.sheet);
     const output_folder folder{&paths, &temporaries, input_files(cue_path, paths, read.sheet)};
-    folder_claim claim;
+    if (!options.output_dir.empty())
+        make_output_parent(paths);
     if (!claim_output_folder(c, folder, cue_path, claim) || !write_toc_file(c, folder, claim, layout, options.format))
         return;
     cue_file.reset();
-    extract_all_tracks(c, folder, cue_path, read.sheet, layout, options, jobs);
+    extract_all_tracks(c, folder, cue_path, read.sheet, layout, options, jobs, record);
     say(c, "Done\n");
+    record.finished = true;
+}
+
+// The playlists of the multi-disc sets among the sheets; 1 when one could
+// not be written.
+int write_playlists(console& c, temporary_files& temporaries, const std::vector<sheet_record>& records,
+                    bool full_names)
+{
+    console playlists{c.out, c.err, 0, false, false};
+    write_disc_playlists(playlists, temporaries, records, full_names);
+    return playlists.problems > 0 ? 1 : 0;
 }
 
 } // namespace
@@ -348,11 +508,21 @@ int run_trackcarve(console& c, int argc, char** argv)
     ignore_broken_pipe();
     c.show_progress = is_terminal(c.err);
     int status = 0;
-    for (const char* sheet : line.sheets) {
+    std::vector<sheet_record> records(line.sheets.size());
+    for (std::size_t i = 0; i < line.sheets.size(); ++i) {
         // Each sheet is run as if it were the only one.
         console run{c.out, c.err, 0, false, c.show_progress};
-        run_sheet(run, temporaries, sheet, line.options, line.options.jobs > 0 ? line.options.jobs : cpus);
-        status = std::max(status, finish(run));
+        sheet_record& record = records[i];
+        record.sheet = line.sheets[i];
+        run.problem_log = &record.problems;
+        const auto start = std::chrono::steady_clock::now();
+        run_sheet(run, temporaries, line.sheets[i], line.options, line.options.jobs > 0 ? line.options.jobs : cpus,
+                  record);
+        const int sheet_status = finish(run);
+        record.seconds = std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count();
+        const bool reported = line.options.report_path.empty() ||
+                              append_report_line(run, line.options.report_path, record, sheet_status);
+        status = std::max({status, sheet_status, reported ? 0 : 1});
     }
-    return status;
+    return std::max(status, write_playlists(c, temporaries, records, line.options.full_names));
 }

@@ -41,6 +41,8 @@ void report_text(console& c, const char* text)
     std::fputs(text, c.err);
     std::fputc('\n', c.err);
     ++c.problems;
+    if (c.problem_log != nullptr)
+        c.problem_log->emplace_back(text);
 }
 
 } // namespace

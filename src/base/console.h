@@ -39,6 +39,7 @@ struct console {
     bool show_progress = false;     // standard error is a terminal
     std::size_t progress_width = 0; // characters of the progress line now shown
     transcript_sink capture{};      // record here instead, when capture.record is set
+    std::vector<std::string>* problem_log = nullptr;   // when set, each line put on standard error, unprefixed
 };
 
 // A line (or lines) of the dialogue, on standard output.

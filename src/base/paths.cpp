@@ -2,12 +2,17 @@
 
 #include "base/platform.h"
 
+#include <algorithm>
 #include <cstdio>
 #include <cstring>
 
 namespace {
 
 bool is_input_separator(char c) { return c == ':' || c == '\\' || c == '/'; }
+
+// A separator in a folder path the command line gives (-o): '/' everywhere,
+// and the platform's own.
+bool is_folder_separator(char c) { return c == '/' || c == path_separator; }
 
 bool is_ascii_alnum(char c)
 {
@@ -26,8 +31,8 @@ constexpr bool device_names_reserved = false;
 char ascii_upper(char c) { return c >= 'a' && c <= 'z' ? static_cast<char>(c - 'a' + 'A') : c; }
 
 // Windows opens CON, PRN, AUX, NUL, COM1-COM9 and LPT1-LPT9 (in any case) as
-// devices in every folder, so no folder or file can have those names. An
-// output name is letters and digits only: the whole name is compared.
+// devices in every folder, so no folder or file can have those names. The
+// whole name is compared.
 bool is_dos_device_name(const char* name)
 {
     char upper[5] = {};
@@ -44,21 +49,71 @@ bool is_dos_device_name(const char* name)
            upper[3] >= '1' && upper[3] <= '9';
 }
 
-void derive_out_name(const char* name, char (&out_name)[32])
+// Windows takes "CON.txt" and "CON ." for the device too: the name up to its
+// first dot, without the spaces before it.
+bool names_a_dos_device(const std::string& name)
 {
-    std::size_t kept = 0;
-    for (const char* p = name; *p != '\0' && *p != '.' && kept < out_name_limit; ++p) {
-        if (is_ascii_alnum(*p))
-            out_name[kept++] = *p;
+    std::string stem = name.substr(0, name.find('.'));
+    while (!stem.empty() && stem.back() == ' ')
+        stem.pop_back();
+    return is_dos_device_name(stem.c_str());
+}
+
+std::string short_output_name(const std::string& name)
+{
+    std::string kept;
+    for (const char c : name) {
+        if (c == '.' || kept.size() == out_name_limit)
+            break;
+        if (is_ascii_alnum(c))
+            kept += c;
     }
-    out_name[kept] = '\0';
-    // An empty name would drop the outputs into cue_dir itself; a device name
-    // on Windows would send them to the device.
-    if (kept == 0 || (device_names_reserved && is_dos_device_name(out_name)))
-        std::snprintf(out_name, sizeof out_name, "%s", fallback_out_name);
+    // An empty name would drop the outputs into the parent itself; a device
+    // name on Windows would send them to the device.
+    if (kept.empty() || (device_names_reserved && is_dos_device_name(kept.c_str())))
+        return fallback_out_name;
+    return kept;
+}
+
+bool is_forbidden_in_file_names(unsigned char c)
+{
+    return c < 32 || c == 127 || std::strchr("<>:\"/\\|?*", c) != nullptr;
+}
+
+bool is_utf8_continuation(unsigned char c) { return (c & 0xC0) == 0x80; }
+
+std::string full_output_name(const std::string& name)
+{
+    std::string kept = name;
+    for (char& c : kept)
+        if (is_forbidden_in_file_names(static_cast<unsigned char>(c)))
+            c = '_';
+    // The device's name in front would still be the device: a '_' first.
+    if (device_names_reserved && names_a_dos_device(kept))
+        kept.insert(0, 1, '_');
+    if (kept.size() > full_name_limit) {
+        std::size_t cut = full_name_limit;
+        for (int back = 0; back < 3 && cut > 0 && is_utf8_continuation(static_cast<unsigned char>(kept[cut])); ++back)
+            --cut;
+        kept.resize(cut);
+    }
+    // Windows drops a name's trailing dots and spaces, which would make it
+    // another name (and "." or ".." no name at all).
+    for (std::size_t i = kept.size(); i > 0 && (kept[i - 1] == '.' || kept[i - 1] == ' '); --i)
+        kept[i - 1] = '_';
+    return kept.empty() ? fallback_out_name : kept;
 }
 
 bool formatted(int length) { return length >= 0 && static_cast<std::size_t>(length) < path_capacity; }
+
+// The -o folder, ending in a separator so that a name can follow it.
+bool derive_out_parent(const char* output_dir, char (&out_parent)[path_capacity])
+{
+    const char last = output_dir[std::strlen(output_dir) - 1];
+    const bool ends_in_separator = is_folder_separator(last) || (device_names_reserved && last == ':');
+    const char separator[2] = {path_separator, '\0'};
+    return formatted(std::snprintf(out_parent, path_capacity, "%s%s", output_dir, ends_in_separator ? "" : separator));
+}
 
 } // namespace
 
@@ -72,7 +127,18 @@ const char* base_name(const char* path)
     return name;
 }
 
-bool derive_paths(const char* cue_path, run_paths& paths)
+std::string name_without_extension(const char* name)
+{
+    const char* dot = std::strrchr(name, '.');
+    return dot == nullptr ? std::string(name) : std::string(name, static_cast<std::size_t>(dot - name));
+}
+
+std::string clean_output_name(const std::string& name, bool full_names)
+{
+    return full_names ? full_output_name(name) : short_output_name(name);
+}
+
+bool derive_paths(const char* cue_path, run_paths& paths, const output_naming& naming)
 {
     const char* name = base_name(cue_path);
     const auto dir_length = static_cast<std::size_t>(name - cue_path);
@@ -80,17 +146,53 @@ bool derive_paths(const char* cue_path, run_paths& paths)
         return false;
     std::memcpy(paths.cue_dir, cue_path, dir_length);
     paths.cue_dir[dir_length] = '\0';
-    derive_out_name(name, paths.out_name);
-    return true;
+    const std::string out_name =
+        clean_output_name(naming.full_names ? name_without_extension(name) : std::string(name), naming.full_names);
+    std::snprintf(paths.out_name, sizeof paths.out_name, "%s", out_name.c_str());
+    if (naming.output_dir == nullptr || *naming.output_dir == '\0')
+        std::memcpy(paths.out_parent, paths.cue_dir, dir_length + 1);
+    else if (!derive_out_parent(naming.output_dir, paths.out_parent))
+        return false;
+    // "<out_parent><out_name><sep><out_name>.toc" must fit, as a 25-letter name does.
+    const std::size_t longest = std::max(longest_output_suffix, 2 * out_name.size() + 5);
+    return std::strlen(paths.out_parent) + longest < path_capacity;
 }
 
 bool format_output_dir(const run_paths& paths, char (&buffer)[path_capacity])
 {
-    return formatted(std::snprintf(buffer, path_capacity, "%s%s", paths.cue_dir, paths.out_name));
+    return formatted(std::snprintf(buffer, path_capacity, "%s%s", paths.out_parent, paths.out_name));
 }
 
 bool format_output_path(const run_paths& paths, const char* file_name, char (&buffer)[path_capacity])
 {
-    return formatted(std::snprintf(buffer, path_capacity, "%s%s%c%s", paths.cue_dir, paths.out_name,
+    return formatted(std::snprintf(buffer, path_capacity, "%s%s%c%s", paths.out_parent, paths.out_name,
                                    path_separator, file_name));
+}
+
+void make_output_parent(const run_paths& paths)
+{
+    const std::string parent = paths.out_parent;
+    for (std::size_t i = 1; i <= parent.size(); ++i) {
+        if (i == parent.size() || is_folder_separator(parent[i]))
+            make_directory(parent.substr(0, i).c_str());   // fails harmlessly where it exists
+    }
+}
+
+bool paths_of_folder(const char* folder, run_paths& paths)
+{
+    std::string path = *folder == '\0' ? std::string(".") : std::string(folder);
+    while (path.size() > 1 && is_folder_separator(path.back()))
+        path.pop_back();
+    std::size_t name_start = path.size();
+    while (name_start > 0 && !is_folder_separator(path[name_start - 1]))
+        --name_start;
+    if (name_start == path.size())   // the root itself: "/"
+        name_start = 0;
+    const std::string name = path.substr(name_start);
+    if (name.size() >= sizeof paths.out_name || name_start >= path_capacity)
+        return false;
+    std::snprintf(paths.cue_dir, sizeof paths.cue_dir, "%s", path.substr(0, name_start).c_str());
+    std::snprintf(paths.out_parent, sizeof paths.out_parent, "%s", paths.cue_dir);
+    std::snprintf(paths.out_name, sizeof paths.out_name, "%s", name.c_str());
+    return true;
 }

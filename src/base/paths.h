@@ -2,25 +2,56 @@
 #pragma once
 
 #include <cstddef>
+#include <string>
 
 inline constexpr std::size_t path_capacity = 1024;   // bytes, terminator included
 inline constexpr std::size_t out_name_limit = 25;    // letters and digits kept
+inline constexpr std::size_t full_name_limit = 200;  // bytes kept of a whole name (--full-names)
 inline constexpr const char* fallback_out_name = "disc";
 
 struct run_paths {
-    char cue_dir[path_capacity];   // the CUE path up to its last ':', '\' or '/'
-    char out_name[32];             // names the output directory and the TOC
+    char cue_dir[path_capacity];      // the CUE path up to its last ':', '\' or '/': the BINs are here
+    char out_parent[path_capacity];   // where the output directory is made: cue_dir, or the -o folder
+    char out_name[full_name_limit + 1];   // names the output directory and the TOC
+};
+
+// How the command line asks the outputs to be named and placed.
+struct output_naming {
+    const char* output_dir = nullptr;   // -o: the output directories are made in it; null or "" beside the sheet
+    bool full_names = false;            // the sheet's whole name, not 25 letters and digits of it
 };
 
 // The part of a path after its last ':', '\' or '/'; a pointer into the path.
 const char* base_name(const char* path);
 
-// Fills cue_dir and out_name from the CUE path. Returns false when the
-// directory prefix leaves no room in a path buffer for the longest output path.
-bool derive_paths(const char* cue_path, run_paths& paths);
+// Fills cue_dir, out_parent and out_name from the CUE path. Returns false
+// when the output folder's path leaves no room in a path buffer for the
+// longest output path.
+bool derive_paths(const char* cue_path, run_paths& paths, const output_naming& naming = {});
 
-// cue_dir + out_name: the output directory.
+// The output name a sheet's name gives. Short: its letters and digits up to
+// the first '.', at most 25. Full: the name as it stands, but each byte no
+// Windows or POSIX file name can hold ('<>:"/\|?*', control bytes, a
+// trailing dot or space) is '_', at most 200 bytes cut on a UTF-8 character
+// boundary. "disc" when nothing is left. `name` has no extension to cut: the
+// caller takes off what is not part of the name.
+std::string clean_output_name(const std::string& name, bool full_names);
+
+// A file name up to its last '.': what --full-names keeps of a sheet's name.
+std::string name_without_extension(const char* name);
+
+// out_parent + out_name: the output directory.
 bool format_output_dir(const run_paths& paths, char (&buffer)[path_capacity]);
 
 // A file inside the output directory. False when the path does not fit.
 bool format_output_path(const run_paths& paths, const char* file_name, char (&buffer)[path_capacity]);
+
+// Makes out_parent and each folder above it that is missing (an -o folder
+// that does not exist yet). What cannot be made shows when the output
+// directory cannot be.
+void make_output_parent(const run_paths& paths);
+
+// The paths of a folder that is itself the output directory: for the files
+// written beside the output directories (a multi-disc playlist), with
+// out_parent the folder's own parent. False when its last name does not fit.
+bool paths_of_folder(const char* folder, run_paths& paths);

@@ -1,5 +1,6 @@
 #include "base/platform.h"
 
+#include <cerrno>
 #include <csignal>
 #include <cstdlib>
 #include <cstring>
@@ -390,6 +391,66 @@ void wait_for_key()
     std::system("pause");
 }
 
+bool modification_time(const char* path, std::int64_t& time)
+{
+    // GetFileTime on a handle: _wstat64 refuses the \\?\ of a long path.
+    const HANDLE opened = CreateFileW(wide_path(path).c_str(), FILE_READ_ATTRIBUTES,
+                                      FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE, nullptr, OPEN_EXISTING,
+                                      FILE_FLAG_BACKUP_SEMANTICS, nullptr);
+    if (opened == INVALID_HANDLE_VALUE)
+        return false;
+    const owned_handle file(opened);
+    FILETIME written{};
+    if (GetFileTime(file.get(), nullptr, nullptr, &written) == 0)
+        return false;
+    time = static_cast<std::int64_t>(std::uint64_t{written.dwHighDateTime} << 32 | written.dwLowDateTime);
+    return true;
+}
+
+bool append_to_file(const char* path, const std::string& bytes)
+{
+    // FILE_APPEND_DATA without FILE_WRITE_DATA: every write goes to the end
+    // of the file as it then is, as O_APPEND does.
+    const HANDLE opened = CreateFileW(wide_path(path).c_str(), FILE_APPEND_DATA, FILE_SHARE_READ | FILE_SHARE_WRITE,
+                                      nullptr, OPEN_ALWAYS, FILE_ATTRIBUTE_NORMAL, nullptr);
+    const auto error_number = [] {
+        switch (GetLastError()) {
+        case ERROR_FILE_NOT_FOUND:
+        case ERROR_PATH_NOT_FOUND: return ENOENT;
+        case ERROR_ACCESS_DENIED: return EACCES;
+        case ERROR_DISK_FULL:
+        case ERROR_HANDLE_DISK_FULL: return ENOSPC;
+        default: return EIO;
+        }
+    };
+    if (opened == INVALID_HANDLE_VALUE) {
+        errno = error_number();
+        return false;
+    }
+    const owned_handle file(opened);
+    DWORD written = 0;
+    const auto size = static_cast<DWORD>(bytes.size());
+    if (WriteFile(file.get(), bytes.data(), size, &written, nullptr) == 0 || written != size) {
+        errno = error_number();
+        return false;
+    }
+    return true;
+}
+
+std::string full_path(const char* path)
+{
+    const std::wstring wide = wide_from_utf8(path);
+    const DWORD capacity = GetFullPathNameW(wide.c_str(), 0, nullptr, nullptr);
+    if (wide.empty() || capacity == 0)
+        return path;
+    std::wstring full(capacity, L'\0');
+    const DWORD length = GetFullPathNameW(wide.c_str(), capacity, full.data(), nullptr);
+    if (length == 0 || length >= capacity)
+        return path;
+    full.resize(length);
+    return utf8_from_wide(full.c_str());
+}
+
 #else
 
 file_stream open_regular_file(const char* path)
@@ -596,5 +657,45 @@ bool folder_lock::held() const { return fd_ >= 0; }
 void wait_for_key() {}
 
 std::string file_name_from_sheet(const char* name) { return name; }
+
+bool modification_time(const char* path, std::int64_t& time)
+{
+    struct stat info {};
+    if (stat(path, &info) != 0)
+        return false;
+    time = std::int64_t{info.st_mtim.tv_sec} * 1000000000 + info.st_mtim.tv_nsec;
+    return true;
+}
+
+bool append_to_file(const char* path, const std::string& bytes)
+{
+    const int fd = open(path, O_WRONLY | O_APPEND | O_CREAT | O_CLOEXEC, 0666);
+    if (fd < 0)
+        return false;
+    const ssize_t written = write(fd, bytes.data(), bytes.size());
+    const int write_error = errno;
+    const bool closed = close(fd) == 0;
+    if (written != static_cast<ssize_t>(bytes.size())) {
+        errno = written < 0 ? write_error : ENOSPC;
+        return false;
+    }
+    return closed;
+}
+
+std::string full_path(const char* path)
+{
+    // The folder resolved, the name kept: a link at the name is the name
+    // the user gave.
+    const char* slash = std::strrchr(path, '/');
+    const std::string folder = slash == nullptr ? "." : slash == path ? "/" : std::string(path, slash);
+    char* resolved = realpath(folder.c_str(), nullptr);
+    if (resolved == nullptr)
+        return path;
+    std::string full = resolved;
+    std::free(resolved);
+    if (full.back() != '/')
+        full += '/';
+    return full + (slash == nullptr ? path : slash + 1);
+}
 
 #endif

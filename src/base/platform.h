@@ -148,6 +148,21 @@ void wait_for_key();
 // narrow Windows calls are.
 std::string file_name_from_sheet(const char* name);
 
+// When the file a path leads to was last written, in the platform's own
+// ticks (nanoseconds on POSIX, 100 ns on Windows): only for comparing with
+// another such time. False when there is no such file.
+bool modification_time(const char* path, std::int64_t& time);
+
+// Appends bytes to the file (created when missing) in one write, so that
+// processes appending to one file side by side never mix their lines. False,
+// with errno set, when the file cannot be opened or the write is short.
+bool append_to_file(const char* path, const std::string& bytes);
+
+// The path from the root of the file system to the file a path names (its
+// folder's links resolved, the name itself as it is); the path as given
+// when there is none.
+std::string full_path(const char* path);
+
 #ifdef _WIN32
 // The command line as the run takes it: every argument in UTF-8, and one
 // with * or ? replaced by the names that match it (Windows' shells leave

@@ -10,6 +10,7 @@
 namespace {
 
 constexpr char source_line_start[] = "REM SOURCE \"";
+constexpr char file_line_start[] = "FILE \"";
 
 void put_line(std::FILE* file, const char* text)
 {
@@ -80,5 +81,23 @@ bool read_sheet_source(const char* path, std::string& source_name)
     if (end == nullptr)
         return false;
     source_name.assign(line + start, static_cast<std::size_t>(end - (line + start)));
+    return true;
+}
+
+bool read_sheet_files(const char* path, std::vector<std::string>& file_names)
+{
+    if (kind_of_path(path) != path_kind::regular_file)
+        return false;
+    file_stream file = open_regular_file(path);
+    if (!file)
+        return false;
+    file_names.clear();
+    const std::size_t start = sizeof file_line_start - 1;
+    for (char line[1100]; std::fgets(line, sizeof line, file.get()) != nullptr;) {
+        // The name runs to the line's last quote, before the file's type.
+        const char* end = std::strrchr(line, '"');
+        if (std::strncmp(line, file_line_start, start) == 0 && end != nullptr && end >= line + start)
+            file_names.emplace_back(line + start, static_cast<std::size_t>(end - (line + start)));
+    }
     return true;
 }

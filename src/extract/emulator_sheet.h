@@ -9,6 +9,7 @@
 
 #include <cstdio>
 #include <string>
+#include <vector>
 
 // Writes the whole text, CR LF line ends: REM SOURCE, then per track its
 // FILE, TRACK, FLAGS, PREGAP and INDEX 01 lines. Every data track is
@@ -22,3 +23,7 @@ void write_emulator_sheet(std::FILE* file, const char* source_name, const cue_sh
 // The sheet named on the first line of an emulator sheet at path; false when
 // there is no such file or its first line is not a REM SOURCE line.
 bool read_sheet_source(const char* path, std::string& source_name);
+
+// The file names of the FILE lines of an emulator sheet at path, in order;
+// false when there is no such file.
+bool read_sheet_files(const char* path, std::vector<std::string>& file_names);

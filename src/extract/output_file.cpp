@@ -11,7 +11,7 @@ namespace {
 bool format_temporary_path(const output_folder& folder, const char* name, char (&path)[path_capacity + 64])
 {
     const std::string temporary = temporary_file_name(name, current_process_id());
-    const int length = std::snprintf(path, sizeof path, "%s%s%c%s", folder.paths->cue_dir, folder.paths->out_name,
+    const int length = std::snprintf(path, sizeof path, "%s%s%c%s", folder.paths->out_parent, folder.paths->out_name,
                                      path_separator, temporary.c_str());
     return length > 0 && static_cast<std::size_t>(length) < sizeof path;
 }

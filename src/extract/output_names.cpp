@@ -15,7 +15,90 @@ const char* track_file_extension(bool is_audio, const track_format& format)
     return format.raw_data ? "bin" : "iso";
 }
 
+bool is_ascii_digit(char c) { return c >= '0' && c <= '9'; }
+
+bool is_ascii_letter_or_digit(char c)
+{
+    return is_ascii_digit(c) || (c >= 'a' && c <= 'z') || (c >= 'A' && c <= 'Z');
+}
+
+// The word at `at` in any letter case; its length, or 0.
+std::size_t word_at(const std::string& name, std::size_t at, const char* word)
+{
+    const std::size_t length = std::strlen(word);
+    if (name.size() - at < length)
+        return 0;
+    for (std::size_t i = 0; i < length; ++i) {
+        const char c = name[at + i];
+        if ((c >= 'A' && c <= 'Z' ? static_cast<char>(c - 'A' + 'a') : c) != word[i])
+            return 0;
+    }
+    return length;
+}
+
+// The disc part starting at `at`: "(Disc 2)", "Disc 2", "CD 2" (and
+// "Disc2", "CD_2"). Its end, or 0 when there is none.
+std::size_t disc_part_end(const std::string& name, std::size_t at, int& number)
+{
+    std::size_t p = at;
+    const bool bracket = name[p] == '(';
+    if (bracket)
+        ++p;
+    std::size_t word = word_at(name, p, "disc");
+    if (word == 0)
+        word = word_at(name, p, "cd");
+    if (word == 0)
+        return 0;
+    p += word;
+    while (p < name.size() && (name[p] == ' ' || name[p] == '_'))
+        ++p;
+    const std::size_t digits = p;
+    number = 0;
+    while (p < name.size() && is_ascii_digit(name[p]) && p - digits < 3)
+        number = number * 10 + (name[p++] - '0');
+    if (p == digits || (p < name.size() && is_ascii_letter_or_digit(name[p])))
+        return 0;
+    if (bracket && (p == name.size() || name[p++] != ')'))
+        return 0;
+    return p;
+}
+
+std::string trimmed(std::string text, const char* blanks)
+{
+    while (!text.empty() && std::strchr(blanks, text.back()) != nullptr)
+        text.pop_back();
+    const std::size_t first = text.find_first_not_of(blanks);
+    return first == std::string::npos ? std::string() : text.substr(first);
+}
+
 } // namespace
+
+disc_in_set find_disc_part(const std::string& name)
+{
+    for (std::size_t at = name.size(); at-- > 0;) {
+        if (at > 0 && is_ascii_letter_or_digit(name[at - 1]))
+            continue;
+        int number = 0;
+        std::size_t end = disc_part_end(name, at, number);
+        if (end == 0)
+            continue;
+        // "(Disc 2)" whole, brackets and all, rather than the "Disc 2" in it.
+        int same_number = 0;
+        if (const std::size_t bracketed = at > 0 ? disc_part_end(name, at - 1, same_number) : 0; bracketed != 0) {
+            end = bracketed;
+            --at;
+        }
+        // "Game (Disc 1) (USA)" is disc 1 of "Game (USA)"; "Game - CD 2" of "Game".
+        const std::string before = trimmed(name.substr(0, at), " -_,.");
+        const std::string after = name.substr(end);
+        // "disc001" to "disc100" are a hundred discs, not one set.
+        const std::string set_name = trimmed(before + after, " ");
+        return set_name.empty() ? disc_in_set{} : disc_in_set{true, number, set_name};
+    }
+    return {};
+}
+
+std::string playlist_file_name(const std::string& set_name) { return set_name + ".m3u"; }
 
 track_file_name name_track_file(std::int32_t number, bool is_audio, const track_format& format)
 {
@@ -27,7 +110,9 @@ track_file_name name_track_file(std::int32_t number, bool is_audio, const track_
 
 std::string toc_file_name(const run_paths& paths) { return std::string(paths.out_name) + ".toc"; }
 
-std::string emulator_sheet_file_name(const run_paths& paths) { return std::string(paths.out_name) + ".cue"; }
+std::string emulator_sheet_file_name(const run_paths& paths) { return emulator_sheet_file_name(paths.out_name); }
+
+std::string emulator_sheet_file_name(const std::string& out_name) { return out_name + ".cue"; }
 
 const char* owner_file_name() { return ".trackcarve-owner"; }
 

@@ -1,6 +1,6 @@
 // Every name the run gives a file in its output folder: the track files, the
 // TOC, the emulator sheet, the owner record and the temporaries they are
-// written under. The one place these names are formed.
+// written under; and beside it, a multi-disc set's playlist. The one place these names are formed.
 #pragma once
 
 #include "base/paths.h"
@@ -20,6 +20,23 @@ track_file_name name_track_file(std::int32_t number, bool is_audio, const track_
 // NAME.toc and NAME.cue, after the output name.
 std::string toc_file_name(const run_paths& paths);
 std::string emulator_sheet_file_name(const run_paths& paths);
+std::string emulator_sheet_file_name(const std::string& out_name);
+
+// A sheet's name read as one disc of a set: "Game (Disc 2)" is disc 2 of
+// "Game", as are "Game Disc 2" and "Game CD 2".
+struct disc_in_set {
+    bool found = false;
+    int number = 0;
+    std::string set_name;   // the name with its disc part taken out
+};
+
+// The last "(Disc N)", "Disc N" or "CD N" part of a name without its
+// extension, in any letter case, N of one to three digits; none when the
+// name holds nothing else.
+disc_in_set find_disc_part(const std::string& name);
+
+// SET.m3u: the playlist of a multi-disc set, after its cleaned name.
+std::string playlist_file_name(const std::string& set_name);
 
 // The owner record, ".trackcarve-owner": the name of the sheet the folder
 // belongs to. And ".trackcarve-lock", the file Windows locks the folder by.

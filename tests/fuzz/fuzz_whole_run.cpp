@@ -383,7 +383,8 @@ void check_run(const scratch& s, const run_record& r)
     const std::optional<std::string>& owner = r.owner;
     if (owner && *owner != "disc.cue") {
         const std::string refusal = "trackcarve: " + s.out.string() + " holds the tracks of another sheet, \"" +
-                                    *owner + "\"; nothing was overwritten\n";
+                                    *owner + "\"; nothing was overwritten (-o DIR or --full-names gives this sheet "
+                                    "a folder of its own)\n";
         if (out != created || err != notices + refusal)
             fail("another sheet's folder: stdout \"%s\" stderr \"%s\"", out.c_str(), err.c_str());
         if (snapshot(s.out) != *before_out)

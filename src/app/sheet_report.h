@@ -1,0 +1,40 @@
+// What became of each sheet of a call: for the --report file, one JSON line
+// per sheet, and for the playlists of multi-disc sets, written after them.
+#pragma once
+
+#include "base/console.h"
+
+#include <cstdint>
+#include <string>
+#include <vector>
+
+struct track_entry {
+    std::int32_t number = 0;
+    std::string file;          // its name in the output folder
+    bool is_audio = false;
+    std::int64_t sectors = 0;
+    std::int64_t bytes = -1;   // of the file in place; -1 when the run did not put one there
+};
+
+struct sheet_record {
+    std::string sheet;                 // the path as given
+    std::string out_parent;            // where its output folder is; both "" when the path was too long
+    std::string out_name;
+    bool skipped = false;              // --skip-done found its split complete
+    bool finished = false;             // the run went through to its "Done"
+    bool emulator_sheet_in_place = false;   // written by this run, or found complete
+    double seconds = 0;
+    std::vector<track_entry> tracks;   // in track order, once the sheet was read
+    std::vector<std::string> problems; // the lines reported on standard error, unprefixed
+};
+
+// "done", "problems", "skipped" or "error" (the run stopped before its end).
+const char* sheet_status(const sheet_record& record, int exit_status);
+
+// The sheet's JSON object on one line, ending in a newline. Bytes of a path
+// that are not UTF-8 become U+FFFD.
+std::string report_line(const sheet_record& record, int exit_status);
+
+// Appends the sheet's line to the report file in one write; reports on c a
+// file that cannot take it, and then returns false.
+bool append_report_line(console& c, const std::string& report_path, const sheet_record& record, int exit_status);
