@@ -1,4 +1,5 @@
 #include "extract/audio_encoder.h"
+#include "extract/track_format.h"
 
 #include "support.h"
 
@@ -191,7 +192,8 @@ TEST_F(AudioTracks, HeadersAreOnDiskBeforeAnyAudioIsRead)
 {
     watched_bin source{stereo_audio(4 * 588), 0, dir / "disc" / "track1.ogg"};
     file_stream ogg(std::fopen(source.ogg.c_str(), "wb"));
-    const audio_result result = encode_audio_track(pcm_source{read_watched, &source}, 4 * 2352, 1, ogg.get(),
+    const audio_result result = encode_audio_track(pcm_source{read_watched, &source}, 4 * 2352,
+                                                   vorbis_settings{default_vorbis_quality, 1, nullptr}, ogg.get(),
                                                    writer.buffer->audio);
     ASSERT_TRUE(close_file(ogg));
     EXPECT_EQ(result.frames_encoded, 4 * 588);

@@ -8,6 +8,7 @@
 #include "cue/cue_reader.h"
 #include "cue/layout.h"
 #include "cue/virtual_bin.h"
+#include "extract/audio_tags.h"
 #include "extract/emulator_sheet.h"
 #include "extract/output_file.h"
 #include "extract/toc_file.h"
@@ -205,7 +206,8 @@ void extract_all_tracks(console& c, const output_folder& folder, const char* cue
     report_incomplete_sectors(c, sheet.bin_files);
 
     const virtual_bin bin = make_virtual_bin(sheet, folder.paths->cue_dir);
-    const std::vector<track_outcome> outcomes = write_tracks(c, folder, options.format, bin, layout, jobs);
+    const std::vector<track_comments> comments = comments_for_disc(sheet);
+    const std::vector<track_outcome> outcomes = write_tracks(c, folder, options.format, comments, bin, layout, jobs);
     write_emulator_sheet_file(c, folder, cue_path, sheet, layout, options.format, outcomes);
 }
 

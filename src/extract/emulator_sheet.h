@@ -10,8 +10,10 @@
 #include <cstdio>
 #include <string>
 
-// Writes the whole text, CR LF line ends: REM SOURCE, then per track its
-// FILE, TRACK, FLAGS, PREGAP and INDEX 01 lines. Every data track is
+// Writes the whole text, CR LF line ends: REM SOURCE and the disc's CD-TEXT
+// lines (CATALOG, TITLE, PERFORMER, SONGWRITER), then per track its FILE,
+// TRACK, CD-TEXT (TITLE, PERFORMER, SONGWRITER, ISRC), FLAGS, PREGAP and
+// INDEX 01 lines. The CD-TEXT lines are the source's bytes as they stand. Every data track is
 // MODE1/2048 (its .iso holds the 2048-byte user data); the gaps are PREGAP
 // lines only, the gap audio already being in the track files.
 void write_emulator_sheet(std::FILE* file, const char* source_name, const cue_sheet& sheet,
