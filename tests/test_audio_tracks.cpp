@@ -207,3 +207,37 @@ TEST_F(AudioTracks, HeadersAreOnDiskBeforeAnyAudioIsRead)
         packets += page.packets_ended;
     EXPECT_EQ(packets, 3);
 }
+
+// --flac: whatever part of the track the BIN holds, the .flac passes
+// `flac -t` and decodes to exactly those bytes, whole frames only.
+TEST_F(AudioTracks, FlacHoldsExactlyTheFramesTheBinHas)
+{
+    const std::string bytes = stereo_audio(20 * 588) + "\x01\x02\x03";
+    use_bin(bytes);
+    writer.format.codec = audio_codec::flac;
+    struct row {
+        const char* what;
+        std::int32_t start, length;
+        std::size_t first_byte, bytes;
+        bool clean;
+    };
+    const row rows[] = {
+        {"whole track", 2, 10, 2 * 2352, 10 * 2352, true},
+        {"last read cut at the track's end", 3, 7, 3 * 2352, 7 * 2352, true},
+        {"cut by the BIN's end, stray bytes dropped", 15, 8, 15 * 2352, 5 * 2352, false},
+        {"no sector", 0, 0, 0, 0, true},
+        {"start before the BIN", -5, 2, 0, 0, false},
+    };
+    for (const row& r : rows) {
+        SCOPED_TRACE(r.what);
+        const fs::path flac = extract(track_span{r.start, r.length, 0, 1, 0});
+        EXPECT_EQ(flac.filename(), "track1.flac");
+        EXPECT_EQ(clean, r.clean) << diagnostics;
+        EXPECT_EQ(run_command({"/usr/bin/flac", "-t", "-s", flac.string()}).exit_status, 0);
+        const fs::path raw = dir / "decoded.raw";
+        const command_result d = run_command({"/usr/bin/flac", "-d", "-s", "-f", "--force-raw-format", "--endian=little",
+                                              "--sign=signed", "-o", raw.string(), flac.string()});
+        ASSERT_EQ(d.exit_status, 0) << d.err;
+        EXPECT_TRUE(read_file(raw) == bytes.substr(r.first_byte, r.bytes)) << "decoded samples differ";
+    }
+}
