@@ -114,6 +114,7 @@ TEST(Jobs, OptionsAndTheirMistakes)
     EXPECT_EQ(version.exit_status, 0);
     EXPECT_EQ(version.out.rfind("trackcarve 2.", 0), 0u) << version.out;
     EXPECT_NE(version.out.find("libVorbis"), std::string::npos) << version.out;
+    EXPECT_NE(version.out.find("\nlibFLAC 1."), std::string::npos) << version.out;
 
     // Each row: the arguments, and the mistake's line where it is worth pinning.
     const std::vector<std::pair<std::vector<std::string>, std::string>> mistakes = {

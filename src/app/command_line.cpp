@@ -2,6 +2,7 @@
 
 #include "base/console.h"
 
+#include <FLAC/format.h>
 #include <getopt.h>
 #include <vorbis/codec.h>
 
@@ -262,5 +263,5 @@ void print_help(console& c, int default_jobs)
 
 void print_version(console& c)
 {
-    say(c, "trackcarve %s\n%s\n", TRACKCARVE_VERSION, vorbis_version_string());
+    say(c, "trackcarve %s\n%s\nlibFLAC %s\n", TRACKCARVE_VERSION, vorbis_version_string(), FLAC__VERSION_STRING);
 }
