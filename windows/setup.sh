@@ -171,15 +171,21 @@ else
   done_step "built and installed"
 fi
 step "libFLAC (static, i686-w64-mingw32)"
-if current && [[ -f $prefix/lib/libFLAC.a && -f $prefix/lib/pkgconfig/flac.pc ]]; then
+# The library alone, native FLAC only (no Ogg FLAC), no C++ wrapper: the
+# program uses the stream encoder through callbacks on its own FILE. No
+# stack protector or _FORTIFY_SOURCE: with MinGW they need libssp, which
+# the program does not link. The options are kept beside the library, so a
+# change to them rebuilds it.
+flac_options=(-DWITH_OGG=OFF -DBUILD_CXXLIBS=OFF -DBUILD_PROGRAMS=OFF -DBUILD_EXAMPLES=OFF -DBUILD_DOCS=OFF
+              -DINSTALL_MANPAGES=OFF -DWITH_STACK_PROTECTOR=OFF -DWITH_FORTIFY_SOURCE=OFF)
+flac_stamp=$prefix/lib/trackcarve-flac-options
+if current && [[ -f $prefix/lib/libFLAC.a && -f $prefix/lib/pkgconfig/flac.pc &&
+                 $(cat "$flac_stamp" 2>/dev/null) == "${flac_options[*]}" ]]; then
   done_step "already in $prefix, skipped"
 else
   rm -rf "$work/build-flac"
-  # The library alone, native FLAC only (no Ogg FLAC), no C++ wrapper: the
-  # program uses the stream encoder through callbacks on its own FILE.
-  cmake_build "$work/src/flac" "$work/build-flac" \
-    -DWITH_OGG=OFF -DBUILD_CXXLIBS=OFF -DBUILD_PROGRAMS=OFF -DBUILD_EXAMPLES=OFF \
-    -DBUILD_DOCS=OFF -DINSTALL_MANPAGES=OFF -DENABLE_MULTITHREADING=OFF
+  cmake_build "$work/src/flac" "$work/build-flac" "${flac_options[@]}"
+  echo "${flac_options[*]}" >"$flac_stamp"
   done_step "built and installed"
 fi
 echo "$toolchain_sum" >"$stamp"
