@@ -43,9 +43,12 @@ for c in "${commands[@]}"; do run_"$c" ignored; done
 results=$d/choices_results.txt
 time_rounds "$results"
 
-# paired NAME OTHER: the median of NAME's wall time over OTHER's, round by round.
+# paired NAME OTHER [FIELD]: the median of NAME's wall time (or FIELD 3,
+# CPU time) over OTHER's, round by round.
 paired() {
-  paste <(awk -v c="$1" '$1 == c { print $2 }' "$results") <(awk -v c="$2" '$1 == c { print $2 }' "$results") |
+  local f=${3:-2}
+  paste <(awk -v c="$1" -v f="$f" '$1 == c { print $f }' "$results") \
+        <(awk -v c="$2" -v f="$f" '$1 == c { print $f }' "$results") |
     awk '{ print $1 / $2 }' | median | awk '{ printf "%.3f", $1 }'
 }
 col() { awk -v c="$1" -v f="$2" '$1 == c { print $f }' "$results" | median; }
@@ -113,8 +116,8 @@ echo "  load average before: $load_before; after: $load_after"
 row '' 'median wall s' 'median CPU s'
 for c in "${commands[@]}"; do row "$c" "$(col "$c" 2)" "$(col "$c" 3)"; done
 echo "  (per-round figures in $results)"
-echo "  -q 6 / oggenc -q 6, paired median  $q6_ratio (target <= 1.05) $(verdict "$q6_ratio" 1.05); decoded PCM identical: $q6_same"
-echo "  --flac / flac -5, paired median    $flac_ratio (target <= 1.05) $(verdict "$flac_ratio" 1.05); decodes to the input: $flac_same; flac -t: $flac_tested"
+echo "  -q 6 / oggenc -q 6, paired median  $q6_ratio (target <= 1.05) $(verdict "$q6_ratio" 1.05) [CPU $(paired tc_q6 oggenc_q6 3)]; decoded PCM identical: $q6_same"
+echo "  --flac / flac -5, paired median    $flac_ratio (target <= 1.05) $(verdict "$flac_ratio" 1.05) [CPU $(paired tc_flac flac5 3)]; decodes to the input: $flac_same; flac -t: $flac_tested"
 echo "  sizes: -q 1 $size_q1 bytes ($(kbits "$size_q1") kbit/s), -q 3 $size_q3 ($(kbits "$size_q3")), -q 6 $size_q6 ($(kbits "$size_q6")), FLAC $size_flac ($(kbits "$size_flac")); PCM $(stat -c %s "$d/choices.bin")"
 echo "  peak RSS (/usr/bin/time %M):"
 printf '%s\n' "${rss_lines[@]}"
