@@ -77,7 +77,7 @@ deb=$debdir/trackcarve_${version}_$(dpkg --print-architecture).deb
 field() { dpkg-deb -f "$deb" "$1"; }
 depends=$(field Depends)
 missing=()
-for library in libvorbis0a libvorbisenc2 libogg0 libc6 libstdc++6; do
+for library in libvorbis0a libvorbisenc2 libogg0 libflac12 libc6 libstdc++6; do
   [[ ", $depends," == *", $library "* ]] || missing+=("$library")
 done
 ((${#missing[@]} == 0)) && pass "dpkg-deb -I: Depends: $depends" ||

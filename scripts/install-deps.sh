@@ -7,9 +7,11 @@ packages=(
   cmake g++ make pkg-config             # build
   libvorbis-dev libogg-dev              # the encoder and Ogg framing
   nlohmann-json3-dev                    # the --report file's JSON (header-only)
+  libflac-dev                           # the FLAC encoder (--flac)
   libgtest-dev                          # tests
   xorriso genisoimage                   # sample image and ISO checks in tests
   vorbis-tools                          # ogginfo and oggenc for the audio tests
+  flac                                  # flac -t, flac -d and metaflac for the --flac tests
   mednafen dosbox ffmpeg                # emulators and ffprobe: real readers of CUE sheets and .ogg files
   clang libclang-rt-14-dev              # fuzzer and sanitizers
   valgrind

@@ -1,5 +1,7 @@
 #include "support.h"
 
+#include "extract/output_names.h"
+
 #include <gtest/gtest.h>
 #include <vorbis/vorbisfile.h>
 
@@ -178,7 +180,7 @@ fs::path track_fixture::extract(const track_span& track, std::int32_t number)
     clean = outcome.written && (outcome.complete || track.length_sectors <= 0);
     console = captured.out();
     diagnostics = captured.err();
-    return dir / "disc" / ("track" + std::to_string(number) + (track.is_audio != 0 ? ".ogg" : ".iso"));
+    return dir / "disc" / name_track_file(number, track.is_audio != 0, writer.format).text;
 }
 
 decoded_stream decode_ogg(const fs::path& path)

@@ -1,4 +1,5 @@
 #include "extract/audio_encoder.h"
+#include "extract/track_format.h"
 
 #include "support.h"
 
@@ -191,7 +192,8 @@ TEST_F(AudioTracks, HeadersAreOnDiskBeforeAnyAudioIsRead)
 {
     watched_bin source{stereo_audio(4 * 588), 0, dir / "disc" / "track1.ogg"};
     file_stream ogg(std::fopen(source.ogg.c_str(), "wb"));
-    const audio_result result = encode_audio_track(pcm_source{read_watched, &source}, 4 * 2352, 1, ogg.get(),
+    const audio_result result = encode_audio_track(pcm_source{read_watched, &source}, 4 * 2352,
+                                                   vorbis_settings{default_vorbis_quality, 1, nullptr}, ogg.get(),
                                                    writer.buffer->audio);
     ASSERT_TRUE(close_file(ogg));
     EXPECT_EQ(result.frames_encoded, 4 * 588);
@@ -204,4 +206,38 @@ TEST_F(AudioTracks, HeadersAreOnDiskBeforeAnyAudioIsRead)
     for (const ogg_page_info& page : ogg_pages(headers))
         packets += page.packets_ended;
     EXPECT_EQ(packets, 3);
+}
+
+// --flac: whatever part of the track the BIN holds, the .flac passes
+// `flac -t` and decodes to exactly those bytes, whole frames only.
+TEST_F(AudioTracks, FlacHoldsExactlyTheFramesTheBinHas)
+{
+    const std::string bytes = stereo_audio(20 * 588) + "\x01\x02\x03";
+    use_bin(bytes);
+    writer.format.codec = audio_codec::flac;
+    struct row {
+        const char* what;
+        std::int32_t start, length;
+        std::size_t first_byte, bytes;
+        bool clean;
+    };
+    const row rows[] = {
+        {"whole track", 2, 10, 2 * 2352, 10 * 2352, true},
+        {"last read cut at the track's end", 3, 7, 3 * 2352, 7 * 2352, true},
+        {"cut by the BIN's end, stray bytes dropped", 15, 8, 15 * 2352, 5 * 2352, false},
+        {"no sector", 0, 0, 0, 0, true},
+        {"start before the BIN", -5, 2, 0, 0, false},
+    };
+    for (const row& r : rows) {
+        SCOPED_TRACE(r.what);
+        const fs::path flac = extract(track_span{r.start, r.length, 0, 1, 0});
+        EXPECT_EQ(flac.filename(), "track1.flac");
+        EXPECT_EQ(clean, r.clean) << diagnostics;
+        EXPECT_EQ(run_command({"/usr/bin/flac", "-t", "-s", flac.string()}).exit_status, 0);
+        const fs::path raw = dir / "decoded.raw";
+        const command_result d = run_command({"/usr/bin/flac", "-d", "-s", "-f", "--force-raw-format", "--endian=little",
+                                              "--sign=signed", "-o", raw.string(), flac.string()});
+        ASSERT_EQ(d.exit_status, 0) << d.err;
+        EXPECT_TRUE(read_file(raw) == bytes.substr(r.first_byte, r.bytes)) << "decoded samples differ";
+    }
 }

@@ -287,3 +287,23 @@ TEST_F(CueReader, HostileBytesStayWithinTheBuffers)
     std::string name(2000, 'n');
     EXPECT_EQ(read("FILE \"" + name + "\" BINARY\n").console, "Error!! line 1 CMD: FILE\n");
 }
+
+// CD-TEXT: the value unquoted or to the line's end, the line from its
+// command word, each in its place; the last of a field in one place wins.
+TEST_F(CueReader, CdTextIsKeptInItsPlace)
+{
+    const read_outcome r = read("REM GENRE Rock  \nrem date \"1999\"\nREM COMMENT \"x\"\nTITLE \"Album\" \n"
+                                "FILE \"game.bin\" BINARY\n  TRACK 01 AUDIO\n    TITLE \"One\ttwo\n"
+                                "    INDEX 01 00:00:00\n    isrc  ABC\x01\n  TRACK 02 AUDIO\n    TITLE First\n"
+                                "    PERFORMER \"\"\n    TITLE \"Second\"\n    INDEX 01 00:01:00\n");
+    ASSERT_TRUE(r.ok) << r.console;
+    std::vector<std::string> texts;
+    for (const sheet_text& t : r.sheet.texts)
+        texts.push_back(std::to_string(t.track) + " " + std::to_string(static_cast<int>(t.field)) + " [" + t.value +
+                        "] [" + t.line + "]");
+    EXPECT_EQ(texts, (std::vector<std::string>{"0 5 [Rock] [REM GENRE Rock  ]", "0 6 [1999] [rem date \"1999\"]",
+                                               "0 1 [Album] [TITLE \"Album\" ]", "1 1 [One\ttwo] [TITLE \"One\ttwo]",
+                                               "1 4 [ABC] [isrc  ABC]", "2 1 [Second] [TITLE \"Second\"]"}));
+    EXPECT_EQ(*find_text(r.sheet, 2, text_field::title), "Second");
+    EXPECT_EQ(find_text(r.sheet, 2, text_field::performer), nullptr);
+}

@@ -15,6 +15,7 @@
 #include <cctype>
 #include <csignal>
 #include <cstdint>
+#include <map>
 #include <sstream>
 #include <string>
 #include <vector>
@@ -166,32 +167,105 @@ struct split_sample {
     fs::path files;       // what went into the data track's file system
 };
 
-split_sample split_sample_disc(bool redump)
+// CD-TEXT for the sample's sheet, each text in UTF-8 and in Windows-1252.
+struct sheet_words {
+    const char* utf8;
+    const char* windows_1252;
+};
+constexpr sheet_words album{"Café Sampler", "Caf\xE9 Sampler"};
+constexpr sheet_words band{"Sigur Rós & Björk", "Sigur R\xF3s & Bj\xF6rk"};
+constexpr sheet_words song{"Ágætis byrjun – Naïve", "\xC1g\xE6tis byrjun \x96 Na\xEFve"};
+constexpr sheet_words singer{"Jónsi", "J\xF3nsi"};
+
+enum class cd_text { none, utf8, windows_1252 };
+
+// The CD-TEXT lines added to the sample's sheet: the disc's before it, each
+// track's after its TRACK line.
+std::map<std::string, std::vector<std::string>> cd_text_lines(cd_text encoding)
+{
+    const auto in = [encoding](const sheet_words& words) {
+        return std::string("\"") + (encoding == cd_text::utf8 ? words.utf8 : words.windows_1252) + "\"";
+    };
+    return {{"", {"CATALOG 0724384260910", "PERFORMER " + in(band), "TITLE " + in(album), "REM GENRE \"Post-Rock\"",
+                  "REM DATE 2001"}},
+            {"  TRACK 02 AUDIO", {"    TITLE " + in(song), "    PERFORMER " + in(singer),
+                                  "    SONGWRITER Kjartan Sveinsson", "    ISRC ISXXX0100002"}},
+            {"  TRACK 03 AUDIO", {"    TITLE \"Olsen Olsen\""}}};
+}
+
+std::string sheet_with_cd_text(const std::string& sheet, cd_text encoding)
+{
+    const auto lines = cd_text_lines(encoding);
+    std::string text;
+    for (const std::string& line : lines.at(""))
+        text += line + "\n";
+    std::istringstream in(sheet);
+    for (std::string line; std::getline(in, line);) {
+        text += line + "\n";
+        if (const auto added = lines.find(line); added != lines.end())
+            for (const std::string& extra : added->second)
+                text += extra + "\n";
+    }
+    return text;
+}
+
+// How the sample is split: its sheet, the options, the type word the audio
+// FILE lines should get, and the CD-TEXT added to the sheet.
+struct sample_case {
+    const char* name;
+    bool redump;
+    std::vector<std::string> options;
+    const char* audio_word;
+    cd_text text;
+};
+
+split_sample split_sample_disc(const sample_case& how)
 {
     split_sample s;
     s.dir = scratch_dir();
-    const fs::path source = sample_disc_dir(false, redump);
+    const fs::path source = sample_disc_dir(false, how.redump);
     for (const auto& entry : fs::directory_iterator(source))
         if (entry.is_regular_file())
             fs::copy_file(entry.path(), s.dir / entry.path().filename());
-    const std::string name = redump ? "sample_redump" : "sample";
-    const std::string out_name = redump ? "sampleredump" : "sample";
+    const std::string name = how.redump ? "sample_redump" : "sample";
+    const std::string out_name = how.redump ? "sampleredump" : "sample";
     s.source_cue = s.dir / (name + ".cue");
     s.out_dir = s.dir / out_name;
     s.sheet = s.out_dir / (out_name + ".cue");
     s.toc = s.out_dir / (out_name + ".toc");
     s.files = source / (name + "-files");
-    const command_result run = run_trackcarve(s.source_cue);
+    if (how.text != cd_text::none)
+        write_file(s.source_cue, sheet_with_cd_text(read_file(s.source_cue), how.text));
+    std::vector<std::string> command{TRACKCARVE_EXE};
+    command.insert(command.end(), how.options.begin(), how.options.end());
+    command.push_back(s.source_cue.string());
+    const command_result run = run_command(command);
     EXPECT_EQ(run.exit_status, 0) << run.err;
     EXPECT_TRUE(fs::exists(s.sheet));
     return s;
 }
 
-class SampleSheet : public testing::TestWithParam<bool> {
+void PrintTo(const sample_case& how, std::ostream* out) { *out << how.name; }
+
+class SampleSheet : public testing::TestWithParam<sample_case> {
 protected:
     void SetUp() override { sample = split_sample_disc(GetParam()); }
     split_sample sample;
 };
+
+// The Vorbis comments of a .ogg or .flac.
+std::vector<std::string> comments_in(const fs::path& file)
+{
+    if (file.extension() == ".ogg")
+        return decode_ogg(file).comments;
+    const command_result r = run_command({"/usr/bin/metaflac", "--export-tags-to=-", file.string()});
+    EXPECT_EQ(r.exit_status, 0) << "metaflac: " << r.err;
+    std::vector<std::string> comments;
+    std::istringstream lines(r.out);
+    for (std::string line; std::getline(lines, line);)
+        comments.push_back(line);
+    return comments;
+}
 
 } // namespace
 
@@ -295,7 +369,7 @@ TEST_P(SampleSheet, DosboxMountsItAndListsTheDataTracksFiles)
 // mount, and the drive lists nothing.
 TEST(EmulatorSheet, DosboxRefusesASheetNamingAMissingFile)
 {
-    const split_sample sample = split_sample_disc(false);
+    const split_sample sample = split_sample_disc({"OneBin", false, {}, "OGG", cd_text::none});
     fs::remove(sample.out_dir / "track3.ogg");
     const dosbox_report dosbox = dosbox_mount(sample.sheet, sample.dir);
     EXPECT_NE(dosbox.mount.find("Could not load image file: " + sample.sheet.string()), std::string::npos)
@@ -334,8 +408,60 @@ TEST_P(SampleSheet, MednafenReadsTheTrackFilesEndToEnd)
     EXPECT_EQ(ours, mednafen_lbas(sample.source_cue)) << "the source sheet's table";
 }
 
-INSTANTIATE_TEST_SUITE_P(Discs, SampleSheet, testing::Values(false, true),
-                         [](const testing::TestParamInfo<bool>& disc) { return disc.param ? "Redump" : "OneBin"; });
+// Every audio FILE line has the type word of the run's choice, and every
+// audio file the tags of its track: the sheet's CD-TEXT in UTF-8, whatever
+// the sheet's encoding; the emulator sheet keeps the CD-TEXT lines as they
+// stand, the disc's after REM SOURCE and each track's after its TRACK line.
+TEST_P(SampleSheet, AudioFilesHaveTheirTypeWordAndTags)
+{
+    const std::string sheet = read_file(sample.sheet);
+    const bool has_text = GetParam().text != cd_text::none;
+    for (const toc_track& track : read_toc(sample.toc)) {
+        if (track.file.ends_with(".iso"))
+            continue;
+        SCOPED_TRACE(track.file);
+        EXPECT_NE(sheet.find("FILE \"" + track.file + "\" " + GetParam().audio_word + "\r\n"), std::string::npos)
+            << sheet;
+        const std::string number = track.file.substr(5, 1);
+        std::vector<std::string> tags{"ENCODER=encoder_example", "TRACKNUMBER=" + number, "TRACKTOTAL=4"};
+        if (has_text) {
+            const bool two = number == "2";
+            tags.push_back(std::string("ALBUM=") + album.utf8);
+            tags.push_back(std::string("ARTIST=") + (two ? singer.utf8 : band.utf8));
+            tags.push_back(std::string("ALBUMARTIST=") + band.utf8);
+            if (number != "4")
+                tags.push_back(std::string("TITLE=") + (two ? song.utf8 : "Olsen Olsen"));
+            if (two)
+                tags.push_back("COMPOSER=Kjartan Sveinsson");
+            tags.insert(tags.end(), {"GENRE=Post-Rock", "DATE=2001"});
+            if (two)
+                tags.push_back("ISRC=ISXXX0100002");
+        }
+        EXPECT_EQ(comments_in(sample.out_dir / track.file), tags);
+    }
+    if (!has_text)
+        return;
+    const auto lines = cd_text_lines(GetParam().text);
+    const std::vector<std::string>& disc = lines.at("");
+    EXPECT_TRUE(sheet.starts_with(crlf_lines({"REM SOURCE \"sample.cue\"", disc[0], disc[1], disc[2],
+                                              "FILE \"track1.iso\" BINARY"})))
+        << sheet;
+    for (const char* track : {"  TRACK 02 AUDIO", "  TRACK 03 AUDIO"}) {
+        std::vector<std::string> block{track};
+        block.insert(block.end(), lines.at(track).begin(), lines.at(track).end());
+        block.push_back("    INDEX 01 00:00:00");
+        EXPECT_NE(sheet.find(crlf_lines(block)), std::string::npos) << sheet;
+    }
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    Discs, SampleSheet,
+    testing::Values(sample_case{"OneBin", false, {}, "OGG", cd_text::none},
+                    sample_case{"Redump", true, {}, "OGG", cd_text::none},
+                    sample_case{"FlacTextInWindows1252", false, {"--flac"}, "WAVE", cd_text::windows_1252},
+                    sample_case{"WaveWordTextInUtf8", false, {"--sheet-word", "WAVE"}, "WAVE", cd_text::utf8},
+                    sample_case{"FlacOggWord", false, {"--flac", "--sheet-word", "OGG"}, "OGG", cd_text::none}),
+    [](const testing::TestParamInfo<sample_case>& disc) { return disc.param.name; });
 
 // ---- discs whose gaps the old layout got wrong: a PREGAP moved and cut the
 // tracks after it, and track 1 started at sector 0 whatever its INDEX 01.

@@ -11,6 +11,7 @@
 
 #include <map>
 #include <string>
+#include <utility>
 #include <vector>
 
 namespace {
@@ -113,19 +114,31 @@ TEST(Jobs, OptionsAndTheirMistakes)
     EXPECT_EQ(version.exit_status, 0);
     EXPECT_EQ(version.out.rfind("trackcarve 2.", 0), 0u) << version.out;
     EXPECT_NE(version.out.find("libVorbis"), std::string::npos) << version.out;
+    EXPECT_NE(version.out.find("\nlibFLAC 1."), std::string::npos) << version.out;
 
-    const std::vector<std::vector<std::string>> mistakes = {
-        {"--bogus", "d.cue"}, {"-j", "0", "d.cue"}, {"-j", "-2", "d.cue"}, {"--jobs=x", "d.cue"},
-        {"d.cue", "-j"},      {"-jj", "d.cue"},     {"-o", "", "d.cue"}, {"d.cue", "--report"},
+    // Each row: the arguments, and the mistake's line where it is worth pinning.
+    const std::vector<std::pair<std::vector<std::string>, std::string>> mistakes = {
+        {{"--bogus", "d.cue"}, ""}, {{"-j", "0", "d.cue"}, ""}, {{"-j", "-2", "d.cue"}, ""},
+        {{"--jobs=x", "d.cue"}, ""}, {{"d.cue", "-j"}, ""},     {{"-jj", "d.cue"}, ""},
+        {{"-q", "10.5", "d.cue"}, "option '-q': '10.5' is not a quality from -1 to 10"},
+        {{"-q", "-1.01", "d.cue"}, "option '-q': '-1.01' is not a quality from -1 to 10"},
+        {{"--quality=1e1", "d.cue"}, "option '--quality=1e1': '1e1' is not a quality from -1 to 10"},
+        {{"-q", "6,5", "d.cue"}, "option '-q': '6,5' is not a quality from -1 to 10"},
+        {{"-q", "", "d.cue"}, "option '-q': '' is not a quality from -1 to 10"},
+        {{"d.cue", "--quality"}, "option '--quality' needs a quality"},
+        {{"--flac", "-q", "6", "d.cue"}, "option '-q' does not go with '--flac': FLAC is lossless"},
+        {{"--sheet-word", "FLAC", "d.cue"}, "option '--sheet-word': 'FLAC' is not OGG or WAVE"},
+        {{"--sheet-word=ogg", "d.cue"}, "option '--sheet-word=ogg': 'ogg' is not OGG or WAVE"},
+        {{"-o", "", "d.cue"}, ""}, {{"d.cue", "--report"}, ""},
     };
-    for (const std::vector<std::string>& arguments : mistakes) {
+    for (const auto& [arguments, line] : mistakes) {
         std::vector<std::string> command{TRACKCARVE_EXE};
         command.insert(command.end(), arguments.begin(), arguments.end());
         const command_result r = run_command(command, dir);
         SCOPED_TRACE(arguments.front() + " " + arguments.back());
         EXPECT_EQ(r.exit_status, 2);
         EXPECT_EQ(r.out, "");
-        EXPECT_EQ(r.err.rfind("trackcarve: ", 0), 0u) << r.err;
+        EXPECT_EQ(r.err.rfind("trackcarve: " + line, 0), 0u) << r.err;
         EXPECT_EQ(r.err.substr(r.err.find('\n') + 1), "Try 'trackcarve --help'\n");
     }
     EXPECT_FALSE(fs::exists(dir / "d")) << "a bad command line creates nothing";

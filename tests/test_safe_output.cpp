@@ -643,7 +643,8 @@ TEST(SafeOutputEncoder, ReadsNothingMoreAfterTheFirstFailedWrite)
                                 &sink};
         unsigned char buffer[audio_read_size];
         // Ten minutes of audio: far more than any of the rooms holds.
-        const audio_result result = encode_audio_track(source, std::int64_t{600} * 75 * raw_sector_size, 1, ogg.get(),
+        const audio_result result = encode_audio_track(source, std::int64_t{600} * 75 * raw_sector_size,
+                                                       vorbis_settings{default_vorbis_quality, 1, nullptr}, ogg.get(),
                                                        buffer);
         EXPECT_TRUE(sink.failed) << room;
         EXPECT_EQ(result.write_error, ENOSPC) << room;

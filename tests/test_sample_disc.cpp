@@ -9,6 +9,7 @@
 
 #include <cstdio>
 #include <string>
+#include <utility>
 #include <vector>
 
 namespace {
@@ -91,27 +92,35 @@ TEST_P(SampleDisc, DataTrackIsTheIsoThatWentIn)
 TEST_P(SampleDisc, AudioTracksDecodeLikeTheReferenceEncoder)
 {
     const std::string bin = read_file(dir / (name + ".bin"));
-    for (const audio_span& span : sample_audio) {
-        SCOPED_TRACE("track " + std::to_string(span.track));
-        const fs::path ogg = out_dir / ("track" + std::to_string(span.track) + ".ogg");
-        expect_ogginfo_accepts(ogg);
-        const decoded_stream ours = decode_ogg(ogg);
-        EXPECT_EQ(ours.channels, 2);
-        EXPECT_EQ(ours.rate, 44100);
-        EXPECT_EQ(ours.pcm_total, span.sectors * 588);
+    // Each row: trackcarve's -q (none: the default) and oggenc's.
+    const std::pair<const char*, const char*> qualities[] = {{nullptr, "1"}, {"6", "6"}, {"-1", "-1"}, {"2.5", "2.5"}};
+    for (const auto& [ours_q, oggenc_q] : qualities) {
+        if (ours_q != nullptr) {
+            const command_result again = run_command({TRACKCARVE_EXE, "-q", ours_q, (dir / (name + ".cue")).string()});
+            ASSERT_EQ(again.exit_status, 0) << again.err;
+        }
+        for (const audio_span& span : sample_audio) {
+            SCOPED_TRACE("track " + std::to_string(span.track) + ", -q " + oggenc_q);
+            const fs::path ogg = out_dir / ("track" + std::to_string(span.track) + ".ogg");
+            expect_ogginfo_accepts(ogg);
+            const decoded_stream ours = decode_ogg(ogg);
+            EXPECT_EQ(ours.channels, 2);
+            EXPECT_EQ(ours.rate, 44100);
+            EXPECT_EQ(ours.pcm_total, span.sectors * 588);
 
-        // libvorbis is deterministic: the same frames, fed 1024 per pass at
-        // the same quality, decode to the same samples, whatever the serial
-        // number and comments.
-        const fs::path raw = dir / "track.raw";
-        write_file(raw, bin.substr(static_cast<std::size_t>(span.first_sector * 2352),
-                                   static_cast<std::size_t>(span.sectors * 2352)));
-        const fs::path reference = dir / "reference.ogg";
-        const command_result enc = run_command({"/usr/bin/oggenc", "-Q", "-r", "-R", "44100", "-C", "2", "-B", "16",
-                                                "--raw-endianness", "0", "-q", "1", "-o", reference.string(),
-                                                raw.string()});
-        ASSERT_EQ(enc.exit_status, 0) << enc.err;
-        EXPECT_TRUE(ours.samples == decode_ogg(reference).samples) << "decoded audio differs";
+            // libvorbis is deterministic: the same frames, fed 1024 per pass at
+            // the same quality, decode to the same samples, whatever the serial
+            // number and comments.
+            const fs::path raw = dir / "track.raw";
+            write_file(raw, bin.substr(static_cast<std::size_t>(span.first_sector * 2352),
+                                       static_cast<std::size_t>(span.sectors * 2352)));
+            const fs::path reference = dir / "reference.ogg";
+            const command_result enc =
+                run_command({"/usr/bin/oggenc", "-Q", "-r", "-R", "44100", "-C", "2", "-B", "16", "--raw-endianness",
+                             "0", "-q", oggenc_q, "-o", reference.string(), raw.string()});
+            ASSERT_EQ(enc.exit_status, 0) << enc.err;
+            EXPECT_TRUE(ours.samples == decode_ogg(reference).samples) << "decoded audio differs";
+        }
     }
 }
 

@@ -2,7 +2,7 @@
 # CI for the 32-bit Windows build, on Debian 12 as root, after the Linux build
 # (scripts/build.sh: the sample disc generator in build/ is used, and
 # build/trackcarve, whose outputs the .exe's are compared with):
-#   1. windows/setup.sh: cross compiler, wine, static libogg/libvorbis;
+#   1. windows/setup.sh: cross compiler, wine, static libogg/libvorbis/libFLAC;
 #   2. cross-build build-win32/trackcarve.exe (Release: static, stripped);
 #   3. windows/test-under-wine.sh: the .exe run end to end under wine.
 # One PASS/FAIL line per check, then "N passed, M failed"; status 1 if any
@@ -46,7 +46,7 @@ stage() {
 
 # A fresh machine installs packages and builds the libraries (~1 min); the
 # limits leave room for a slow mirror without letting a stuck one hang CI.
-stage "setup: mingw-w64, wine, static libogg/libvorbis" 900 "$build/setup.log" windows/setup.sh
+stage "setup: mingw-w64, wine, static libogg/libvorbis/libFLAC" 900 "$build/setup.log" windows/setup.sh
 # --fresh: toolchain flags are cached at the first configure; a change to
 # mingw-i686.cmake must reach the build (the full rebuild takes seconds).
 stage "cross-build: $build/trackcarve.exe" 600 "$build/build.log" bash -c '

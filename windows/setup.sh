@@ -2,8 +2,8 @@
 # Prepares this Debian machine for trackcarve's 32-bit Windows build:
 #   - mingw-w64 i686 cross compiler (posix threads), wine + wine32:i386,
 #     and the locale sources (locales) for the Wine suite;
-#   - static libogg and libvorbis(+vorbisenc) for i686-w64-mingw32, built
-#     from Debian's own source packages (the only source archive reachable);
+#   - static libogg, libvorbis(+vorbisenc) and libFLAC for i686-w64-mingw32,
+#     built from Debian's own source packages (the only source archive reachable);
 #   - the header-only JSON library (Debian's nlohmann-json3-dev), copied
 #     into the prefix with a .pc file of its own.
 # Safe to run again: every step is skipped when its result is already there.
@@ -63,7 +63,7 @@ else
   done_step "all present, skipped"
 fi
 
-# --- 2. Debian source packages of libogg and libvorbis -----------------------
+# --- 2. Debian source packages of libogg, libvorbis and flac -----------------
 # A private deb-src list so the machine's own apt configuration is untouched.
 mkdir -p "$work/apt/lists/partial" "$work/apt/cache/archives/partial" "$work/src"
 apt_opts=(-o "Dir::Etc::SourceList=$work/apt/src.sources"
@@ -111,18 +111,23 @@ extract() { # extract NAME DIR: unpack the downloaded NAME_*.dsc into $work/src/
   mv "$work/src/$dir.tmp" "$work/src/$dir"
 }
 
-step "sources (apt-get source libogg libvorbis)"
-if compgen -G "$work/src/libogg_*.dsc" >/dev/null && compgen -G "$work/src/libvorbis_*.dsc" >/dev/null; then
+step "sources (apt-get source libogg libvorbis flac)"
+missing_sources=()
+for name in libogg libvorbis flac; do
+  compgen -G "$work/src/${name}_*.dsc" >/dev/null || missing_sources+=("$name")
+done
+if ((${#missing_sources[@]} == 0)); then
   done_step "already downloaded, skipped"
 else
   write_src_list >"$work/apt/src.sources"
   apt-get "${apt_opts[@]}" update -q
-  (cd "$work/src" && apt-get "${apt_opts[@]}" source --download-only libogg libvorbis)
-  done_step "downloaded"
+  (cd "$work/src" && apt-get "${apt_opts[@]}" source --download-only "${missing_sources[@]}")
+  done_step "downloaded: ${missing_sources[*]}"
 fi
 step "unpack"
 extract libogg ogg
 extract libvorbis vorbis
+extract flac flac
 done_step "unpacked into $work/src"
 
 # --- 3. builds -----------------------------------------------------------------
@@ -166,6 +171,24 @@ else
   # Find the static libogg just installed (its OggConfig.cmake / FindOgg).
   cmake_build "$work/src/vorbis" "$work/build-vorbis" \
     -DCMAKE_PREFIX_PATH="$prefix" -DOGG_ROOT="$prefix"
+  done_step "built and installed"
+fi
+step "libFLAC (static, i686-w64-mingw32)"
+# The library alone, native FLAC only (no Ogg FLAC), no C++ wrapper: the
+# program uses the stream encoder through callbacks on its own FILE. No
+# stack protector or _FORTIFY_SOURCE: with MinGW they need libssp, which
+# the program does not link. The options are kept beside the library, so a
+# change to them rebuilds it.
+flac_options=(-DWITH_OGG=OFF -DBUILD_CXXLIBS=OFF -DBUILD_PROGRAMS=OFF -DBUILD_EXAMPLES=OFF -DBUILD_DOCS=OFF
+              -DINSTALL_MANPAGES=OFF -DWITH_STACK_PROTECTOR=OFF -DWITH_FORTIFY_SOURCE=OFF)
+flac_stamp=$prefix/lib/trackcarve-flac-options
+if current && [[ -f $prefix/lib/libFLAC.a && -f $prefix/lib/pkgconfig/flac.pc &&
+                 $(cat "$flac_stamp" 2>/dev/null) == "${flac_options[*]}" ]]; then
+  done_step "already in $prefix, skipped"
+else
+  rm -rf "$work/build-flac"
+  cmake_build "$work/src/flac" "$work/build-flac" "${flac_options[@]}"
+  echo "${flac_options[*]}" >"$flac_stamp"
   done_step "built and installed"
 fi
 echo "$toolchain_sum" >"$stamp"

@@ -59,7 +59,7 @@ trap 'exit 130' INT TERM
 for tool in "$exe" "$sample_tool" "$linux_exe"; do
   [[ -x $tool ]] || { echo "$tool is missing; build it first"; exit 1; }
 done
-for tool in ogginfo oggdec oggenc i686-w64-mingw32-objdump timeout iconv localedef; do
+for tool in ogginfo oggdec oggenc flac metaflac i686-w64-mingw32-objdump timeout iconv localedef; do
   command -v "$tool" >/dev/null || { echo "$tool not found"; exit 1; }
 done
 
@@ -264,6 +264,30 @@ sample_audio() { # sample_audio NAME OUT_NAME
         END { r = sqrt(diff / signal); printf "track%d.ogg vs reference: %.4f of the signal RMS\n", track, r; exit !(r < 0.01) }' ||
       fail "track$n.ogg does not decode like the reference encoder's output"
   done
+}
+
+# --flac: each .flac passes flac -t and decodes to exactly its track's
+# bytes (lossless, so whatever the compiler's rounding); the TOC names the
+# .flac files and the emulator sheet gives them the type word WAVE.
+flac_run() {
+  local dir="$work/flac" out span n first count
+  mkdir -p "$dir"
+  cp "$work/reference/sample.cue" "$work/reference/sample.bin" "$dir/"
+  win "$dir" --flac sample.cue
+  expect_status 0
+  expect_err ""
+  out="$dir/sample"
+  expect_bytes "$out/sample.toc" "${sample_toc//.ogg/.flac}"
+  grep -q $'^FILE "track2.flac" WAVE\r$' "$out/sample.cue" || fail "sample.cue: $(<"$out/sample.cue")"
+  for span in 2:235:450 3:685:465 4:1150:330; do
+    IFS=: read -r n first count <<<"$span"
+    flac -t -s "$out/track$n.flac" || fail "flac -t track$n.flac"
+    dd if="$work/reference/sample.bin" of="$work/source.raw" bs=2352 skip="$first" count="$count" status=none
+    flac -d -s -f --force-raw-format --endian=little --sign=signed -o "$work/ours.raw" "$out/track$n.flac"
+    cmp -s "$work/source.raw" "$work/ours.raw" || fail "track$n.flac does not decode to its track's bytes"
+  done
+  [[ $(metaflac --export-tags-to=- "$out/track3.flac") == $'ENCODER=encoder_example\nTRACKNUMBER=3\nTRACKTOTAL=4' ]] ||
+    fail "track3.flac tags: $(metaflac --export-tags-to=- "$out/track3.flac")"
 }
 
 # A second run uses the existing folder and overwrites what is in it.
@@ -683,6 +707,7 @@ check "sample MODE2 (relative path): console text, status 0, empty stderr" sampl
 check "sample MODE2: TOC bytes, track1.iso equals the reference ISO" sample_files sample_mode2 samplemode2
 check "sample MODE2: .ogg files pass ogginfo, exact lengths, decode like oggenc" sample_audio sample_mode2 samplemode2
 check "-j 2 gives the bytes of -j 1: console text, TOC, .iso, sheet, decoded .ogg" side_by_side
+check "--flac: .flac files pass flac -t and decode to their tracks' bytes; TOC, sheet word WAVE, tags" flac_run
 check "second run reuses the folder and overwrites; status 0" second_run
 check "owner record: the sheet's name, case ignored; a twin sheet is refused, nothing changed" owner_check
 check "folder lock: a second run of the sheet waits for the first to end" lock_wait

@@ -2,10 +2,12 @@
 
 #include "base/console.h"
 
+#include <FLAC/format.h>
 #include <getopt.h>
 #include <vorbis/codec.h>
 
 #include <algorithm>
+#include <charconv>
 #include <cmath>
 #include <cstdlib>
 #include <cstring>
@@ -37,6 +39,13 @@ constexpr option_entry option_table[] = {
      nullptr, nullptr},
     {report_option, "report", "FILE", "append a JSON line per sheet to FILE as each sheet ends", "a file name",
      "a file name"},
+    {'q', "quality", "Q", "Ogg Vorbis quality from -1 to 10, as oggenc's -q (default: 1)",
+     "a quality", "a quality from -1 to 10"},
+    {flac_option, "flac", nullptr, "audio tracks as lossless FLAC, trackN.flac, not Ogg Vorbis", nullptr,
+     nullptr},
+    {sheet_word_option, "sheet-word", "WORD",
+     "OGG or WAVE: NAME.cue's audio type word (default: OGG; WAVE for FLAC)",
+     "a type word", "OGG or WAVE"},
     {'h', "help", nullptr, "show this help and exit", nullptr, nullptr},
     {'V', "version", nullptr, "show the version and exit", nullptr, nullptr},
 };
@@ -62,6 +71,42 @@ bool read_jobs(const char* text, int& jobs)
     }
     jobs = value;
     return value > 0;
+}
+
+// A Vorbis quality as oggenc takes it: a plain decimal from -1 to 10, kept
+// on libvorbis's scale (a tenth), rounded to float as oggenc rounds it, so
+// the same -q gives the same stream.
+bool read_quality(const char* text, float& quality)
+{
+    const char* p = text + (*text == '-' || *text == '+');
+    int digits = 0;
+    for (; *p >= '0' && *p <= '9'; ++p)
+        ++digits;
+    if (*p == '.')
+        for (++p; *p >= '0' && *p <= '9'; ++p)
+            ++digits;
+    if (digits == 0 || *p != '\0')
+        return false;
+    // from_chars rounds as strtod does, but reads '.' whatever the locale.
+    double value = 0;
+    const char* start = text + (*text == '+');
+    if (std::from_chars(start, p, value).ptr != p)
+        return false;
+    if (value < -1 || value > 10)
+        return false;
+    quality = static_cast<float>(value * 0.1);
+    return true;
+}
+
+bool read_sheet_word(const char* text, sheet_word& word)
+{
+    if (std::strcmp(text, "OGG") == 0)
+        word = sheet_word::ogg;
+    else if (std::strcmp(text, "WAVE") == 0)
+        word = sheet_word::wave;
+    else
+        return false;
+    return true;
 }
 
 command_line mistake(std::string line)
@@ -90,6 +135,14 @@ bool take_value(int id, const char* value, run_options& options)
     case report_option:
         options.report_path = value;
         return *value != '\0';
+    case 'q':
+        options.quality_given = true;
+        return read_quality(value, options.format.quality);
+    case flac_option:
+        options.format.codec = audio_codec::flac;
+        return true;
+    case sheet_word_option:
+        return read_sheet_word(value, options.format.word);
     default:
         return false;
     }
@@ -164,6 +217,8 @@ command_line parse_command_line(int argc, char** argv)
     }
     for (int i = optind; i < argc; ++i)
         parsed.sheets.push_back(argv[i]);
+    if (parsed.options.quality_given && parsed.options.format.codec == audio_codec::flac)
+        return mistake("option '-q' does not go with '--flac': FLAC is lossless");
     if (help)
         parsed.what = command_line::request::help;
     else if (version)
@@ -228,5 +283,5 @@ void print_help(console& c, int default_jobs)
 
 void print_version(console& c)
 {
-    say(c, "trackcarve %s\n%s\n", TRACKCARVE_VERSION, vorbis_version_string());
+    say(c, "trackcarve %s\n%s\nlibFLAC %s\n", TRACKCARVE_VERSION, vorbis_version_string(), FLAC__VERSION_STRING);
 }

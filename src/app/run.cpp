@@ -10,6 +10,7 @@
 #include "cue/cue_reader.h"
 #include "cue/layout.h"
 #include "cue/virtual_bin.h"
+#include "extract/audio_tags.h"
 #include "extract/emulator_sheet.h"
 #include "extract/folder_owner.h"
 #include "extract/output_file.h"
@@ -340,7 +341,8 @@ void extract_all_tracks(console& c, const output_folder& folder, const char* cue
 
     const virtual_bin bin = make_virtual_bin(sheet, folder.paths->cue_dir);
     report_audio_before_track_one(c, bin, layout);
-    const std::vector<track_outcome> outcomes = write_tracks(c, folder, options.format, bin, layout, jobs);
+    const std::vector<track_comments> comments = comments_for_disc(sheet);
+    const std::vector<track_outcome> outcomes = write_tracks(c, folder, options.format, comments, bin, layout, jobs);
     record_tracks(record, *folder.paths, layout, options.format, &outcomes);
     record.emulator_sheet_in_place =
         write_emulator_sheet_file(c, folder, cue_path, sheet, layout, options.format, outcomes);

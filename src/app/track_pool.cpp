@@ -122,7 +122,8 @@ void play_in_order(console& c, track_pool& pool)
 } // namespace
 
 std::vector<track_outcome> write_tracks(console& c, const output_folder& folder, const track_format& format,
-                                        const virtual_bin& bin, const disc_layout& layout, int jobs)
+                                        const std::vector<track_comments>& comments, const virtual_bin& bin,
+                                        const disc_layout& layout, int jobs)
 {
     if (layout.track_count <= 0)
         return std::vector<track_outcome>(1);
@@ -147,6 +148,7 @@ std::vector<track_outcome> write_tracks(console& c, const output_folder& folder,
     for (track_writer& writer : writers) {
         writer.folder = &folder;
         writer.format = format;
+        writer.comments = &comments;
         writer.serials = &serials;
         writer.bin.bin = &bin;
         try {

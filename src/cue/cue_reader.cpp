@@ -10,6 +10,8 @@
 #include <cstdio>
 #include <cstring>
 #include <limits>
+#include <string>
+#include <utility>
 
 namespace {
 
@@ -38,6 +40,8 @@ struct cue_reader {
     int line_number;
     char command_word[command_word_capacity];
     current_track track;
+    // Where each field of each place is in the sheet's texts, plus one; 0: not yet.
+    std::size_t text_slots[max_tracks + 1][text_field_count];
 };
 
 bool is_blank(char c) { return c == ' ' || c == '\t'; }
@@ -291,6 +295,83 @@ void read_flags_command(cue_reader& reader, const char* p)
     flags[length] = '\0';
 }
 
+// A CD-TEXT line ends at its line end or a control byte; a tab is text.
+const char* end_of_text(const char* p)
+{
+    while (!ends_line(*p) || *p == '\t')
+        ++p;
+    return p;
+}
+
+// A quoted value runs to its closing quote (or the line's end, when the
+// quote is missing); an unquoted one to the line's end, less trailing blanks.
+std::string text_value(const char* p)
+{
+    const char* end = end_of_text(p);
+    if (*p == '"') {
+        ++p;
+        end = std::find(p, end, '"');
+    }
+    while (end > p && is_blank(end[-1]))
+        --end;
+    return std::string(p, end);
+}
+
+// The word at text is word, in any case.
+bool is_word_in_any_case(const char* text, const char* word)
+{
+    const std::size_t length = std::strlen(word);
+    for (std::size_t i = 0; i < length; ++i)
+        if (std::toupper(static_cast<unsigned char>(text[i])) != word[i])
+            return false;
+    return static_cast<unsigned char>(text[length]) <= 32;
+}
+
+// Keeps a CD-TEXT line for the tags and the emulator sheet, in the place it
+// stands: the disc before the first TRACK, else the track's block. A field
+// given twice in one place keeps its first position and its last value, so
+// the texts stay a few per track however long the sheet.
+void keep_text(cue_reader& reader, text_field field, const char* command, const char* argument)
+{
+    std::string value = text_value(argument);
+    if (value.empty())
+        return;
+    const std::int32_t track = reader.track.number;
+    std::size_t& slot = reader.text_slots[track][static_cast<int>(field)];
+    std::vector<sheet_text>& texts = reader.result.sheet.texts;
+    sheet_text text{field, track, std::move(value), std::string(command, end_of_text(command))};
+    if (slot == 0) {
+        texts.push_back(std::move(text));
+        slot = texts.size();
+    } else {
+        texts[slot - 1] = std::move(text);
+    }
+}
+
+// REM GENRE and REM DATE, as disc rippers write them; other REM lines are comments.
+void read_rem_command(cue_reader& reader, const char* command, const char* p)
+{
+    for (const auto& [word, field] : {std::pair{"GENRE", text_field::genre}, std::pair{"DATE", text_field::date}})
+        if (is_word_in_any_case(p, word))
+            keep_text(reader, field, command, skip_blanks(p + std::strlen(word)));
+}
+
+void read_text_command(cue_reader& reader, const char* command, const char* p)
+{
+    static constexpr std::pair<const char*, text_field> fields[] = {
+        {"CATALOG", text_field::catalog},       {"TITLE", text_field::title}, {"PERFORMER", text_field::performer},
+        {"SONGWRITER", text_field::songwriter}, {"ISRC", text_field::isrc},
+    };
+    for (const auto& [word, field] : fields) {
+        if (std::strcmp(reader.command_word, word) == 0) {
+            keep_text(reader, field, command, p);
+            return;
+        }
+    }
+    if (std::strcmp(reader.command_word, "REM") == 0)
+        read_rem_command(reader, command, p);
+}
+
 // Splits off the command word (upper-cased) and hands the argument to its
 // command. Lines without an argument and unknown commands are skipped.
 bool read_cue_line(cue_reader& reader, const char* line)
@@ -298,6 +379,7 @@ bool read_cue_line(cue_reader& reader, const char* line)
     const char* p = skip_blanks(line);
     if (ends_line(*p))
         return true;
+    const char* const command = p;
 
     std::size_t length = 0;
     for (; static_cast<unsigned char>(*p) > 32; ++p, ++length) {
@@ -323,6 +405,8 @@ bool read_cue_line(cue_reader& reader, const char* line)
         return read_pregap_command(reader, p);
     if (std::strcmp(word, "FLAGS") == 0)
         read_flags_command(reader, p);
+    else
+        read_text_command(reader, command, p);
     return true;
 }
 
@@ -358,10 +442,18 @@ int scan_msf(const char* text, std::uint32_t (&parts)[3])
     return 3;
 }
 
+const std::string* find_text(const cue_sheet& sheet, std::int32_t track, text_field field)
+{
+    for (const sheet_text& text : sheet.texts)
+        if (text.track == track && text.field == field)
+            return &text.value;
+    return nullptr;
+}
+
 cue_read read_cue_sheet(std::FILE* cue_file, const bin_probe& probe)
 {
     cue_read result{};
-    cue_reader reader{probe, result, 0, 0, 0, {}, {}};
+    cue_reader reader{probe, result, 0, 0, 0, {}, {}, {}};
     static constexpr char byte_order_mark[] = "\xEF\xBB\xBF";
 
     char line[cue_line_capacity];

@@ -28,12 +28,29 @@ struct bin_file_entry {
     std::int64_t size_bytes;
 };
 
+// The CD-TEXT of a sheet: the disc's CATALOG, TITLE, PERFORMER, SONGWRITER
+// and REM GENRE and REM DATE lines before the first TRACK, each track's
+// TITLE, PERFORMER, SONGWRITER and ISRC lines in its block.
+enum class text_field { catalog, title, performer, songwriter, isrc, genre, date };
+inline constexpr int text_field_count = 7;
+
+struct sheet_text {
+    text_field field;
+    std::int32_t track;   // the TRACK block it stands in; 0 for the disc
+    std::string value;    // unquoted, bytes as they stand (any encoding)
+    std::string line;     // from the command word to the line's end, bytes as they stand
+};
+
 struct cue_sheet {
     track_record records[max_tracks + 1];   // indexed by track number; [0] unused
     std::int32_t track_count;               // number on the last TRACK line
     std::vector<bin_file_entry> bin_files;  // in sheet order
     std::vector<std::string> notices;       // problems to report, in sheet order
+    std::vector<sheet_text> texts;          // in sheet order; one per field and place, the last line wins
 };
+
+// The value of a field for a track (0: the disc); null when the sheet has none.
+const std::string* find_text(const cue_sheet& sheet, std::int32_t track, text_field field);
 
 // The first malformed line: the run prints "Error!! line N " + message.
 struct cue_error {

@@ -2,13 +2,14 @@
 
 #include <vorbis/vorbisenc.h>
 
+#include <algorithm>
 #include <cerrno>
 
 namespace {
 
 constexpr int channel_count = 2;
 constexpr long sample_rate = 44100;
-constexpr int bytes_per_frame = 4;
+constexpr int bytes_per_frame = audio_bytes_per_frame;
 constexpr int frames_per_pass = audio_read_size / bytes_per_frame;
 
 // The library states of one stream, released in the order the library
@@ -54,13 +55,16 @@ void write_page(page_sink& sink, const ogg_page& page)
 
 // Sets up analysis and writes the three header packets on pages of their
 // own, so the first audio packet starts a fresh page.
-void start_stream(vorbis_encoder& encoder, int serial_number, page_sink& sink)
+void start_stream(vorbis_encoder& encoder, const vorbis_settings& settings, page_sink& sink)
 {
     vorbis_comment_init(&encoder.comment);
-    vorbis_comment_add_tag(&encoder.comment, "ENCODER", "encoder_example");
+    vorbis_comment_add(&encoder.comment, encoder_comment);
+    if (settings.comments != nullptr)
+        for (const std::string& comment : *settings.comments)
+            vorbis_comment_add(&encoder.comment, comment.c_str());
     vorbis_analysis_init(&encoder.dsp, &encoder.info);
     vorbis_block_init(&encoder.dsp, &encoder.block);
-    ogg_stream_init(&encoder.stream, serial_number);
+    ogg_stream_init(&encoder.stream, settings.serial_number);
     encoder.analysis_started = true;
 
     ogg_packet identification;
@@ -120,31 +124,35 @@ bool drain_encoder(vorbis_encoder& encoder, page_sink& sink, bool stream_ended)
 
 } // namespace
 
-audio_result encode_audio_track(const pcm_source& source, std::int64_t byte_count, int serial_number,
+int read_frames(pcm_reader& reader, unsigned char (&buffer)[audio_read_size])
+{
+    if (reader.ended || reader.source.read == nullptr)
+        return 0;
+    auto count = static_cast<std::int64_t>(reader.source.read(reader.source.context, buffer, audio_read_size));
+    // Bound the read to the track: the rest belongs to the next one.
+    if (count >= reader.bytes_left) {
+        count = std::max<std::int64_t>(reader.bytes_left, 0);
+        reader.ended = true;
+    }
+    reader.bytes_left -= count;
+    // A short read is the end of the input: the next one gives nothing.
+    return static_cast<int>(count / bytes_per_frame);
+}
+
+audio_result encode_audio_track(const pcm_source& source, std::int64_t byte_count, const vorbis_settings& settings,
                                 std::FILE* ogg_file, unsigned char (&buffer)[audio_read_size])
 {
     vorbis_encoder encoder;
-    if (vorbis_encode_init_vbr(&encoder.info, channel_count, sample_rate, vorbis_quality) != 0)
+    if (vorbis_encode_init_vbr(&encoder.info, channel_count, sample_rate, settings.quality) != 0)
         return audio_result{false, 0, 0};
     page_sink sink{ogg_file, 0};
-    start_stream(encoder, serial_number, sink);
+    start_stream(encoder, settings, sink);
 
-    const std::int64_t track_bytes = byte_count;
-    std::int64_t bytes_taken = 0;
+    pcm_reader reader{source, byte_count, false};
     std::int64_t frames_encoded = 0;
-    bool input_ended = source.read == nullptr;
     bool stream_ended = false;
     while (!stream_ended && sink.error == 0) {
-        std::int64_t count = 0;
-        if (!input_ended)
-            count = static_cast<std::int64_t>(source.read(source.context, buffer, audio_read_size));
-        // Bound the read to the track: the rest belongs to the next one.
-        bytes_taken += count;
-        if (bytes_taken >= track_bytes) {
-            input_ended = true;
-            count -= bytes_taken - track_bytes;
-        }
-        const int frame_count = count > 0 ? static_cast<int>(count / bytes_per_frame) : 0;
+        const int frame_count = read_frames(reader, buffer);
         submit_frames(encoder, buffer, frame_count);
         frames_encoded += frame_count;
         stream_ended = drain_encoder(encoder, sink, stream_ended);

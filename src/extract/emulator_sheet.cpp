@@ -31,6 +31,32 @@ std::int64_t sheet_pregap_frames(const track_span& track, std::int32_t number)
     return track.is_audio != 0 ? pregap + std::max(track.start_sector, 0) : 0;
 }
 
+const char* audio_type_word(const track_format& format)
+{
+    switch (format.word) {
+    case sheet_word::ogg:
+        return "OGG";
+    case sheet_word::wave:
+        return "WAVE";
+    case sheet_word::by_codec:
+        break;
+    }
+    // Mednafen refuses FLAC as a type word and reads a WAVE line's .flac by
+    // its contents; the Beetle cores read a WAVE line's .ogg as raw noise.
+    return format.codec == audio_codec::flac ? "WAVE" : "OGG";
+}
+
+// The sheet's CD-TEXT lines of one place (0: the disc), as they stand, in
+// sheet order; REM GENRE and REM DATE are comments to CUE readers, and stay out.
+void put_text_lines(std::FILE* file, const cue_sheet& sheet, std::int32_t track, const char* indent)
+{
+    for (const sheet_text& text : sheet.texts) {
+        if (text.track != track || text.field == text_field::genre || text.field == text_field::date)
+            continue;
+        put_line(file, (indent + text.line).c_str());
+    }
+}
+
 } // namespace
 
 void write_emulator_sheet(std::FILE* file, const char* source_name, const cue_sheet& sheet,
@@ -40,16 +66,18 @@ void write_emulator_sheet(std::FILE* file, const char* source_name, const cue_sh
     line += source_name;
     line += '"';
     put_line(file, line.c_str());
+    put_text_lines(file, sheet, 0, "");
     char text[96];
     for (std::int32_t number = 1; number <= layout.track_count; ++number) {
         const track_span& track = layout.tracks[number];
         const bool is_audio = track.is_audio != 0;
         std::snprintf(text, sizeof text, "FILE \"%s\" %s", name_track_file(number, is_audio, format).text,
-                      is_audio ? "OGG" : "BINARY");
+                      is_audio ? audio_type_word(format) : "BINARY");
         put_line(file, text);
         std::snprintf(text, sizeof text, "  TRACK %02i %s", static_cast<int>(number),
                       is_audio ? "AUDIO" : "MODE1/2048");
         put_line(file, text);
+        put_text_lines(file, sheet, number, "    ");
         if (sheet.records[number].flags[0] != '\0') {
             std::snprintf(text, sizeof text, "    FLAGS %s", sheet.records[number].flags);
             put_line(file, text);

@@ -11,8 +11,10 @@
 #include <string>
 #include <vector>
 
-// Writes the whole text, CR LF line ends: REM SOURCE, then per track its
-// FILE, TRACK, FLAGS, PREGAP and INDEX 01 lines. Every data track is
+// Writes the whole text, CR LF line ends: REM SOURCE and the disc's CD-TEXT
+// lines (CATALOG, TITLE, PERFORMER, SONGWRITER), then per track its FILE,
+// TRACK, CD-TEXT (TITLE, PERFORMER, SONGWRITER, ISRC), FLAGS, PREGAP and
+// INDEX 01 lines. The CD-TEXT lines are the source's bytes as they stand. Every data track is
 // MODE1/2048 (its .iso holds the 2048-byte user data); the gaps are PREGAP
 // lines only, an INDEX 00 gap already being in the track file before. An
 // audio track 1's PREGAP line also holds the sectors before its INDEX 01; a

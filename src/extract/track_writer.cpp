@@ -1,6 +1,7 @@
 #include "extract/track_writer.h"
 
 #include "base/platform.h"
+#include "extract/flac_encoder.h"
 #include "extract/output_names.h"
 
 #include <algorithm>
@@ -95,28 +96,44 @@ std::size_t read_bin_stream(void* context, unsigned char* buffer, std::size_t si
     return got;
 }
 
-track_outcome write_audio_track(console& c, track_writer& writer, output_file& ogg, const track_span& track,
-                                std::atomic<std::int64_t>& progress)
+const track_comments* comments_of(const track_writer& writer, std::int32_t number)
+{
+    if (writer.comments == nullptr || number < 0 || static_cast<std::size_t>(number) >= writer.comments->size())
+        return nullptr;
+    return &(*writer.comments)[static_cast<std::size_t>(number)];
+}
+
+audio_result encode_track(track_writer& writer, const pcm_source& source, std::int64_t byte_count,
+                          const track_comments* comments, std::FILE* file)
+{
+    if (writer.format.codec == audio_codec::flac)
+        return encode_flac_track(source, byte_count, comments, file, writer.buffer->audio);
+    const vorbis_settings settings{writer.format.quality, next_serial_number(*writer.serials), comments};
+    return encode_audio_track(source, byte_count, settings, file, writer.buffer->audio);
+}
+
+track_outcome write_audio_track(console& c, track_writer& writer, output_file& out, std::int32_t number,
+                                const track_span& track, std::atomic<std::int64_t>& progress)
 {
     bin_stream stream{&writer.bin, std::int64_t{track.start_sector} * raw_sector_size, &progress};
     // A negative start cannot be read from: the stream holds no audio.
     const pcm_source source{track.start_sector < 0 ? nullptr : read_bin_stream, &stream};
-    const audio_result result =
-        encode_audio_track(source, std::int64_t{track.length_sectors} * raw_sector_size,
-                           next_serial_number(*writer.serials), ogg.stream.get(), writer.buffer->audio);
+    const audio_result result = encode_track(writer, source, std::int64_t{track.length_sectors} * raw_sector_size,
+                                             comments_of(writer, number), out.stream.get());
     if (!result.encoder_ready) {
-        report(c, "%s: the Vorbis encoder could not be set up; file not written", base_name(ogg.final_path));
+        report(c, "%s: the %s encoder could not be set up; file not written", base_name(out.final_path),
+               writer.format.codec == audio_codec::flac ? "FLAC" : "Vorbis");
         return track_outcome{false, false};
     }
     if (result.write_error != 0) {
-        report(c, "cannot write %s: %s", ogg.final_path, std::strerror(result.write_error));
+        report(c, "cannot write %s: %s", out.final_path, std::strerror(result.write_error));
         return track_outcome{false, false};
     }
     const std::int64_t expected = std::int64_t{std::max(track.length_sectors, 0)} * audio_frames_per_sector;
     const std::int64_t missing = expected - result.frames_encoded;
     if (missing > 0)
         report(c, "%s: the BIN ends %lld audio frames before the end of the track; the stream stops there",
-               base_name(ogg.final_path), static_cast<long long>(missing));
+               base_name(out.final_path), static_cast<long long>(missing));
     return track_outcome{true, missing <= 0};
 }
 
@@ -142,10 +159,10 @@ track_outcome extract_track(console& c, track_writer& writer, std::int32_t numbe
         return track_outcome{false, false};
     }
     // The .iso is written in blocks of 256 sectors, larger than a stdio buffer;
-    // the .ogg in pages of a few KB, which the buffer gathers.
+    // the .ogg in pages of a few KB and the .flac in frames, which the buffer gathers.
     if (!is_audio)
         std::setvbuf(out.stream.get(), nullptr, _IONBF, 0);
-    track_outcome outcome = is_audio ? write_audio_track(c, writer, out, track, progress)
+    track_outcome outcome = is_audio ? write_audio_track(c, writer, out, number, track, progress)
                                      : write_data_track(c, writer, out, track, progress);
     outcome.written = outcome.written && commit_output_file(c, out);
     outcome.complete = outcome.complete && outcome.written && track.length_sectors > 0;

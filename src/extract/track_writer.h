@@ -1,10 +1,11 @@
-// Writes one track of the BIN to its own file: trackN.iso or trackN.ogg.
+// Writes one track of the BIN to its own file: trackN.iso, trackN.ogg or trackN.flac.
 #pragma once
 
 #include "base/console.h"
 #include "cue/layout.h"
 #include "cue/virtual_bin.h"
 #include "extract/audio_encoder.h"
+#include "extract/audio_tags.h"
 #include "extract/output_file.h"
 #include "extract/track_format.h"
 
@@ -12,6 +13,7 @@
 #include <cstdint>
 #include <memory>
 #include <mutex>
+#include <vector>
 
 inline constexpr int user_data_size = 2048;
 inline constexpr int sectors_per_read = 256;   // one read and one write per 256 sectors
@@ -31,11 +33,13 @@ struct serial_source {
 };
 int next_serial_number(serial_source& serials);
 
-// What one writer works with: the output folder and the serial numbers are
-// shared by all writers, the BIN reader and the buffer are its own.
+// What one writer works with: the output folder, the tags and the serial
+// numbers are shared by all writers, the BIN reader and the buffer are its own.
 struct track_writer {
     const output_folder* folder = nullptr;
     track_format format;
+    const std::vector<track_comments>* comments = nullptr;   // by track number; null: none
+
     serial_source* serials = nullptr;
     bin_reader bin;
     std::unique_ptr<track_buffer> buffer = std::make_unique<track_buffer>();

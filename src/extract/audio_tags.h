@@ -1,0 +1,28 @@
+// The Vorbis comments of each audio track, .ogg and .flac alike, after the
+// encoder's own ENCODER: the track's number and the disc's track count, and
+// what the sheet's CD-TEXT says of the disc and the track.
+#pragma once
+
+#include "cue/cue_sheet.h"
+
+#include <cstddef>
+#include <cstdint>
+#include <string>
+#include <string_view>
+#include <vector>
+
+inline constexpr std::size_t tag_value_limit = 1024;   // bytes of UTF-8
+
+// "KEY=value" each, in the order they are written.
+using track_comments = std::vector<std::string>;
+
+// The comments of tracks 1..track_count, by track number ([0] unused).
+std::vector<track_comments> comments_for_disc(const cue_sheet& sheet);
+
+// Sheet text as UTF-8: kept when it is valid UTF-8, else read as
+// Windows-1252, the code page most rippers on Windows write sheets in.
+std::string utf8_from_sheet_text(std::string_view text);
+
+// A tag value from sheet text: UTF-8, without control characters, at most
+// tag_value_limit bytes, cut between characters.
+std::string tag_value(std::string_view text);
