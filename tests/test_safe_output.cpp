@@ -457,6 +457,20 @@ TEST(SafeOutputInterrupt, NoTemporaryIsCreatedOnceTheInterruptRemovedThem)
     EXPECT_TRUE(temporaries_in(dir / "disc").empty()) << "a temporary made after the removal outlives the run";
 }
 
+// A signal the caller had blocked before the watch stays blocked after it.
+TEST(SafeOutputInterrupt, WatchPutsBackTheSignalMaskItFound)
+{
+    sigset_t hangup;
+    sigemptyset(&hangup);
+    sigaddset(&hangup, SIGHUP);
+    ASSERT_EQ(pthread_sigmask(SIG_BLOCK, &hangup, nullptr), 0);
+    { const interrupt_watch watch([] {}); }
+    sigset_t after;
+    pthread_sigmask(SIG_SETMASK, nullptr, &after);
+    EXPECT_EQ(sigismember(&after, SIGHUP), 1) << "the watch unblocked SIGHUP";
+    EXPECT_EQ(sigismember(&after, SIGINT), 0) << "the watch left SIGINT blocked";
+}
+
 TEST(SafeOutputKillRerun, KilledRerunKeepsTheEarlierFiles)
 {
     const fs::path dir = scratch_dir();
