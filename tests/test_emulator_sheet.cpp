@@ -19,24 +19,6 @@
 
 namespace {
 
-// Lines ending in CR LF, as the program writes its sheets and TOCs.
-std::string crlf_lines(const std::vector<std::string>& lines)
-{
-    std::string text;
-    for (const std::string& line : lines)
-        text += line + "\r\n";
-    return text;
-}
-
-std::vector<std::string> names_in(const fs::path& dir)
-{
-    std::vector<std::string> names;
-    for (const auto& entry : fs::directory_iterator(dir))
-        names.push_back(entry.path().filename().string());
-    std::sort(names.begin(), names.end());
-    return names;
-}
-
 // One track of a TOC: its file, and its pregap and length in sectors.
 struct toc_track {
     std::string file;
@@ -179,7 +161,7 @@ split_sample split_sample_disc(bool redump)
     s.sheet = s.out_dir / (out_name + ".cue");
     s.toc = s.out_dir / (out_name + ".toc");
     s.files = source / (name + "-files");
-    const command_result run = run_trackcarve(s.source_cue);
+    const command_result run = run_tool({s.source_cue});
     EXPECT_EQ(run.exit_status, 0) << run.err;
     EXPECT_TRUE(fs::exists(s.sheet));
     return s;
@@ -213,7 +195,7 @@ TEST(EmulatorSheet, ExactTextOfAMixedDisc)
     cue += "  TRACK 10 AUDIO\n    flags\tpre 4ch\n    PREGAP 00:00:30\n    INDEX 01 00:00:21\n";
     write_file(dir / "Mixed Disc (v1).cue", cue);
 
-    const command_result run = run_trackcarve(dir / "Mixed Disc (v1).cue");
+    const command_result run = run_tool({dir / "Mixed Disc (v1).cue"});
     EXPECT_EQ(run.err, "");
     EXPECT_EQ(run.exit_status, 0);
     std::vector<std::string> toc{"Leadin", "track1.iso 00:00:04", "track2.ogg 00:00:02", "track3.ogg 00:00:03"};
@@ -243,11 +225,11 @@ TEST(EmulatorSheet, TrackCutByTheBinsEndRemovesTheOlderSheet)
     write_file(dir / "disc.bin", patterned_sectors(0, 30));
     write_file(dir / "disc.cue", "FILE \"disc.bin\" BINARY\n  TRACK 01 MODE1/2352\n    INDEX 01 00:00:00\n"
                                  "  TRACK 02 AUDIO\n    INDEX 01 00:00:20\n");
-    ASSERT_EQ(run_trackcarve(dir / "disc.cue").exit_status, 0);
+    ASSERT_EQ(run_tool({dir / "disc.cue"}).exit_status, 0);
     ASSERT_TRUE(fs::exists(dir / "disc" / "disc.cue"));
 
     write_file(dir / "disc.bin", patterned_sectors(0, 15));
-    const command_result cut = run_trackcarve(dir / "disc.cue");
+    const command_result cut = run_tool({dir / "disc.cue"});
     EXPECT_EQ(cut.exit_status, 1);
     // The two losses are the track writers' lines; the sheet adds one.
     EXPECT_EQ(cut.err, "trackcarve: track1.iso: the BIN ends 5 sectors before the end of the track; padded with zeros\n"
@@ -266,11 +248,11 @@ TEST(EmulatorSheet, RunWithoutTrackFilesRemovesTheOlderSheet)
     write_file(dir / "disc.bin", patterned_sectors(0, 30));
     const std::string tracks = "  TRACK 01 MODE1/2352\n    INDEX 01 00:00:00\n  TRACK 02 AUDIO\n    INDEX 01 00:00:20\n";
     write_file(dir / "disc.cue", "FILE \"disc.bin\" BINARY\n" + tracks);
-    ASSERT_EQ(run_trackcarve(dir / "disc.cue").exit_status, 0);
+    ASSERT_EQ(run_tool({dir / "disc.cue"}).exit_status, 0);
     ASSERT_TRUE(fs::exists(dir / "disc" / "disc.cue"));
 
     write_file(dir / "disc.cue", tracks);
-    const command_result none = run_trackcarve(dir / "disc.cue");
+    const command_result none = run_tool({dir / "disc.cue"});
     EXPECT_EQ(none.exit_status, 1);
     EXPECT_EQ(none.err, "trackcarve: the sheet names no BIN file; no track file written\n");
     EXPECT_FALSE(fs::exists(dir / "disc" / "disc.cue"));
