@@ -35,7 +35,7 @@ std::string crlf_lines(const std::vector<std::string>& lines);
 
 // Longer than any run here takes unless it hangs: start_watchdog, in a child
 // before exec, has SIGALRM end it then (exit status -1).
-inline constexpr unsigned watchdog_seconds = 20;
+inline constexpr unsigned watchdog_seconds = TEST_WATCHDOG_SECONDS;
 void start_watchdog();
 
 // A program run as a child: stdin from /dev/null, its output into files,
