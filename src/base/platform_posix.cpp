@@ -110,6 +110,15 @@ void hold_standard_descriptors()
     }
 }
 
+// What a watch holds on POSIX: the thread that waits for the signals, and
+// the signal mask the constructor found, which the destructor puts back.
+struct interrupt_watch::state {
+    std::function<void()> on_interrupt;
+    sigset_t saved_mask;
+    std::atomic<bool> stopping{false};
+    std::thread watcher;
+};
+
 namespace {
 
 // The interrupts waited for, and the one that wakes the watcher to stop.
@@ -121,19 +130,6 @@ sigset_t watched_signals()
         sigaddset(&set, signal_number);
     return set;
 }
-
-} // namespace
-
-// What a watch holds on POSIX: the thread that waits for the signals, and
-// the signal mask the constructor found, which the destructor puts back.
-struct interrupt_watch::state {
-    std::function<void()> on_interrupt;
-    sigset_t saved_mask;
-    std::atomic<bool> stopping{false};
-    std::thread watcher;
-};
-
-namespace {
 
 // Waits for the watched signals until the watch stops: an interrupt runs the
 // handler here, where it may lock and free as any code can, and then ends
