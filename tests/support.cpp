@@ -6,11 +6,18 @@
 #include <vorbis/vorbisfile.h>
 
 #include <fcntl.h>
+#include <signal.h>
+#include <stdlib.h>
+#include <sys/stat.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
-#include <atomic>
+#include <algorithm>
+#include <cerrno>
+#include <csignal>
+#include <cstdint>
 #include <cstdlib>
+#include <cstring>
 #include <fstream>
 #include <iterator>
 #include <sstream>
@@ -44,47 +51,175 @@ std::string read_file(const fs::path& path)
     return std::string(std::istreambuf_iterator<char>(file), {});
 }
 
+std::vector<std::string> names_in(const fs::path& dir)
+{
+    std::vector<std::string> names;
+    std::error_code ignored;
+    for (const fs::directory_entry& entry : fs::directory_iterator(dir, ignored))
+        names.push_back(entry.path().filename().string());
+    std::sort(names.begin(), names.end());
+    return names;
+}
+
+std::string crlf_lines(const std::vector<std::string>& lines)
+{
+    std::string text;
+    for (const std::string& line : lines)
+        text += line + "\r\n";
+    return text;
+}
+
+void start_watchdog() { alarm(watchdog_seconds); }
+
+child_process::child_process(const std::vector<std::string>& args, const fs::path& cwd,
+                             const std::function<void()>& in_child)
+{
+    // Named after the test process and this object, so no two children share them.
+    const std::string self = std::to_string(getpid()) + "_" + std::to_string(reinterpret_cast<std::uintptr_t>(this));
+    out_path_ = fs::temp_directory_path() / ("tc_child_" + self + ".out");
+    err_path_ = fs::temp_directory_path() / ("tc_child_" + self + ".err");
+    pid_ = fork();
+    if (pid_ != 0)
+        return;
+    const int in = open("/dev/null", O_RDONLY);
+    const int out = open(out_path_.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0600);
+    const int err = open(err_path_.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0600);
+    dup2(in, 0);
+    dup2(out, 1);
+    dup2(err, 2);
+    for (const int s : {SIGINT, SIGTERM, SIGHUP, SIGPIPE, SIGALRM})
+        std::signal(s, SIG_DFL);
+    sigset_t none;
+    sigemptyset(&none);
+    sigprocmask(SIG_SETMASK, &none, nullptr);
+    if (!cwd.empty() && chdir(cwd.c_str()) != 0)
+        _exit(126);
+    if (in_child)
+        in_child();
+    std::vector<char*> argv;
+    for (const std::string& arg : args)
+        argv.push_back(const_cast<char*>(arg.c_str()));
+    argv.push_back(nullptr);
+    execv(argv[0], argv.data());
+    _exit(127);
+}
+
+child_process::~child_process()
+{
+    if (status_ < 0 && pid_ > 0) {
+        kill(pid_, SIGKILL);
+        wait();
+    }
+    std::error_code ignored;
+    fs::remove(out_path_, ignored);
+    fs::remove(err_path_, ignored);
+}
+
+void child_process::send(int signal_number) { kill(pid_, signal_number); }
+
+bool child_process::has_ended()
+{
+    int status = 0;
+    if (status_ < 0 && waitpid(pid_, &status, WNOHANG) == pid_)
+        status_ = status;
+    return status_ >= 0;
+}
+
+int child_process::wait()
+{
+    if (status_ < 0) {
+        int status = 0;
+        waitpid(pid_, &status, 0);
+        status_ = status;
+    }
+    return status_;
+}
+
+std::string child_process::out() { return read_file(out_path_); }
+
+std::string child_process::err() { return read_file(err_path_); }
+
 command_result run_command(const std::vector<std::string>& args, const fs::path& cwd,
                            const std::function<void()>& in_child)
 {
-    // Named for the process and the call, so that runs on two threads keep apart.
-    static std::atomic<unsigned> calls{0};
-    const std::string tag = std::to_string(getpid()) + "_" + std::to_string(calls++);
-    const fs::path out_path = fs::temp_directory_path() / ("tc_out_" + tag);
-    const fs::path err_path = fs::temp_directory_path() / ("tc_err_" + tag);
-    const pid_t pid = fork();
-    if (pid == 0) {
-        const int in = open("/dev/null", O_RDONLY);
-        const int out = open(out_path.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0600);
-        const int err = open(err_path.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0600);
-        dup2(in, 0);
-        dup2(out, 1);
-        dup2(err, 2);
-        if (!cwd.empty() && chdir(cwd.c_str()) != 0)
-            _exit(126);
-        if (in_child)
-            in_child();
-        std::vector<char*> argv;
-        for (const std::string& arg : args)
-            argv.push_back(const_cast<char*>(arg.c_str()));
-        argv.push_back(nullptr);
-        execv(argv[0], argv.data());
-        _exit(127);
-    }
-    int status = 0;
-    waitpid(pid, &status, 0);
-    command_result result;
-    result.exit_status = WIFEXITED(status) ? WEXITSTATUS(status) : -1;
-    result.out = read_file(out_path);
-    result.err = read_file(err_path);
-    fs::remove(out_path);
-    fs::remove(err_path);
-    return result;
+    child_process child(args, cwd, in_child);
+    const int status = child.wait();
+    return command_result{WIFEXITED(status) ? WEXITSTATUS(status) : -1, child.out(), child.err()};
 }
 
-command_result run_trackcarve(const fs::path& cue, const fs::path& cwd)
+command_result run_tool(const std::vector<std::string>& args, const fs::path& cwd)
 {
-    return run_command({TRACKCARVE_EXE, cue.string()}, cwd);
+    std::vector<std::string> command{TRACKCARVE_EXE};
+    command.insert(command.end(), args.begin(), args.end());
+    return run_command(command, cwd);
+}
+
+pseudo_terminal::pseudo_terminal()
+{
+    controller_ = posix_openpt(O_RDWR | O_NOCTTY);
+    if (controller_ < 0 || grantpt(controller_) != 0 || unlockpt(controller_) != 0)
+        throw std::runtime_error(std::string("no pseudo-terminal: ") + std::strerror(errno));
+    name_ = ptsname(controller_);
+}
+
+pseudo_terminal::~pseudo_terminal() { close(controller_); }
+
+std::string pseudo_terminal::read_all()
+{
+    std::string seen;
+    char block[4096];
+    for (ssize_t got; (got = read(controller_, block, sizeof block)) > 0;)
+        seen.append(block, static_cast<std::size_t>(got));
+    return seen;
+}
+
+std::map<std::string, std::string> snapshot(const fs::path& root)
+{
+    std::map<std::string, std::string> entries;
+    for (const fs::directory_entry& entry : fs::recursive_directory_iterator(root)) {
+        struct stat info {};
+        lstat(entry.path().c_str(), &info);
+        std::string state = std::to_string(info.st_mode);
+        if (!S_ISDIR(info.st_mode))
+            state += " inode " + std::to_string(info.st_ino) + " time " + std::to_string(info.st_mtim.tv_sec) + "." +
+                     std::to_string(info.st_mtim.tv_nsec);
+        if (S_ISREG(info.st_mode))
+            state += " bytes " + read_file(entry.path());
+        else if (S_ISLNK(info.st_mode))
+            state += " link to " + fs::read_symlink(entry.path()).string();
+        entries[entry.path().lexically_relative(root).string()] = state;
+    }
+    return entries;
+}
+
+std::string small_disc_sheet(const std::string& bin_name)
+{
+    return "FILE \"" + bin_name + "\" BINARY\n"
+           "  TRACK 01 MODE1/2352\n    INDEX 01 00:00:00\n"
+           "  TRACK 02 AUDIO\n    INDEX 01 00:00:10\n";
+}
+
+fs::path write_small_disc(const fs::path& dir, const std::string& name)
+{
+    fs::create_directories(dir);
+    write_file(dir / (name + ".bin"), patterned_sectors(0, 30));
+    write_file(dir / (name + ".cue"), small_disc_sheet(name + ".bin"));
+    return dir / (name + ".cue");
+}
+
+std::string console_up_to_toc(const std::string& cue_name, const std::string& out_name)
+{
+    return "Open file " + cue_name + "\n\nCreating directory: " + out_name + "\n\nCreating file: " + out_name +
+           ".toc\n\n";
+}
+
+std::string full_console(const std::string& cue_name, const std::string& out_name,
+                         const std::vector<std::string>& track_files)
+{
+    std::string text = console_up_to_toc(cue_name, out_name);
+    for (const std::string& file : track_files)
+        text += "Processing file... " + file + "\n";
+    return text + "Done\n";
 }
 
 fs::path sample_disc_dir(bool mode2, bool redump)
@@ -121,6 +256,15 @@ std::string patterned_sectors(std::int64_t first_sector, std::int64_t count)
     for (std::int64_t s = 0; s < count; ++s)
         for (int i = 0; i < 2352; ++i)
             bytes[static_cast<std::size_t>(s * 2352 + i)] = static_cast<char>(pattern_byte(first_sector + s, i));
+    return bytes;
+}
+
+std::string patterned_user_data(std::int64_t first_sector, std::int64_t count, int offset)
+{
+    std::string bytes;
+    for (std::int64_t s = first_sector; s < first_sector + count; ++s)
+        for (int i = offset; i < offset + 2048; ++i)
+            bytes += static_cast<char>(pattern_byte(s, i));
     return bytes;
 }
 

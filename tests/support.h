@@ -11,9 +11,12 @@
 
 #include <gtest/gtest.h>
 
+#include <sys/types.h>
+
 #include <cstdint>
 #include <filesystem>
 #include <functional>
+#include <map>
 #include <memory>
 #include <string>
 #include <vector>
@@ -25,6 +28,40 @@ fs::path scratch_dir();
 
 void write_file(const fs::path& path, const std::string& bytes);
 std::string read_file(const fs::path& path);
+// The names in a folder, sorted; none when it cannot be read.
+std::vector<std::string> names_in(const fs::path& dir);
+// Lines ending in CR LF, as the program writes its sheets and TOCs.
+std::string crlf_lines(const std::vector<std::string>& lines);
+
+// Longer than any run here takes unless it hangs: start_watchdog, in a child
+// before exec, has SIGALRM end it then (exit status -1).
+inline constexpr unsigned watchdog_seconds = TEST_WATCHDOG_SECONDS;
+void start_watchdog();
+
+// A program run as a child: stdin from /dev/null, its output into files,
+// every signal at its default and unblocked, as a shell would start it.
+// in_child runs just before exec. A child still running at the end is killed.
+class child_process {
+public:
+    explicit child_process(const std::vector<std::string>& args, const fs::path& cwd = {},
+                           const std::function<void()>& in_child = {});
+    ~child_process();
+    child_process(const child_process&) = delete;
+    child_process& operator=(const child_process&) = delete;
+
+    pid_t pid() const { return pid_; }
+    void send(int signal_number);
+    bool has_ended();   // without waiting
+    int wait();         // the wait status
+    std::string out();
+    std::string err();
+
+private:
+    pid_t pid_ = -1;
+    int status_ = -1;
+    fs::path out_path_;
+    fs::path err_path_;
+};
 
 struct command_result {
     int exit_status = -1;   // -1: did not exit normally
@@ -32,13 +69,44 @@ struct command_result {
     std::string err;
 };
 
-// Runs a program with arguments, stdin from /dev/null, and collects its
-// output. in_child runs in the child just before exec (limits, signals).
+// Runs a program to its end and collects what it wrote.
 command_result run_command(const std::vector<std::string>& args, const fs::path& cwd = {},
                            const std::function<void()>& in_child = {});
 
-// Runs trackcarve on one argument.
-command_result run_trackcarve(const fs::path& cue, const fs::path& cwd = {});
+// Runs trackcarve with these arguments.
+command_result run_tool(const std::vector<std::string>& args, const fs::path& cwd = {});
+
+// A pseudo-terminal: a child opens name(); read_all returns what came
+// through once no child holds it open.
+class pseudo_terminal {
+public:
+    pseudo_terminal();
+    ~pseudo_terminal();
+    pseudo_terminal(const pseudo_terminal&) = delete;
+    pseudo_terminal& operator=(const pseudo_terminal&) = delete;
+    const std::string& name() const { return name_; }
+    std::string read_all();
+
+private:
+    int controller_ = -1;
+    std::string name_;
+};
+
+// Every path under root (links not followed): kind, inode, time, and a
+// file's bytes or a link's target, so that a tree left alone can be told
+// from one rewritten alike. A directory is its mode alone.
+std::map<std::string, std::string> snapshot(const fs::path& root);
+
+// The disc most tests start from: 10 data sectors, then 20 audio sectors,
+// patterned from 0, as NAME.bin and NAME.cue (the path returned) in dir.
+std::string small_disc_sheet(const std::string& bin_name = "disc.bin");
+fs::path write_small_disc(const fs::path& dir, const std::string& name = "disc");
+
+// What a run says on standard output up to the TOC, and in all when it
+// writes these track files.
+std::string console_up_to_toc(const std::string& cue_name, const std::string& out_name);
+std::string full_console(const std::string& cue_name, const std::string& out_name,
+                         const std::vector<std::string>& track_files = {"track1.iso", "track2.ogg"});
 
 // The sample disc made by the generator (cached per test binary):
 // NAME.cue, NAME.bin, NAME.iso and NAME-files/ in a folder of its own. The
@@ -50,6 +118,9 @@ fs::path sample_disc_dir(bool mode2 = false, bool redump = false);
 // misplaced byte shows.
 std::string patterned_sectors(std::int64_t first_sector, std::int64_t count);
 unsigned char pattern_byte(std::int64_t sector, int offset);
+// What an .iso of those sectors holds: the 2048 bytes from offset (16 for
+// MODE1, 24 for MODE2) of each.
+std::string patterned_user_data(std::int64_t first_sector, std::int64_t count, int offset = 16);
 
 // An Ogg Vorbis file read back with libvorbisfile.
 struct decoded_stream {

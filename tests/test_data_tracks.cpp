@@ -18,17 +18,6 @@ protected:
         const fs::path file = track_fixture::extract(track_span{start, length, 0, 0, mode2 ? 1 : 0}, index + 1);
         return fs::is_regular_file(file) ? read_file(file) : std::string("<missing>");
     }
-
-    // The user data the track's sector should hold: bytes 16..2063 (24..2071
-    // for mode 2) of the patterned sector.
-    static std::string user_data(std::int64_t sector, int offset = 16)
-    {
-        std::string block(2048, '\0');
-        for (int i = 0; i < 2048; ++i)
-            block[static_cast<std::size_t>(i)] = static_cast<char>(pattern_byte(sector, offset + i));
-        return block;
-    }
-
 };
 
 } // namespace
@@ -40,7 +29,8 @@ TEST_F(DataTracks, CopiesTheUserDataOfEverySector)
     const std::string iso = extract(20, 600);
     ASSERT_EQ(iso.size(), 600u * 2048);
     for (int s = 0; s < 600; ++s)
-        ASSERT_EQ(iso.substr(static_cast<std::size_t>(s) * 2048, 2048), user_data(20 + s)) << "sector " << s;
+        ASSERT_EQ(iso.substr(static_cast<std::size_t>(s) * 2048, 2048), patterned_user_data(20 + s, 1))
+            << "sector " << s;
     EXPECT_TRUE(clean);
     EXPECT_EQ(console, "Processing file... track1.iso\n");
     EXPECT_EQ(diagnostics, "");
@@ -51,7 +41,7 @@ TEST_F(DataTracks, Mode2TakesUserDataAfterTheSubheader)
     use_bin(patterned_sectors(0, 3));
     const std::string iso = extract(0, 3, 0, true);
     ASSERT_EQ(iso.size(), 3u * 2048);
-    EXPECT_EQ(iso.substr(2048, 2048), user_data(1, 24));
+    EXPECT_EQ(iso.substr(2048, 2048), patterned_user_data(1, 1, 24));
 }
 
 TEST_F(DataTracks, ZeroLengthGivesAnEmptyFile)
@@ -69,9 +59,9 @@ TEST_F(DataTracks, TrackCutByTheEndOfTheBinIsPaddedAndReported)
     use_bin(patterned_sectors(0, 4).substr(0, 3 * 2352 + 100));
     const std::string iso = extract(0, 6);
     ASSERT_EQ(iso.size(), 6u * 2048);
-    EXPECT_EQ(iso.substr(0, 3 * 2048), user_data(0) + user_data(1) + user_data(2));
+    EXPECT_EQ(iso.substr(0, 3 * 2048), patterned_user_data(0, 3));
     // The cut sector keeps bytes 16..99, zeros after them.
-    EXPECT_EQ(iso.substr(3 * 2048, 84), user_data(3).substr(0, 84));
+    EXPECT_EQ(iso.substr(3 * 2048, 84), patterned_user_data(3, 1).substr(0, 84));
     EXPECT_EQ(iso.substr(3 * 2048 + 84), std::string(2048 - 84 + 2 * 2048, '\0'));
     EXPECT_FALSE(clean);
     EXPECT_EQ(diagnostics,
@@ -97,7 +87,7 @@ TEST_F(DataTracks, PaddingFarPastTheBinIsWrittenAtOnce)
     std::ifstream file(iso, std::ios::binary);
     std::string head(2 * 2048 + 16, '\0');
     file.read(head.data(), static_cast<std::streamsize>(head.size()));
-    EXPECT_EQ(head, user_data(1) + user_data(2) + std::string(16, '\0'));
+    EXPECT_EQ(head, patterned_user_data(1, 2) + std::string(16, '\0'));
     EXPECT_EQ(diagnostics,
               "trackcarve: track1.iso: the BIN ends 1999998 sectors before the end of the track; padded with zeros\n");
 }
@@ -134,7 +124,7 @@ TEST_F(DataTracks, StartBeyondFourGibibytesIsReadFromTheRightPlace)
         std::fclose(f);
     }
     bin.parts = {bin_part{(dir / "disc.bin").string(), 0, (far_sector + 2) * 2352}};
-    EXPECT_EQ(extract(static_cast<std::int32_t>(far_sector), 2), user_data(far_sector) + user_data(far_sector + 1));
+    EXPECT_EQ(extract(static_cast<std::int32_t>(far_sector), 2), patterned_user_data(far_sector, 2));
     EXPECT_TRUE(clean);
 }
 

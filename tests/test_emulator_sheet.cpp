@@ -22,24 +22,6 @@
 
 namespace {
 
-// Lines ending in CR LF, as the program writes its sheets and TOCs.
-std::string crlf_lines(const std::vector<std::string>& lines)
-{
-    std::string text;
-    for (const std::string& line : lines)
-        text += line + "\r\n";
-    return text;
-}
-
-std::vector<std::string> names_in(const fs::path& dir)
-{
-    std::vector<std::string> names;
-    for (const auto& entry : fs::directory_iterator(dir))
-        names.push_back(entry.path().filename().string());
-    std::sort(names.begin(), names.end());
-    return names;
-}
-
 // One track of a TOC: its file, and its pregap and length in sectors.
 struct toc_track {
     std::string file;
@@ -236,10 +218,9 @@ split_sample split_sample_disc(const sample_case& how)
     s.files = source / (name + "-files");
     if (how.text != cd_text::none)
         write_file(s.source_cue, sheet_with_cd_text(read_file(s.source_cue), how.text));
-    std::vector<std::string> command{TRACKCARVE_EXE};
-    command.insert(command.end(), how.options.begin(), how.options.end());
-    command.push_back(s.source_cue.string());
-    const command_result run = run_command(command);
+    std::vector<std::string> arguments = how.options;
+    arguments.push_back(s.source_cue.string());
+    const command_result run = run_tool(arguments);
     EXPECT_EQ(run.exit_status, 0) << run.err;
     EXPECT_TRUE(fs::exists(s.sheet));
     return s;
@@ -289,7 +270,7 @@ TEST(EmulatorSheet, ExactTextOfAMixedDisc)
     cue += "  TRACK 10 AUDIO\n    flags\tpre 4ch\n    PREGAP 00:00:30\n    INDEX 01 00:00:21\n";
     write_file(dir / "Mixed Disc (v1).cue", cue);
 
-    const command_result run = run_trackcarve(dir / "Mixed Disc (v1).cue");
+    const command_result run = run_tool({dir / "Mixed Disc (v1).cue"});
     EXPECT_EQ(run.err, "");
     EXPECT_EQ(run.exit_status, 0);
     std::vector<std::string> toc{"Leadin", "track1.iso 00:00:04", "track2.ogg 00:00:02", "track3.ogg 00:00:03"};
@@ -319,11 +300,11 @@ TEST(EmulatorSheet, TrackCutByTheBinsEndRemovesTheOlderSheet)
     write_file(dir / "disc.bin", patterned_sectors(0, 30));
     write_file(dir / "disc.cue", "FILE \"disc.bin\" BINARY\n  TRACK 01 MODE1/2352\n    INDEX 01 00:00:00\n"
                                  "  TRACK 02 AUDIO\n    INDEX 01 00:00:20\n");
-    ASSERT_EQ(run_trackcarve(dir / "disc.cue").exit_status, 0);
+    ASSERT_EQ(run_tool({dir / "disc.cue"}).exit_status, 0);
     ASSERT_TRUE(fs::exists(dir / "disc" / "disc.cue"));
 
     write_file(dir / "disc.bin", patterned_sectors(0, 15));
-    const command_result cut = run_trackcarve(dir / "disc.cue");
+    const command_result cut = run_tool({dir / "disc.cue"});
     EXPECT_EQ(cut.exit_status, 1);
     // The two losses are the track writers' lines; the sheet adds one.
     EXPECT_EQ(cut.err, "trackcarve: track1.iso: the BIN ends 5 sectors before the end of the track; padded with zeros\n"
@@ -342,11 +323,11 @@ TEST(EmulatorSheet, RunWithoutTrackFilesRemovesTheOlderSheet)
     write_file(dir / "disc.bin", patterned_sectors(0, 30));
     const std::string tracks = "  TRACK 01 MODE1/2352\n    INDEX 01 00:00:00\n  TRACK 02 AUDIO\n    INDEX 01 00:00:20\n";
     write_file(dir / "disc.cue", "FILE \"disc.bin\" BINARY\n" + tracks);
-    ASSERT_EQ(run_trackcarve(dir / "disc.cue").exit_status, 0);
+    ASSERT_EQ(run_tool({dir / "disc.cue"}).exit_status, 0);
     ASSERT_TRUE(fs::exists(dir / "disc" / "disc.cue"));
 
     write_file(dir / "disc.cue", tracks);
-    const command_result none = run_trackcarve(dir / "disc.cue");
+    const command_result none = run_tool({dir / "disc.cue"});
     EXPECT_EQ(none.exit_status, 1);
     EXPECT_EQ(none.err, "trackcarve: the sheet names no BIN file; no track file written\n");
     EXPECT_FALSE(fs::exists(dir / "disc" / "disc.cue"));
@@ -519,7 +500,7 @@ TEST_P(GapSheet, MednafenReadsTheSourcesTableAndEveryTrackIsWhole)
         write_file(dir / bin.name, std::string(static_cast<std::size_t>(bin.silent) * 2352, '\0') +
                                        patterned_sectors(bin.silent, bin.patterned));
     write_file(dir / "disc.cue", row.sheet);
-    const command_result run = run_trackcarve(dir / "disc.cue");
+    const command_result run = run_tool({dir / "disc.cue"});
     EXPECT_EQ(run.err, row.err);
     EXPECT_EQ(run.exit_status, row.err.empty() ? 0 : 1);
     EXPECT_EQ(mednafen_lbas(dir / "disc" / "disc.cue"), mednafen_lbas(dir / "disc.cue"));
@@ -547,7 +528,7 @@ TEST(EmulatorSheet, DataTrackOneAfterItsGapMounts)
                "FILE \"gap.bin\" BINARY\nTRACK 01 MODE1/2352\nINDEX 00 00:00:00\nPREGAP 00:01:00\nINDEX 01 00:02:00\n"
                "TRACK 02 AUDIO\nINDEX 01 00:05:10\nTRACK 03 AUDIO\nINDEX 00 00:09:10\nINDEX 01 00:11:10\n"
                "TRACK 04 AUDIO\nPREGAP 00:02:00\nINDEX 01 00:17:25\n");
-    const command_result run = run_trackcarve(dir / "gap.cue");
+    const command_result run = run_tool({dir / "gap.cue"});
     EXPECT_EQ(run.err, "");
     const std::string iso = read_file(dir / "gap" / "track1.iso");
     EXPECT_EQ(iso.substr(16 * 2048, 6), "\x01" "CD001");

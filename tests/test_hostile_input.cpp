@@ -27,16 +27,11 @@ using namespace std::chrono_literals;
 
 namespace {
 
-// Longer than any run here takes; a hang is killed by SIGALRM and shows as
-// exit status -1.
-constexpr unsigned watchdog_seconds = 20;
 // Every run may write this much; a run that pads without end hits it.
 constexpr rlim_t default_file_size_limit = 256 << 20;
 
 // The disc most rows start from: 10 data sectors, then 20 audio sectors.
-const std::string small_sheet = "FILE \"disc.bin\" BINARY\n"
-                                "  TRACK 01 MODE1/2352\n    INDEX 01 00:00:00\n"
-                                "  TRACK 02 AUDIO\n    INDEX 01 00:00:10\n";
+const std::string small_sheet = small_disc_sheet();
 
 fs::path write_disc(const fs::path& dir, const std::string& sheet, const std::string& cue_name = "disc.cue",
                     std::int64_t bin_sectors = 30)
@@ -44,21 +39,6 @@ fs::path write_disc(const fs::path& dir, const std::string& sheet, const std::st
     write_file(dir / "disc.bin", patterned_sectors(0, bin_sectors));
     write_file(dir / cue_name, sheet);
     return dir / cue_name;
-}
-
-std::string console_up_to_toc(const std::string& cue_name, const std::string& out_name)
-{
-    return "Open file " + cue_name + "\n\nCreating directory: " + out_name + "\n\nCreating file: " + out_name +
-           ".toc\n\n";
-}
-
-std::string full_console(const std::string& cue_name, const std::string& out_name,
-                         const std::vector<std::string>& track_files = {"track1.iso", "track2.ogg"})
-{
-    std::string text = console_up_to_toc(cue_name, out_name);
-    for (const std::string& file : track_files)
-        text += "Processing file... " + file + "\n";
-    return text + "Done\n";
 }
 
 std::string error_console(const std::string& cue_name, const std::string& error)
@@ -88,9 +68,6 @@ void limit_file_size(rlim_t bytes)
     const rlimit limit{bytes, bytes};
     setrlimit(RLIMIT_FSIZE, &limit);
 }
-
-// Every path under root, its kind and (for files) its bytes; links are not followed.
-std::map<std::string, std::string> snapshot(const fs::path& root);
 
 // What a row's setup hands to the run.
 struct prepared_run {
@@ -167,7 +144,7 @@ prepared_run second_sheet(const fs::path& dir, const std::string& first, const s
                           const std::string& out_name)
 {
     prepared_run run{dir / second};
-    if (run_trackcarve(write_disc(dir, small_sheet, first)).exit_status != 0)
+    if (run_tool({write_disc(dir, small_sheet, first)}).exit_status != 0)
         run.staging_failure = "the first sheet's run failed";
     write_disc(dir, small_sheet, second);
     run.unchanged = dir / out_name;
@@ -444,7 +421,7 @@ const std::vector<hostile_row> hostile_rows = {
          fs::create_directories(dir / "x");
          fs::create_directories(dir / "y");
          prepared_run run{write_disc(dir / "y", replace_all(small_sheet, "00:00:10", "00:00:20"), "game.cue")};
-         if (run_trackcarve(write_disc(dir / "x", small_sheet, "game.cue")).exit_status != 0)
+         if (run_tool({write_disc(dir / "x", small_sheet, "game.cue")}).exit_status != 0)
              run.staging_failure = "x/game.cue's run failed";
          fs::create_directory_symlink("../x/game", dir / "y" / "game");
          run.unchanged = dir / "x" / "game";
@@ -577,7 +554,7 @@ TEST_P(HostileInput, EndsWithItsConsoleTextAndExitStatus)
     const auto in_child = [&run] {
         std::signal(SIGXFSZ, SIG_IGN);
         limit_file_size(default_file_size_limit);
-        alarm(watchdog_seconds);
+        start_watchdog();
         if (run.in_child)
             run.in_child();
     };
@@ -666,22 +643,6 @@ const std::vector<confinement_case> confinement_cases = {
     {"RelativeArgument", "rel.cue", "d.bin", "d.bin", "rel", true},
 };
 
-// Every path under root, its kind and (for files) its bytes; links are not followed.
-std::map<std::string, std::string> snapshot(const fs::path& root)
-{
-    std::map<std::string, std::string> entries;
-    for (const fs::directory_entry& entry : fs::recursive_directory_iterator(root)) {
-        const std::string key = entry.path().lexically_relative(root).string();
-        if (entry.is_symlink())
-            entries[key] = "link to " + fs::read_symlink(entry.path()).string();
-        else if (entry.is_directory())
-            entries[key] = "directory";
-        else
-            entries[key] = "file " + read_file(entry.path());
-    }
-    return entries;
-}
-
 bool inside(const std::string& path, const std::string& dir)
 {
     return path == dir || path.compare(0, dir.size() + 1, dir + "/") == 0;
@@ -714,8 +675,8 @@ TEST_P(WritesStayInside, OutputDirectoryOfTheSheet)
 
     const auto before = snapshot(root);
     // "--": a sheet named like an option is still a sheet.
-    const command_result r = c.relative_argument ? run_command({TRACKCARVE_EXE, "--", c.sheet_name}, sheets)
-                                                 : run_trackcarve(sheets / c.sheet_name);
+    const command_result r = c.relative_argument ? run_tool({"--", c.sheet_name}, sheets)
+                                                 : run_tool({sheets / c.sheet_name});
     const auto after = snapshot(root);
 
     const std::string out_dir = "sheets/" + c.out_dir;
@@ -735,13 +696,9 @@ TEST_P(WritesStayInside, OutputDirectoryOfTheSheet)
         return;
     }
     EXPECT_EQ(r.exit_status, 0) << r.out << r.err;
-    std::string expected_iso;
-    for (int s = 0; s < 4; ++s)
-        for (int i = 16; i < 16 + 2048; ++i)
-            expected_iso += static_cast<char>(pattern_byte(s, i));
     const fs::path iso = sheets / c.out_dir / "track1.iso";
     ASSERT_TRUE(fs::exists(iso)) << r.out << r.err;
-    EXPECT_TRUE(read_file(iso) == expected_iso) << "track1.iso does not hold the BIN beside the sheet";
+    EXPECT_TRUE(read_file(iso) == patterned_user_data(0, 4)) << "track1.iso does not hold the BIN beside the sheet";
 }
 
 INSTANTIATE_TEST_SUITE_P(Names, WritesStayInside, testing::ValuesIn(confinement_cases),
@@ -757,7 +714,7 @@ TEST(WritesStayInsideLinks, TrackFileThatIsASymbolicLink)
     fs::create_symlink("../../victim", root / "sheets" / "disc" / "track1.iso");
     write_disc(root / "sheets", small_sheet);
 
-    const command_result r = run_trackcarve(root / "sheets" / "disc.cue");
+    const command_result r = run_tool({root / "sheets" / "disc.cue"});
     EXPECT_TRUE(read_file(root / "victim") == "must survive the run") << "the run wrote through the link";
     EXPECT_EQ(r.out, full_console("disc.cue", "disc"));
     if (fs::is_symlink(root / "sheets" / "disc" / "track1.iso")) {

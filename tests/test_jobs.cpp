@@ -5,7 +5,6 @@
 #include <gtest/gtest.h>
 
 #include <fcntl.h>
-#include <pty.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
@@ -88,7 +87,7 @@ TEST(Jobs, SeveralSheetsAreRunOneAfterAnother)
     write_file(dir / "good.bin", patterned_sectors(0, 30));
     write_file(dir / "good.cue", "FILE \"good.bin\" BINARY\nTRACK 01 MODE1/2352\nINDEX 01 00:00:00\n"
                                  "TRACK 02 AUDIO\nINDEX 01 00:00:10\n");
-    const command_result r = run_command({TRACKCARVE_EXE, "missing.cue", "good.cue"}, dir);
+    const command_result r = run_tool({"missing.cue", "good.cue"}, dir);
     EXPECT_EQ(r.out, "Open file missing.cue\n\nError abriendo CUE\n"
                      "Open file good.cue\n\nCreating directory: good\n\nCreating file: good.toc\n\n"
                      "Processing file... track1.iso\nProcessing file... track2.ogg\nDone\n");
@@ -97,7 +96,7 @@ TEST(Jobs, SeveralSheetsAreRunOneAfterAnother)
     EXPECT_EQ(fs::file_size(dir / "good" / "track1.iso"), 10u * 2048);
     EXPECT_EQ(decode_ogg(dir / "good" / "track2.ogg").pcm_total, 20 * 588);
     EXPECT_TRUE(fs::exists(dir / "good" / "good.cue"));
-    EXPECT_EQ(run_command({TRACKCARVE_EXE, "good.cue", "good.cue"}, dir).exit_status, 0);
+    EXPECT_EQ(run_tool({"good.cue", "good.cue"}, dir).exit_status, 0);
 }
 
 TEST(Jobs, OptionsAndTheirMistakes)
@@ -106,11 +105,11 @@ TEST(Jobs, OptionsAndTheirMistakes)
     write_file(dir / "d.bin", patterned_sectors(0, 4));
     write_file(dir / "d.cue", "FILE \"d.bin\" BINARY\nTRACK 01 MODE1/2352\nINDEX 01 00:00:00\n");
 
-    const command_result help = run_command({TRACKCARVE_EXE, "d.cue", "--help"}, dir);
+    const command_result help = run_tool({"d.cue", "--help"}, dir);
     EXPECT_EQ(help.exit_status, 0);
     EXPECT_EQ(help.out.rfind("Usage: trackcarve", 0), 0u) << help.out;
     EXPECT_NE(help.out.find("--jobs"), std::string::npos);
-    const command_result version = run_command({TRACKCARVE_EXE, "-V"}, dir);
+    const command_result version = run_tool({"-V"}, dir);
     EXPECT_EQ(version.exit_status, 0);
     EXPECT_EQ(version.out.rfind("trackcarve 2.", 0), 0u) << version.out;
     EXPECT_NE(version.out.find("libVorbis"), std::string::npos) << version.out;
@@ -132,9 +131,7 @@ TEST(Jobs, OptionsAndTheirMistakes)
         {{"-o", "", "d.cue"}, ""}, {{"d.cue", "--report"}, ""},
     };
     for (const auto& [arguments, line] : mistakes) {
-        std::vector<std::string> command{TRACKCARVE_EXE};
-        command.insert(command.end(), arguments.begin(), arguments.end());
-        const command_result r = run_command(command, dir);
+        const command_result r = run_tool(arguments, dir);
         SCOPED_TRACE(arguments.front() + " " + arguments.back());
         EXPECT_EQ(r.exit_status, 2);
         EXPECT_EQ(r.out, "");
@@ -143,7 +140,7 @@ TEST(Jobs, OptionsAndTheirMistakes)
     }
     EXPECT_FALSE(fs::exists(dir / "d")) << "a bad command line creates nothing";
     // After "--", a name like an option is a sheet.
-    EXPECT_EQ(run_command({TRACKCARVE_EXE, "--", "-j"}, dir).out, "Open file -j\n\nError abriendo CUE\n");
+    EXPECT_EQ(run_tool({"--", "-j"}, dir).out, "Open file -j\n\nError abriendo CUE\n");
 }
 
 // The progress line: drawn on a terminal and erased by the end, never on a
@@ -154,23 +151,14 @@ TEST(Jobs, ProgressLineOnlyOnATerminal)
     write_file(dir / "long.bin", patterned_sectors(0, 9000));   // two minutes of noise to encode
     write_file(dir / "long.cue", "FILE \"long.bin\" BINARY\nTRACK 01 AUDIO\nINDEX 01 00:00:00\n");
 
-    int terminal = -1;
-    const pid_t child = forkpty(&terminal, nullptr, nullptr, nullptr);
-    ASSERT_GE(child, 0);
-    if (child == 0) {
-        const int null = open("/dev/null", O_RDWR);
-        dup2(null, 0);
-        dup2(null, 1);   // only standard error stays on the terminal
-        execl(TRACKCARVE_EXE, TRACKCARVE_EXE, (dir / "long.cue").c_str(), static_cast<char*>(nullptr));
-        _exit(127);
-    }
-    std::string seen;
-    char block[4096];
-    for (ssize_t got; (got = read(terminal, block, sizeof block)) > 0;)
-        seen.append(block, static_cast<std::size_t>(got));
-    int status = 0;
-    waitpid(child, &status, 0);
-    close(terminal);
+    pseudo_terminal terminal;
+    child_process run({TRACKCARVE_EXE, (dir / "long.cue").string()}, {}, [&terminal] {
+        const int err = open(terminal.name().c_str(), O_WRONLY | O_NOCTTY);
+        dup2(err, 2);   // only standard error on the terminal; standard output is a file
+        close(err);
+    });
+    const std::string seen = terminal.read_all();
+    const int status = run.wait();
     ASSERT_TRUE(WIFEXITED(status) && WEXITSTATUS(status) == 0) << seen;
     const std::size_t last = seen.rfind("x real time");
     ASSERT_NE(last, std::string::npos) << "no progress line: " << seen;
@@ -182,5 +170,5 @@ TEST(Jobs, ProgressLineOnlyOnATerminal)
     EXPECT_EQ(seen.back(), '\r');
 
     fs::remove_all(dir / "long");
-    EXPECT_EQ(run_trackcarve(dir / "long.cue").err, "") << "a file gets no progress line";
+    EXPECT_EQ(run_tool({dir / "long.cue"}).err, "") << "a file gets no progress line";
 }

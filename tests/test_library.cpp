@@ -18,22 +18,6 @@
 
 namespace {
 
-// A two-track disc: 10 data sectors, then 20 audio sectors.
-fs::path write_small_disc(const fs::path& dir, const std::string& name)
-{
-    fs::create_directories(dir);
-    write_file(dir / (name + ".bin"), patterned_sectors(0, 30));
-    write_file(dir / (name + ".cue"), "FILE \"" + name + ".bin\" BINARY\nTRACK 01 MODE1/2352\nINDEX 01 00:00:00\n"
-                                      "TRACK 02 AUDIO\nINDEX 01 00:00:10\n");
-    return dir / (name + ".cue");
-}
-
-std::string full_console(const std::string& cue_name, const std::string& out_name)
-{
-    return "Open file " + cue_name + "\n\nCreating directory: " + out_name + "\n\nCreating file: " + out_name +
-           ".toc\n\nProcessing file... track1.iso\nProcessing file... track2.ogg\nDone\n";
-}
-
 void expect_complete_split(const fs::path& out, const std::string& out_name)
 {
     EXPECT_EQ(read_file(out / (out_name + ".toc")),

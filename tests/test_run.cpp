@@ -11,27 +11,11 @@ namespace {
 
 const std::string usage_tail = "\n\n Use:\n\n      trackcarve file.cue\n\n";
 
-// A two-track disc: 10 data sectors, then 20 audio sectors.
-fs::path write_small_disc(const fs::path& dir, const std::string& name = "disc")
-{
-    write_file(dir / (name + ".bin"), patterned_sectors(0, 30));
-    write_file(dir / (name + ".cue"), "FILE \"" + name + ".bin\" BINARY\n"
-                                      "  TRACK 01 MODE1/2352\n    INDEX 01 00:00:00\n"
-                                      "  TRACK 02 AUDIO\n    INDEX 01 00:00:10\n");
-    return dir / (name + ".cue");
-}
-
-std::string full_run_console(const std::string& cue_name, const std::string& out_name)
-{
-    return "Open file " + cue_name + "\n\nCreating directory: " + out_name + "\n\nCreating file: " + out_name +
-           ".toc\n\nProcessing file... track1.iso\nProcessing file... track2.ogg\nDone\n";
-}
-
 } // namespace
 
 TEST(Run, WithoutArgumentPrintsUsage)
 {
-    const command_result r = run_command({TRACKCARVE_EXE});
+    const command_result r = run_tool({});
     EXPECT_EQ(r.exit_status, 0);
     ASSERT_GT(r.out.size(), usage_tail.size());
     EXPECT_EQ(r.out.substr(0, 10), "trackcarve");
@@ -42,8 +26,8 @@ TEST(Run, WithoutArgumentPrintsUsage)
 TEST(Run, CompleteRunOnASmallDisc)
 {
     const fs::path dir = scratch_dir();
-    const command_result r = run_trackcarve(write_small_disc(dir, "My Game (Disc 1)"));
-    EXPECT_EQ(r.out, full_run_console("My Game (Disc 1).cue", "MyGameDisc1"));
+    const command_result r = run_tool({write_small_disc(dir, "My Game (Disc 1)")});
+    EXPECT_EQ(r.out, full_console("My Game (Disc 1).cue", "MyGameDisc1"));
     EXPECT_EQ(r.err, "");
     EXPECT_EQ(r.exit_status, 0);
     EXPECT_EQ(read_file(dir / "MyGameDisc1" / "MyGameDisc1.toc"),
@@ -57,12 +41,12 @@ TEST(Run, RelativePaths)
     const fs::path dir = scratch_dir();
     fs::create_directory(dir / "sub");
     write_small_disc(dir / "sub");
-    const command_result r = run_command({TRACKCARVE_EXE, "sub/disc.cue"}, dir);
-    EXPECT_EQ(r.out, full_run_console("disc.cue", "disc"));
+    const command_result r = run_tool({"sub/disc.cue"}, dir);
+    EXPECT_EQ(r.out, full_console("disc.cue", "disc"));
     EXPECT_EQ(r.exit_status, 0);
     EXPECT_TRUE(fs::exists(dir / "sub" / "disc" / "disc.toc"));
 
-    const command_result here = run_command({TRACKCARVE_EXE, "disc.cue"}, dir / "sub");
+    const command_result here = run_tool({"disc.cue"}, dir / "sub");
     EXPECT_EQ(here.exit_status, 0);
 }
 
@@ -70,12 +54,12 @@ TEST(Run, SecondRunReusesTheDirectoryAndOverwrites)
 {
     const fs::path dir = scratch_dir();
     const fs::path cue = write_small_disc(dir);
-    ASSERT_EQ(run_trackcarve(cue).exit_status, 0);
+    ASSERT_EQ(run_tool({cue}).exit_status, 0);
     write_file(dir / "disc" / "disc.toc", std::string(5000, 'x'));
     write_file(dir / "disc" / "track1.iso", std::string(100000, 'x'));
-    const command_result again = run_trackcarve(cue);
+    const command_result again = run_tool({cue});
     EXPECT_EQ(again.exit_status, 0);
-    EXPECT_EQ(again.out, full_run_console("disc.cue", "disc"));
+    EXPECT_EQ(again.out, full_console("disc.cue", "disc"));
     EXPECT_EQ(read_file(dir / "disc" / "disc.toc"), "Leadin\r\ntrack1.iso 00:00:10\r\ntrack2.ogg 00:00:20\r\nLeadout\r\n");
     EXPECT_EQ(fs::file_size(dir / "disc" / "track1.iso"), 10u * 2048);
 }
@@ -83,7 +67,7 @@ TEST(Run, SecondRunReusesTheDirectoryAndOverwrites)
 TEST(Run, TocIsCompleteBeforeTheFirstTrackFile)
 {
     const fs::path dir = scratch_dir();
-    ASSERT_EQ(run_trackcarve(write_small_disc(dir)).exit_status, 0);
+    ASSERT_EQ(run_tool({write_small_disc(dir)}).exit_status, 0);
     const auto toc_time = fs::last_write_time(dir / "disc" / "disc.toc");
     EXPECT_LE(toc_time, fs::last_write_time(dir / "disc" / "track1.iso"));
     EXPECT_LE(toc_time, fs::last_write_time(dir / "disc" / "track2.ogg"));
@@ -92,18 +76,18 @@ TEST(Run, TocIsCompleteBeforeTheFirstTrackFile)
 TEST(Run, UnreadableCueSheet)
 {
     const fs::path dir = scratch_dir();
-    const command_result r = run_trackcarve(dir / "nothing here.cue");
+    const command_result r = run_tool({dir / "nothing here.cue"});
     EXPECT_EQ(r.out, "Open file nothing here.cue\n\nError abriendo CUE\n");
     EXPECT_EQ(r.exit_status, 1);
     fs::create_directory(dir / "folder.cue");
-    EXPECT_EQ(run_trackcarve(dir / "folder.cue").out, "Open file folder.cue\n\nError abriendo CUE\n");
+    EXPECT_EQ(run_tool({dir / "folder.cue"}).out, "Open file folder.cue\n\nError abriendo CUE\n");
 }
 
 TEST(Run, SyntaxErrorCreatesNothing)
 {
     const fs::path dir = scratch_dir();
     write_file(dir / "bad.cue", "\n\nTRACK 01 MODE1/2048\n");
-    const command_result r = run_trackcarve(dir / "bad.cue");
+    const command_result r = run_tool({dir / "bad.cue"});
     EXPECT_EQ(r.out, "Open file bad.cue\n\nError!! line 3 Invalid Track\n");
     EXPECT_EQ(r.exit_status, 1);
     EXPECT_FALSE(fs::exists(dir / "bad"));
@@ -114,7 +98,7 @@ TEST(Run, TocThatCannotBeCreated)
     const fs::path dir = scratch_dir();
     const fs::path cue = write_small_disc(dir);
     write_file(dir / "disc", "a plain file holds the directory's name");
-    const command_result r = run_trackcarve(cue);
+    const command_result r = run_tool({cue});
     EXPECT_EQ(r.out, "Open file disc.cue\n\nCreating directory: disc\n\nCreating file: disc.toc\n\nError creando TOC\n");
     EXPECT_EQ(r.exit_status, 1);
 }
@@ -125,7 +109,7 @@ TEST(Run, SheetWithoutExtensionNamedLikeItsDirectory)
     const fs::path dir = scratch_dir();
     write_small_disc(dir);
     fs::rename(dir / "disc.cue", dir / "disc");
-    const command_result r = run_trackcarve(dir / "disc");
+    const command_result r = run_tool({dir / "disc"});
     EXPECT_NE(r.out.find("Error creando TOC\n"), std::string::npos);
     EXPECT_EQ(r.exit_status, 1);
 }
@@ -134,14 +118,14 @@ TEST(Run, EmptyOutputNameBecomesDisc)
 {
     const fs::path dir = scratch_dir();
     write_small_disc(dir, "---");
-    const command_result r = run_trackcarve(dir / "---.cue");
+    const command_result r = run_tool({dir / "---.cue"});
     EXPECT_EQ(r.exit_status, 0) << r.out << r.err;
     EXPECT_TRUE(fs::exists(dir / "disc" / "disc.toc"));
 }
 
 TEST(Run, PathTooLongIsRefusedFirst)
 {
-    const command_result r = run_trackcarve(std::string(1990, 'd') + "/disc.cue");
+    const command_result r = run_tool({std::string(1990, 'd') + "/disc.cue"});
     EXPECT_EQ(r.out, "Error!! path too long\n");
     EXPECT_EQ(r.exit_status, 1);
 }
@@ -150,7 +134,7 @@ TEST(Run, SheetWithoutFileLineWritesTheTocButNoTrack)
 {
     const fs::path dir = scratch_dir();
     write_file(dir / "nobin.cue", "TRACK 01 MODE1/2352\nINDEX 01 00:00:00\nTRACK 02 AUDIO\nINDEX 01 01:00:00\n");
-    const command_result r = run_trackcarve(dir / "nobin.cue");
+    const command_result r = run_tool({dir / "nobin.cue"});
     EXPECT_EQ(r.out, "Open file nobin.cue\n\nCreating directory: nobin\n\nCreating file: nobin.toc\n\nDone\n");
     EXPECT_EQ(r.err, "trackcarve: the sheet names no BIN file; no track file written\n");
     EXPECT_EQ(r.exit_status, 1);
@@ -163,7 +147,7 @@ TEST(Run, ByteOrderMarkBeforeTheFileLine)
     const fs::path dir = scratch_dir();
     write_small_disc(dir);
     write_file(dir / "bom.cue", "\xEF\xBB\xBF" + read_file(dir / "disc.cue"));
-    const command_result r = run_trackcarve(dir / "bom.cue");
+    const command_result r = run_tool({dir / "bom.cue"});
     EXPECT_EQ(r.exit_status, 0) << r.err;
     EXPECT_EQ(fs::file_size(dir / "bom" / "track1.iso"), 10u * 2048);
 }
@@ -173,7 +157,7 @@ TEST(Run, SheetWithoutTracksIsReported)
     // What a UTF-16 sheet looks like to a byte-oriented reader.
     const fs::path dir = scratch_dir();
     write_file(dir / "wide.cue", std::string("\xFF\xFE" "F\0I\0L\0E\0 \0", 12));
-    const command_result r = run_trackcarve(dir / "wide.cue");
+    const command_result r = run_tool({dir / "wide.cue"});
     EXPECT_EQ(r.out, "Open file wide.cue\n\nCreating directory: wide\n\nCreating file: wide.toc\n\nDone\n");
     EXPECT_EQ(r.err, "trackcarve: the sheet lists no track; no track file written\n");
     EXPECT_EQ(r.exit_status, 1);

@@ -38,10 +38,6 @@ namespace {
 
 using namespace std::chrono_literals;
 
-// Longer than any run here takes unless it hangs or encodes on after a
-// failed write; the run is then killed by SIGALRM.
-constexpr unsigned watchdog_seconds = 20;
-
 // 16-bit stereo noise: what the encoder works hardest on and writes most for.
 std::string noise_sectors(std::int64_t count, std::uint32_t seed)
 {
@@ -52,16 +48,6 @@ std::string noise_sectors(std::int64_t count, std::uint32_t seed)
         bytes[i] = static_cast<char>(sample & 0xFF);
         bytes[i + 1] = static_cast<char>((sample >> 8) & 0xFF);
     }
-    return bytes;
-}
-
-// What a MODE1 track of the patterned BIN gives, sectors [first, first + count).
-std::string expected_iso(std::int64_t first, std::int64_t count)
-{
-    std::string bytes;
-    for (std::int64_t s = first; s < first + count; ++s)
-        for (int i = 16; i < 16 + 2048; ++i)
-            bytes += static_cast<char>(pattern_byte(s, i));
     return bytes;
 }
 
@@ -89,129 +75,25 @@ std::string expected_iso(std::int64_t first, std::int64_t count)
 
 std::vector<std::string> temporaries_in(const fs::path& dir)
 {
-    std::vector<std::string> names;
-    std::error_code ignored;
-    for (const fs::directory_entry& entry : fs::directory_iterator(dir, ignored)) {
-        const std::string name = entry.path().filename().string();
-        if (name.find(".trackcarve-tmp") != std::string::npos)
-            names.push_back(name);
-    }
+    std::vector<std::string> names = names_in(dir);
+    std::erase_if(names, [](const std::string& name) { return name.find(".trackcarve-tmp") == std::string::npos; });
     return names;
-}
-
-// Every entry of a folder (not followed into): its kind, inode, time and
-// bytes, so that a folder "left alone" can be told from one rewritten with
-// the same contents.
-std::map<std::string, std::string> snapshot(const fs::path& dir)
-{
-    std::map<std::string, std::string> entries;
-    for (const fs::directory_entry& entry : fs::directory_iterator(dir)) {
-        struct stat info {};
-        lstat(entry.path().c_str(), &info);
-        std::string state = std::to_string(info.st_mode) + " inode " + std::to_string(info.st_ino) + " time " +
-                            std::to_string(info.st_mtim.tv_sec) + "." + std::to_string(info.st_mtim.tv_nsec);
-        if (S_ISREG(info.st_mode))
-            state += " bytes " + read_file(entry.path());
-        entries[entry.path().filename().string()] = state;
-    }
-    return entries;
-}
-
-// A two-track disc: 10 data sectors, then 20 audio sectors.
-const std::string small_sheet = "FILE \"disc.bin\" BINARY\n"
-                                "  TRACK 01 MODE1/2352\n    INDEX 01 00:00:00\n"
-                                "  TRACK 02 AUDIO\n    INDEX 01 00:00:10\n";
-
-fs::path write_small_disc(const fs::path& dir)
-{
-    write_file(dir / "disc.bin", patterned_sectors(0, 30));
-    write_file(dir / "disc.cue", small_sheet);
-    return dir / "disc.cue";
 }
 
 void expect_small_disc_outputs(const fs::path& out)
 {
     EXPECT_EQ(read_file(out / "disc.toc"), "Leadin\r\ntrack1.iso 00:00:10\r\ntrack2.ogg 00:00:20\r\nLeadout\r\n");
     EXPECT_TRUE(fs::is_regular_file(fs::symlink_status(out / "track1.iso")));
-    EXPECT_TRUE(read_file(out / "track1.iso") == expected_iso(0, 10)) << "track1.iso is not the BIN's track 1";
+    EXPECT_TRUE(read_file(out / "track1.iso") == patterned_user_data(0, 10)) << "track1.iso is not the BIN's track 1";
     EXPECT_TRUE(fs::is_regular_file(fs::symlink_status(out / "track2.ogg")));
     EXPECT_TRUE(is_complete_ogg(out / "track2.ogg", 20 * 588));
     EXPECT_EQ(read_file(out / "disc.cue").substr(0, 23), "REM SOURCE \"disc.cue\"\r\n");
 }
 
-// trackcarve started as a child that the test can signal while it runs.
-class running_trackcarve {
-public:
-    running_trackcarve(const std::vector<std::string>& args, const std::function<void()>& in_child = {})
-    {
-        // Named after the test process and this object, so no two runs share them.
-        const auto self = reinterpret_cast<std::uintptr_t>(this);
-        out_path_ = fs::temp_directory_path() / ("tc_run_" + std::to_string(getpid()) + "_" + std::to_string(self));
-        err_path_ = out_path_.string() + ".err";
-        pid_ = fork();
-        if (pid_ == 0) {
-            const int in = open("/dev/null", O_RDONLY);
-            const int out = open(out_path_.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0600);
-            const int err = open(err_path_.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0600);
-            dup2(in, 0);
-            dup2(out, 1);
-            dup2(err, 2);
-            // Whatever the test runner ignores or blocks, the run gets the
-            // signals a user's shell would deliver.
-            for (const int s : {SIGINT, SIGTERM, SIGPIPE, SIGALRM})
-                std::signal(s, SIG_DFL);
-            sigset_t none;
-            sigemptyset(&none);
-            sigprocmask(SIG_SETMASK, &none, nullptr);
-            alarm(watchdog_seconds);
-            if (in_child)
-                in_child();
-            std::vector<char*> argv{const_cast<char*>(TRACKCARVE_EXE)};
-            for (const std::string& arg : args)
-                argv.push_back(const_cast<char*>(arg.c_str()));
-            argv.push_back(nullptr);
-            execv(argv[0], argv.data());
-            _exit(127);
-        }
-    }
-    ~running_trackcarve()
-    {
-        if (status_ < 0 && pid_ > 0) {
-            kill(pid_, SIGKILL);
-            wait();
-        }
-        std::error_code ignored;
-        fs::remove(out_path_, ignored);
-        fs::remove(err_path_, ignored);
-    }
-    running_trackcarve(const running_trackcarve&) = delete;
-    running_trackcarve& operator=(const running_trackcarve&) = delete;
-
-    pid_t pid() const { return pid_; }
-    void send(int signal_number) { kill(pid_, signal_number); }
-    int wait()
-    {
-        if (status_ < 0) {
-            int status = 0;
-            waitpid(pid_, &status, 0);
-            status_ = status;
-        }
-        return status_;
-    }
-    std::string out() { return read_file(out_path_); }
-    std::string err() { return read_file(err_path_); }
-
-private:
-    pid_t pid_ = -1;
-    int status_ = -1;
-    fs::path out_path_;
-    fs::path err_path_;
-};
-
 // Waits until the run is writing `name`: its temporary has grown past the
 // headers (or, for a run that wrote in place, the final name holds a size
 // other than `earlier_size`). False after 60 s.
-bool wait_until_writing(running_trackcarve& run, const fs::path& out, const std::string& name,
+bool wait_until_writing(child_process& run, const fs::path& out, const std::string& name,
                         std::uintmax_t earlier_size)
 {
     const fs::path temporary = out / ("." + name + "." + std::to_string(run.pid()) + ".trackcarve-tmp");
@@ -223,7 +105,7 @@ bool wait_until_writing(running_trackcarve& run, const fs::path& out, const std:
         const std::uintmax_t size = fs::file_size(out / name, error);
         if (!error && size >= 16384 && size != earlier_size)
             return true;
-        if (waitpid(run.pid(), nullptr, WNOHANG) != 0)
+        if (run.has_ended())
             return false;
         std::this_thread::sleep_for(2ms);
     }
@@ -233,16 +115,35 @@ bool wait_until_writing(running_trackcarve& run, const fs::path& out, const std:
 // ---------------------------------------------------------------------------
 // What sits at a final name before the run.
 
-TEST(SafeOutputLinks, HardLinksAtFinalNamesAreReplacedNotWrittenThrough)
+// A hard link or a symbolic link to a file outside the folder, or a FIFO,
+// at every final name: each is replaced, never written through or opened.
+struct planted_name {
+    std::string name;
+    void (*plant)(const fs::path& victim, const fs::path& at);
+};
+
+const planted_name planted_names[] = {
+    {"HardLinksAreReplacedNotWrittenThrough",
+     [](const fs::path& victim, const fs::path& at) { fs::create_hard_link(victim, at); }},
+    {"SymbolicLinksAreReplaced", [](const fs::path&, const fs::path& at) { fs::create_symlink("../victim", at); }},
+    {"FifosDoNotBlock", [](const fs::path&, const fs::path& at) { ASSERT_EQ(mkfifo(at.c_str(), 0600), 0); }},
+};
+
+void PrintTo(const planted_name& row, std::ostream* out) { *out << row.name; }
+
+class SafeOutputLinks : public testing::TestWithParam<planted_name> {};
+
+TEST_P(SafeOutputLinks, AtEveryFinalName)
 {
     const fs::path dir = scratch_dir();
     const fs::path cue = write_small_disc(dir);
     fs::create_directory(dir / "disc");
     write_file(dir / "victim", "must survive the run");
     for (const char* name : {"disc.toc", "track1.iso", "track2.ogg", "disc.cue"})
-        fs::create_hard_link(dir / "victim", dir / "disc" / name);
+        GetParam().plant(dir / "victim", dir / "disc" / name);
 
-    const command_result r = run_trackcarve(cue);
+    const command_result r = run_command({TRACKCARVE_EXE, cue.string()}, {}, start_watchdog);
+    ASSERT_NE(r.exit_status, -1) << "killed: no end within " << watchdog_seconds << " s";
     EXPECT_EQ(r.exit_status, 0) << r.err;
     EXPECT_EQ(r.err, "");
     EXPECT_EQ(read_file(dir / "victim"), "must survive the run");
@@ -250,13 +151,16 @@ TEST(SafeOutputLinks, HardLinksAtFinalNamesAreReplacedNotWrittenThrough)
     expect_small_disc_outputs(dir / "disc");
 }
 
+INSTANTIATE_TEST_SUITE_P(Planted, SafeOutputLinks, testing::ValuesIn(planted_names),
+                         [](const testing::TestParamInfo<planted_name>& row) { return row.param.name; });
+
 // cp -al keeps an earlier folder as hard links to the same files; a rerun
 // over a changed BIN must leave that copy as it was.
-TEST(SafeOutputLinks, HardLinkedCopyOfAnEarlierFolderSurvivesARerun)
+TEST(SafeOutputHardLinkedCopy, SurvivesARerun)
 {
     const fs::path dir = scratch_dir();
     const fs::path cue = write_small_disc(dir);
-    ASSERT_EQ(run_trackcarve(cue).exit_status, 0);
+    ASSERT_EQ(run_tool({cue}).exit_status, 0);
     fs::create_directory(dir / "kept");
     std::map<std::string, std::string> kept;
     for (const fs::directory_entry& entry : fs::directory_iterator(dir / "disc")) {
@@ -266,41 +170,11 @@ TEST(SafeOutputLinks, HardLinkedCopyOfAnEarlierFolderSurvivesARerun)
     ASSERT_EQ(kept.size(), 5u);
 
     write_file(dir / "disc.bin", patterned_sectors(1000, 30));
-    const command_result r = run_trackcarve(cue);
+    const command_result r = run_tool({cue});
     EXPECT_EQ(r.exit_status, 0) << r.err;
     for (const auto& [name, bytes] : kept)
         EXPECT_TRUE(read_file(dir / "kept" / name) == bytes) << "the rerun wrote through to the kept " << name;
-    EXPECT_TRUE(read_file(dir / "disc" / "track1.iso") == expected_iso(1000, 10));
-}
-
-TEST(SafeOutputLinks, SymbolicLinksAtFinalNamesAreReplaced)
-{
-    const fs::path dir = scratch_dir();
-    const fs::path cue = write_small_disc(dir);
-    fs::create_directory(dir / "disc");
-    write_file(dir / "victim", "must survive the run");
-    for (const char* name : {"disc.toc", "track1.iso", "track2.ogg", "disc.cue"})
-        fs::create_symlink("../victim", dir / "disc" / name);
-
-    const command_result r = run_trackcarve(cue);
-    EXPECT_EQ(r.exit_status, 0) << r.err;
-    EXPECT_EQ(r.err, "");
-    EXPECT_EQ(read_file(dir / "victim"), "must survive the run");
-    expect_small_disc_outputs(dir / "disc");
-}
-
-TEST(SafeOutputLinks, FifosAtFinalNamesDoNotBlock)
-{
-    const fs::path dir = scratch_dir();
-    const fs::path cue = write_small_disc(dir);
-    fs::create_directory(dir / "disc");
-    for (const char* name : {"disc.toc", "track1.iso", "track2.ogg", "disc.cue"})
-        ASSERT_EQ(mkfifo((dir / "disc" / name).c_str(), 0600), 0) << std::strerror(errno);
-
-    const command_result r = run_command({TRACKCARVE_EXE, cue.string()}, {}, [] { alarm(watchdog_seconds); });
-    ASSERT_NE(r.exit_status, -1) << "killed: no end within " << watchdog_seconds << " s";
-    EXPECT_EQ(r.exit_status, 0) << r.err;
-    expect_small_disc_outputs(dir / "disc");
+    EXPECT_TRUE(read_file(dir / "disc" / "track1.iso") == patterned_user_data(1000, 10));
 }
 
 // An archive unpacked with disc -> . would make the output folder the
@@ -315,7 +189,7 @@ TEST(SafeOutputInputs, OutputFolderThatIsTheSheetsOwnFolder)
     write_file(dir / "disc.cue", sheet);
     fs::create_directory_symlink(".", dir / "disc");
 
-    const command_result r = run_trackcarve(dir / "disc.cue");
+    const command_result r = run_tool({dir / "disc.cue"});
     EXPECT_EQ(r.exit_status, 1);
     EXPECT_EQ(r.out, "Open file disc.cue\n\nCreating directory: disc\n\n");
     EXPECT_EQ(r.err, "trackcarve: " + (dir / "disc").string() + " is a symbolic link; nothing was written through it\n");
@@ -325,7 +199,7 @@ TEST(SafeOutputInputs, OutputFolderThatIsTheSheetsOwnFolder)
     fs::remove(dir / "disc");
     fs::create_directory(dir / "disc");
     fs::create_hard_link(dir / "track1.iso", dir / "disc" / "track1.iso");
-    const command_result linked = run_trackcarve(dir / "disc.cue");
+    const command_result linked = run_tool({dir / "disc.cue"});
     EXPECT_EQ(linked.exit_status, 1);
     EXPECT_EQ(linked.err, "trackcarve: cannot create " + (dir / "disc" / "track1.iso").string() +
                               ": the name holds one of this run's input files\n"
@@ -349,7 +223,7 @@ TEST(SafeOutputOwner, SecondSheetWithTheSameFolderTouchesNothing)
     write_file(dir / disc2, "FILE \"disc2.bin\" BINARY\nTRACK 01 MODE1/2352\nINDEX 01 00:00:00\n"
                             "TRACK 02 AUDIO\nINDEX 01 00:00:20\n");
 
-    const command_result first = run_trackcarve(dir / disc1);
+    const command_result first = run_tool({dir / disc1});
     ASSERT_EQ(first.exit_status, 0) << first.err;
     ASSERT_EQ(read_file(dir / folder / ".trackcarve-owner"), disc1);
     // As an earlier version left it: only its emulator sheet says whose it is.
@@ -357,7 +231,7 @@ TEST(SafeOutputOwner, SecondSheetWithTheSameFolderTouchesNothing)
     const auto before = snapshot(dir / folder);
     ASSERT_EQ(before.size(), 5u);
 
-    const command_result second = run_trackcarve(dir / disc2);
+    const command_result second = run_tool({dir / disc2});
     EXPECT_EQ(second.out, "Open file " + disc2 + "\n\nCreating directory: " + folder + "\n\n");
     EXPECT_EQ(second.err, "trackcarve: " + (dir / folder).string() + " holds the tracks of another sheet, \"" + disc1 +
                               "\"; nothing was overwritten (-o DIR or --full-names gives this sheet a folder of its "
@@ -367,13 +241,13 @@ TEST(SafeOutputOwner, SecondSheetWithTheSameFolderTouchesNothing)
 
     // The sheet that owns the folder may run again, and records itself; a
     // folder with neither the record nor an emulator sheet belongs to no sheet.
-    EXPECT_EQ(run_trackcarve(dir / disc1).exit_status, 0);
+    EXPECT_EQ(run_tool({dir / disc1}).exit_status, 0);
     EXPECT_EQ(read_file(dir / folder / ".trackcarve-owner"), disc1);
     fs::remove(dir / folder / (folder + ".cue"));
     fs::remove(dir / folder / ".trackcarve-owner");
-    const command_result unowned = run_trackcarve(dir / disc2);
+    const command_result unowned = run_tool({dir / disc2});
     EXPECT_EQ(unowned.exit_status, 0) << unowned.err;
-    EXPECT_TRUE(read_file(dir / folder / "track1.iso") == expected_iso(5000, 20));
+    EXPECT_TRUE(read_file(dir / folder / "track1.iso") == patterned_user_data(5000, 20));
 }
 
 // A run waits, silent, while another process holds the folder, then goes on.
@@ -384,7 +258,7 @@ TEST(SafeOutputOwner, RunWaitsForTheFolderLock)
     fs::create_directory(dir / "disc");
     folder_lock held = lock_folder((dir / "disc").c_str(), ".trackcarve-lock");
     ASSERT_TRUE(held.held());
-    running_trackcarve run({cue.string()});
+    child_process run({TRACKCARVE_EXE, cue.string()});
     std::this_thread::sleep_for(500ms);
     EXPECT_FALSE(fs::exists(dir / "disc" / "disc.toc")) << "written while another process held the folder";
     held = folder_lock{};
@@ -399,8 +273,8 @@ TEST(SafeOutputOwner, TwoRunsOfOneSheetAtOnceBothSucceed)
 {
     const fs::path dir = scratch_dir();
     const fs::path cue = write_small_disc(dir);
-    running_trackcarve first({cue.string()});
-    running_trackcarve second({cue.string()});
+    child_process first({TRACKCARVE_EXE, cue.string()});
+    child_process second({TRACKCARVE_EXE, cue.string()});
     EXPECT_EQ(first.wait(), 0) << first.err();
     EXPECT_EQ(second.wait(), 0) << second.err();
     EXPECT_TRUE(temporaries_in(dir / "disc").empty());
@@ -416,7 +290,7 @@ constexpr std::int64_t long_audio_sectors = 3 * 60 * 75;
 fs::path write_long_disc(const fs::path& dir)
 {
     write_file(dir / "disc.bin", patterned_sectors(0, 10) + noise_sectors(long_audio_sectors, 7));
-    write_file(dir / "disc.cue", small_sheet);
+    write_file(dir / "disc.cue", small_disc_sheet());
     return dir / "disc.cue";
 }
 
@@ -427,7 +301,7 @@ void expect_no_partial_file(const fs::path& out)
         EXPECT_EQ(read_file(out / "disc.toc"), "Leadin\r\ntrack1.iso 00:00:10\r\ntrack2.ogg 03:00:00\r\nLeadout\r\n");
     }
     if (fs::exists(fs::symlink_status(out / "track1.iso"))) {
-        EXPECT_TRUE(read_file(out / "track1.iso") == expected_iso(0, 10)) << "a partial track1.iso";
+        EXPECT_TRUE(read_file(out / "track1.iso") == patterned_user_data(0, 10)) << "a partial track1.iso";
     }
     if (fs::exists(fs::symlink_status(out / "track2.ogg"))) {
         EXPECT_TRUE(is_complete_ogg(out / "track2.ogg", long_audio_sectors * 588));
@@ -443,7 +317,7 @@ TEST_P(SafeOutputKill, RunEndedMidTrackLeavesNoPartialFile)
     const fs::path cue = write_long_disc(dir);
     const fs::path out = dir / "disc";
 
-    running_trackcarve run({cue.string()});
+    child_process run({TRACKCARVE_EXE, cue.string()}, {}, start_watchdog);
     ASSERT_TRUE(wait_until_writing(run, out, "track2.ogg", 0)) << "track2.ogg was never written\n" << run.err();
     run.send(signal_number);
     const int status = run.wait();
@@ -458,7 +332,7 @@ TEST_P(SafeOutputKill, RunEndedMidTrackLeavesNoPartialFile)
         EXPECT_TRUE(left.empty()) << left.front() << " left by an interrupted run";
 
     // The next run in the folder removes what the kill left.
-    const command_result next = run_trackcarve(cue);
+    const command_result next = run_tool({cue});
     EXPECT_EQ(next.exit_status, 0) << next.err;
     EXPECT_TRUE(temporaries_in(out).empty());
     expect_no_partial_file(out);
@@ -492,18 +366,31 @@ TEST(SafeOutputInterrupt, NoTemporaryIsCreatedOnceTheInterruptRemovedThem)
     EXPECT_TRUE(temporaries_in(dir / "disc").empty()) << "a temporary made after the removal outlives the run";
 }
 
+// A signal the caller had blocked before the watch stays blocked after it.
+TEST(SafeOutputInterrupt, WatchPutsBackTheSignalMaskItFound)
+{
+    sigset_t mask;
+    sigemptyset(&mask);
+    sigaddset(&mask, SIGHUP);
+    pthread_sigmask(SIG_BLOCK, &mask, nullptr);
+    { const interrupt_watch watch([] {}); }
+    pthread_sigmask(SIG_SETMASK, nullptr, &mask);
+    EXPECT_EQ(sigismember(&mask, SIGHUP), 1) << "the watch unblocked SIGHUP";
+    EXPECT_EQ(sigismember(&mask, SIGINT), 0) << "the watch left SIGINT blocked";
+}
+
 TEST(SafeOutputKillRerun, KilledRerunKeepsTheEarlierFiles)
 {
     const fs::path dir = scratch_dir();
     const fs::path cue = write_long_disc(dir);
     const fs::path out = dir / "disc";
-    ASSERT_EQ(run_trackcarve(cue).exit_status, 0);
+    ASSERT_EQ(run_tool({cue}).exit_status, 0);
     std::map<std::string, std::string> earlier;
     for (const fs::directory_entry& entry : fs::directory_iterator(out))
         earlier[entry.path().filename().string()] = read_file(entry.path());
     ASSERT_EQ(earlier.count("track2.ogg"), 1u);
 
-    running_trackcarve run({cue.string()});
+    child_process run({TRACKCARVE_EXE, cue.string()}, {}, start_watchdog);
     ASSERT_TRUE(wait_until_writing(run, out, "track2.ogg", earlier["track2.ogg"].size()))
         << "track2.ogg was never rewritten\n" << run.err();
     run.send(SIGKILL);
@@ -516,7 +403,7 @@ TEST(SafeOutputKillRerun, KilledRerunKeepsTheEarlierFiles)
     }
     expect_no_partial_file(out);
 
-    const command_result next = run_trackcarve(cue);
+    const command_result next = run_tool({cue});
     EXPECT_EQ(next.exit_status, 0) << next.err;
     EXPECT_TRUE(temporaries_in(out).empty());
     expect_no_partial_file(out);
@@ -568,7 +455,7 @@ TEST_F(SafeOutputFullDisk, NoTruncatedFileAndTheEncoderStopsAtTheFirstFailedWrit
     write_file(dir / "disc.cue", sheet);
 
     const bool mounted = mount_small_file_system(dir);
-    std::function<void()> in_child;
+    std::function<void()> in_child = start_watchdog;
     std::string error_text = std::strerror(ENOSPC);
     if (mounted) {
         std::cout << "[ full disk ] a 64 KB tmpfs mounted on " << mount_point_ << "\n";
@@ -577,6 +464,7 @@ TEST_F(SafeOutputFullDisk, NoTruncatedFileAndTheEncoderStopsAtTheFirstFailedWrit
                   << "): a 64 KB RLIMIT_FSIZE on the run instead\n";
         error_text = std::strerror(EFBIG);
         in_child = [] {
+            start_watchdog();
             std::signal(SIGXFSZ, SIG_IGN);
             const rlimit limit{64 << 10, 64 << 10};
             setrlimit(RLIMIT_FSIZE, &limit);
@@ -584,7 +472,7 @@ TEST_F(SafeOutputFullDisk, NoTruncatedFileAndTheEncoderStopsAtTheFirstFailedWrit
     }
     RecordProperty("full_disk_route", mounted ? "tmpfs" : "RLIMIT_FSIZE");
 
-    running_trackcarve run({(dir / "disc.cue").string()}, in_child);
+    child_process run({TRACKCARVE_EXE, (dir / "disc.cue").string()}, {}, in_child);
     const int status = run.wait();
     ASSERT_TRUE(WIFEXITED(status)) << "killed: the run went on for " << watchdog_seconds << " s\n" << run.err();
     EXPECT_EQ(WEXITSTATUS(status), 1);
@@ -592,11 +480,7 @@ TEST_F(SafeOutputFullDisk, NoTruncatedFileAndTheEncoderStopsAtTheFirstFailedWrit
     EXPECT_EQ(run.err(), "trackcarve: cannot write " + (out / "track1.iso").string() + ": " + error_text + "\n" +
                              "trackcarve: cannot write " + (out / "track2.ogg").string() + ": " + error_text + "\n" +
                              "trackcarve: disc.cue not written: track1.iso could not be written\n");
-    std::vector<std::string> names;
-    for (const fs::directory_entry& entry : fs::directory_iterator(out))
-        names.push_back(entry.path().filename().string());
-    std::sort(names.begin(), names.end());
-    EXPECT_EQ(names, (std::vector<std::string>{".trackcarve-owner", "disc.toc"}))
+    EXPECT_EQ(names_in(out), (std::vector<std::string>{".trackcarve-owner", "disc.toc"}))
         << "a truncated or empty file under a final name";
     EXPECT_EQ(read_file(out / "disc.toc"), "Leadin\r\ntrack1.iso 00:00:60\r\ntrack2.ogg 50:00:00\r\nLeadout\r\n");
 }
@@ -660,13 +544,16 @@ TEST(SafeOutputPipe, ClosedStandardOutputStillWritesEveryTrack)
     const fs::path dir = scratch_dir();
     // A BIN that ends in part of a sector: a report before the first track.
     write_file(dir / "disc.bin", patterned_sectors(0, 30) + std::string(1000, 'x'));
-    write_file(dir / "disc.cue", small_sheet);
+    write_file(dir / "disc.cue", small_disc_sheet());
 
     int pipe_ends[2];
     ASSERT_EQ(pipe(pipe_ends), 0);
     close(pipe_ends[0]);   // no reader, from the first byte on
     const int write_end = pipe_ends[1];
-    running_trackcarve run({(dir / "disc.cue").string()}, [write_end] { dup2(write_end, 1); });
+    child_process run({TRACKCARVE_EXE, (dir / "disc.cue").string()}, {}, [write_end] {
+        start_watchdog();
+        dup2(write_end, 1);
+    });
     close(write_end);
     const int status = run.wait();
     ASSERT_TRUE(WIFEXITED(status)) << "ended by signal " << WTERMSIG(status);
@@ -684,24 +571,16 @@ TEST(SafeOutputPipe, ClosedStandardOutputDescriptorGetsNoFileOfTheRun)
 {
     const fs::path dir = scratch_dir();
     const fs::path cue = write_long_disc(dir);
-    const int terminal = posix_openpt(O_RDWR | O_NOCTTY);
-    ASSERT_GE(terminal, 0) << std::strerror(errno);
-    ASSERT_EQ(grantpt(terminal), 0);
-    ASSERT_EQ(unlockpt(terminal), 0);
-    const std::string terminal_name = ptsname(terminal);
-
-    running_trackcarve run({"-j", "1", cue.string()}, [&terminal_name] {
-        const int err = open(terminal_name.c_str(), O_WRONLY | O_NOCTTY);
+    pseudo_terminal terminal;
+    child_process run({TRACKCARVE_EXE, "-j", "1", cue.string()}, {}, [&terminal] {
+        start_watchdog();
+        const int err = open(terminal.name().c_str(), O_WRONLY | O_NOCTTY);
         dup2(err, 2);
         close(err);
         close(1);
     });
     // Drain the terminal so the run never waits on it.
-    std::string shown;
-    char block[4096];
-    for (ssize_t got; (got = read(terminal, block, sizeof block)) > 0;)
-        shown.append(block, static_cast<std::size_t>(got));
-    close(terminal);
+    const std::string shown = terminal.read_all();
     const int status = run.wait();
     ASSERT_TRUE(WIFEXITED(status));
     EXPECT_EQ(WEXITSTATUS(status), 1);
@@ -709,7 +588,7 @@ TEST(SafeOutputPipe, ClosedStandardOutputDescriptorGetsNoFileOfTheRun)
     EXPECT_NE(shown.find("real time"), std::string::npos) << "no progress line: the case is not staged";
     const fs::path out = dir / "disc";
     EXPECT_EQ(read_file(out / "disc.toc"), "Leadin\r\ntrack1.iso 00:00:10\r\ntrack2.ogg 03:00:00\r\nLeadout\r\n");
-    EXPECT_TRUE(read_file(out / "track1.iso") == expected_iso(0, 10));
+    EXPECT_TRUE(read_file(out / "track1.iso") == patterned_user_data(0, 10));
     EXPECT_TRUE(is_complete_ogg(out / "track2.ogg", long_audio_sectors * 588));
     EXPECT_EQ(read_file(out / "disc.cue").substr(0, 23), "REM SOURCE \"disc.cue\"\r\n");
 }

@@ -35,7 +35,7 @@ protected:
         reference_iso = source / (name + ".iso");
         reference_files = source / (name + "-files");
         out_dir = dir / (GetParam() ? "samplemode2" : "sample");
-        run = run_trackcarve(dir / (name + ".cue"));
+        run = run_tool({dir / (name + ".cue")});
     }
 
     fs::path dir, out_dir, reference_iso, reference_files;
@@ -135,8 +135,8 @@ TEST(RedumpStyleDisc, SplitsLikeTheSameBytesInOneBin)
     for (const auto& entry : fs::directory_iterator(sample_disc_dir(false, true)))
         if (entry.is_regular_file())
             fs::copy_file(entry.path(), dir / entry.path().filename());
-    const command_result files = run_trackcarve(dir / "sample_redump.cue");
-    const command_result merged = run_trackcarve(dir / "sample_redump-merged.cue");
+    const command_result files = run_tool({dir / "sample_redump.cue"});
+    const command_result merged = run_tool({dir / "sample_redump-merged.cue"});
     EXPECT_EQ(files.exit_status, 0) << files.err;
     EXPECT_EQ(merged.exit_status, 0) << merged.err;
     EXPECT_EQ(files.err, "");

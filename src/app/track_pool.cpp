@@ -1,5 +1,7 @@
 #include "app/track_pool.h"
 
+#include "app/track_recorder.h"
+
 #include <algorithm>
 #include <atomic>
 #include <chrono>
@@ -20,7 +22,7 @@ struct track_job {
     std::int64_t bytes = 0;                  // of the BIN it takes
     std::atomic<std::int64_t> progress{0};   // of those, taken so far
     bool started = false;
-    transcript said;
+    track_recorder said;
     track_outcome outcome{};
 };
 
@@ -59,10 +61,9 @@ void run_writer(track_pool& pool, track_writer& writer, const disc_layout& layou
             job = &pool.jobs[pool.order[pool.next++]];
             job->started = true;
         }
-        console recorder;
-        recorder.capture = transcript_sink{&job->said, &pool.lock, &pool.changed};
-        job->outcome = extract_track(recorder, writer, job->number, layout.tracks[job->number], job->progress);
-        end_transcript(recorder);
+        job->outcome =
+            extract_track(recording_voice(job->said), writer, job->number, layout.tracks[job->number], job->progress);
+        end_recording(job->said);
     }
 }
 
@@ -89,7 +90,7 @@ void format_progress(track_pool& pool, clock_type::time_point start, char (&text
     std::snprintf(text + length, sizeof text - length, "; %.1fx real time", seconds > 0 ? cd_seconds / seconds : 0.0);
 }
 
-// Plays every job's transcript in track order as its lines come in; between
+// Plays every job's recording in track order as its lines come in; between
 // lines, redraws the progress line.
 void play_in_order(console& c, track_pool& pool)
 {
@@ -97,7 +98,7 @@ void play_in_order(console& c, track_pool& pool)
     for (track_job& job : pool.jobs) {
         std::size_t shown = 0;
         for (;;) {
-            std::vector<console_line> lines;
+            std::vector<recorded_line> lines;
             bool done = false;
             {
                 std::unique_lock<std::mutex> hold(pool.lock);
@@ -107,7 +108,7 @@ void play_in_order(console& c, track_pool& pool)
                 shown = job.said.lines.size();
                 done = job.said.done;
             }
-            for (const console_line& line : lines)
+            for (const recorded_line& line : lines)
                 play(c, line);
             if (done)
                 break;
@@ -132,6 +133,8 @@ std::vector<track_outcome> write_tracks(console& c, const output_folder& folder,
     for (std::int32_t number = 1; number <= layout.track_count; ++number) {
         track_job& job = pool.jobs[static_cast<std::size_t>(number - 1)];
         job.number = number;
+        job.said.lock = &pool.lock;
+        job.said.changed = &pool.changed;
         job.bytes = std::int64_t{std::max(layout.tracks[number].length_sectors, 0)} * raw_sector_size;
     }
     if (jobs <= 1) {

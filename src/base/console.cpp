@@ -1,5 +1,6 @@
 #include "base/console.h"
 
+#include <algorithm>
 #include <cerrno>
 #include <cstdarg>
 #include <cstring>
@@ -18,45 +19,50 @@ std::string formatted(const char* format, va_list arguments)
     return text;
 }
 
-void record(console& c, bool problem, std::string text)
-{
-    {
-        const std::lock_guard<std::mutex> hold(*c.capture.lock);
-        c.capture.record->lines.push_back(console_line{problem, std::move(text)});
-    }
-    c.capture.changed->notify_all();
-}
-
-void say_text(console& c, const char* text)
+// The console's two writers; the progress line is drawn and erased below.
+// Each erases the progress line before it writes.
+void write_dialogue(console& c, const std::string& text)
 {
     erase_progress(c);
-    std::fputs(text, c.out);
+    std::fputs(text.c_str(), c.out);
 }
 
-void report_text(console& c, const char* text)
+void write_problem(console& c, const std::string& text)
 {
     erase_progress(c);
     std::fflush(c.out);
     std::fputs("trackcarve: ", c.err);
-    std::fputs(text, c.err);
+    std::fputs(text.c_str(), c.err);
     std::fputc('\n', c.err);
     ++c.problems;
     if (c.problem_log != nullptr)
         c.problem_log->emplace_back(text);
 }
 
+void say_on_console(void* c, const std::string& text) { write_dialogue(*static_cast<console*>(c), text); }
+
+void report_on_console(void* c, const std::string& text) { write_problem(*static_cast<console*>(c), text); }
+
 } // namespace
 
-void say(console& c, const char* format, ...)
+track_voice::track_voice(console& c) : track_voice(&c, say_on_console, report_on_console) {}
+
+void say(track_voice voice, const char* format, ...)
 {
     va_list arguments;
     va_start(arguments, format);
-    std::string text = formatted(format, arguments);
+    const std::string text = formatted(format, arguments);
     va_end(arguments);
-    if (c.capture.record != nullptr)
-        record(c, false, std::move(text));
-    else
-        say_text(c, text.c_str());
+    voice.say_text(voice.context, text);
+}
+
+void report(track_voice voice, const char* format, ...)
+{
+    va_list arguments;
+    va_start(arguments, format);
+    const std::string text = formatted(format, arguments);
+    va_end(arguments);
+    voice.report_text(voice.context, text);
 }
 
 void stop(console& c, const char* format, ...)
@@ -65,39 +71,8 @@ void stop(console& c, const char* format, ...)
     va_start(arguments, format);
     const std::string text = formatted(format, arguments);
     va_end(arguments);
-    say_text(c, text.c_str());
+    write_dialogue(c, text);
     c.stopped = true;
-}
-
-void report(console& c, const char* format, ...)
-{
-    va_list arguments;
-    va_start(arguments, format);
-    std::string text = formatted(format, arguments);
-    va_end(arguments);
-    if (c.capture.record != nullptr) {
-        record(c, true, std::move(text));
-        ++c.problems;
-    } else {
-        report_text(c, text.c_str());
-    }
-}
-
-void play(console& c, const console_line& line)
-{
-    if (line.problem)
-        report_text(c, line.text.c_str());
-    else
-        say_text(c, line.text.c_str());
-}
-
-void end_transcript(console& c)
-{
-    {
-        const std::lock_guard<std::mutex> hold(*c.capture.lock);
-        c.capture.record->done = true;
-    }
-    c.capture.changed->notify_all();
 }
 
 void draw_progress(console& c, const char* text)

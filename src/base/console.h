@@ -1,35 +1,14 @@
 // The console: the run's dialogue on standard output, its problems on
 // standard error, a live progress line, and the exit status they add up to.
-// Nothing else prints. A console may instead record what is said into a
-// transcript, for a track written on another thread, to be played back in
-// track order on the real one.
+// Nothing else prints. The console only writes: a track written on another
+// thread speaks through a track_voice that records (src/app/track_recorder.h).
 #pragma once
 
 #include "base/platform.h"
 
-#include <condition_variable>
 #include <cstdio>
-#include <mutex>
 #include <string>
 #include <vector>
-
-struct console_line {
-    bool problem;       // a report (its text without "trackcarve: "), else dialogue
-    std::string text;
-};
-
-// What one track's writer said, filled on its thread and read by the
-// console's, under the lock the two share.
-struct transcript {
-    std::vector<console_line> lines;
-    bool done = false;
-};
-
-struct transcript_sink {
-    transcript* record;
-    std::mutex* lock;
-    std::condition_variable* changed;   // notified on every line and at the end
-};
 
 struct console {
     std::FILE* out = stdout;
@@ -38,26 +17,34 @@ struct console {
     bool stopped = false;           // the run ended on an error told in the dialogue
     bool show_progress = false;     // standard error is a terminal
     std::size_t progress_width = 0; // characters of the progress line now shown
-    transcript_sink capture{};      // record here instead, when capture.record is set
     std::vector<std::string>* problem_log = nullptr;   // when set, each line put on standard error, unprefixed
 };
 
-// A line (or lines) of the dialogue, on standard output.
-void say(console& c, const char* format, ...) __attribute__((format(TRACKCARVE_PRINTF_FORMAT, 2, 3)));
+// Where a writer's words go: two calls and the context they are made on. A
+// console is a voice, which writes at once; the track pool gives each track
+// a voice that records instead, to be played back in track order.
+using voice_call = void (*)(void* context, const std::string& text);
+struct track_voice {
+    track_voice(console& c);   // not explicit: whoever takes a voice takes a console
+    track_voice(void* on, voice_call say_with, voice_call report_with)
+        : context(on), say_text(say_with), report_text(report_with)
+    {
+    }
+    void* context;
+    voice_call say_text;      // the text as it is
+    voice_call report_text;   // without "trackcarve: " and the line end
+};
 
-// An error that ends the run, told in the dialogue ("Error abriendo CUE").
-void stop(console& c, const char* format, ...) __attribute__((format(TRACKCARVE_PRINTF_FORMAT, 2, 3)));
+// A line (or lines) of the dialogue, on standard output.
+void say(track_voice voice, const char* format, ...) __attribute__((format(TRACKCARVE_PRINTF_FORMAT, 2, 3)));
 
 // A problem the dialogue has no words for (a lost or invented byte, a file
 // not written): "trackcarve: " and one line on standard error, after flushing
 // standard output so that the two streams keep their order on one terminal.
-void report(console& c, const char* format, ...) __attribute__((format(TRACKCARVE_PRINTF_FORMAT, 2, 3)));
+void report(track_voice voice, const char* format, ...) __attribute__((format(TRACKCARVE_PRINTF_FORMAT, 2, 3)));
 
-// Says or reports a recorded line as it was said.
-void play(console& c, const console_line& line);
-
-// Marks a capturing console's transcript complete.
-void end_transcript(console& c);
+// An error that ends the run, told in the dialogue ("Error abriendo CUE").
+void stop(console& c, const char* format, ...) __attribute__((format(TRACKCARVE_PRINTF_FORMAT, 2, 3)));
 
 // Draws (or redraws) the one live progress line on standard error, when it
 // is a terminal; whatever is said or reported next erases it first.

@@ -22,12 +22,6 @@ bool is_ascii_alnum(char c)
 // The longest path built under cue_dir: "<out_name><sep><out_name>.toc".
 constexpr std::size_t longest_output_suffix = out_name_limit + 1 + out_name_limit + 4;
 
-#ifdef _WIN32
-constexpr bool device_names_reserved = true;
-#else
-constexpr bool device_names_reserved = false;
-#endif
-
 char ascii_upper(char c) { return c >= 'a' && c <= 'z' ? static_cast<char>(c - 'a' + 'A') : c; }
 
 // Windows opens CON, PRN, AUX, NUL, COM1-COM9 and LPT1-LPT9 (in any case) as

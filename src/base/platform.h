@@ -3,18 +3,22 @@
 
 #include "base/file_stream.h"
 
-#include <atomic>
 #include <cstdint>
 #include <cstdio>
 #include <functional>
+#include <memory>
 #include <string>
-#include <thread>
 #include <vector>
 
+// Each platform has a source file of its own (platform_posix.cpp,
+// platform_windows.cpp); the few constants that differ are here.
 #ifdef _WIN32
 inline constexpr char path_separator = '\\';
+// CON, PRN, AUX, NUL, COM1-9 and LPT1-9 name devices in every folder.
+inline constexpr bool device_names_reserved = true;
 #else
 inline constexpr char path_separator = '/';
+inline constexpr bool device_names_reserved = false;
 #endif
 
 // The format checks of printf-like functions: MinGW's own printf (which knows
@@ -133,10 +137,10 @@ public:
     interrupt_watch(const interrupt_watch&) = delete;
     interrupt_watch& operator=(const interrupt_watch&) = delete;
 
+    struct state;   // what the platform's watch holds: its thread, the saved mask
+
 private:
-    std::function<void()> on_interrupt_;
-    std::atomic<bool> stopping_{false};
-    std::thread watcher_;
+    std::unique_ptr<state> state_;
 };
 
 // Waits for a key press where the console has a "pause" command.

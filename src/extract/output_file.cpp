@@ -54,15 +54,15 @@ const char* describe_open_failure(int failure)
     return failure == output_is_input ? "the name holds one of this run's input files" : std::strerror(failure);
 }
 
-bool commit_output_file(console& c, output_file& out)
+bool commit_output_file(track_voice voice, output_file& out)
 {
     if (!close_file(out.stream)) {
-        report(c, "cannot write %s: %s", out.final_path, std::strerror(errno));
+        report(voice, "cannot write %s: %s", out.final_path, std::strerror(errno));
         discard_output_file(out);
         return false;
     }
     if (!replace_file(out.temporary_path, out.final_path)) {
-        report(c, "cannot replace %s: %s", out.final_path, std::strerror(errno));
+        report(voice, "cannot replace %s: %s", out.final_path, std::strerror(errno));
         discard_output_file(out);
         return false;
     }

@@ -44,7 +44,7 @@ const char* describe_open_failure(int failure);
 // Closes the temporary and renames it over the final name. False, after
 // reporting it, when the file could not be written or put in place; the
 // temporary is then removed and the final name left as it was.
-bool commit_output_file(console& c, output_file& out);
+bool commit_output_file(track_voice voice, output_file& out);
 
 // Closes and removes the temporary, if there is one.
 void discard_output_file(output_file& out);

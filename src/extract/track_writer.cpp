@@ -66,7 +66,7 @@ data_copy copy_data_track(bin_reader& bin, std::FILE* iso_file, const track_span
     return data_copy{length - whole_sectors_read, 0};
 }
 
-track_outcome write_data_track(console& c, track_writer& writer, output_file& iso, const track_span& track,
+track_outcome write_data_track(track_voice c, track_writer& writer, output_file& iso, const track_span& track,
                                std::atomic<std::int64_t>& progress)
 {
     const data_copy copy = copy_data_track(writer.bin, iso.stream.get(), track, *writer.buffer, progress);
@@ -112,7 +112,7 @@ audio_result encode_track(track_writer& writer, const pcm_source& source, std::i
     return encode_audio_track(source, byte_count, settings, file, writer.buffer->audio);
 }
 
-track_outcome write_audio_track(console& c, track_writer& writer, output_file& out, std::int32_t number,
+track_outcome write_audio_track(track_voice c, track_writer& writer, output_file& out, std::int32_t number,
                                 const track_span& track, std::atomic<std::int64_t>& progress)
 {
     bin_stream stream{&writer.bin, std::int64_t{track.start_sector} * raw_sector_size, &progress};
@@ -146,7 +146,7 @@ int next_serial_number(serial_source& serials)
     return std::rand();
 }
 
-track_outcome extract_track(console& c, track_writer& writer, std::int32_t number, const track_span& track,
+track_outcome extract_track(track_voice c, track_writer& writer, std::int32_t number, const track_span& track,
                             std::atomic<std::int64_t>& progress)
 {
     const bool is_audio = track.is_audio != 0;

@@ -54,5 +54,5 @@ struct track_outcome {
 // file..." line. Reports whatever was lost (missing BIN bytes, a file that
 // could not be written); a file that could not be written leaves the final
 // name as it was. Adds the BIN bytes it has taken to progress as it goes.
-track_outcome extract_track(console& c, track_writer& writer, std::int32_t number, const track_span& track,
+track_outcome extract_track(track_voice c, track_writer& writer, std::int32_t number, const track_span& track,
                             std::atomic<std::int64_t>& progress);

@@ -1,13 +1,7 @@
+// The platform contract on Windows: the wide (UTF-16) calls, every path
+// converted from the program's UTF-8 at the edge.
 #include "base/platform.h"
 
-#include <cerrno>
-#include <csignal>
-#include <cstdlib>
-#include <cstring>
-#include <string>
-#include <utility>
-
-#ifdef _WIN32
 #ifndef NOMINMAX
 #define NOMINMAX
 #endif
@@ -20,7 +14,13 @@
 #include <sys/stat.h>
 
 #include <algorithm>
+#include <cerrno>
+#include <atomic>
+#include <cstdlib>
 #include <memory>
+#include <string>
+#include <thread>
+#include <utility>
 
 namespace {
 
@@ -127,33 +127,7 @@ std::vector<std::wstring> matching_names(const std::wstring& pattern)
 }
 
 } // namespace
-#else
-#include <dirent.h>
-#include <fcntl.h>
-#include <pthread.h>
-#include <signal.h>
-#include <sys/file.h>
-#include <sys/stat.h>
-#include <sys/types.h>
-#include <unistd.h>
 
-#include <cerrno>
-#include <cstring>
-
-namespace {
-
-file_stream stream_of(int fd, const char* mode)
-{
-    std::FILE* file = fdopen(fd, mode);
-    if (file == nullptr)
-        close(fd);
-    return file_stream(file);
-}
-
-} // namespace
-#endif
-
-#ifdef _WIN32
 
 std::vector<std::string> utf8_arguments(int argc, wchar_t** argv)
 {
@@ -285,28 +259,43 @@ void hold_standard_descriptors() {}
 namespace {
 
 // The console's control handler takes no argument: this is the one handler
-// of the one watch alive, set and cleared by interrupt_watch.
-std::function<void()>* console_interrupt_handler = nullptr;
+// of the one watch alive, set and cleared by interrupt_watch. The system
+// calls the control handler on a thread of its own, so the pointer is atomic,
+// and the handlers in flight are counted: the watch waits for them before
+// its handler goes away.
+std::atomic<std::function<void()>*> console_interrupt_handler{nullptr};
+std::atomic<int> handlers_in_flight{0};
 
 BOOL WINAPI on_console_event(DWORD)
 {
-    if (console_interrupt_handler != nullptr)
-        (*console_interrupt_handler)();
+    ++handlers_in_flight;
+    if (std::function<void()>* handler = console_interrupt_handler.load())
+        (*handler)();
+    --handlers_in_flight;
     return FALSE;   // the default handler then ends the process
 }
 
 } // namespace
 
-interrupt_watch::interrupt_watch(std::function<void()> on_interrupt) : on_interrupt_(std::move(on_interrupt))
+struct interrupt_watch::state {
+    std::function<void()> on_interrupt;
+};
+
+interrupt_watch::interrupt_watch(std::function<void()> on_interrupt) : state_(std::make_unique<state>())
 {
-    console_interrupt_handler = &on_interrupt_;
+    state_->on_interrupt = std::move(on_interrupt);
+    console_interrupt_handler = &state_->on_interrupt;
     SetConsoleCtrlHandler(on_console_event, TRUE);
 }
 
+// A handler counted before the pointer is cleared has its function to the
+// end; one that starts after finds none.
 interrupt_watch::~interrupt_watch()
 {
     SetConsoleCtrlHandler(on_console_event, FALSE);
     console_interrupt_handler = nullptr;
+    while (handlers_in_flight != 0)
+        std::this_thread::yield();
 }
 
 bool append_zeros(std::FILE* file, std::int64_t bytes)
@@ -330,6 +319,14 @@ std::int64_t file_size(std::FILE* file)
         return -1;
     const std::int64_t size = _ftelli64(file);
     return seek_to(file, 0) ? size : -1;
+}
+
+void wait_for_key()
+{
+    // Output not yet written would come out after the prompt: cmd.exe writes
+    // to the console itself, and msvcrt buffers a redirected stdout.
+    std::fflush(nullptr);
+    std::system("pause");
 }
 
 bool is_symbolic_link(const char* path)
@@ -382,14 +379,6 @@ folder_lock& folder_lock::operator=(folder_lock&& other) noexcept
 }
 
 bool folder_lock::held() const { return handle_ != nullptr; }
-
-void wait_for_key()
-{
-    // Output not yet written would come out after the prompt: cmd.exe writes
-    // to the console itself, and msvcrt buffers a redirected stdout.
-    std::fflush(nullptr);
-    std::system("pause");
-}
 
 bool modification_time(const char* path, std::int64_t& time)
 {
@@ -450,252 +439,3 @@ std::string full_path(const char* path)
     full.resize(length);
     return utf8_from_wide(full.c_str());
 }
-
-#else
-
-file_stream open_regular_file(const char* path)
-{
-    // Non-blocking, so a FIFO at that name cannot hold the open until some
-    // writer appears; it is refused below like any other non-regular file.
-    const int fd = open(path, O_RDONLY | O_NONBLOCK);
-    if (fd < 0)
-        return nullptr;
-    struct stat info {};
-    if (fstat(fd, &info) != 0 || !S_ISREG(info.st_mode) || fcntl(fd, F_SETFL, 0) != 0) {
-        close(fd);
-        return nullptr;
-    }
-    return stream_of(fd, "rb");
-}
-
-file_stream create_new_file(const char* path)
-{
-    const int fd = open(path, O_WRONLY | O_CREAT | O_EXCL | O_NOFOLLOW | O_CLOEXEC, 0666);
-    return fd < 0 ? nullptr : stream_of(fd, "wb");
-}
-
-bool replace_file(const char* from, const char* to) { return std::rename(from, to) == 0; }
-
-bool remove_file(const char* path) { return unlink(path) == 0; }
-
-path_kind kind_of_path(const char* path)
-{
-    struct stat info {};
-    if (lstat(path, &info) != 0)
-        return path_kind::missing;
-    if (S_ISREG(info.st_mode))
-        return path_kind::regular_file;
-    return S_ISDIR(info.st_mode) ? path_kind::directory : path_kind::other;
-}
-
-file_identity identify_file(const char* path, bool follow)
-{
-    struct stat info {};
-    if ((follow ? stat(path, &info) : lstat(path, &info)) != 0)
-        return {};
-    return file_identity{static_cast<std::uint64_t>(info.st_dev), static_cast<std::uint64_t>(info.st_ino), true};
-}
-
-bool list_directory(const char* path, const std::function<void(const char* name)>& visit)
-{
-    DIR* dir = opendir(path);
-    if (dir == nullptr)
-        return false;
-    while (const dirent* entry = readdir(dir)) {
-        if (std::strcmp(entry->d_name, ".") != 0 && std::strcmp(entry->d_name, "..") != 0)
-            visit(entry->d_name);
-    }
-    closedir(dir);
-    return true;
-}
-
-bool same_file_name(const char* a, const char* b) { return std::strcmp(a, b) == 0; }
-
-unsigned long current_process_id() { return static_cast<unsigned long>(getpid()); }
-
-bool process_is_running(unsigned long id)
-{
-    return kill(static_cast<pid_t>(id), 0) == 0 || errno == EPERM;
-}
-
-bool is_terminal(std::FILE* stream) { return isatty(fileno(stream)) != 0; }
-
-void ignore_broken_pipe() { std::signal(SIGPIPE, SIG_IGN); }
-
-void hold_standard_descriptors()
-{
-    // Descriptors are handed out lowest first: open gives the closed one.
-    for (int fd = 0; fd <= 2; ++fd) {
-        if (fcntl(fd, F_GETFD) != -1 || errno != EBADF)
-            continue;
-        const int held = open("/dev/null", O_RDONLY);
-        if (held >= 0 && held != fd) {
-            dup2(held, fd);
-            close(held);
-        }
-    }
-}
-
-namespace {
-
-// The interrupts waited for, and the one that wakes the watcher to stop.
-sigset_t watched_signals()
-{
-    sigset_t set;
-    sigemptyset(&set);
-    for (const int signal_number : {SIGINT, SIGTERM, SIGHUP, SIGUSR1})
-        sigaddset(&set, signal_number);
-    return set;
-}
-
-} // namespace
-
-// The signals are blocked in every thread (the threads made later inherit
-// the mask) and taken by sigwait on the watcher's own thread, where the
-// handler may lock and free as any code can.
-interrupt_watch::interrupt_watch(std::function<void()> on_interrupt) : on_interrupt_(std::move(on_interrupt))
-{
-    const sigset_t set = watched_signals();
-    pthread_sigmask(SIG_BLOCK, &set, nullptr);
-    watcher_ = std::thread([this, set] {
-        for (;;) {
-            int signal_number = 0;
-            if (sigwait(&set, &signal_number) != 0)
-                continue;
-            if (signal_number == SIGUSR1) {
-                if (stopping_)
-                    return;
-                continue;
-            }
-            on_interrupt_();
-            // End as the signal would have ended the process.
-            std::signal(signal_number, SIG_DFL);
-            sigset_t only;
-            sigemptyset(&only);
-            sigaddset(&only, signal_number);
-            pthread_sigmask(SIG_UNBLOCK, &only, nullptr);
-            raise(signal_number);
-            _exit(128 + signal_number);
-        }
-    });
-}
-
-interrupt_watch::~interrupt_watch()
-{
-    stopping_ = true;
-    pthread_kill(watcher_.native_handle(), SIGUSR1);
-    watcher_.join();
-    const sigset_t set = watched_signals();
-    pthread_sigmask(SIG_UNBLOCK, &set, nullptr);
-}
-
-bool append_zeros(std::FILE* file, std::int64_t bytes)
-{
-    if (std::fflush(file) != 0 || fseeko(file, 0, SEEK_END) != 0)
-        return false;
-    const std::int64_t size = ftello(file) + bytes;
-    return ftruncate(fileno(file), static_cast<off_t>(size)) == 0 && fseeko(file, 0, SEEK_END) == 0;
-}
-
-bool make_directory(const char* path) { return mkdir(path, 0777) == 0; }
-
-bool seek_to(std::FILE* file, std::int64_t offset)
-{
-    return fseeko(file, static_cast<off_t>(offset), SEEK_SET) == 0;
-}
-
-std::int64_t file_size(std::FILE* file)
-{
-    if (fseeko(file, 0, SEEK_END) != 0)
-        return -1;
-    const std::int64_t size = ftello(file);
-    return seek_to(file, 0) ? size : -1;
-}
-
-bool is_symbolic_link(const char* path)
-{
-    struct stat info {};
-    return lstat(path, &info) == 0 && S_ISLNK(info.st_mode);
-}
-
-folder_lock::~folder_lock()
-{
-    if (fd_ >= 0)
-        close(fd_);   // the lock goes with the last descriptor of it
-}
-
-folder_lock lock_folder(const char* dir, const char*)
-{
-    folder_lock lock;
-    // O_NOFOLLOW: a folder that a link took the place of is not locked.
-    const int fd = open(dir, O_RDONLY | O_DIRECTORY | O_NOFOLLOW | O_CLOEXEC);
-    if (fd < 0)
-        return lock;
-    // The interrupts are taken by interrupt_watch's thread, so the wait ends
-    // only in the lock or in the process's end; EINTR is for other signals.
-    int locked = 0;
-    while ((locked = flock(fd, LOCK_EX)) != 0 && errno == EINTR) {
-    }
-    if (locked != 0) {
-        close(fd);   // a file system without flock (some network ones): no lock
-        return lock;
-    }
-    lock.fd_ = fd;
-    return lock;
-}
-
-folder_lock::folder_lock(folder_lock&& other) noexcept : fd_(other.fd_) { other.fd_ = -1; }
-
-folder_lock& folder_lock::operator=(folder_lock&& other) noexcept
-{
-    std::swap(fd_, other.fd_);
-    return *this;
-}
-
-bool folder_lock::held() const { return fd_ >= 0; }
-
-void wait_for_key() {}
-
-std::string file_name_from_sheet(const char* name) { return name; }
-
-bool modification_time(const char* path, std::int64_t& time)
-{
-    struct stat info {};
-    if (stat(path, &info) != 0)
-        return false;
-    time = std::int64_t{info.st_mtim.tv_sec} * 1000000000 + info.st_mtim.tv_nsec;
-    return true;
-}
-
-bool append_to_file(const char* path, const std::string& bytes)
-{
-    const int fd = open(path, O_WRONLY | O_APPEND | O_CREAT | O_CLOEXEC, 0666);
-    if (fd < 0)
-        return false;
-    const ssize_t written = write(fd, bytes.data(), bytes.size());
-    const int write_error = errno;
-    const bool closed = close(fd) == 0;
-    if (written != static_cast<ssize_t>(bytes.size())) {
-        errno = written < 0 ? write_error : ENOSPC;
-        return false;
-    }
-    return closed;
-}
-
-std::string full_path(const char* path)
-{
-    // The folder resolved, the name kept: a link at the name is the name
-    // the user gave.
-    const char* slash = std::strrchr(path, '/');
-    const std::string folder = slash == nullptr ? "." : slash == path ? "/" : std::string(path, slash);
-    char* resolved = realpath(folder.c_str(), nullptr);
-    if (resolved == nullptr)
-        return path;
-    std::string full = resolved;
-    std::free(resolved);
-    if (full.back() != '/')
-        full += '/';
-    return full + (slash == nullptr ? path : slash + 1);
-}
-
-#endif

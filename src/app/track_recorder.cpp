@@ -1,0 +1,44 @@
+#include "app/track_recorder.h"
+
+namespace {
+
+void record(track_recorder& recorder, bool problem, const std::string& text)
+{
+    {
+        const std::lock_guard<std::mutex> hold(*recorder.lock);
+        recorder.lines.push_back(recorded_line{problem, text});
+    }
+    recorder.changed->notify_all();
+}
+
+void record_dialogue(void* recorder, const std::string& text)
+{
+    record(*static_cast<track_recorder*>(recorder), false, text);
+}
+
+void record_problem(void* recorder, const std::string& text)
+{
+    record(*static_cast<track_recorder*>(recorder), true, text);
+}
+
+} // namespace
+
+track_voice recording_voice(track_recorder& recorder) { return track_voice(&recorder, record_dialogue, record_problem); }
+
+void end_recording(track_recorder& recorder)
+{
+    {
+        const std::lock_guard<std::mutex> hold(*recorder.lock);
+        recorder.done = true;
+    }
+    recorder.changed->notify_all();
+}
+
+void play(console& c, const recorded_line& line)
+{
+    const track_voice out(c);
+    if (line.problem)
+        out.report_text(out.context, line.text);
+    else
+        out.say_text(out.context, line.text);
+}

@@ -1,0 +1,34 @@
+// What one track's writer says, recorded on the writer's thread and played
+// back on the console's thread, so that the console shows every track's
+// lines in track order however many are written side by side.
+#pragma once
+
+#include "base/console.h"
+
+#include <condition_variable>
+#include <mutex>
+#include <string>
+#include <vector>
+
+struct recorded_line {
+    bool problem;       // a report (its text without "trackcarve: "), else dialogue
+    std::string text;
+};
+
+// The lock and the condition are the track pool's, shared by all its tracks.
+struct track_recorder {
+    std::mutex* lock = nullptr;
+    std::condition_variable* changed = nullptr;   // notified on every line and at the end
+    std::vector<recorded_line> lines;             // under *lock
+    bool done = false;                            // under *lock
+};
+
+// The voice the track's writer is given: what it says and reports is
+// recorded, nothing is written.
+track_voice recording_voice(track_recorder& recorder);
+
+// Marks the track's recording complete: no more lines will come.
+void end_recording(track_recorder& recorder);
+
+// Says or reports a recorded line on the console, as it was said.
+void play(console& c, const recorded_line& line);
