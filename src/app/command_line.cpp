@@ -29,6 +29,8 @@ struct option_entry {
 constexpr option_entry option_table[] = {
     {'j', "jobs", "N", "write up to N tracks side by side (default: {jobs}, the CPUs online)",
      "a number of jobs", "a number of jobs from 1 to 9999"},
+    {raw_data_option, "raw-data", nullptr,
+     "data tracks as trackN.bin: their raw 2352-byte sectors", nullptr, nullptr},
     {'h', "help", nullptr, "show this help and exit", nullptr, nullptr},
     {'V', "version", nullptr, "show the version and exit", nullptr, nullptr},
 };
@@ -70,6 +72,9 @@ bool take_value(int id, const char* value, run_options& options)
     switch (id) {
     case 'j':
         return read_jobs(value, options.jobs);
+    case raw_data_option:
+        options.format.raw_data = true;
+        return true;
     default:
         return false;
     }

@@ -337,6 +337,33 @@ void wait_for_key()
     std::system("pause");
 }
 
+
+// ---- Copying a byte range from one file to another ----
+// No copy inside the kernel here: plain reads and writes through the buffer.
+byte_copy copy_bytes(std::FILE* from, std::int64_t offset, std::FILE* to, std::int64_t count,
+                     unsigned char* buffer, std::size_t buffer_size)
+{
+    byte_copy done{0, 0};
+    if (_fseeki64(from, offset, SEEK_SET) != 0)
+        return done;
+    while (done.copied < count) {
+        const std::int64_t left = count - done.copied;
+        const std::size_t wanted = left < static_cast<std::int64_t>(buffer_size) ? static_cast<std::size_t>(left)
+                                                                                 : buffer_size;
+        const std::size_t got = std::fread(buffer, 1, wanted, from);
+        if (got == 0)
+            break;
+        if (std::fwrite(buffer, 1, got, to) != got) {
+            done.write_error = errno != 0 ? errno : EIO;
+            break;
+        }
+        done.copied += static_cast<std::int64_t>(got);
+        if (got < wanted)
+            break;   // a short read is the end of the file
+    }
+    return done;
+}
+
 #else
 
 file_stream open_regular_file(const char* path)
@@ -501,5 +528,68 @@ std::int64_t file_size(std::FILE* file)
 void wait_for_key() {}
 
 std::string file_name_from_sheet(const char* name) { return name; }
+
+
+// ---- Copying a byte range from one file to another ----
+// copy_file_range copies inside the kernel: the bytes never come out to the
+// program. Where it cannot (another file system on an older kernel, a FUSE
+// mount, a kernel without it) or fails, the rest goes through pread and
+// write, which also tell a read that fails (the input ends there) from a
+// write that does.
+namespace {
+
+// Writes all size bytes; 0, or the errno of the write that failed.
+int write_whole(int fd, const unsigned char* data, std::size_t size)
+{
+    while (size > 0) {
+        const ssize_t written = write(fd, data, size);
+        if (written < 0 && errno == EINTR)
+            continue;
+        if (written <= 0)
+            return written < 0 ? errno : EIO;
+        data += written;
+        size -= static_cast<std::size_t>(written);
+    }
+    return 0;
+}
+
+// The next step of a copy: what is left, but at most limit bytes.
+std::size_t copy_step(std::int64_t left, std::size_t limit)
+{
+    return left < static_cast<std::int64_t>(limit) ? static_cast<std::size_t>(left) : limit;
+}
+
+} // namespace
+
+byte_copy copy_bytes(std::FILE* from, std::int64_t offset, std::FILE* to, std::int64_t count,
+                     unsigned char* buffer, std::size_t buffer_size)
+{
+    const int in = fileno(from);
+    const int out = fileno(to);
+    off_t at = static_cast<off_t>(offset);
+    byte_copy done{0, 0};
+    while (done.copied < count) {
+        // A gibibyte a call at most, which a 32-bit size_t holds too.
+        const ssize_t got = copy_file_range(in, &at, out, nullptr, copy_step(count - done.copied, 1u << 30), 0);
+        if (got < 0 && errno == EINTR)
+            continue;
+        if (got <= 0)
+            break;   // the end of the input, or the kernel cannot: the loop below tells which
+        done.copied += got;
+    }
+    while (done.copied < count) {
+        const ssize_t got = pread(in, buffer, copy_step(count - done.copied, buffer_size), at);
+        if (got < 0 && errno == EINTR)
+            continue;
+        if (got <= 0)
+            break;
+        done.write_error = write_whole(out, buffer, static_cast<std::size_t>(got));
+        if (done.write_error != 0)
+            break;
+        at += got;
+        done.copied += got;
+    }
+    return done;
+}
 
 #endif

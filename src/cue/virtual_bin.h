@@ -4,6 +4,7 @@
 #pragma once
 
 #include "base/file_stream.h"
+#include "base/platform.h"
 #include "cue/cue_sheet.h"
 
 #include <cstddef>
@@ -37,3 +38,10 @@ struct bin_reader {
 // Reads up to size bytes from offset. Fewer at the end of the BIN, or where a
 // file can no longer be opened or read, which ends the input there too.
 std::size_t read_bin(bin_reader& reader, std::int64_t offset, unsigned char* buffer, std::size_t size);
+
+// Copies size bytes from offset to the end of `to` (an unbuffered stream),
+// file by file, inside the kernel where the platform can; buffer is for
+// where it cannot. Fewer bytes where read_bin would read fewer, or up to a
+// failed write, whose errno it gives.
+byte_copy copy_bin(bin_reader& reader, std::int64_t offset, std::int64_t size, std::FILE* to, unsigned char* buffer,
+                   std::size_t buffer_size);

@@ -12,8 +12,9 @@
 
 // Writes the whole text, CR LF line ends: REM SOURCE, then per track its
 // FILE, TRACK, FLAGS, PREGAP and INDEX 01 lines. Every data track is
-// MODE1/2048 (its .iso holds the 2048-byte user data); the gaps are PREGAP
-// lines only, the gap audio already being in the track files.
+// MODE1/2048 (its .iso holds the 2048-byte user data), or with raw data
+// MODE1/2352 or MODE2/2352 as in the source; the gaps are PREGAP lines only,
+// the gap audio already being in the track files.
 void write_emulator_sheet(std::FILE* file, const char* source_name, const cue_sheet& sheet,
                           const disc_layout& layout, const track_format& format = {});
 

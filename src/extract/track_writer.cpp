@@ -65,17 +65,46 @@ data_copy copy_data_track(bin_reader& bin, std::FILE* iso_file, const track_span
     return data_copy{length - whole_sectors_read, 0};
 }
 
-track_outcome write_data_track(console& c, track_writer& writer, output_file& iso, const track_span& track,
+// Copies the track's raw sectors as they are, one byte range of the BIN,
+// inside the kernel where it can, a few megabytes a call so the progress
+// line moves. What the BIN cannot supply is zeros, as in an .iso.
+data_copy copy_raw_track(bin_reader& bin, std::FILE* raw_file, const track_span& track, track_buffer& buffer,
+                         std::atomic<std::int64_t>& progress)
+{
+    constexpr std::int64_t bytes_per_call = std::int64_t{4096} * raw_sector_size;
+    const std::int64_t length = std::max(track.length_sectors, 0);
+    const std::int64_t track_bytes = length * raw_sector_size;
+    std::int64_t copied = 0;
+    // A negative start cannot be read from: the whole track is zeros.
+    while (track.start_sector >= 0 && copied < track_bytes) {
+        const std::int64_t wanted = std::min(track_bytes - copied, bytes_per_call);
+        const byte_copy step = copy_bin(bin, std::int64_t{track.start_sector} * raw_sector_size + copied, wanted,
+                                        raw_file, buffer.sectors, sizeof buffer.sectors);
+        if (step.write_error != 0)
+            return data_copy{0, step.write_error};
+        copied += step.copied;
+        progress += step.copied;
+        if (step.copied < wanted)
+            break;   // the end of the input
+    }
+    if (copied < track_bytes && !append_zeros(raw_file, track_bytes - copied))
+        return data_copy{0, errno};
+    return data_copy{length - copied / raw_sector_size, 0};
+}
+
+track_outcome write_data_track(console& c, track_writer& writer, output_file& out, const track_span& track,
                                std::atomic<std::int64_t>& progress)
 {
-    const data_copy copy = copy_data_track(writer.bin, iso.stream.get(), track, *writer.buffer, progress);
+    const data_copy copy = writer.format.raw_data
+                               ? copy_raw_track(writer.bin, out.stream.get(), track, *writer.buffer, progress)
+                               : copy_data_track(writer.bin, out.stream.get(), track, *writer.buffer, progress);
     if (copy.write_error != 0) {
-        report(c, "cannot write %s: %s", iso.final_path, std::strerror(copy.write_error));
+        report(c, "cannot write %s: %s", out.final_path, std::strerror(copy.write_error));
         return track_outcome{false, false};
     }
     if (copy.missing_sectors > 0)
         report(c, "%s: the BIN ends %lld sectors before the end of the track; padded with zeros",
-               base_name(iso.final_path), static_cast<long long>(copy.missing_sectors));
+               base_name(out.final_path), static_cast<long long>(copy.missing_sectors));
     return track_outcome{true, copy.missing_sectors == 0};
 }
 
@@ -141,8 +170,9 @@ track_outcome extract_track(console& c, track_writer& writer, std::int32_t numbe
         report(c, "cannot create %s: %s", out.final_path, describe_open_failure(failure));
         return track_outcome{false, false};
     }
-    // The .iso is written in blocks of 256 sectors, larger than a stdio buffer;
-    // the .ogg in pages of a few KB, which the buffer gathers.
+    // The .iso is written in blocks of 256 sectors, larger than a stdio buffer,
+    // and the raw .bin by the kernel itself, past any buffer; the .ogg in
+    // pages of a few KB, which the buffer gathers.
     if (!is_audio)
         std::setvbuf(out.stream.get(), nullptr, _IONBF, 0);
     track_outcome outcome = is_audio ? write_audio_track(c, writer, out, track, progress)

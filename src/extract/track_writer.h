@@ -1,4 +1,5 @@
-// Writes one track of the BIN to its own file: trackN.iso or trackN.ogg.
+// Writes one track of the BIN to its own file: trackN.iso (or trackN.bin,
+// its raw sectors) or trackN.ogg.
 #pragma once
 
 #include "base/console.h"
