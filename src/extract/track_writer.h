@@ -45,6 +45,7 @@ struct track_writer {
 struct track_outcome {
     bool written;    // the file is in place under its final name
     bool complete;   // and holds every sector of the track, none padded or cut
+    std::int64_t xa_form2_sectors = 0;   // of them, cut from 2324 bytes to the .iso's 2048
 };
 
 // Writes the file of track `number` into the folder and says its "Processing

@@ -191,6 +191,12 @@ expected_track expect_track(const track_span& track, std::string_view bin)
         }
     e.whole = track.length_sectors > 0 && track.start_sector >= 0 &&
               start_byte + length * raw_sector_size <= size;
+    // A MODE2 sector the BIN holds whole, with mode byte 2 and the Form 2
+    // submode bit: its .iso lost data, so no sheet may stand for it.
+    for (std::int64_t s = 0; s < length && e.whole && track.is_mode2 != 0; ++s) {
+        const std::size_t at = static_cast<std::size_t>(start_byte + s * raw_sector_size);
+        e.whole = !(bin[at + 15] == 2 && (bin[at + 18] & 0x20) != 0);
+    }
     return e;
 }
 
