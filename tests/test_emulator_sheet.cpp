@@ -164,7 +164,7 @@ struct split_sample {
     fs::path files;       // what went into the data track's file system
 };
 
-split_sample split_sample_disc(bool redump)
+split_sample split_sample_disc(bool redump, bool raw_data = false)
 {
     split_sample s;
     s.dir = scratch_dir();
@@ -179,10 +179,22 @@ split_sample split_sample_disc(bool redump)
     s.sheet = s.out_dir / (out_name + ".cue");
     s.toc = s.out_dir / (out_name + ".toc");
     s.files = source / (name + "-files");
-    const command_result run = run_trackcarve(s.source_cue);
+    const command_result run = raw_data ? run_command({TRACKCARVE_EXE, "--raw-data", s.source_cue.string()})
+                                        : run_trackcarve(s.source_cue);
     EXPECT_EQ(run.exit_status, 0) << run.err;
     EXPECT_TRUE(fs::exists(s.sheet));
     return s;
+}
+
+void expect_dosbox_lists_the_files(const split_sample& sample)
+{
+    const dosbox_report dosbox = dosbox_mount(sample.sheet, sample.dir);
+    EXPECT_NE(dosbox.mount.find("Drive D is mounted as " + sample.sheet.string() + "\r\n"), std::string::npos)
+        << dosbox.mount;
+    ASSERT_TRUE(dosbox.listing.starts_with("Directory of D:\\.\r\n")) << dosbox.listing;
+    for (const std::string& start : dos_listing_starts(sample.files))
+        EXPECT_NE(dosbox.listing.find(start), std::string::npos) << "no line " << start.substr(2) << " in\n"
+                                                                 << dosbox.listing;
 }
 
 class SampleSheet : public testing::TestWithParam<bool> {
@@ -278,15 +290,12 @@ TEST(EmulatorSheet, RunWithoutTrackFilesRemovesTheOlderSheet)
 
 // DOSBox mounts the sheet as a CD-ROM drive and lists the files of the
 // sample's ISO 9660 file system.
-TEST_P(SampleSheet, DosboxMountsItAndListsTheDataTracksFiles)
+TEST_P(SampleSheet, DosboxMountsItAndListsTheDataTracksFiles) { expect_dosbox_lists_the_files(sample); }
+
+// The same off the --raw-data sheet, whose track1.bin holds MODE1/2352 sectors.
+TEST(EmulatorSheet, DosboxMountsTheRawSheetAndListsTheDataTracksFiles)
 {
-    const dosbox_report dosbox = dosbox_mount(sample.sheet, sample.dir);
-    EXPECT_NE(dosbox.mount.find("Drive D is mounted as " + sample.sheet.string() + "\r\n"), std::string::npos)
-        << dosbox.mount;
-    ASSERT_TRUE(dosbox.listing.starts_with("Directory of D:\\.\r\n")) << dosbox.listing;
-    for (const std::string& start : dos_listing_starts(sample.files))
-        EXPECT_NE(dosbox.listing.find(start), std::string::npos) << "no line " << start.substr(2) << " in\n"
-                                                                 << dosbox.listing;
+    expect_dosbox_lists_the_files(split_sample_disc(false, true));
 }
 
 // The check above can fail: a sheet naming a file that is not there does not
