@@ -131,11 +131,13 @@ std::vector<std::wstring> matching_names(const std::wstring& pattern)
 #include <pthread.h>
 #include <signal.h>
 #include <sys/stat.h>
+#include <sys/syscall.h>
 #include <sys/types.h>
 #include <unistd.h>
 
 #include <cerrno>
 #include <cstring>
+#include <ctime>
 
 namespace {
 
@@ -364,6 +366,11 @@ byte_copy copy_bytes(std::FILE* from, std::int64_t offset, std::FILE* to, std::i
     return done;
 }
 
+
+// ---- Releasing a file's cached pages ----
+// Windows' cache manager gives no such call for a file not opened for it.
+void release_cached_contents(const char*) {}
+
 #else
 
 file_stream open_regular_file(const char* path)
@@ -590,6 +597,54 @@ byte_copy copy_bytes(std::FILE* from, std::int64_t offset, std::FILE* to, std::i
         done.copied += got;
     }
     return done;
+}
+
+
+// ---- Releasing a file's cached pages ----
+// POSIX_FADV_DONTNEED frees the clean pages; the contents stay on disk. It
+// would first write out the dirty ones, of a file about to be replaced, so
+// only a file the kernel holds no unwritten page of is released: cachestat
+// says (Linux 6.5); where it cannot, a file untouched for a minute, as the
+// kernel writes back what has been dirty for 30 seconds. The name is checked
+// first and opened without following a link, without blocking and only to
+// read, so a FIFO or device put there is not touched.
+namespace {
+
+// The file's dirty pages and those being written, or -1 when unknown.
+long long unwritten_pages(int fd)
+{
+#if defined(__NR_cachestat) || (defined(__linux__) && (defined(__x86_64__) || defined(__aarch64__)))
+#ifdef __NR_cachestat
+    constexpr long cachestat_call = __NR_cachestat;
+#else
+    constexpr long cachestat_call = 451;   // older headers; the number of x86-64 and arm64
+#endif
+    struct { std::uint64_t offset, length; } range{0, 0};   // 0 length: to the end
+    struct { std::uint64_t cache, dirty, writeback, evicted, recently_evicted; } pages{};
+    if (syscall(cachestat_call, fd, &range, &pages, 0) == 0)
+        return static_cast<long long>(pages.dirty + pages.writeback);
+#else
+    (void)fd;
+#endif
+    return -1;
+}
+
+} // namespace
+
+void release_cached_contents(const char* path)
+{
+    struct stat info {};
+    if (lstat(path, &info) != 0 || !S_ISREG(info.st_mode))
+        return;
+    const int fd = open(path, O_RDONLY | O_NOFOLLOW | O_NONBLOCK | O_CLOEXEC);
+    if (fd < 0)
+        return;
+    if (fstat(fd, &info) == 0 && S_ISREG(info.st_mode)) {
+        const long long unwritten = unwritten_pages(fd);
+        if (unwritten == 0 || (unwritten < 0 && std::time(nullptr) - info.st_mtime > 60))
+            posix_fadvise(fd, 0, 0, POSIX_FADV_DONTNEED);
+    }
+    close(fd);
 }
 
 #endif

@@ -57,6 +57,12 @@ struct byte_copy {
 byte_copy copy_bytes(std::FILE* from, std::int64_t offset, std::FILE* to, std::int64_t count,
                      unsigned char* buffer, std::size_t buffer_size);
 
+// Drops what the page cache holds of the regular file at path (not through
+// a link), leaving its contents as they are: a file about to be replaced by
+// a rename gives its memory back now, as truncating it would, and its
+// successor is written into that memory instead of into pages long idle.
+void release_cached_contents(const char* path);
+
 // Creates one directory; fails when it exists already.
 bool make_directory(const char* path);
 
