@@ -57,6 +57,12 @@ struct byte_copy {
 byte_copy copy_bytes(std::FILE* from, std::int64_t offset, std::FILE* to, std::int64_t count,
                      unsigned char* buffer, std::size_t buffer_size);
 
+// Sets disk space aside for the first bytes the file will be written,
+// without changing its size, where the platform can do it at once (Linux
+// fallocate); elsewhere, and where it fails, nothing: the writes then take
+// the space as they come.
+void reserve_file_space(std::FILE* file, std::int64_t bytes);
+
 // Drops what the page cache holds of the regular file at path (not through
 // a link), leaving its contents as they are: a file about to be replaced by
 // a rename gives its memory back now, as truncating it would, and its

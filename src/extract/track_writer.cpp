@@ -116,9 +116,22 @@ data_copy copy_raw_track(bin_reader& bin, std::FILE* raw_file, const track_span&
     return data_copy{length - copied / raw_sector_size, 0};
 }
 
+// The whole sectors of the track that the BIN holds: what the copy writes
+// before any zeros.
+std::int64_t sectors_in_bin(const bin_reader& bin, const track_span& track)
+{
+    if (track.start_sector < 0)
+        return 0;
+    const std::int64_t left = bin.bin->size_bytes / raw_sector_size - track.start_sector;
+    return std::clamp<std::int64_t>(left, 0, std::max(track.length_sectors, 0));
+}
+
 track_outcome write_data_track(console& c, track_writer& writer, output_file& out, const track_span& track,
                                std::atomic<std::int64_t>& progress)
 {
+    // The zeros past the BIN's end stay a hole: only what is copied is set aside.
+    const int sector_bytes = writer.format.raw_data ? raw_sector_size : user_data_size;
+    reserve_file_space(out.stream.get(), sectors_in_bin(writer.bin, track) * sector_bytes);
     const data_copy copy = writer.format.raw_data
                                ? copy_raw_track(writer.bin, out.stream.get(), track, *writer.buffer, progress)
                                : copy_data_track(writer.bin, out.stream.get(), track, *writer.buffer, progress);
