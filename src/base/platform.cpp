@@ -339,7 +339,6 @@ void wait_for_key()
     std::system("pause");
 }
 
-
 // ---- Copying a byte range from one file to another ----
 // No copy inside the kernel here: plain reads and writes through the buffer.
 byte_copy copy_bytes(std::FILE* from, std::int64_t offset, std::FILE* to, std::int64_t count,
@@ -366,11 +365,9 @@ byte_copy copy_bytes(std::FILE* from, std::int64_t offset, std::FILE* to, std::i
     return done;
 }
 
-
 // ---- Releasing a file's cached pages ----
 // Windows' cache manager gives no such call for a file not opened for it.
 void release_cached_contents(const char*) {}
-
 
 // ---- Reserving disk space for a file ----
 // Plain writes: NTFS takes the space as they come.
@@ -541,10 +538,9 @@ void wait_for_key() {}
 
 std::string file_name_from_sheet(const char* name) { return name; }
 
-
 // ---- Copying a byte range from one file to another ----
-// copy_file_range copies inside the kernel: the bytes never come out to the
-// program. Where it cannot (another file system on an older kernel, a FUSE
+// Linux's copy_file_range copies inside the kernel: the bytes never come out
+// to the program. Where it cannot (another file system on an older kernel, a FUSE
 // mount, a kernel without it) or fails, the rest goes through pread and
 // write, which also tell a read that fails (the input ends there) from a
 // write that does.
@@ -580,6 +576,7 @@ byte_copy copy_bytes(std::FILE* from, std::int64_t offset, std::FILE* to, std::i
     const int out = fileno(to);
     off_t at = static_cast<off_t>(offset);
     byte_copy done{0, 0};
+#ifdef __linux__
     while (done.copied < count) {
         // A gibibyte a call at most, which a 32-bit size_t holds too.
         const ssize_t got = copy_file_range(in, &at, out, nullptr, copy_step(count - done.copied, 1u << 30), 0);
@@ -589,6 +586,7 @@ byte_copy copy_bytes(std::FILE* from, std::int64_t offset, std::FILE* to, std::i
             break;   // the end of the input, or the kernel cannot: the loop below tells which
         done.copied += got;
     }
+#endif
     while (done.copied < count) {
         const ssize_t got = pread(in, buffer, copy_step(count - done.copied, buffer_size), at);
         if (got < 0 && errno == EINTR)
@@ -603,7 +601,6 @@ byte_copy copy_bytes(std::FILE* from, std::int64_t offset, std::FILE* to, std::i
     }
     return done;
 }
-
 
 // ---- Releasing a file's cached pages ----
 // POSIX_FADV_DONTNEED frees the clean pages; the contents stay on disk. It
@@ -651,7 +648,6 @@ void release_cached_contents(const char* path)
     }
     close(fd);
 }
-
 
 // ---- Reserving disk space for a file ----
 // fallocate sets the blocks aside in a few extents at once, where the page
