@@ -226,6 +226,17 @@ split_sample split_sample_disc(const sample_case& how)
     return s;
 }
 
+void expect_dosbox_lists_the_files(const split_sample& sample)
+{
+    const dosbox_report dosbox = dosbox_mount(sample.sheet, sample.dir);
+    EXPECT_NE(dosbox.mount.find("Drive D is mounted as " + sample.sheet.string() + "\r\n"), std::string::npos)
+        << dosbox.mount;
+    ASSERT_TRUE(dosbox.listing.starts_with("Directory of D:\\.\r\n")) << dosbox.listing;
+    for (const std::string& start : dos_listing_starts(sample.files))
+        EXPECT_NE(dosbox.listing.find(start), std::string::npos) << "no line " << start.substr(2) << " in\n"
+                                                                 << dosbox.listing;
+}
+
 void PrintTo(const sample_case& how, std::ostream* out) { *out << how.name; }
 
 class SampleSheet : public testing::TestWithParam<sample_case> {
@@ -335,15 +346,12 @@ TEST(EmulatorSheet, RunWithoutTrackFilesRemovesTheOlderSheet)
 
 // DOSBox mounts the sheet as a CD-ROM drive and lists the files of the
 // sample's ISO 9660 file system.
-TEST_P(SampleSheet, DosboxMountsItAndListsTheDataTracksFiles)
+TEST_P(SampleSheet, DosboxMountsItAndListsTheDataTracksFiles) { expect_dosbox_lists_the_files(sample); }
+
+// The same off the --raw-data sheet, whose track1.bin holds MODE1/2352 sectors.
+TEST(EmulatorSheet, DosboxMountsTheRawSheetAndListsTheDataTracksFiles)
 {
-    const dosbox_report dosbox = dosbox_mount(sample.sheet, sample.dir);
-    EXPECT_NE(dosbox.mount.find("Drive D is mounted as " + sample.sheet.string() + "\r\n"), std::string::npos)
-        << dosbox.mount;
-    ASSERT_TRUE(dosbox.listing.starts_with("Directory of D:\\.\r\n")) << dosbox.listing;
-    for (const std::string& start : dos_listing_starts(sample.files))
-        EXPECT_NE(dosbox.listing.find(start), std::string::npos) << "no line " << start.substr(2) << " in\n"
-                                                                 << dosbox.listing;
+    expect_dosbox_lists_the_files(split_sample_disc({"Raw", false, {"--raw-data"}, "OGG", cd_text::none}));
 }
 
 // The check above can fail: a sheet naming a file that is not there does not

@@ -506,7 +506,7 @@ same_files() {
   for file in "$theirs"/track*; do
     name=$(basename "$file")
     case $name in
-      *.iso) cmp "$ours/$name" "$file" || fail "$name differs" ;;
+      *.iso | *.bin) cmp "$ours/$name" "$file" || fail "$name differs" ;;
       *.ogg)
         oggdec -Q -R -o "$work/ours.raw" "$ours/$name"
         oggdec -Q -R -o "$work/theirs.raw" "$file"
@@ -684,6 +684,33 @@ skip_done() {
   expect_status 0
 }
 
+# --raw-data, where the .exe copies with plain reads and writes: the sample
+# MODE2 disc as one file per track (track 1 runs into track 2's file), and a
+# BIN that ends inside track 1, whose missing sectors are zeros. The bytes
+# and the console text of the Linux build, which copies inside the kernel.
+raw_data() {
+  local l="$work/l/raw" w="$work/w/raw" name
+  mkdir -p "$l" "$w"
+  "$sample_tool" "$l" --mode2 --redump >/dev/null
+  head -c $((6 * 2352)) /dev/urandom >"$l/cut.bin"
+  printf 'FILE "cut.bin" BINARY\r\n  TRACK 01 MODE1/2352\r\n    INDEX 01 00:00:00\r\n  TRACK 02 MODE2/2352\r\n    INDEX 01 00:00:08\r\n' \
+    >"$l/cut.cue"
+  cp "$l"/*.bin "$l"/*.cue "$w/"
+  win "$w" --raw-data sample_redump_mode2.cue
+  linux "$l" --raw-data sample_redump_mode2.cue
+  same_console
+  expect_status 0
+  same_files "$w/sampleredumpmode2" "$l/sampleredumpmode2"
+  win "$w" --raw-data cut.cue
+  linux "$l" --raw-data cut.cue
+  same_console
+  grep -q 'track1.bin: the BIN ends 2 sectors before' "$work/err" || fail "no padding reported: $(<"$work/err")"
+  [[ $(ls "$w/cut" | tr '\n' ' ') == "cut.toc track1.bin track2.bin " ]] || fail "cut/ holds: $(ls "$w/cut")"
+  for name in cut.toc track1.bin track2.bin; do
+    cmp "$w/cut/$name" "$l/cut/$name" || fail "cut/$name differs"
+  done
+}
+
 # A wineserver already running (an earlier --begin, or one left by an earlier
 # job) is used, not an error; runs go on after it.
 second_begin() {
@@ -734,6 +761,7 @@ check "Con!.cue: output in disc, not the device CON; else as the Linux build" de
 check "-o out\\new: the output folder made with its parents; REM SOURCE names the sheet's full path" output_elsewhere
 check "--full-names on a two-disc set: folders named as the sheets, and My Game.m3u" full_names
 check "--skip-done: both discs skipped; after touching a BIN, that disc is split again" skip_done
+check "--raw-data: one file per track, and a BIN cut short: as the Linux build" raw_data
 check "run-wine.sh --begin twice in a row: status 0, runs go on" second_begin
 
 all_run=1

@@ -46,6 +46,8 @@ constexpr option_entry option_table[] = {
     {sheet_word_option, "sheet-word", "WORD",
      "OGG or WAVE: NAME.cue's audio type word (default: OGG; WAVE for FLAC)",
      "a type word", "OGG or WAVE"},
+    {raw_data_option, "raw-data", nullptr,
+     "data tracks as trackN.bin: their raw 2352-byte sectors", nullptr, nullptr},
     {'h', "help", nullptr, "show this help and exit", nullptr, nullptr},
     {'V', "version", nullptr, "show the version and exit", nullptr, nullptr},
 };
@@ -143,6 +145,9 @@ bool take_value(int id, const char* value, run_options& options)
         return true;
     case sheet_word_option:
         return read_sheet_word(value, options.format.word);
+    case raw_data_option:
+        options.format.raw_data = true;
+        return true;
     default:
         return false;
     }

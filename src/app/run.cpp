@@ -231,6 +231,11 @@ const char* unfit_for_sheet(const track_outcome& outcome, const track_span& trac
     return outcome.complete ? nullptr : "was padded or cut where the BIN ended";
 }
 
+// An .iso that lost the Form 2 part of XA sectors would not play the disc as
+// the source does. The writer's line that said so is the run's one word on
+// it: the sheet is withheld without another.
+bool lost_xa_form2(const track_outcome& outcome) { return outcome.written && outcome.xa_form2_sectors > 0; }
+
 // Removes the emulator sheet an earlier run left: this run's tracks are not
 // fit for one, and no sheet may point at a broken disc or another run's files.
 void remove_emulator_sheet(const output_folder& folder)
@@ -255,7 +260,12 @@ bool write_emulator_sheet_file(console& c, const output_folder& folder, const ch
         return false;
     }
     for (std::int32_t number = 1; number <= layout.track_count; ++number) {
-        const char* why = unfit_for_sheet(outcomes[static_cast<std::size_t>(number)], layout.tracks[number]);
+        const track_outcome& outcome = outcomes[static_cast<std::size_t>(number)];
+        if (lost_xa_form2(outcome)) {
+            remove_emulator_sheet(folder);
+            return false;
+        }
+        const char* why = unfit_for_sheet(outcome, layout.tracks[number]);
         if (why == nullptr)
             continue;
         const track_file_name file = name_track_file(number, layout.tracks[number].is_audio != 0, format);

@@ -48,6 +48,31 @@ bool remove_file(const char* path);
 // file system allows, as a hole that takes no space and no time.
 bool append_zeros(std::FILE* file, std::int64_t bytes);
 
+// Copies up to count bytes of from, starting at its byte offset, to to at
+// its current end: inside the kernel where the platform can (copy_file_range
+// on Linux), else through buffer in plain reads and writes. Both streams must
+// be unbuffered; from's stream position is left undefined. Fewer bytes are
+// copied when from ends or cannot be read; write_error is then 0, and the
+// errno of a failed write otherwise.
+struct byte_copy {
+    std::int64_t copied;
+    int write_error;
+};
+byte_copy copy_bytes(std::FILE* from, std::int64_t offset, std::FILE* to, std::int64_t count,
+                     unsigned char* buffer, std::size_t buffer_size);
+
+// Sets disk space aside for the first bytes the file will be written,
+// without changing its size, where the platform can do it at once (Linux
+// fallocate); elsewhere, and where it fails, nothing: the writes then take
+// the space as they come.
+void reserve_file_space(std::FILE* file, std::int64_t bytes);
+
+// Drops what the page cache holds of the regular file at path (not through
+// a link), leaving its contents as they are: a file about to be replaced by
+// a rename gives its memory back now, as truncating it would, and its
+// successor is written into that memory instead of into pages long idle.
+void release_cached_contents(const char* path);
+
 // Creates one directory; fails when it exists already.
 bool make_directory(const char* path);
 

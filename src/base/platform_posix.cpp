@@ -7,6 +7,7 @@
 #include <signal.h>
 #include <sys/file.h>
 #include <sys/stat.h>
+#include <sys/syscall.h>
 #include <sys/types.h>
 #include <unistd.h>
 
@@ -14,6 +15,7 @@
 #include <csignal>
 #include <cstdlib>
 #include <cstring>
+#include <ctime>
 #include <thread>
 #include <utility>
 
@@ -288,4 +290,133 @@ std::string full_path(const char* path)
     if (full.back() != '/')
         full += '/';
     return full + (slash == nullptr ? path : slash + 1);
+}
+
+// ---- Copying a byte range from one file to another ----
+// Linux's copy_file_range copies inside the kernel: the bytes never come out
+// to the program. Where it cannot (another file system on an older kernel, a FUSE
+// mount, a kernel without it) or fails, the rest goes through pread and
+// write, which also tell a read that fails (the input ends there) from a
+// write that does.
+namespace {
+
+// Writes all size bytes; 0, or the errno of the write that failed.
+int write_whole(int fd, const unsigned char* data, std::size_t size)
+{
+    while (size > 0) {
+        const ssize_t written = write(fd, data, size);
+        if (written < 0 && errno == EINTR)
+            continue;
+        if (written <= 0)
+            return written < 0 ? errno : EIO;
+        data += written;
+        size -= static_cast<std::size_t>(written);
+    }
+    return 0;
+}
+
+// The next step of a copy: what is left, but at most limit bytes.
+std::size_t copy_step(std::int64_t left, std::size_t limit)
+{
+    return left < static_cast<std::int64_t>(limit) ? static_cast<std::size_t>(left) : limit;
+}
+
+} // namespace
+
+byte_copy copy_bytes(std::FILE* from, std::int64_t offset, std::FILE* to, std::int64_t count,
+                     unsigned char* buffer, std::size_t buffer_size)
+{
+    const int in = fileno(from);
+    const int out = fileno(to);
+    off_t at = static_cast<off_t>(offset);
+    byte_copy done{0, 0};
+#ifdef __linux__
+    while (done.copied < count) {
+        // A gibibyte a call at most, which a 32-bit size_t holds too.
+        const ssize_t got = copy_file_range(in, &at, out, nullptr, copy_step(count - done.copied, 1u << 30), 0);
+        if (got < 0 && errno == EINTR)
+            continue;
+        if (got <= 0)
+            break;   // the end of the input, or the kernel cannot: the loop below tells which
+        done.copied += got;
+    }
+#endif
+    while (done.copied < count) {
+        const ssize_t got = pread(in, buffer, copy_step(count - done.copied, buffer_size), at);
+        if (got < 0 && errno == EINTR)
+            continue;
+        if (got <= 0)
+            break;
+        done.write_error = write_whole(out, buffer, static_cast<std::size_t>(got));
+        if (done.write_error != 0)
+            break;
+        at += got;
+        done.copied += got;
+    }
+    return done;
+}
+
+// ---- Releasing a file's cached pages ----
+// POSIX_FADV_DONTNEED frees the clean pages; the contents stay on disk. It
+// would first write out the dirty ones, of a file about to be replaced, so
+// only a file the kernel holds no unwritten page of is released: cachestat
+// says (Linux 6.5); where it cannot, a file untouched for a minute, as the
+// kernel writes back what has been dirty for 30 seconds. The name is checked
+// first and opened without following a link, without blocking and only to
+// read, so a FIFO or device put there is not touched.
+namespace {
+
+// The file's dirty pages and those being written, or -1 when unknown.
+long long unwritten_pages(int fd)
+{
+#if defined(__NR_cachestat) || (defined(__linux__) && (defined(__x86_64__) || defined(__aarch64__)))
+#ifdef __NR_cachestat
+    constexpr long cachestat_call = __NR_cachestat;
+#else
+    constexpr long cachestat_call = 451;   // older headers; the number of x86-64 and arm64
+#endif
+    struct { std::uint64_t offset, length; } range{0, 0};   // 0 length: to the end
+    struct { std::uint64_t cache, dirty, writeback, evicted, recently_evicted; } pages{};
+    if (syscall(cachestat_call, fd, &range, &pages, 0) == 0)
+        return static_cast<long long>(pages.dirty + pages.writeback);
+#else
+    (void)fd;
+#endif
+    return -1;
+}
+
+} // namespace
+
+void release_cached_contents(const char* path)
+{
+    struct stat info {};
+    if (lstat(path, &info) != 0 || !S_ISREG(info.st_mode))
+        return;
+    const int fd = open(path, O_RDONLY | O_NOFOLLOW | O_NONBLOCK | O_CLOEXEC);
+    if (fd < 0)
+        return;
+    if (fstat(fd, &info) == 0 && S_ISREG(info.st_mode)) {
+        const long long unwritten = unwritten_pages(fd);
+        if (unwritten == 0 || (unwritten < 0 && std::time(nullptr) - info.st_mtime > 60))
+            posix_fadvise(fd, 0, 0, POSIX_FADV_DONTNEED);
+    }
+    close(fd);
+}
+
+// ---- Reserving disk space for a file ----
+// fallocate sets the blocks aside in a few extents at once, where the page
+// cache would reserve them 4 KB at a time as the writes come (ext4's delayed
+// allocation, some 15 % of a data track's copy). KEEP_SIZE leaves the size
+// to the writes. A file system without it goes on without: no emulation by
+// writing zeros, as posix_fallocate would.
+void reserve_file_space(std::FILE* file, std::int64_t bytes)
+{
+#ifdef __linux__
+    if (bytes > 0 && fallocate(fileno(file), FALLOC_FL_KEEP_SIZE, 0, static_cast<off_t>(bytes)) != 0) {
+        // Not an error: the writes find space as they go, or report why not.
+    }
+#else
+    (void)file;
+    (void)bytes;
+#endif
 }

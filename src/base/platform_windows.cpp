@@ -439,3 +439,37 @@ std::string full_path(const char* path)
     full.resize(length);
     return utf8_from_wide(full.c_str());
 }
+
+// ---- Copying a byte range from one file to another ----
+// No copy inside the kernel here: plain reads and writes through the buffer.
+byte_copy copy_bytes(std::FILE* from, std::int64_t offset, std::FILE* to, std::int64_t count,
+                     unsigned char* buffer, std::size_t buffer_size)
+{
+    byte_copy done{0, 0};
+    if (_fseeki64(from, offset, SEEK_SET) != 0)
+        return done;
+    while (done.copied < count) {
+        const std::int64_t left = count - done.copied;
+        const std::size_t wanted = left < static_cast<std::int64_t>(buffer_size) ? static_cast<std::size_t>(left)
+                                                                                 : buffer_size;
+        const std::size_t got = std::fread(buffer, 1, wanted, from);
+        if (got == 0)
+            break;
+        if (std::fwrite(buffer, 1, got, to) != got) {
+            done.write_error = errno != 0 ? errno : EIO;
+            break;
+        }
+        done.copied += static_cast<std::int64_t>(got);
+        if (got < wanted)
+            break;   // a short read is the end of the file
+    }
+    return done;
+}
+
+// ---- Releasing a file's cached pages ----
+// Windows' cache manager gives no such call for a file not opened for it.
+void release_cached_contents(const char*) {}
+
+// ---- Reserving disk space for a file ----
+// Plain writes: NTFS takes the space as they come.
+void reserve_file_space(std::FILE*, std::int64_t) {}

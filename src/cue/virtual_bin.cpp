@@ -83,3 +83,25 @@ bool holds_nonzero_byte(bin_reader& reader, std::int64_t offset, std::int64_t si
     }
     return false;
 }
+
+byte_copy copy_bin(bin_reader& reader, std::int64_t offset, std::int64_t size, std::FILE* to, unsigned char* buffer,
+                   std::size_t buffer_size)
+{
+    byte_copy done{0, 0};
+    while (offset >= 0 && done.copied < size) {
+        const std::int64_t at = offset + done.copied;
+        std::FILE* file = file_holding(reader, at);
+        if (file == nullptr)
+            break;
+        const bin_part& part = reader.bin->parts[reader.part];
+        const std::int64_t in_part = at - part.first_byte;
+        const std::int64_t wanted = std::min(size - done.copied, part.bytes - in_part);
+        const byte_copy step = copy_bytes(file, in_part, to, wanted, buffer, buffer_size);
+        reader.position = -1;   // copy_bytes leaves it undefined
+        done.copied += step.copied;
+        done.write_error = step.write_error;
+        if (step.copied < wanted)
+            break;
+    }
+    return done;
+}

@@ -4,6 +4,7 @@
 #pragma once
 
 #include "base/file_stream.h"
+#include "base/platform.h"
 #include "cue/cue_sheet.h"
 
 #include <cstddef>
@@ -40,3 +41,10 @@ std::size_t read_bin(bin_reader& reader, std::int64_t offset, unsigned char* buf
 
 // Whether any of the size bytes from offset that the BIN has is not zero.
 bool holds_nonzero_byte(bin_reader& reader, std::int64_t offset, std::int64_t size);
+
+// Copies size bytes from offset to the end of `to` (an unbuffered stream),
+// file by file, inside the kernel where the platform can; buffer is for
+// where it cannot. Fewer bytes where read_bin would read fewer, or up to a
+// failed write, whose errno it gives.
+byte_copy copy_bin(bin_reader& reader, std::int64_t offset, std::int64_t size, std::FILE* to, unsigned char* buffer,
+                   std::size_t buffer_size);

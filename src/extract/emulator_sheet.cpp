@@ -57,6 +57,15 @@ void put_text_lines(std::FILE* file, const cue_sheet& sheet, std::int32_t track,
     }
 }
 
+// A .iso holds the 2048-byte user data of every sector, whatever the source
+// mode; a raw .bin the source's own 2352-byte sectors.
+const char* data_track_mode(const track_span& track, const track_format& format)
+{
+    if (!format.raw_data)
+        return "MODE1/2048";
+    return track.is_mode2 != 0 ? "MODE2/2352" : "MODE1/2352";
+}
+
 } // namespace
 
 void write_emulator_sheet(std::FILE* file, const char* source_name, const cue_sheet& sheet,
@@ -75,7 +84,7 @@ void write_emulator_sheet(std::FILE* file, const char* source_name, const cue_sh
                       is_audio ? audio_type_word(format) : "BINARY");
         put_line(file, text);
         std::snprintf(text, sizeof text, "  TRACK %02i %s", static_cast<int>(number),
-                      is_audio ? "AUDIO" : "MODE1/2048");
+                      is_audio ? "AUDIO" : data_track_mode(track, format));
         put_line(file, text);
         put_text_lines(file, sheet, number, "    ");
         if (sheet.records[number].flags[0] != '\0') {

@@ -14,11 +14,12 @@
 // Writes the whole text, CR LF line ends: REM SOURCE and the disc's CD-TEXT
 // lines (CATALOG, TITLE, PERFORMER, SONGWRITER), then per track its FILE,
 // TRACK, CD-TEXT (TITLE, PERFORMER, SONGWRITER, ISRC), FLAGS, PREGAP and
-// INDEX 01 lines. The CD-TEXT lines are the source's bytes as they stand. Every data track is
-// MODE1/2048 (its .iso holds the 2048-byte user data); the gaps are PREGAP
-// lines only, an INDEX 00 gap already being in the track file before. An
-// audio track 1's PREGAP line also holds the sectors before its INDEX 01; a
-// data track 1 has none. At most 99 tracks: the caller checks.
+// INDEX 01 lines. The CD-TEXT lines are the source's bytes as they stand.
+// Every data track is MODE1/2048 (its .iso holds the 2048-byte user data),
+// or with raw data MODE1/2352 or MODE2/2352 as in the source; the gaps are
+// PREGAP lines only, an INDEX 00 gap already being in the track file before.
+// An audio track 1's PREGAP line also holds the sectors before its INDEX 01;
+// a data track 1 has none. At most 99 tracks: the caller checks.
 void write_emulator_sheet(std::FILE* file, const char* source_name, const cue_sheet& sheet,
                           const disc_layout& layout, const track_format& format = {});
 

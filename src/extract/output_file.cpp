@@ -38,6 +38,9 @@ int open_output_file(output_file& out, const output_folder& folder, const char* 
         return EISDIR;
     if (is_input(folder, out.final_path))
         return output_is_input;
+    // The file this one replaces keeps its pages until the rename: freed
+    // now, as the old truncating open freed them, they take the new file.
+    release_cached_contents(out.final_path);
 
     out.stream = create_temporary(*folder.temporaries, out.temporary_path);
     // Only a killed run of a process that had this id can have left it.

@@ -17,6 +17,26 @@ namespace {
 constexpr int mode1_user_data_offset = 16;
 constexpr int mode2_user_data_offset = 24;
 
+// An XA sector says in its header and subheader what it holds: mode byte 2,
+// and bit 5 of the submode byte set for Form 2 (2324 bytes of audio, video
+// or streamed data, where Form 1 has 2048 of data and its error codes).
+constexpr int mode_byte_offset = 15;
+constexpr int submode_byte_offset = 18;
+constexpr unsigned char submode_form2 = 0x20;
+
+bool is_xa_form2(const unsigned char* sector)
+{
+    return sector[mode_byte_offset] == 2 && (sector[submode_byte_offset] & submode_form2) != 0;
+}
+
+std::int64_t count_xa_form2(const unsigned char* sectors, int count)
+{
+    std::int64_t form2 = 0;
+    for (int i = 0; i < count; ++i)
+        form2 += is_xa_form2(sectors + i * raw_sector_size) ? 1 : 0;
+    return form2;
+}
+
 // Moves the user data of each of count raw sectors down to its place in the
 // .iso, in the buffer itself; no block lands on a sector not yet moved.
 void compact_user_data(unsigned char* sectors, int count, int offset)
@@ -26,8 +46,9 @@ void compact_user_data(unsigned char* sectors, int count, int offset)
 }
 
 struct data_copy {
-    std::int64_t missing_sectors;   // sectors the BIN could not supply in full
-    int write_error;                // errno of the first failed write, else 0
+    std::int64_t missing_sectors;       // sectors the BIN could not supply in full
+    int write_error;                    // errno of the first failed write, else 0
+    std::int64_t xa_form2_sectors = 0;  // whole MODE2 sectors cut from 2324 bytes to 2048
 };
 
 // Copies the user data of the track's sectors, 256 sectors a read, each block
@@ -42,6 +63,7 @@ data_copy copy_data_track(bin_reader& bin, std::FILE* iso_file, const track_span
     const std::int64_t length = std::max(track.length_sectors, 0);
     std::int64_t remaining = length;
     std::int64_t whole_sectors_read = 0;
+    std::int64_t form2 = 0;
     // A negative start cannot be read from: the whole track is zeros.
     std::int64_t position = track.start_sector < 0 ? -1 : std::int64_t{track.start_sector} * raw_sector_size;
     while (position >= 0 && remaining > 0) {
@@ -50,6 +72,8 @@ data_copy copy_data_track(bin_reader& bin, std::FILE* iso_file, const track_span
         const std::size_t got = read_bin(bin, position, sectors, wanted);
         const int filled = static_cast<int>((got + raw_sector_size - 1) / raw_sector_size);
         std::memset(sectors + got, 0, static_cast<std::size_t>(filled) * raw_sector_size - got);
+        if (track.is_mode2 != 0)
+            form2 += count_xa_form2(sectors, static_cast<int>(got / raw_sector_size));
         compact_user_data(sectors, filled, offset);
         const auto block_size = static_cast<std::size_t>(filled) * user_data_size;
         if (std::fwrite(sectors, 1, block_size, iso_file) != block_size)
@@ -63,21 +87,68 @@ data_copy copy_data_track(bin_reader& bin, std::FILE* iso_file, const track_span
     }
     if (remaining > 0 && !append_zeros(iso_file, remaining * user_data_size))
         return data_copy{0, errno};
-    return data_copy{length - whole_sectors_read, 0};
+    return data_copy{length - whole_sectors_read, 0, form2};
 }
 
-track_outcome write_data_track(track_voice c, track_writer& writer, output_file& iso, const track_span& track,
+// Copies the track's raw sectors as they are, one byte range of the BIN,
+// inside the kernel where it can, a few megabytes a call so the progress
+// line moves. What the BIN cannot supply is zeros, as in an .iso.
+data_copy copy_raw_track(bin_reader& bin, std::FILE* raw_file, const track_span& track, track_buffer& buffer,
+                         std::atomic<std::int64_t>& progress)
+{
+    constexpr std::int64_t bytes_per_call = std::int64_t{4096} * raw_sector_size;
+    const std::int64_t length = std::max(track.length_sectors, 0);
+    const std::int64_t track_bytes = length * raw_sector_size;
+    std::int64_t copied = 0;
+    // A negative start cannot be read from: the whole track is zeros.
+    while (track.start_sector >= 0 && copied < track_bytes) {
+        const std::int64_t wanted = std::min(track_bytes - copied, bytes_per_call);
+        const byte_copy step = copy_bin(bin, std::int64_t{track.start_sector} * raw_sector_size + copied, wanted,
+                                        raw_file, buffer.sectors, sizeof buffer.sectors);
+        if (step.write_error != 0)
+            return data_copy{0, step.write_error};
+        copied += step.copied;
+        progress += step.copied;
+        if (step.copied < wanted)
+            break;   // the end of the input
+    }
+    if (copied < track_bytes && !append_zeros(raw_file, track_bytes - copied))
+        return data_copy{0, errno};
+    return data_copy{length - copied / raw_sector_size, 0};
+}
+
+// The whole sectors of the track that the BIN holds: what the copy writes
+// before any zeros.
+std::int64_t sectors_in_bin(const bin_reader& bin, const track_span& track)
+{
+    if (track.start_sector < 0)
+        return 0;
+    const std::int64_t left = bin.bin->size_bytes / raw_sector_size - track.start_sector;
+    return std::clamp<std::int64_t>(left, 0, std::max(track.length_sectors, 0));
+}
+
+track_outcome write_data_track(track_voice c, track_writer& writer, output_file& out, const track_span& track,
                                std::atomic<std::int64_t>& progress)
 {
-    const data_copy copy = copy_data_track(writer.bin, iso.stream.get(), track, *writer.buffer, progress);
+    // The zeros past the BIN's end stay a hole: only what is copied is set aside.
+    const int sector_bytes = writer.format.raw_data ? raw_sector_size : user_data_size;
+    reserve_file_space(out.stream.get(), sectors_in_bin(writer.bin, track) * sector_bytes);
+    const data_copy copy = writer.format.raw_data
+                               ? copy_raw_track(writer.bin, out.stream.get(), track, *writer.buffer, progress)
+                               : copy_data_track(writer.bin, out.stream.get(), track, *writer.buffer, progress);
     if (copy.write_error != 0) {
-        report(c, "cannot write %s: %s", iso.final_path, std::strerror(copy.write_error));
+        report(c, "cannot write %s: %s", out.final_path, std::strerror(copy.write_error));
         return track_outcome{false, false};
     }
+    if (copy.xa_form2_sectors > 0)
+        report(c, "%s: %lld of its %lld sectors are XA Form 2 (audio or video), cut to 2048 of their 2324 bytes; "
+                  "--raw-data keeps them",
+               base_name(out.final_path), static_cast<long long>(copy.xa_form2_sectors),
+               static_cast<long long>(track.length_sectors));
     if (copy.missing_sectors > 0)
         report(c, "%s: the BIN ends %lld sectors before the end of the track; padded with zeros",
-               base_name(iso.final_path), static_cast<long long>(copy.missing_sectors));
-    return track_outcome{true, copy.missing_sectors == 0};
+               base_name(out.final_path), static_cast<long long>(copy.missing_sectors));
+    return track_outcome{true, copy.missing_sectors == 0, copy.xa_form2_sectors};
 }
 
 // The track's bytes as the encoder takes them, read on from one position.
@@ -158,8 +229,9 @@ track_outcome extract_track(track_voice c, track_writer& writer, std::int32_t nu
         report(c, "cannot create %s: %s", out.final_path, describe_open_failure(failure));
         return track_outcome{false, false};
     }
-    // The .iso is written in blocks of 256 sectors, larger than a stdio buffer;
-    // the .ogg in pages of a few KB and the .flac in frames, which the buffer gathers.
+    // The .iso is written in blocks of 256 sectors, larger than a stdio buffer,
+    // and the raw .bin by the kernel itself, past any buffer; the .ogg in
+    // pages of a few KB and the .flac in frames, which the buffer gathers.
     if (!is_audio)
         std::setvbuf(out.stream.get(), nullptr, _IONBF, 0);
     track_outcome outcome = is_audio ? write_audio_track(c, writer, out, number, track, progress)

@@ -1,4 +1,5 @@
-// Writes one track of the BIN to its own file: trackN.iso, trackN.ogg or trackN.flac.
+// Writes one track of the BIN to its own file: trackN.iso (or trackN.bin,
+// its raw sectors), trackN.ogg or trackN.flac.
 #pragma once
 
 #include "base/console.h"
@@ -48,6 +49,7 @@ struct track_writer {
 struct track_outcome {
     bool written;    // the file is in place under its final name
     bool complete;   // and holds every sector of the track, none padded or cut
+    std::int64_t xa_form2_sectors = 0;   // of them, cut from 2324 bytes to the .iso's 2048
 };
 
 // Writes the file of track `number` into the folder and says its "Processing

@@ -1,7 +1,8 @@
 // Runs the whole program on arbitrary input, in process, and checks what it
 // leaves on disk against what the input alone says it must:
 // - each .iso is exactly its track's length in 2048-byte sectors, each sector
-//   the user data of the BIN sector it comes from (zeros past the BIN's end);
+//   the user data of the BIN sector it comes from (zeros past the BIN's end),
+//   and each .bin of --raw-data the BIN's sectors whole;
 // - each .ogg decodes to exactly the frames the BIN has for the track and
 //   ends in its one end-of-stream page;
 // - the TOC is the layout's, and the emulator sheet names the source sheet;
@@ -17,7 +18,8 @@
 // Input: a header, the sheet, then the bytes the BINs are made from.
 //   [0]     flags: 1 two writers (-j 2) | 2 the variant | 4 the output folder
 //           is a link to the sheet's own (disc -> ., refused) | 8 another sheet's
-//           emulator sheet in the folder
+//           emulator sheet in the folder | 16 --raw-data (trackN.bin, each
+//           data track the BIN's own sectors)
 //   [1..4]  a.bin and b.bin: whole sectors (mod 49) and a partial sector's
 //           bytes (0 unless the byte's top bit is set) each
 //   [5..8]  the variant: what sits at each of eight final names, a nibble each
@@ -27,6 +29,7 @@
 #include "app/run.h"
 #include "cue/cue_reader.h"
 #include "cue/layout.h"
+#include "extract/output_names.h"
 #include "extract/toc_file.h"
 #include "fuzz_support.h"
 #include "../ogg_pages.h"
@@ -72,7 +75,8 @@ constexpr int max_bin_sectors = 49;
 // take the run and the checks too long: such inputs are not run.
 constexpr std::int64_t max_data_sectors = 2000;
 
-enum flag : std::uint8_t { two_writers = 1, variant = 2, folder_is_sheet_folder = 4, owned_by_another = 8 };
+enum flag : std::uint8_t { two_writers = 1, variant = 2, folder_is_sheet_folder = 4, owned_by_another = 8,
+                           raw_data = 16 };
 
 // What the variant puts at a final name.
 enum class planted {
@@ -167,7 +171,7 @@ struct expected_track {
     bool whole = false;
 };
 
-expected_track expect_track(const track_span& track, std::string_view bin)
+expected_track expect_track(const track_span& track, std::string_view bin, bool raw)
 {
     expected_track e;
     const std::int64_t length = std::max(track.length_sectors, 0);
@@ -181,16 +185,23 @@ expected_track expect_track(const track_span& track, std::string_view bin)
         e.whole = track.length_sectors > 0 && e.frames == length * (raw_sector_size / 4);
         return e;
     }
-    const int offset = track.is_mode2 != 0 ? 24 : 16;
-    e.iso.assign(static_cast<std::size_t>(length) * 2048, '\0');
+    const int offset = raw ? 0 : track.is_mode2 != 0 ? 24 : 16;
+    const int kept = raw ? raw_sector_size : 2048;
+    e.iso.assign(static_cast<std::size_t>(length * kept), '\0');
     for (std::int64_t s = 0; s < length && track.start_sector >= 0; ++s)
-        for (int i = 0; i < 2048; ++i) {
+        for (int i = 0; i < kept; ++i) {
             const std::int64_t at = start_byte + s * raw_sector_size + offset + i;
             if (at < size)
-                e.iso[static_cast<std::size_t>(s * 2048 + i)] = bin[static_cast<std::size_t>(at)];
+                e.iso[static_cast<std::size_t>(s * kept + i)] = bin[static_cast<std::size_t>(at)];
         }
     e.whole = track.length_sectors > 0 && track.start_sector >= 0 &&
               start_byte + length * raw_sector_size <= size;
+    // A MODE2 sector the BIN holds whole, with mode byte 2 and the Form 2
+    // submode bit: its .iso lost data, so no sheet may stand for it.
+    for (std::int64_t s = 0; s < length && e.whole && track.is_mode2 != 0 && !raw; ++s) {
+        const std::size_t at = static_cast<std::size_t>(start_byte + s * raw_sector_size);
+        e.whole = !(bin[at + 15] == 2 && (bin[at + 18] & 0x20) != 0);
+    }
     return e;
 }
 
@@ -434,7 +445,9 @@ void check_run(const scratch& s, const run_record& r)
     if (!starts_with(out, toc_line) || out.size() < 5 || out.substr(out.size() - 5) != "Done\n")
         fail("stdout \"%s\"", out.c_str());
     captured_stream toc;
-    write_toc(toc.file, layout);
+    track_format format;
+    format.raw_data = (flags & raw_data) != 0;
+    write_toc(toc.file, layout, format);
     if (!new_file("disc.toc") || read_bytes(s.out / "disc.toc") != toc.contents())
         fail("the TOC is not the layout's");
     if (layout.track_count == 0 || read.sheet.bin_files.empty()) {
@@ -457,8 +470,8 @@ void check_run(const scratch& s, const run_record& r)
     bool all_whole = true;
     for (std::int32_t number = 1; number <= layout.track_count; ++number) {
         const track_span& track = layout.tracks[number];
-        const std::string name = "track" + std::to_string(number) + (track.is_audio != 0 ? ".ogg" : ".iso");
-        const expected_track e = expect_track(track, bin);
+        const std::string name = name_track_file(number, track.is_audio != 0, format).text;
+        const expected_track e = expect_track(track, bin, format.raw_data);
         if (blocked(name)) {
             all_whole = false;
             if (err.find("cannot create " + (s.out / name).string() + ": ") == std::string::npos)
@@ -557,9 +570,11 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
     char jobs[] = "2";
     if ((flags & two_writers) == 0)
         jobs[0] = '1';
+    char raw_option[] = "--raw-data";
     char end_of_options[] = "--";
     char* argv[] = {program, jobs_option, jobs, end_of_options, cue_path.data(), nullptr};
-    r.status = run_trackcarve(c, 5, argv);
+    char* raw_argv[] = {program, jobs_option, jobs, raw_option, end_of_options, cue_path.data(), nullptr};
+    r.status = (flags & raw_data) != 0 ? run_trackcarve(c, 6, raw_argv) : run_trackcarve(c, 5, argv);
     r.out = out.contents();
     r.err = err.contents();
 
