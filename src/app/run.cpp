@@ -187,57 +187,114 @@ void write_emulator_sheet_file(console& c, const output_folder& folder, const ch
         remove_emulator_sheet(folder);   // reported; an older sheet must not stand for these tracks
 }
 
-void extract_all_tracks(console& c, const output_folder& folder, const char* cue_path, const cue_sheet& sheet,
-                        const disc_layout& layout, const run_options& options, int jobs)
+// One sheet's run, shared by its part before the tracks and its part after
+// them, which may run on different threads. It lives from the sheet's first
+// line until its last file is written; whatever the run holds open in its
+// output folder until then belongs here.
+struct sheet_run {
+    run_paths paths{};
+    cue_sheet sheet;
+    disc_layout layout{};
+    output_folder folder;
+    virtual_bin bin;
+    bool says_done = false;    // the run got past the TOC: it ends in "Done"
+    bool has_tracks = false;   // and has track files to write, then the emulator sheet
+};
+
+// Whether the sheet gives any track file to write; says why not. Makes the
+// virtual BIN the tracks are cut from.
+bool find_tracks_to_write(console& c, sheet_run& run)
 {
     // A sheet in an encoding the reader cannot see commands in (UTF-16, say)
     // reads as no tracks at all: say so rather than end as if all went well.
-    if (layout.track_count == 0) {
+    if (run.layout.track_count == 0) {
         report(c, "the sheet lists no track; no track file written");
-        remove_emulator_sheet(folder);
-        return;
+        remove_emulator_sheet(run.folder);
+        return false;
     }
-    if (sheet.bin_files.empty()) {
+    if (run.sheet.bin_files.empty()) {
         report(c, "the sheet names no BIN file; no track file written");
-        remove_emulator_sheet(folder);
-        return;
+        remove_emulator_sheet(run.folder);
+        return false;
     }
-    report_incomplete_sectors(c, sheet.bin_files);
-
-    const virtual_bin bin = make_virtual_bin(sheet, folder.paths->cue_dir);
-    const std::vector<track_outcome> outcomes = write_tracks(c, folder, options.format, bin, layout, jobs);
-    write_emulator_sheet_file(c, folder, cue_path, sheet, layout, options.format, outcomes);
+    report_incomplete_sectors(c, run.sheet.bin_files);
+    run.bin = make_virtual_bin(run.sheet, run.paths.cue_dir);
+    run.has_tracks = true;
+    return true;
 }
 
-void run_sheet(console& c, temporary_files& temporaries, const char* cue_path, const run_options& options, int jobs)
+// The part of a sheet's run before its tracks: reads the sheet, claims the
+// output folder, writes the TOC. Returns the tracks to write: none when the
+// run ends here, or has no track file to write.
+sheet_tracks begin_sheet(console& c, sheet_run& run, temporary_files& temporaries, const char* cue_path,
+                         const run_options& options)
 {
-    run_paths paths;
-    if (!derive_paths(cue_path, paths)) {
+    if (!derive_paths(cue_path, run.paths)) {
         stop(c, "Error!! path too long\n");
-        return;
+        return {};
     }
     say(c, "Open file %s\n\n", base_name(cue_path));
     file_stream cue_file = open_regular_file(cue_path);
     if (!cue_file) {
         stop(c, "Error abriendo CUE\n");
-        return;
+        return {};
     }
-    const cue_read read =
-        read_cue_sheet(cue_file.get(), [&paths](const char* name) { return size_bin_file(paths, name); });
+    cue_read read =
+        read_cue_sheet(cue_file.get(), [&run](const char* name) { return size_bin_file(run.paths, name); });
     for (const std::string& notice : read.sheet.notices)
         report(c, "%s", notice.c_str());
     if (!read.ok) {
         stop(c, "Error!! line %i %s\n", read.error.line_number, read.error.message.c_str());
-        return;
+        return {};
     }
+    run.sheet = std::move(read.sheet);
 
-    const disc_layout layout = lay_out_tracks(read.sheet);
-    const output_folder folder{&paths, &temporaries, input_files(cue_path, paths, read.sheet)};
-    if (!claim_output_folder(c, folder, cue_path) || !write_toc_file(c, folder, layout, options.format))
-        return;
+    run.layout = lay_out_tracks(run.sheet);
+    run.folder = output_folder{&run.paths, &temporaries, input_files(cue_path, run.paths, run.sheet)};
+    if (!claim_output_folder(c, run.folder, cue_path) || !write_toc_file(c, run.folder, run.layout, options.format))
+        return {};
     cue_file.reset();
-    extract_all_tracks(c, folder, cue_path, read.sheet, layout, options, jobs);
-    say(c, "Done\n");
+    run.says_done = true;
+    if (!find_tracks_to_write(c, run))
+        return {};
+    return sheet_tracks{&run.folder, options.format, &run.bin, &run.layout};
+}
+
+// The part after the tracks: the emulator sheet, then "Done".
+void end_sheet(console& c, const sheet_run& run, const char* cue_path, const run_options& options,
+               const std::vector<track_outcome>& outcomes)
+{
+    if (run.has_tracks)
+        write_emulator_sheet_file(c, run.folder, cue_path, run.sheet, run.layout, options.format, outcomes);
+    if (run.says_done)
+        say(c, "Done\n");
+}
+
+// A directory by what it is, when it is there; else by its name.
+bool same_directory(const char* a, const char* b)
+{
+    if (same_file_name(a, b))
+        return true;
+    const file_identity first = identify_file(*a == '\0' ? "." : a, true);
+    return first.known && first == identify_file(*b == '\0' ? "." : b, true);
+}
+
+// Two sheets of one call run one after the other when one writes where the
+// other writes (the same output folder: the ownership check must see the
+// first one's emulator sheet) or reads (an output folder that holds the
+// other's sheet and BINs). Folders are compared with a separator at the end,
+// as cue_dir has one.
+bool sheets_take_turns(const char* first_cue, const char* second_cue)
+{
+    run_paths first{};
+    run_paths second{};
+    char first_out[path_capacity];
+    char second_out[path_capacity];
+    if (!derive_paths(first_cue, first) || !derive_paths(second_cue, second) ||
+        !format_output_path(first, "", first_out) || !format_output_path(second, "", second_out))
+        return false;
+    return (same_file_name(first.out_name, second.out_name) && same_directory(first.cue_dir, second.cue_dir)) ||
+           same_directory(first_out, second.cue_dir) || same_directory(first.cue_dir, second_out);
 }
 
 } // namespace
@@ -272,12 +329,20 @@ int run_trackcarve(console& c, int argc, char** argv)
     const interrupt_watch watch([&temporaries] { remove_temporaries(temporaries); });
     ignore_broken_pipe();
     c.show_progress = is_terminal(c.err);
-    int status = 0;
-    for (const char* sheet : line.sheets) {
-        // Each sheet is run as if it were the only one.
-        console run{c.out, c.err, 0, false, c.show_progress};
-        run_sheet(run, temporaries, sheet, line.options, line.options.jobs > 0 ? line.options.jobs : cpus);
-        status = std::max(status, finish(run));
-    }
-    return status;
+    // Each sheet is run as if it were the only one; the writers are shared.
+    std::vector<std::unique_ptr<sheet_run>> runs(line.sheets.size());
+    const sheet_steps steps{
+        [&](console& said, std::size_t sheet) {
+            runs[sheet] = std::make_unique<sheet_run>();
+            return begin_sheet(said, *runs[sheet], temporaries, line.sheets[sheet], line.options);
+        },
+        [&](console& said, std::size_t sheet, const std::vector<track_outcome>& outcomes) {
+            end_sheet(said, *runs[sheet], line.sheets[sheet], line.options, outcomes);
+            runs[sheet].reset();   // with what it holds open
+        },
+        [&](std::size_t first, std::size_t second) {
+            return sheets_take_turns(line.sheets[first], line.sheets[second]);
+        },
+    };
+    return run_sheets(c, line.sheets.size(), line.options.jobs > 0 ? line.options.jobs : cpus, steps);
 }

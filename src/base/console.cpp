@@ -61,9 +61,12 @@ void stop(console& c, const char* format, ...)
 {
     va_list arguments;
     va_start(arguments, format);
-    const std::string text = formatted(format, arguments);
+    std::string text = formatted(format, arguments);
     va_end(arguments);
-    say_text(c, text.c_str());
+    if (c.capture.record != nullptr)
+        record(c, false, std::move(text));
+    else
+        say_text(c, text.c_str());
     c.stopped = true;
 }
 

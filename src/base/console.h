@@ -1,8 +1,8 @@
 // The console: the run's dialogue on standard output, its problems on
 // standard error, a live progress line, and the exit status they add up to.
 // Nothing else prints. A console may instead record what is said into a
-// transcript, for a track written on another thread, to be played back in
-// track order on the real one.
+// transcript, for a track (or a sheet's part around its tracks) run on
+// another thread, to be played back in order on the real one.
 #pragma once
 
 #include "base/platform.h"
@@ -18,8 +18,8 @@ struct console_line {
     std::string text;
 };
 
-// What one track's writer said, filled on its thread and read by the
-// console's, under the lock the two share.
+// What one track's writer (or one part of a sheet's run) said, filled on its
+// thread and read by the console's, under the lock the two share.
 struct transcript {
     std::vector<console_line> lines;
     bool done = false;
@@ -45,6 +45,7 @@ struct console {
 void say(console& c, const char* format, ...) __attribute__((format(TRACKCARVE_PRINTF_FORMAT, 2, 3)));
 
 // An error that ends the run, told in the dialogue ("Error abriendo CUE").
+// A capturing console records it as dialogue and keeps the stop itself.
 void stop(console& c, const char* format, ...) __attribute__((format(TRACKCARVE_PRINTF_FORMAT, 2, 3)));
 
 // A problem the dialogue has no words for (a lost or invented byte, a file
