@@ -19,6 +19,9 @@
 //   make_bench_input many BIN CUE
 //       A 99-track disc the same way: 750 data sectors (10 s), then 98 AUDIO
 //       tracks of 2 to 6 seconds each.
+//   make_bench_input small BIN CUE
+//       A small disc the same way, one of a library: 892 data sectors
+//       (2 MB of BIN), then two AUDIO tracks of 10 seconds each.
 #include <cmath>
 #include <cstdint>
 #include <cstdio>
@@ -328,6 +331,12 @@ int make_many(const char* bin_path, const char* cue_path)
     return make_disc(tracks, bin_path, cue_path);
 }
 
+// A small disc of a library: 2 MB of data sectors, two 10-second songs.
+int make_small(const char* bin_path, const char* cue_path)
+{
+    return make_disc({{false, 892}, {true, 750}, {true, 750}}, bin_path, cue_path);
+}
+
 } // namespace
 
 int main(int argc, char** argv)
@@ -340,6 +349,8 @@ int main(int argc, char** argv)
         return make_mixed(argv[2], argv[3]);
     if (argc == 4 && std::strcmp(argv[1], "many") == 0)
         return make_many(argv[2], argv[3]);
-    std::fprintf(stderr, "usage: make_bench_input data SECTORS BIN [ISO] | audio SECONDS BIN | mixed BIN CUE | many BIN CUE\n");
+    if (argc == 4 && std::strcmp(argv[1], "small") == 0)
+        return make_small(argv[2], argv[3]);
+    std::fprintf(stderr, "usage: make_bench_input data SECTORS BIN [ISO] | audio SECONDS BIN | mixed BIN CUE | many BIN CUE | small BIN CUE\n");
     return 2;
 }

@@ -8,6 +8,7 @@
 #include <sys/wait.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <map>
 #include <string>
 #include <utility>
@@ -22,21 +23,25 @@ std::string msf(int sectors)
     return text;
 }
 
-// A data track, then five audio tracks, the first of them much longer than
-// the others, so that written side by side the tracks end out of order.
-fs::path write_uneven_disc(const fs::path& dir)
+// A data track, then audio tracks, of these lengths in sectors; the BIN's
+// pattern starts at first_sector, so that discs differ.
+fs::path write_disc(const fs::path& dir, const std::string& name, const std::vector<int>& lengths,
+                    int first_sector = 0)
 {
-    const int lengths[] = {40, 3000, 150, 150, 150, 150};
-    std::string sheet = "FILE \"uneven.bin\" BINARY\n";
+    std::string sheet = "FILE \"" + name + ".bin\" BINARY\n";
     int start = 0;
-    for (int n = 1; n <= 6; ++n) {
+    for (std::size_t n = 1; n <= lengths.size(); ++n) {
         sheet += "TRACK " + std::to_string(n) + (n == 1 ? " MODE1/2352\n" : " AUDIO\n") + "INDEX 01 " + msf(start) + "\n";
         start += lengths[n - 1];
     }
-    write_file(dir / "uneven.bin", patterned_sectors(0, start));
-    write_file(dir / "uneven.cue", sheet);
-    return dir / "uneven.cue";
+    write_file(dir / (name + ".bin"), patterned_sectors(first_sector, start));
+    write_file(dir / (name + ".cue"), sheet);
+    return dir / (name + ".cue");
 }
+
+// The first audio track much longer than the others, so that written side
+// by side the tracks end out of order.
+fs::path write_uneven_disc(const fs::path& dir) { return write_disc(dir, "uneven", {40, 3000, 150, 150, 150, 150}); }
 
 // Every output file: its bytes, or for an .ogg its decoded samples.
 std::map<std::string, std::string> outputs(const fs::path& dir)
@@ -97,6 +102,53 @@ TEST(Jobs, SeveralSheetsAreRunOneAfterAnother)
     EXPECT_EQ(decode_ogg(dir / "good" / "track2.ogg").pcm_total, 20 * 588);
     EXPECT_TRUE(fs::exists(dir / "good" / "good.cue"));
     EXPECT_EQ(run_tool({"good.cue", "good.cue"}, dir).exit_status, 0);
+}
+
+// Sheets for one call: the uneven disc with its track 3's name taken, twins
+// whose names give one folder, a malformed sheet, a small disc, a missing
+// sheet, and a data disc followed by the emulator sheet its split writes.
+std::vector<std::string> write_library(const fs::path& dir)
+{
+    fs::create_directories(dir);
+    write_uneven_disc(dir);
+    fs::create_directories(dir / "uneven" / "track3.ogg");
+    write_disc(dir, "twin.a", {20, 400}, 100);
+    write_disc(dir, "twin.b", {30, 200}, 200);
+    write_file(dir / "bad.cue", "FILE \"twin.a.bin\" BINARY\nTRACK 01 MODE7/2352\n");
+    write_disc(dir, "small", {10, 90, 60}, 300);
+    write_disc(dir, "data", {50, 600}, 400);
+    return {"uneven.cue", "twin.a.cue", "twin.b.cue", "bad.cue", "small.cue", "missing.cue", "data.cue", "data/data.cue"};
+}
+
+TEST(Jobs, ManySheetsInOneCallGiveWhatEachGivesAlone)
+{
+    const fs::path dir = scratch_dir();
+    const std::vector<std::string> sheets = write_library(dir / "source");
+    fs::copy(dir / "source", dir / "alone", fs::copy_options::recursive);
+    fs::copy(dir / "source", dir / "together", fs::copy_options::recursive);
+    command_result alone{0, "", ""};
+    for (const std::string& sheet : sheets) {
+        const command_result r = run_command({TRACKCARVE_EXE, "-j", "1", sheet}, dir / "alone");
+        alone = {std::max(alone.exit_status, r.exit_status), alone.out + r.out, alone.err + r.err};
+    }
+    const auto call = [&](const char* jobs, const std::function<void()>& in_child = {}) {
+        std::vector<std::string> command{TRACKCARVE_EXE, "-j", jobs};
+        command.insert(command.end(), sheets.begin(), sheets.end());
+        return run_command(command, dir / "together", in_child);
+    };
+    const command_result together = call("3");
+
+    EXPECT_EQ(together.out, alone.out);
+    EXPECT_EQ(together.err, alone.err);
+    EXPECT_EQ(together.exit_status, 1);
+    EXPECT_EQ(alone.exit_status, 1);
+    EXPECT_NE(alone.err.find("twin holds the tracks of another sheet, \"twin.a.cue\""), std::string::npos) << alone.err;
+    EXPECT_NE(alone.out.find("Done\nOpen file data.cue\n\nError!! line 3"), std::string::npos) << alone.out;
+    for (const char* folder : {"uneven", "twin", "small", "data"})
+        EXPECT_EQ(outputs(dir / "together" / folder), outputs(dir / "alone" / folder)) << folder;
+    // Both streams to one file: the lines keep their order across the two.
+    const auto merged = [] { dup2(1, 2); };
+    EXPECT_EQ(call("3", merged).out, call("1", merged).out);
 }
 
 TEST(Jobs, OptionsAndTheirMistakes)

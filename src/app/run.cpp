@@ -86,7 +86,7 @@ std::string source_name_of(const char* cue_path, const run_paths& paths)
     return printable_name(owner_name_of(cue_path, paths).c_str());
 }
 
-void report_folder_of_another_sheet(console& c, const run_paths& paths, const std::string& owner)
+void report_folder_of_another_sheet(track_voice c, const run_paths& paths, const std::string& owner)
 {
     char dir[path_capacity];
     format_output_dir(paths, dir);
@@ -100,7 +100,7 @@ void report_folder_of_another_sheet(console& c, const run_paths& paths, const st
 // a folder an earlier version wrote has only its emulator sheet's REM SOURCE
 // line, which holds the name in printable form. `recorded`: the folder has
 // an owner record.
-bool folder_belongs_to_another_sheet(console& c, const run_paths& paths, const char* cue_path, bool& recorded)
+bool folder_belongs_to_another_sheet(track_voice c, const run_paths& paths, const char* cue_path, bool& recorded)
 {
     std::string owner;
     std::string own_name;
@@ -118,7 +118,7 @@ bool folder_belongs_to_another_sheet(console& c, const run_paths& paths, const c
     return true;
 }
 
-void report_backward_tracks(console& c, const disc_layout& layout)
+void report_backward_tracks(track_voice c, const disc_layout& layout)
 {
     for (std::int32_t number = 1; number <= layout.track_count; ++number) {
         const std::int32_t length = layout.tracks[number].length_sectors;
@@ -149,7 +149,7 @@ folder_lock lock_existing_folder(const run_paths& paths)
 // link), waits for any other run there to end, records the sheet as its
 // owner if it has none, and clears it of the temporaries that killed runs
 // left. False when the run ends there.
-bool claim_output_folder(console& c, const output_folder& folder, const char* cue_path, folder_claim& claim)
+bool claim_output_folder(track_voice c, const output_folder& folder, const char* cue_path, folder_claim& claim)
 {
     const run_paths& paths = *folder.paths;
     char dir[path_capacity] = {};
@@ -180,7 +180,7 @@ bool claim_output_folder(console& c, const output_folder& folder, const char* cu
 // Writes NAME.toc. False when it cannot even be created, which ends the run;
 // a TOC that cannot be put in place is reported, and the tracks are still
 // written, as they do not depend on it.
-bool write_toc_file(console& c, const output_folder& folder, const folder_claim& claim, const disc_layout& layout,
+bool write_toc_file(track_voice c, const output_folder& folder, const folder_claim& claim, const disc_layout& layout,
                     const track_format& format)
 {
     const std::string name = toc_file_name(*folder.paths);
@@ -207,7 +207,7 @@ bool write_toc_file(console& c, const output_folder& folder, const folder_claim&
 }
 
 // The bytes of a BIN file's incomplete last sector belong to no track.
-void report_incomplete_sectors(console& c, const std::vector<bin_file_entry>& bin_files)
+void report_incomplete_sectors(track_voice c, const std::vector<bin_file_entry>& bin_files)
 {
     for (const bin_file_entry& file : bin_files) {
         const auto tail_bytes = static_cast<long long>(file.size_bytes % raw_sector_size);
@@ -248,7 +248,7 @@ constexpr std::int32_t max_sheet_tracks = 99;
 
 // Writes the emulator sheet when every track file is whole; else, or when it
 // cannot be written, removes one an earlier run left. True when it is in place.
-bool write_emulator_sheet_file(console& c, const output_folder& folder, const char* cue_path, const cue_sheet& sheet,
+bool write_emulator_sheet_file(track_voice c, const output_folder& folder, const char* cue_path, const cue_sheet& sheet,
                                const disc_layout& layout, const track_format& format,
                                const std::vector<track_outcome>& outcomes)
 {
@@ -318,7 +318,7 @@ void record_tracks(sheet_record& record, const run_paths& paths, const disc_layo
 
 // Track 1 starts at its INDEX 01, so the sectors before it are in no track
 // file: silence there is no loss, audio (a hidden track) is.
-void report_audio_before_track_one(console& c, const virtual_bin& bin, const disc_layout& layout)
+void report_audio_before_track_one(track_voice c, const virtual_bin& bin, const disc_layout& layout)
 {
     const track_span& first = layout.tracks[1];
     if (first.is_audio == 0 || first.start_sector <= 0)
@@ -328,34 +328,6 @@ void report_audio_before_track_one(console& c, const virtual_bin& bin, const dis
     if (holds_nonzero_byte(reader, 0, std::int64_t{first.start_sector} * raw_sector_size))
         report(c, "the %i sectors before track 1's INDEX 01 hold audio, which no track file keeps",
                static_cast<int>(first.start_sector));
-}
-
-void extract_all_tracks(console& c, const output_folder& folder, const char* cue_path, const cue_sheet& sheet,
-                        const disc_layout& layout, const run_options& options, int jobs, sheet_record& record)
-{
-    const std::vector<track_outcome> none_written(static_cast<std::size_t>(layout.track_count) + 1);
-    record_tracks(record, *folder.paths, layout, options.format, &none_written);
-    // A sheet in an encoding the reader cannot see commands in (UTF-16, say)
-    // reads as no tracks at all: say so rather than end as if all went well.
-    if (layout.track_count == 0) {
-        report(c, "the sheet lists no track; no track file written");
-        remove_emulator_sheet(folder);
-        return;
-    }
-    if (sheet.bin_files.empty()) {
-        report(c, "the sheet names no BIN file; no track file written");
-        remove_emulator_sheet(folder);
-        return;
-    }
-    report_incomplete_sectors(c, sheet.bin_files);
-
-    const virtual_bin bin = make_virtual_bin(sheet, folder.paths->cue_dir);
-    report_audio_before_track_one(c, bin, layout);
-    const std::vector<track_comments> comments = comments_for_disc(sheet);
-    const std::vector<track_outcome> outcomes = write_tracks(c, folder, options.format, comments, bin, layout, jobs);
-    record_tracks(record, *folder.paths, layout, options.format, &outcomes);
-    record.emulator_sheet_in_place =
-        write_emulator_sheet_file(c, folder, cue_path, sheet, layout, options.format, outcomes);
 }
 
 // Every output the split made is a regular file written after the last
@@ -422,59 +394,154 @@ bool split_is_done(const char* cue_path, const run_paths& paths, const track_for
     return true;
 }
 
-void say_skipped(console& c, const run_paths& paths, const char* cue_path)
+void say_skipped(track_voice c, const run_paths& paths, const char* cue_path)
 {
     char dir[path_capacity] = {};
     format_output_dir(paths, dir);
     say(c, "Skipping %s: its split in %s is complete and newer than its files\n", base_name(cue_path), dir);
 }
 
-void run_sheet(console& c, temporary_files& temporaries, const char* cue_path, const run_options& options, int jobs,
-               sheet_record& record)
-{
-    run_paths paths;
-    if (!derive_paths(cue_path, paths, output_naming{options.output_dir.c_str(), options.full_names})) {
-        stop(c, "Error!! path too long\n");
-        return;
-    }
-    record.out_parent = paths.out_parent;
-    record.out_name = paths.out_name;
+// One sheet's run, shared by its part before the tracks and its part after
+// them, which may run on different threads. It lives from the sheet's first
+// line until its last file is written, with the folder's lock and whatever
+// else the run holds in its output folder until then.
+struct sheet_run {
+    run_paths paths{};
+    cue_sheet sheet;
+    disc_layout layout{};
+    output_folder folder;
     folder_claim claim;
+    virtual_bin bin;
+    std::vector<track_comments> comments;
+    std::chrono::steady_clock::time_point start = std::chrono::steady_clock::now();
+    bool says_done = false;    // the run got past the TOC: it ends in "Done"
+    bool has_tracks = false;   // and has track files to write, then the emulator sheet
+};
+
+// Whether the sheet gives any track file to write; says why not. Makes the
+// virtual BIN the tracks are cut from and their tags.
+bool find_tracks_to_write(track_voice c, sheet_run& run)
+{
+    // A sheet in an encoding the reader cannot see commands in (UTF-16, say)
+    // reads as no tracks at all: say so rather than end as if all went well.
+    if (run.layout.track_count == 0) {
+        report(c, "the sheet lists no track; no track file written");
+        remove_emulator_sheet(run.folder);
+        return false;
+    }
+    if (run.sheet.bin_files.empty()) {
+        report(c, "the sheet names no BIN file; no track file written");
+        remove_emulator_sheet(run.folder);
+        return false;
+    }
+    report_incomplete_sectors(c, run.sheet.bin_files);
+    run.bin = make_virtual_bin(run.sheet, run.paths.cue_dir);
+    report_audio_before_track_one(c, run.bin, run.layout);
+    run.comments = comments_for_disc(run.sheet);
+    run.has_tracks = true;
+    return true;
+}
+
+output_naming naming_of(const run_options& options)
+{
+    return output_naming{options.output_dir.c_str(), options.full_names};
+}
+
+// The part of a sheet's run before its tracks: reads the sheet, claims the
+// output folder, writes the TOC. Returns the tracks to write: none when the
+// run ends here (or is skipped), or has no track file to write.
+sheet_tracks begin_sheet(track_voice c, sheet_run& run, temporary_files& temporaries, const char* cue_path,
+                         const run_options& options, sheet_record& record)
+{
+    if (!derive_paths(cue_path, run.paths, naming_of(options))) {
+        stop(c, "Error!! path too long\n");
+        return {};
+    }
+    record.out_parent = run.paths.out_parent;
+    record.out_name = run.paths.out_name;
     // A run writing in the folder now may be finishing this very split: the
     // check waits for it.
     if (options.skip_done)
-        claim.lock = lock_existing_folder(paths);
-    if (options.skip_done && split_is_done(cue_path, paths, options.format, record)) {
-        say_skipped(c, paths, cue_path);
+        run.claim.lock = lock_existing_folder(run.paths);
+    if (options.skip_done && split_is_done(cue_path, run.paths, options.format, record)) {
+        say_skipped(c, run.paths, cue_path);
         record.skipped = true;
         record.emulator_sheet_in_place = true;
-        return;
+        return {};
     }
     say(c, "Open file %s\n\n", base_name(cue_path));
     file_stream cue_file = open_regular_file(cue_path);
     if (!cue_file) {
         stop(c, "Error abriendo CUE\n");
-        return;
+        return {};
     }
-    const cue_read read =
-        read_cue_sheet(cue_file.get(), [&paths](const char* name) { return size_bin_file(paths, name); });
+    cue_read read =
+        read_cue_sheet(cue_file.get(), [&run](const char* name) { return size_bin_file(run.paths, name); });
     for (const std::string& notice : read.sheet.notices)
         report(c, "%s", notice.c_str());
     if (!read.ok) {
         stop(c, "Error!! line %i %s\n", read.error.line_number, read.error.message.c_str());
-        return;
+        return {};
     }
+    run.sheet = std::move(read.sheet);
 
-    const disc_layout layout = lay_out_tracks(read.sheet);
-    const output_folder folder{&paths, &temporaries, input_files(cue_path, paths, read.sheet)};
+    run.layout = lay_out_tracks(run.sheet);
+    run.folder = output_folder{&run.paths, &temporaries, input_files(cue_path, run.paths, run.sheet)};
     if (!options.output_dir.empty())
-        make_output_parent(paths);
-    if (!claim_output_folder(c, folder, cue_path, claim) || !write_toc_file(c, folder, claim, layout, options.format))
-        return;
+        make_output_parent(run.paths);
+    if (!claim_output_folder(c, run.folder, cue_path, run.claim) ||
+        !write_toc_file(c, run.folder, run.claim, run.layout, options.format))
+        return {};
     cue_file.reset();
-    extract_all_tracks(c, folder, cue_path, read.sheet, layout, options, jobs, record);
-    say(c, "Done\n");
-    record.finished = true;
+    run.says_done = true;
+    const std::vector<track_outcome> none_written(static_cast<std::size_t>(run.layout.track_count) + 1);
+    record_tracks(record, run.paths, run.layout, options.format, &none_written);
+    if (!find_tracks_to_write(c, run))
+        return {};
+    return sheet_tracks{&run.folder, options.format, &run.comments, &run.bin, &run.layout};
+}
+
+// The part after the tracks: the emulator sheet, then "Done".
+void end_sheet(track_voice c, const sheet_run& run, const char* cue_path, const run_options& options,
+               const std::vector<track_outcome>& outcomes, sheet_record& record)
+{
+    if (run.has_tracks) {
+        record_tracks(record, run.paths, run.layout, options.format, &outcomes);
+        record.emulator_sheet_in_place =
+            write_emulator_sheet_file(c, run.folder, cue_path, run.sheet, run.layout, options.format, outcomes);
+    }
+    if (run.says_done) {
+        say(c, "Done\n");
+        record.finished = true;
+    }
+    record.seconds = std::chrono::duration<double>(std::chrono::steady_clock::now() - run.start).count();
+}
+
+// A directory by what it is, when it is there; else by its name.
+bool same_directory(const char* a, const char* b)
+{
+    if (same_file_name(a, b))
+        return true;
+    const file_identity first = identify_file(*a == '\0' ? "." : a, true);
+    return first.known && first == identify_file(*b == '\0' ? "." : b, true);
+}
+
+// Two sheets of one call run one after the other when one writes where the
+// other writes (the same output folder: the ownership check must see the
+// first one's emulator sheet, and the folder's lock is not taken twice by
+// one process) or reads (an output folder that holds the other's sheet and
+// BINs). Folders are compared with a separator at the end, as cue_dir has one.
+bool sheets_take_turns(const char* first_cue, const char* second_cue, const output_naming& naming)
+{
+    run_paths first{};
+    run_paths second{};
+    char first_out[path_capacity];
+    char second_out[path_capacity];
+    if (!derive_paths(first_cue, first, naming) || !derive_paths(second_cue, second, naming) ||
+        !format_output_path(first, "", first_out) || !format_output_path(second, "", second_out))
+        return false;
+    return (same_file_name(first.out_name, second.out_name) && same_directory(first.out_parent, second.out_parent)) ||
+           same_directory(first_out, second.cue_dir) || same_directory(first.cue_dir, second_out);
 }
 
 // The playlists of the multi-disc sets among the sheets; 1 when one could
@@ -519,22 +586,30 @@ int run_trackcarve(console& c, int argc, char** argv)
     const interrupt_watch watch([&temporaries] { remove_temporaries(temporaries); });
     ignore_broken_pipe();
     c.show_progress = is_terminal(c.err);
-    int status = 0;
+    // Each sheet is run as if it were the only one; the writers are shared.
     std::vector<sheet_record> records(line.sheets.size());
-    for (std::size_t i = 0; i < line.sheets.size(); ++i) {
-        // Each sheet is run as if it were the only one.
-        console run{c.out, c.err, 0, false, c.show_progress};
-        sheet_record& record = records[i];
-        record.sheet = line.sheets[i];
-        run.problem_log = &record.problems;
-        const auto start = std::chrono::steady_clock::now();
-        run_sheet(run, temporaries, line.sheets[i], line.options, line.options.jobs > 0 ? line.options.jobs : cpus,
-                  record);
-        const int sheet_status = finish(run);
-        record.seconds = std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count();
-        const bool reported = line.options.report_path.empty() ||
-                              append_report_line(run, line.options.report_path, record, sheet_status);
-        status = std::max({status, sheet_status, reported ? 0 : 1});
-    }
+    std::vector<std::unique_ptr<sheet_run>> runs(line.sheets.size());
+    const output_naming naming = naming_of(line.options);
+    const sheet_steps steps{
+        [&](track_voice said, std::size_t sheet) {
+            runs[sheet] = std::make_unique<sheet_run>();
+            records[sheet].sheet = line.sheets[sheet];
+            return begin_sheet(said, *runs[sheet], temporaries, line.sheets[sheet], line.options, records[sheet]);
+        },
+        [&](track_voice said, std::size_t sheet, const std::vector<track_outcome>& outcomes) {
+            end_sheet(said, *runs[sheet], line.sheets[sheet], line.options, outcomes, records[sheet]);
+            runs[sheet].reset();   // with what it holds open, the folder's lock too
+        },
+        [&](std::size_t first, std::size_t second) {
+            return sheets_take_turns(line.sheets[first], line.sheets[second], naming);
+        },
+        [&](std::size_t sheet) { return &records[sheet].problems; },
+        [&](console& played, std::size_t sheet, int sheet_status) {
+            const bool reported = line.options.report_path.empty() ||
+                                  append_report_line(played, line.options.report_path, records[sheet], sheet_status);
+            return std::max(sheet_status, reported ? 0 : 1);
+        },
+    };
+    const int status = run_sheets(c, line.sheets.size(), line.options.jobs > 0 ? line.options.jobs : cpus, steps);
     return std::max(status, write_playlists(c, temporaries, records, line.options.full_names));
 }

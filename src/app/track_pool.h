@@ -1,21 +1,50 @@
-// Writes a disc's track files side by side, one writer thread per job.
+// Runs every sheet of one call with one set of writer threads: the parts of
+// each sheet's run and its tracks are written side by side, and what they say
+// is played on the console sheet by sheet, as if they ran one after another.
 #pragma once
 
 #include "base/console.h"
 #include "cue/layout.h"
 #include "cue/virtual_bin.h"
-#include "extract/audio_tags.h"
 #include "extract/output_file.h"
 #include "extract/track_writer.h"
 
+#include <cstddef>
+#include <functional>
+#include <string>
 #include <vector>
 
-// Writes tracks 1..track_count with up to `jobs` writers at once, each with
-// its own BIN reader and buffer. What the writers say reaches c in track
-// order, line for line as if the tracks had been written one after another
-// (jobs 1 writes them so); while they work, c shows a progress line.
-// comments: each audio file's tags, by track number. Returns each track's
-// outcome, by track number ([0] unused).
-std::vector<track_outcome> write_tracks(console& c, const output_folder& folder, const track_format& format,
-                                        const std::vector<track_comments>& comments, const virtual_bin& bin,
-                                        const disc_layout& layout, int jobs);
+// What the writers need to write one sheet's tracks; layout null when it has
+// none to write. Everything pointed to lives until the sheet's end.
+struct sheet_tracks {
+    const output_folder* folder = nullptr;
+    track_format format;
+    const std::vector<track_comments>* comments = nullptr;   // the tags of each track's audio file
+    const virtual_bin* bin = nullptr;
+    const disc_layout* layout = nullptr;
+};
+
+// The parts of one sheet's run around its tracks, each saying into the voice
+// it is given; they run on any writer thread.
+struct sheet_steps {
+    // Before the tracks: read the sheet, claim its folder, write the TOC.
+    std::function<sheet_tracks(track_voice c, std::size_t sheet)> begin;
+    // After them (or right after begin, when it gave no tracks): the emulator
+    // sheet and "Done"; outcomes by track number, [0] unused.
+    std::function<void(track_voice c, std::size_t sheet, const std::vector<track_outcome>& outcomes)> end;
+    // Whether sheet b, given after a, must wait for a's end before it begins.
+    std::function<bool(std::size_t a, std::size_t b)> take_turns;
+    // Where the console keeps the sheet's problem lines as it plays them.
+    std::function<std::vector<std::string>*(std::size_t sheet)> problem_log;
+    // On the console's thread, once the sheet's every line is played, with
+    // its exit status; gives the status the sheet ends with.
+    std::function<int(console& c, std::size_t sheet, int status)> played;
+};
+
+// Runs sheets 0..count-1 with up to `jobs` writers shared among them: a free
+// writer takes the next track of the earliest sheet begun, else begins the
+// next sheet. Each sheet's lines reach c whole and in sheet order, line for
+// line as if the sheets, and their tracks, ran one after another (jobs 1 runs
+// them so); while they work, c shows a progress line. Returns the highest exit
+// status of the sheets.
+int run_sheets(console& c, std::size_t count, int jobs, const sheet_steps& steps);

@@ -21,9 +21,22 @@ void record_problem(void* recorder, const std::string& text)
     record(*static_cast<track_recorder*>(recorder), true, text);
 }
 
+void record_stop(void* recorder, const std::string& text)
+{
+    auto& into = *static_cast<track_recorder*>(recorder);
+    {
+        const std::lock_guard<std::mutex> hold(*into.lock);
+        into.stopped = true;
+    }
+    record(into, false, text);
+}
+
 } // namespace
 
-track_voice recording_voice(track_recorder& recorder) { return track_voice(&recorder, record_dialogue, record_problem); }
+track_voice recording_voice(track_recorder& recorder)
+{
+    return track_voice(&recorder, record_dialogue, record_problem, record_stop);
+}
 
 void end_recording(track_recorder& recorder)
 {

@@ -1,6 +1,7 @@
-// What one track's writer says, recorded on the writer's thread and played
-// back on the console's thread, so that the console shows every track's
-// lines in track order however many are written side by side.
+// What one track's writer (or one sheet's part around its tracks) says,
+// recorded on the writer's thread and played back on the console's thread,
+// so that the console shows every line in order however many tracks are
+// written side by side.
 #pragma once
 
 #include "base/console.h"
@@ -21,6 +22,7 @@ struct track_recorder {
     std::condition_variable* changed = nullptr;   // notified on every line and at the end
     std::vector<recorded_line> lines;             // under *lock
     bool done = false;                            // under *lock
+    bool stopped = false;                         // under *lock: it said the line that ends the run
 };
 
 // The voice the track's writer is given: what it says and reports is

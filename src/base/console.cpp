@@ -43,9 +43,15 @@ void say_on_console(void* c, const std::string& text) { write_dialogue(*static_c
 
 void report_on_console(void* c, const std::string& text) { write_problem(*static_cast<console*>(c), text); }
 
+void stop_on_console(void* c, const std::string& text)
+{
+    write_dialogue(*static_cast<console*>(c), text);
+    static_cast<console*>(c)->stopped = true;
+}
+
 } // namespace
 
-track_voice::track_voice(console& c) : track_voice(&c, say_on_console, report_on_console) {}
+track_voice::track_voice(console& c) : track_voice(&c, say_on_console, report_on_console, stop_on_console) {}
 
 void say(track_voice voice, const char* format, ...)
 {
@@ -65,14 +71,13 @@ void report(track_voice voice, const char* format, ...)
     voice.report_text(voice.context, text);
 }
 
-void stop(console& c, const char* format, ...)
+void stop(track_voice voice, const char* format, ...)
 {
     va_list arguments;
     va_start(arguments, format);
     const std::string text = formatted(format, arguments);
     va_end(arguments);
-    write_dialogue(c, text);
-    c.stopped = true;
+    voice.stop_text(voice.context, text);
 }
 
 void draw_progress(console& c, const char* text)

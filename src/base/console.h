@@ -20,19 +20,21 @@ struct console {
     std::vector<std::string>* problem_log = nullptr;   // when set, each line put on standard error, unprefixed
 };
 
-// Where a writer's words go: two calls and the context they are made on. A
-// console is a voice, which writes at once; the track pool gives each track
-// a voice that records instead, to be played back in track order.
+// Where a run's words go: three calls and the context they are made on. A
+// console is a voice, which writes at once; the worker pool gives each
+// track, and each sheet's part around its tracks, a voice that records
+// instead, to be played back in order.
 using voice_call = void (*)(void* context, const std::string& text);
 struct track_voice {
     track_voice(console& c);   // not explicit: whoever takes a voice takes a console
-    track_voice(void* on, voice_call say_with, voice_call report_with)
-        : context(on), say_text(say_with), report_text(report_with)
+    track_voice(void* on, voice_call say_with, voice_call report_with, voice_call stop_with)
+        : context(on), say_text(say_with), report_text(report_with), stop_text(stop_with)
     {
     }
     void* context;
     voice_call say_text;      // the text as it is
     voice_call report_text;   // without "trackcarve: " and the line end
+    voice_call stop_text;     // dialogue that ends the run
 };
 
 // A line (or lines) of the dialogue, on standard output.
@@ -44,7 +46,7 @@ void say(track_voice voice, const char* format, ...) __attribute__((format(TRACK
 void report(track_voice voice, const char* format, ...) __attribute__((format(TRACKCARVE_PRINTF_FORMAT, 2, 3)));
 
 // An error that ends the run, told in the dialogue ("Error abriendo CUE").
-void stop(console& c, const char* format, ...) __attribute__((format(TRACKCARVE_PRINTF_FORMAT, 2, 3)));
+void stop(track_voice voice, const char* format, ...) __attribute__((format(TRACKCARVE_PRINTF_FORMAT, 2, 3)));
 
 // Draws (or redraws) the one live progress line on standard error, when it
 // is a terminal; whatever is said or reported next erases it first.

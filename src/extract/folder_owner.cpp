@@ -22,7 +22,7 @@ bool read_folder_owner(const run_paths& paths, std::string& owner)
     return true;
 }
 
-void write_folder_owner(console& c, const output_folder& folder, const char* sheet_name)
+void write_folder_owner(track_voice c, const output_folder& folder, const char* sheet_name)
 {
     output_file out;
     if (const int failure = open_output_file(out, folder, owner_file_name())) {

@@ -14,4 +14,4 @@ bool read_folder_owner(const run_paths& paths, std::string& owner);
 
 // Records sheet_name as the folder's owner, written as every output is (a
 // temporary renamed into place); a failure is reported.
-void write_folder_owner(console& c, const output_folder& folder, const char* sheet_name);
+void write_folder_owner(track_voice c, const output_folder& folder, const char* sheet_name);
