@@ -39,14 +39,6 @@ laid_out lay_out(const std::string& sheet, std::int64_t bin_bytes = -1)
     return result;
 }
 
-std::string toc_lines(const std::vector<std::string>& lines)
-{
-    std::string text;
-    for (const std::string& line : lines)
-        text += line + "\r\n";
-    return text;
-}
-
 constexpr std::int64_t sectors(std::int64_t count) { return count * 2352; }
 
 } // namespace
@@ -70,7 +62,7 @@ TEST_P(Layout, PlacesEveryTrackAtItsIndexOne)
 {
     const layout_row& row = GetParam();
     const laid_out r = lay_out(row.sheet, row.bin_bytes);
-    EXPECT_EQ(r.toc, toc_lines(row.toc));
+    EXPECT_EQ(r.toc, crlf_lines(row.toc));
     EXPECT_EQ(r.tracks, row.tracks);
 }
 
