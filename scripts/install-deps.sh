@@ -27,6 +27,6 @@ for package in "${packages[@]}"; do
 done
 if ((${#missing[@]})); then
   [ "$(id -u)" -eq 0 ] && sudo= || sudo=sudo
-  $sudo apt-get update -qq
+  "$(dirname "$0")/apt-update.sh"
   DEBIAN_FRONTEND=noninteractive $sudo apt-get install -y -qq --no-install-recommends "${missing[@]}" >/dev/null
 fi

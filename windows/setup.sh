@@ -54,7 +54,7 @@ if ((${#missing[@]})); then
     dpkg --add-architecture i386
   fi
   export DEBIAN_FRONTEND=noninteractive
-  apt-get update -q
+  "$here/../scripts/apt-update.sh"
   # Recommends would add fonts, gstreamer, desktop bits: none needed for a
   # console program run without a display.
   apt-get install -y -q --no-install-recommends "${missing[@]}"
