@@ -40,11 +40,14 @@ track_voice recording_voice(track_recorder& recorder)
 
 void end_recording(track_recorder& recorder)
 {
+    // Once done is seen, the console's thread may play the recording and
+    // free it: nothing of it is read after.
+    std::condition_variable* const changed = recorder.changed;
     {
         const std::lock_guard<std::mutex> hold(*recorder.lock);
         recorder.done = true;
     }
-    recorder.changed->notify_all();
+    changed->notify_all();
 }
 
 void play(console& c, const recorded_line& line)
