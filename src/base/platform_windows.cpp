@@ -61,6 +61,21 @@ bool starts_with(const std::wstring& text, const wchar_t* prefix) { return text.
 // (room for an 8.3 name inside).
 constexpr std::size_t long_path_length = MAX_PATH - 12;
 
+// What Windows makes of a path (/ to \\, . and .. resolved, the current
+// directory put in front); empty when it cannot.
+std::wstring absolute_path(const std::wstring& wide)
+{
+    const DWORD capacity = wide.empty() ? 0 : GetFullPathNameW(wide.c_str(), 0, nullptr, nullptr);
+    if (capacity == 0)
+        return {};
+    std::wstring full(capacity, L'\0');
+    const DWORD length = GetFullPathNameW(wide.c_str(), capacity, full.data(), nullptr);
+    if (length == 0 || length >= capacity)
+        return {};
+    full.resize(length);
+    return full;
+}
+
 // The UTF-16 path for the wide file calls. A path whose absolute form is
 // long gets that form with the \\?\ prefix, which lifts the limit to about
 // 32767 characters; any other is passed as it was given. GetFullPathNameW
@@ -70,15 +85,8 @@ std::wstring win32_path(const std::wstring& wide)
 {
     if (wide.empty() || starts_with(wide, L"\\\\?\\") || starts_with(wide, L"\\\\.\\"))
         return wide;
-    const DWORD capacity = GetFullPathNameW(wide.c_str(), 0, nullptr, nullptr);
-    if (capacity == 0)
-        return wide;
-    std::wstring full(capacity, L'\0');
-    const DWORD length = GetFullPathNameW(wide.c_str(), capacity, full.data(), nullptr);
-    if (length == 0 || length >= capacity)
-        return wide;
-    full.resize(length);
-    if (full.size() < long_path_length)
+    const std::wstring full = absolute_path(wide);
+    if (full.empty() || full.size() < long_path_length)
         return wide;
     if (starts_with(full, L"\\\\"))   // \\server\share\...
         return L"\\\\?\\UNC\\" + full.substr(2);
@@ -428,16 +436,8 @@ bool append_to_file(const char* path, const std::string& bytes)
 
 std::string full_path(const char* path)
 {
-    const std::wstring wide = wide_from_utf8(path);
-    const DWORD capacity = GetFullPathNameW(wide.c_str(), 0, nullptr, nullptr);
-    if (wide.empty() || capacity == 0)
-        return path;
-    std::wstring full(capacity, L'\0');
-    const DWORD length = GetFullPathNameW(wide.c_str(), capacity, full.data(), nullptr);
-    if (length == 0 || length >= capacity)
-        return path;
-    full.resize(length);
-    return utf8_from_wide(full.c_str());
+    const std::wstring full = absolute_path(wide_from_utf8(path));
+    return full.empty() ? std::string(path) : utf8_from_wide(full.c_str());
 }
 
 // ---- Copying a byte range from one file to another ----
