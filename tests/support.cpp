@@ -1,6 +1,6 @@
 #include "support.h"
 
-#include "extract/output_names.h"
+#include "output/output_names.h"
 
 #include <gtest/gtest.h>
 #include <vorbis/vorbisfile.h>
@@ -296,12 +296,21 @@ std::string captured_console::err()
     return std::string(err_text_, err_size_);
 }
 
+const audio_codec& codec_with_extension(const std::string& extension)
+{
+    for (const audio_codec& codec : audio_codecs())
+        if (codec.extension == extension)
+            return codec;
+    throw std::invalid_argument("no codec writes ." + extension);
+}
+
 void track_fixture::SetUp()
 {
     dir = scratch_dir();
     const std::string cue = (dir / "disc.cue").string();
     ASSERT_TRUE(derive_paths(cue.c_str(), paths));
     folder.paths = &paths;
+    writer.format = default_track_format();
     folder.temporaries = &temporaries;
     writer.folder = &folder;
     writer.serials = &serials;

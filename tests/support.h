@@ -7,6 +7,7 @@
 #include "base/platform.h"
 #include "cue/layout.h"
 #include "cue/virtual_bin.h"
+#include "extract/audio_codecs.h"
 #include "extract/track_writer.h"
 
 #include <gtest/gtest.h>
@@ -157,6 +158,9 @@ private:
     std::size_t out_size_ = 0;
     std::size_t err_size_ = 0;
 };
+
+// The codec whose track files have this extension ("ogg", "flac").
+const audio_codec& codec_with_extension(const std::string& extension);
 
 // Calls extract_track on one track of a BIN in the test's scratch folder,
 // whose sheet would be disc.cue: the files land in disc/.

@@ -1,5 +1,5 @@
-#include "extract/audio_encoder.h"
-#include "extract/track_format.h"
+#include "extract/vorbis_encoder.h"
+#include "output/track_format.h"
 
 #include "support.h"
 
@@ -192,9 +192,10 @@ TEST_F(AudioTracks, HeadersAreOnDiskBeforeAnyAudioIsRead)
 {
     watched_bin source{stereo_audio(4 * 588), 0, dir / "disc" / "track1.ogg"};
     file_stream ogg(std::fopen(source.ogg.c_str(), "wb"));
-    const audio_result result = encode_audio_track(pcm_source{read_watched, &source}, 4 * 2352,
-                                                   vorbis_settings{default_vorbis_quality, 1, nullptr}, ogg.get(),
-                                                   writer.buffer->audio);
+    const pcm_source pcm{read_watched, &source};
+    pcm_reader input{pcm, 4 * 2352, writer.buffer->audio};
+    const audio_result result =
+        encode_vorbis_track(input, encoder_settings{default_vorbis_quality, 1, nullptr}, ogg.get());
     ASSERT_TRUE(close_file(ogg));
     EXPECT_EQ(result.frames_encoded, 4 * 588);
     ASSERT_TRUE(source.read);
@@ -214,7 +215,7 @@ TEST_F(AudioTracks, FlacHoldsExactlyTheFramesTheBinHas)
 {
     const std::string bytes = stereo_audio(20 * 588) + "\x01\x02\x03";
     use_bin(bytes);
-    writer.format.codec = audio_codec::flac;
+    writer.format.codec = &codec_with_extension("flac");
     struct row {
         const char* what;
         std::int32_t start, length;

@@ -1,6 +1,7 @@
 #include "cue/cue_reader.h"
 #include "cue/layout.h"
-#include "extract/toc_file.h"
+#include "extract/audio_codecs.h"
+#include "output/toc_file.h"
 
 #include "support.h"
 
@@ -30,7 +31,7 @@ laid_out lay_out(const std::string& sheet, std::int64_t bin_bytes = -1)
 
     laid_out result{};
     captured_console toc;
-    write_toc(toc.c.out, layout);
+    write_toc(toc.c.out, layout, default_track_format());
     result.toc = toc.out();
     for (int n = 1; n <= layout.track_count; ++n) {
         const track_span& t = layout.tracks[n];

@@ -1,6 +1,7 @@
 #include "base/paths.h"
 #include "base/platform.h"
-#include "extract/output_names.h"
+#include "extract/audio_codecs.h"
+#include "output/output_names.h"
 
 #include <gtest/gtest.h>
 
@@ -72,15 +73,12 @@ TEST(DerivePaths, RefusesADirectoryThatLeavesNoRoomForOutputPaths)
 TEST(OutputPaths, JoinWithThePlatformSeparator)
 {
     const run_paths paths = paths_of("dir/disc.cue");
-    char buffer[path_capacity];
+    const track_format format = default_track_format();
     const std::string sep(1, path_separator);
-    ASSERT_TRUE(format_output_dir(paths, buffer));
-    EXPECT_EQ(std::string(buffer), "dir/disc");
-    ASSERT_TRUE(format_output_path(paths, toc_file_name(paths).c_str(), buffer));
-    EXPECT_EQ(std::string(buffer), "dir/disc" + sep + "disc.toc");
-    ASSERT_TRUE(format_output_path(paths, name_track_file(10, false).text, buffer));
-    EXPECT_EQ(std::string(buffer), "dir/disc" + sep + "track10.iso");
-    EXPECT_EQ(std::string(name_track_file(2, true).text), "track2.ogg");
+    EXPECT_EQ(output_dir_path(paths), "dir/disc");
+    EXPECT_EQ(output_path(paths, toc_file_name(paths)), "dir/disc" + sep + "disc.toc");
+    EXPECT_EQ(output_path(paths, name_track_file(10, false, format).text), "dir/disc" + sep + "track10.iso");
+    EXPECT_EQ(std::string(name_track_file(2, true, format).text), "track2.ogg");
 }
 
 TEST(FullNames, KeepTheWholeNameButWhatNoFileNameHolds)
@@ -112,12 +110,10 @@ TEST(FullNames, KeepTheWholeNameButWhatNoFileNameHolds)
 TEST(OutputFolderElsewhere, MadeInTheGivenFolderWhileTheBinsStayBesideTheSheet)
 {
     run_paths paths{};
-    char dir[path_capacity];
     for (const char* output_dir : {"out", "out/"}) {
         ASSERT_TRUE(derive_paths("cds/disc.cue", paths, output_naming{output_dir, false}));
         EXPECT_STREQ(paths.cue_dir, "cds/");
-        ASSERT_TRUE(format_output_dir(paths, dir));
-        EXPECT_EQ(std::string(dir), "out/disc");
+        EXPECT_EQ(output_dir_path(paths), "out/disc");
     }
     // "<DIR>/<name>/<name>.toc" must fit, with the longer of a 25-letter name and this one.
     const std::string name(200, 'n');

@@ -7,7 +7,7 @@
 #include "ogg_pages.h"
 #include "support.h"
 
-#include "extract/audio_encoder.h"
+#include "extract/vorbis_encoder.h"
 
 #include <gtest/gtest.h>
 #include <ogg/ogg.h>
@@ -527,9 +527,9 @@ TEST(SafeOutputEncoder, ReadsNothingMoreAfterTheFirstFailedWrite)
                                 &sink};
         unsigned char buffer[audio_read_size];
         // Ten minutes of audio: far more than any of the rooms holds.
-        const audio_result result = encode_audio_track(source, std::int64_t{600} * 75 * raw_sector_size,
-                                                       vorbis_settings{default_vorbis_quality, 1, nullptr}, ogg.get(),
-                                                       buffer);
+        pcm_reader input{source, std::int64_t{600} * 75 * raw_sector_size, buffer};
+        const audio_result result =
+            encode_vorbis_track(input, encoder_settings{default_vorbis_quality, 1, nullptr}, ogg.get());
         EXPECT_TRUE(sink.failed) << room;
         EXPECT_EQ(result.write_error, ENOSPC) << room;
         EXPECT_EQ(sink.pcm_bytes_read, sink.pcm_read_at_failure) << "read on after the failed write, room " << room;

@@ -11,12 +11,15 @@
 #include <cmath>
 #include <cstdlib>
 #include <cstring>
+#include <span>
+#include <vector>
 
 namespace {
 
-// The options a long name alone gives: numbered above every letter.
-enum long_option_id : int { full_names_option = 256, flac_option, sheet_word_option, raw_data_option,
-                            skip_done_option, report_option };
+// The options a long name alone gives: numbered above every letter, and
+// the codecs' options above those, one per codec that has one.
+enum long_option_id : int { full_names_option = 256, sheet_word_option, raw_data_option, skip_done_option,
+                            report_option, codec_option };
 
 struct option_entry {
     int id;                 // the short option's letter, or a long_option_id
@@ -27,7 +30,8 @@ struct option_entry {
     const char* wanted;     // what a bad value should have been
 };
 
-// Every option, in the order --help lists them.
+// Every option but the codecs', in the order --help lists them; each codec's
+// option follows -q.
 constexpr option_entry option_table[] = {
     {'j', "jobs", "N", "write up to N tracks side by side (default: {jobs}, the CPUs online)",
      "a number of jobs", "a number of jobs from 1 to 9999"},
@@ -39,8 +43,6 @@ constexpr option_entry option_table[] = {
      "data tracks as trackN.bin: their raw 2352-byte sectors", nullptr, nullptr},
     {'q', "quality", "Q", "Ogg Vorbis quality from -1 to 10, as oggenc's -q (default: 1)",
      "a quality", "a quality from -1 to 10"},
-    {flac_option, "flac", nullptr, "audio tracks as lossless FLAC, trackN.flac, not Ogg Vorbis", nullptr,
-     nullptr},
     {sheet_word_option, "sheet-word", "WORD",
      "OGG or WAVE: NAME.cue's audio type word (default: OGG; WAVE for FLAC)",
      "a type word", "OGG or WAVE"},
@@ -51,6 +53,23 @@ constexpr option_entry option_table[] = {
     {'h', "help", nullptr, "show this help and exit", nullptr, nullptr},
     {'V', "version", nullptr, "show the version and exit", nullptr, nullptr},
 };
+
+// Every option, the codecs' among them.
+std::vector<option_entry> all_options()
+{
+    std::vector<option_entry> options;
+    for (const option_entry& entry : option_table) {
+        options.push_back(entry);
+        if (entry.id != 'q')
+            continue;
+        const std::span<const audio_codec> codecs = audio_codecs();
+        for (std::size_t i = 0; i < codecs.size(); ++i)
+            if (codecs[i].option != nullptr)
+                options.push_back(option_entry{codec_option + static_cast<int>(i), codecs[i].option, nullptr,
+                                               codecs[i].option_help, nullptr, nullptr});
+    }
+    return options;
+}
 
 const option_entry* find_option(int id)
 {
@@ -140,16 +159,16 @@ bool take_value(int id, const char* value, run_options& options)
     case 'q':
         options.quality_given = true;
         return read_quality(value, options.format.quality);
-    case flac_option:
-        options.format.codec = audio_codec::flac;
-        return true;
     case sheet_word_option:
         return read_sheet_word(value, options.format.word);
     case raw_data_option:
         options.format.raw_data = true;
         return true;
     default:
-        return false;
+        if (id < codec_option || static_cast<std::size_t>(id - codec_option) >= audio_codecs().size())
+            return false;
+        options.format.codec = &audio_codecs()[static_cast<std::size_t>(id - codec_option)];
+        return true;
     }
 }
 
@@ -165,7 +184,7 @@ const char* option_as_written(char** argv, int next_index, const char* value)
 std::vector<option> getopt_options()
 {
     std::vector<option> options;
-    for (const option_entry& entry : option_table)
+    for (const option_entry& entry : all_options())
         options.push_back(option{entry.name, entry.value != nullptr ? required_argument : no_argument, nullptr,
                                  entry.id});
     options.push_back(option{nullptr, 0, nullptr, 0});
@@ -222,8 +241,9 @@ command_line parse_command_line(int argc, char** argv)
     }
     for (int i = optind; i < argc; ++i)
         parsed.sheets.push_back(argv[i]);
-    if (parsed.options.quality_given && parsed.options.format.codec == audio_codec::flac)
-        return mistake("option '-q' does not go with '--flac': FLAC is lossless");
+    const audio_codec& codec = *parsed.options.format.codec;
+    if (parsed.options.quality_given && codec.lossless != nullptr)
+        return mistake(std::string("option '-q' does not go with '--") + codec.option + "': " + codec.lossless);
     if (help)
         parsed.what = command_line::request::help;
     else if (version)
@@ -263,11 +283,12 @@ std::string with_default_jobs(std::string text, int default_jobs)
 
 void print_help(console& c, int default_jobs)
 {
+    const std::vector<option_entry> entries = all_options();
     std::size_t width = 16;
-    for (const option_entry& entry : option_table)
+    for (const option_entry& entry : entries)
         width = std::max(width, help_label(entry).size() + 2);
     std::string options;
-    for (const option_entry& entry : option_table) {
+    for (const option_entry& entry : entries) {
         const std::string label = help_label(entry);
         options += "  " + label + std::string(width - label.size(), ' ') +
                    with_default_jobs(entry.help, default_jobs) + "\n";

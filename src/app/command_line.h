@@ -3,7 +3,7 @@
 // command_line.cpp.
 #pragma once
 
-#include "extract/track_format.h"
+#include "extract/audio_codecs.h"
 
 #include <string>
 #include <vector>
@@ -11,8 +11,8 @@
 // What the options ask of every sheet's run.
 struct run_options {
     int jobs = 0;                // 0: as many as the machine has CPUs online
-    track_format format;
-    bool quality_given = false;  // -q was given (it does not go with --flac)
+    track_format format = default_track_format();
+    bool quality_given = false;  // -q was given (it does not go with a lossless codec)
     std::string output_dir;      // -o: the folder the output folders are made in; "" beside each sheet
     bool full_names = false;     // output names keep the sheet's whole name
     bool skip_done = false;      // a sheet whose outputs are complete and newer is skipped

@@ -2,9 +2,9 @@
 
 #include "base/paths.h"
 #include "base/platform.h"
-#include "extract/emulator_sheet.h"
-#include "extract/output_file.h"
-#include "extract/output_names.h"
+#include "output/emulator_sheet.h"
+#include "output/output_file.h"
+#include "output/output_names.h"
 
 #include <algorithm>
 #include <cstdio>
@@ -86,10 +86,9 @@ bool holds_another_playlist(const char* path, const run_paths& folder)
     std::string owner;
     for (char line[path_capacity]; std::fgets(line, sizeof line, file.get()) != nullptr;) {
         line[std::strcspn(line, "\r\n")] = '\0';
-        char sheet[path_capacity];
         if (line[0] == '\0')
             continue;
-        if (!format_output_path(folder, line, sheet) || !read_sheet_source(sheet, owner))
+        if (!read_sheet_source(output_path(folder, line).c_str(), owner))
             return true;
     }
     return false;
@@ -120,14 +119,15 @@ void write_playlist(console& c, temporary_files& temporaries, const disc_set& se
             folder.inputs.push_back(sheet);
     output_file out;
     const std::string text = playlist_text(set);
-    if (format_output_path(paths, name.c_str(), out.final_path) && holds_another_playlist(out.final_path, paths)) {
-        report(c, "%s not written: a playlist of other files holds the name", out.final_path);
+    const std::string path = output_path(paths, name);
+    if (holds_another_playlist(path.c_str(), paths)) {
+        report(c, "%s not written: a playlist of other files holds the name", path.c_str());
         return;
     }
-    if (holds_text(out.final_path, text))
+    if (holds_text(path.c_str(), text))
         return;   // a rerun that skipped every disc changes nothing
     if (const int failure = open_output_file(out, folder, name.c_str())) {
-        report(c, "cannot create %s: %s", out.final_path, describe_open_failure(failure));
+        report(c, "cannot create %s: %s", out.final_path.c_str(), describe_open_failure(failure));
         return;
     }
     std::fwrite(text.data(), 1, text.size(), out.stream.get());

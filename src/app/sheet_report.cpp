@@ -1,12 +1,43 @@
 #include "app/sheet_report.h"
 
 #include "base/platform.h"
+#include "cue/layout.h"
+#include "output/output_names.h"
 
 #include <nlohmann/json.hpp>
 
+#include <algorithm>
 #include <cerrno>
 #include <cmath>
 #include <cstring>
+
+namespace {
+
+// The size of a file of the output folder; -1 when it has none by that name.
+std::int64_t output_file_size(const run_paths& paths, const char* name)
+{
+    const file_stream file = open_regular_file(output_path(paths, name).c_str());
+    return file ? file_size(file.get()) : -1;
+}
+
+} // namespace
+
+void record_tracks(sheet_record& record, const run_paths& paths, const disc_layout& layout,
+                   const track_format& format, const std::vector<bool>* written)
+{
+    record.tracks.clear();
+    for (std::int32_t number = 1; number <= layout.track_count; ++number) {
+        const track_span& track = layout.tracks[number];
+        track_entry entry;
+        entry.number = number;
+        entry.file = name_track_file(number, track.is_audio != 0, format).text;
+        entry.is_audio = track.is_audio != 0;
+        entry.sectors = std::max(track.length_sectors, 0);
+        if (written == nullptr || (*written)[static_cast<std::size_t>(number)])
+            entry.bytes = output_file_size(paths, entry.file.c_str());
+        record.tracks.push_back(entry);
+    }
+}
 
 const char* sheet_status(const sheet_record& record, int exit_status)
 {

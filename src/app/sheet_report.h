@@ -3,6 +3,9 @@
 #pragma once
 
 #include "base/console.h"
+#include "base/paths.h"
+#include "cue/layout.h"
+#include "output/track_format.h"
 
 #include <cstdint>
 #include <string>
@@ -38,3 +41,8 @@ std::string report_line(const sheet_record& record, int exit_status);
 // Appends the sheet's line to the report file in one write; reports on c a
 // file that cannot take it, and then returns false.
 bool append_report_line(console& c, const std::string& report_path, const sheet_record& record, int exit_status);
+
+// Each track's file for the report: its size where the run put it in place
+// (written[n] for track n; null when all of them are in place).
+void record_tracks(sheet_record& record, const run_paths& paths, const disc_layout& layout,
+                   const track_format& format, const std::vector<bool>* written);

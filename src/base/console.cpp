@@ -51,33 +51,33 @@ void stop_on_console(void* c, const std::string& text)
 
 } // namespace
 
-track_voice::track_voice(console& c) : track_voice(&c, say_on_console, report_on_console, stop_on_console) {}
+voice::voice(console& c) : voice(&c, say_on_console, report_on_console, stop_on_console) {}
 
-void say(track_voice voice, const char* format, ...)
+void say(voice to, const char* format, ...)
 {
     va_list arguments;
     va_start(arguments, format);
     const std::string text = formatted(format, arguments);
     va_end(arguments);
-    voice.say_text(voice.context, text);
+    to.say_text(to.context, text);
 }
 
-void report(track_voice voice, const char* format, ...)
+void report(voice to, const char* format, ...)
 {
     va_list arguments;
     va_start(arguments, format);
     const std::string text = formatted(format, arguments);
     va_end(arguments);
-    voice.report_text(voice.context, text);
+    to.report_text(to.context, text);
 }
 
-void stop(track_voice voice, const char* format, ...)
+void stop(voice to, const char* format, ...)
 {
     va_list arguments;
     va_start(arguments, format);
     const std::string text = formatted(format, arguments);
     va_end(arguments);
-    voice.stop_text(voice.context, text);
+    to.stop_text(to.context, text);
 }
 
 void draw_progress(console& c, const char* text)

@@ -1,7 +1,7 @@
 // The console: the run's dialogue on standard output, its problems on
 // standard error, a live progress line, and the exit status they add up to.
 // Nothing else prints. The console only writes: a track written on another
-// thread speaks through a track_voice that records (src/app/track_recorder.h).
+// thread speaks through a voice that records (src/app/line_recorder.h).
 #pragma once
 
 #include "base/platform.h"
@@ -25,9 +25,9 @@ struct console {
 // track, and each sheet's part around its tracks, a voice that records
 // instead, to be played back in order.
 using voice_call = void (*)(void* context, const std::string& text);
-struct track_voice {
-    track_voice(console& c);   // not explicit: whoever takes a voice takes a console
-    track_voice(void* on, voice_call say_with, voice_call report_with, voice_call stop_with)
+struct voice {
+    voice(console& c);   // not explicit: whoever takes a voice takes a console
+    voice(void* on, voice_call say_with, voice_call report_with, voice_call stop_with)
         : context(on), say_text(say_with), report_text(report_with), stop_text(stop_with)
     {
     }
@@ -38,15 +38,15 @@ struct track_voice {
 };
 
 // A line (or lines) of the dialogue, on standard output.
-void say(track_voice voice, const char* format, ...) __attribute__((format(TRACKCARVE_PRINTF_FORMAT, 2, 3)));
+void say(voice to, const char* format, ...) __attribute__((format(TRACKCARVE_PRINTF_FORMAT, 2, 3)));
 
 // A problem the dialogue has no words for (a lost or invented byte, a file
 // not written): "trackcarve: " and one line on standard error, after flushing
 // standard output so that the two streams keep their order on one terminal.
-void report(track_voice voice, const char* format, ...) __attribute__((format(TRACKCARVE_PRINTF_FORMAT, 2, 3)));
+void report(voice to, const char* format, ...) __attribute__((format(TRACKCARVE_PRINTF_FORMAT, 2, 3)));
 
 // An error that ends the run, told in the dialogue ("Error abriendo CUE").
-void stop(track_voice voice, const char* format, ...) __attribute__((format(TRACKCARVE_PRINTF_FORMAT, 2, 3)));
+void stop(voice to, const char* format, ...) __attribute__((format(TRACKCARVE_PRINTF_FORMAT, 2, 3)));
 
 // Draws (or redraws) the one live progress line on standard error, when it
 // is a terminal; whatever is said or reported next erases it first.

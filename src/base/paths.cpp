@@ -152,17 +152,6 @@ bool derive_paths(const char* cue_path, run_paths& paths, const output_naming& n
     return std::strlen(paths.out_parent) + longest < path_capacity;
 }
 
-bool format_output_dir(const run_paths& paths, char (&buffer)[path_capacity])
-{
-    return formatted(std::snprintf(buffer, path_capacity, "%s%s", paths.out_parent, paths.out_name));
-}
-
-bool format_output_path(const run_paths& paths, const char* file_name, char (&buffer)[path_capacity])
-{
-    return formatted(std::snprintf(buffer, path_capacity, "%s%s%c%s", paths.out_parent, paths.out_name,
-                                   path_separator, file_name));
-}
-
 void make_output_parent(const run_paths& paths)
 {
     const std::string parent = paths.out_parent;

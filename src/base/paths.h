@@ -40,12 +40,6 @@ std::string clean_output_name(const std::string& name, bool full_names);
 // A file name up to its last '.': what --full-names keeps of a sheet's name.
 std::string name_without_extension(const char* name);
 
-// out_parent + out_name: the output directory.
-bool format_output_dir(const run_paths& paths, char (&buffer)[path_capacity]);
-
-// A file inside the output directory. False when the path does not fit.
-bool format_output_path(const run_paths& paths, const char* file_name, char (&buffer)[path_capacity]);
-
 // Makes out_parent and each folder above it that is missing (an -o folder
 // that does not exist yet). What cannot be made shows when the output
 // directory cannot be.

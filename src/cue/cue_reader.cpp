@@ -1,5 +1,7 @@
 #include "cue/cue_reader.h"
 
+#include "cue/sheet_lines.h"
+
 #include "base/paths.h"
 #include "base/platform.h"
 
@@ -43,58 +45,6 @@ struct cue_reader {
     // Where each field of each place is in the sheet's texts, plus one; 0: not yet.
     std::size_t text_slots[max_tracks + 1][text_field_count];
 };
-
-bool is_blank(char c) { return c == ' ' || c == '\t'; }
-bool ends_line(char c) { return static_cast<unsigned char>(c) < 32; }
-
-const char* skip_blanks(const char* p)
-{
-    while (is_blank(*p))
-        ++p;
-    return p;
-}
-
-bool starts_with(const char* text, const char* prefix)
-{
-    return std::strncmp(text, prefix, std::strlen(prefix)) == 0;
-}
-
-// The length of the word at text (up to a blank or control byte), at most limit.
-std::size_t word_length(const char* text, std::size_t limit)
-{
-    std::size_t length = 0;
-    while (length < limit && static_cast<unsigned char>(text[length]) > 32)
-        ++length;
-    return length;
-}
-
-// The word at text is exactly word.
-bool is_word(const char* text, const char* word)
-{
-    const std::size_t length = std::strlen(word);
-    return std::strncmp(text, word, length) == 0 && static_cast<unsigned char>(text[length]) <= 32;
-}
-
-// Like fgets, but a lone CR also ends a line, so sheets saved with old Mac
-// line ends are read line by line; CR LF still counts as one line end.
-bool read_line(std::FILE* file, char* line, int capacity)
-{
-    int length = 0;
-    int c = EOF;
-    while (length < capacity - 1 && (c = std::getc(file)) != EOF) {
-        line[length++] = static_cast<char>(c);
-        if (c == '\n')
-            break;
-        if (c == '\r') {
-            const int next = std::getc(file);
-            if (next != '\n' && next != EOF)
-                std::ungetc(next, file);
-            break;
-        }
-    }
-    line[length] = '\0';
-    return length > 0;
-}
 
 std::int32_t msf_to_frames(const std::uint32_t (&msf)[3])
 {
@@ -317,16 +267,6 @@ std::string text_value(const char* p)
     return std::string(p, end);
 }
 
-// The word at text is word, in any case.
-bool is_word_in_any_case(const char* text, const char* word)
-{
-    const std::size_t length = std::strlen(word);
-    for (std::size_t i = 0; i < length; ++i)
-        if (std::toupper(static_cast<unsigned char>(text[i])) != word[i])
-            return false;
-    return static_cast<unsigned char>(text[length]) <= 32;
-}
-
 // Keeps a CD-TEXT line for the tags and the emulator sheet, in the place it
 // stands: the disc before the first TRACK, else the track's block. A field
 // given twice in one place keeps its first position and its last value, so
@@ -410,37 +350,7 @@ bool read_cue_line(cue_reader& reader, const char* line)
     return true;
 }
 
-// One "%u" conversion: leading white space, an optional sign, digits.
-const char* scan_unsigned(const char* p, std::uint32_t& value)
-{
-    while (std::isspace(static_cast<unsigned char>(*p)))
-        ++p;
-    const bool negative = *p == '-';
-    if (*p == '+' || *p == '-')
-        ++p;
-    if (*p < '0' || *p > '9')
-        return nullptr;
-    std::uint64_t number = 0;
-    for (; *p >= '0' && *p <= '9'; ++p)
-        number = std::min<std::uint64_t>(number * 10 + static_cast<std::uint64_t>(*p - '0'), UINT32_MAX);
-    value = static_cast<std::uint32_t>(negative ? 0 - number : number);
-    return p;
-}
-
 } // namespace
-
-int scan_msf(const char* text, std::uint32_t (&parts)[3])
-{
-    const char* p = text;
-    for (int count = 0; count < 3; ++count) {
-        if (count > 0 && *p++ != ':')
-            return count;
-        p = scan_unsigned(p, parts[count]);
-        if (p == nullptr)
-            return count;
-    }
-    return 3;
-}
 
 const std::string* find_text(const cue_sheet& sheet, std::int32_t track, text_field field)
 {

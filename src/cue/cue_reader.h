@@ -22,6 +22,3 @@ struct cue_read {
 // Reads the whole sheet, stopping at its first malformed line. Prints nothing.
 cue_read read_cue_sheet(std::FILE* cue_file, const bin_probe& probe);
 
-// Reads "%u:%u:%u" as the C library would, but with defined results for any
-// digits: a value too large for 32 bits saturates. Returns how many were read.
-int scan_msf(const char* text, std::uint32_t (&parts)[3]);

@@ -31,21 +31,6 @@ std::FILE* file_holding(bin_reader& reader, std::int64_t offset)
 
 } // namespace
 
-virtual_bin make_virtual_bin(const cue_sheet& sheet, const char* cue_dir)
-{
-    virtual_bin bin;
-    for (std::size_t i = 0; i < sheet.bin_files.size(); ++i) {
-        const bin_file_entry& entry = sheet.bin_files[i];
-        const bool last = i + 1 == sheet.bin_files.size();
-        // A file's incomplete last sector is left out, so the next file
-        // starts on a whole sector.
-        const std::int64_t bytes = last ? entry.size_bytes : entry.size_bytes - entry.size_bytes % raw_sector_size;
-        bin.parts.push_back(bin_part{std::string(cue_dir) + entry.name, bin.size_bytes, bytes});
-        bin.size_bytes += bytes;
-    }
-    return bin;
-}
-
 std::size_t read_bin(bin_reader& reader, std::int64_t offset, unsigned char* buffer, std::size_t size)
 {
     std::size_t done = 0;

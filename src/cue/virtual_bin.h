@@ -23,9 +23,6 @@ struct virtual_bin {
     std::int64_t size_bytes = 0;
 };
 
-// The sheet's BIN files, found in cue_dir, with the sizes the reader saw.
-virtual_bin make_virtual_bin(const cue_sheet& sheet, const char* cue_dir);
-
 // One reader of the virtual BIN, with at most one of its files open. Each
 // worker has its own.
 struct bin_reader {

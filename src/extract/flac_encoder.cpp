@@ -103,15 +103,13 @@ void widen_samples(const unsigned char* bytes, int frame_count, FLAC__int32* sam
 
 } // namespace
 
-audio_result encode_flac_track(const pcm_source& source, std::int64_t byte_count,
-                               const std::vector<std::string>* comments, std::FILE* flac_file,
-                               unsigned char (&buffer)[audio_read_size])
+audio_result encode_flac_track(pcm_reader& input, const encoder_settings& settings, std::FILE* flac_file)
 {
     // The block outlives the encoder, which reads it until it is finished.
-    metadata_block tags = comment_block(comments);
+    metadata_block tags = comment_block(settings.comments);
     flac_encoder encoder(FLAC__stream_encoder_new());
     FLAC__StreamMetadata* blocks[] = {tags.get()};
-    if (tags == nullptr || encoder == nullptr || !set_up(encoder.get(), byte_count, blocks))
+    if (tags == nullptr || encoder == nullptr || !set_up(encoder.get(), input.bytes_left, blocks))
         return audio_result{false, 0, 0};
     flac_sink sink{flac_file, 0, 0};
     if (FLAC__stream_encoder_init_stream(encoder.get(), write_bytes, seek_bytes, tell_bytes, nullptr, &sink) !=
@@ -122,11 +120,10 @@ audio_result encode_flac_track(const pcm_source& source, std::int64_t byte_count
         sink.error = errno;
 
     FLAC__int32 samples[frames_per_pass * channel_count];
-    pcm_reader reader{source, byte_count, false};
     std::int64_t frames_encoded = 0;
     bool encoded = true;
-    for (int count; encoded && sink.error == 0 && (count = read_frames(reader, buffer)) > 0;) {
-        widen_samples(buffer, count, samples);
+    for (int count; encoded && sink.error == 0 && (count = read_frames(input)) > 0;) {
+        widen_samples(input.buffer, count, samples);
         encoded = FLAC__stream_encoder_process_interleaved(encoder.get(), samples, static_cast<unsigned>(count)) != 0;
         frames_encoded += count;
     }

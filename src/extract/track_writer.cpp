@@ -1,8 +1,7 @@
 #include "extract/track_writer.h"
 
 #include "base/platform.h"
-#include "extract/flac_encoder.h"
-#include "extract/output_names.h"
+#include "output/output_names.h"
 
 #include <algorithm>
 #include <cerrno>
@@ -127,7 +126,7 @@ std::int64_t sectors_in_bin(const bin_reader& bin, const track_span& track)
     return std::clamp<std::int64_t>(left, 0, std::max(track.length_sectors, 0));
 }
 
-track_outcome write_data_track(track_voice c, track_writer& writer, output_file& out, const track_span& track,
+track_outcome write_data_track(voice c, track_writer& writer, output_file& out, const track_span& track,
                                std::atomic<std::int64_t>& progress)
 {
     // The zeros past the BIN's end stay a hole: only what is copied is set aside.
@@ -137,17 +136,17 @@ track_outcome write_data_track(track_voice c, track_writer& writer, output_file&
                                ? copy_raw_track(writer.bin, out.stream.get(), track, *writer.buffer, progress)
                                : copy_data_track(writer.bin, out.stream.get(), track, *writer.buffer, progress);
     if (copy.write_error != 0) {
-        report(c, "cannot write %s: %s", out.final_path, std::strerror(copy.write_error));
+        report(c, "cannot write %s: %s", out.final_path.c_str(), std::strerror(copy.write_error));
         return track_outcome{false, false};
     }
     if (copy.xa_form2_sectors > 0)
         report(c, "%s: %lld of its %lld sectors are XA Form 2 (audio or video), cut to 2048 of their 2324 bytes; "
                   "--raw-data keeps them",
-               base_name(out.final_path), static_cast<long long>(copy.xa_form2_sectors),
+               base_name(out.final_path.c_str()), static_cast<long long>(copy.xa_form2_sectors),
                static_cast<long long>(track.length_sectors));
     if (copy.missing_sectors > 0)
         report(c, "%s: the BIN ends %lld sectors before the end of the track; padded with zeros",
-               base_name(out.final_path), static_cast<long long>(copy.missing_sectors));
+               base_name(out.final_path.c_str()), static_cast<long long>(copy.missing_sectors));
     return track_outcome{true, copy.missing_sectors == 0, copy.xa_form2_sectors};
 }
 
@@ -174,37 +173,31 @@ const track_comments* comments_of(const track_writer& writer, std::int32_t numbe
     return &(*writer.comments)[static_cast<std::size_t>(number)];
 }
 
-audio_result encode_track(track_writer& writer, const pcm_source& source, std::int64_t byte_count,
-                          const track_comments* comments, std::FILE* file)
-{
-    if (writer.format.codec == audio_codec::flac)
-        return encode_flac_track(source, byte_count, comments, file, writer.buffer->audio);
-    const vorbis_settings settings{writer.format.quality, next_serial_number(*writer.serials), comments};
-    return encode_audio_track(source, byte_count, settings, file, writer.buffer->audio);
-}
-
-track_outcome write_audio_track(track_voice c, track_writer& writer, output_file& out, std::int32_t number,
+track_outcome write_audio_track(voice c, track_writer& writer, output_file& out, std::int32_t number,
                                 const track_span& track, std::atomic<std::int64_t>& progress)
 {
     bin_stream stream{&writer.bin, std::int64_t{track.start_sector} * raw_sector_size, &progress};
     // A negative start cannot be read from: the stream holds no audio.
     const pcm_source source{track.start_sector < 0 ? nullptr : read_bin_stream, &stream};
-    const audio_result result = encode_track(writer, source, std::int64_t{track.length_sectors} * raw_sector_size,
-                                             comments_of(writer, number), out.stream.get());
+    pcm_reader input{source, std::int64_t{track.length_sectors} * raw_sector_size, writer.buffer->audio};
+    const encoder_settings settings{writer.format.quality, next_serial_number(*writer.serials),
+                                    comments_of(writer, number)};
+    const audio_codec& codec = *writer.format.codec;
+    const audio_result result = codec.encode(input, settings, out.stream.get());
     if (!result.encoder_ready) {
-        report(c, "%s: the %s encoder could not be set up; file not written", base_name(out.final_path),
-               writer.format.codec == audio_codec::flac ? "FLAC" : "Vorbis");
+        report(c, "%s: the %s encoder could not be set up; file not written", base_name(out.final_path.c_str()),
+               codec.name);
         return track_outcome{false, false};
     }
     if (result.write_error != 0) {
-        report(c, "cannot write %s: %s", out.final_path, std::strerror(result.write_error));
+        report(c, "cannot write %s: %s", out.final_path.c_str(), std::strerror(result.write_error));
         return track_outcome{false, false};
     }
     const std::int64_t expected = std::int64_t{std::max(track.length_sectors, 0)} * audio_frames_per_sector;
     const std::int64_t missing = expected - result.frames_encoded;
     if (missing > 0)
         report(c, "%s: the BIN ends %lld audio frames before the end of the track; the stream stops there",
-               base_name(out.final_path), static_cast<long long>(missing));
+               base_name(out.final_path.c_str()), static_cast<long long>(missing));
     return track_outcome{true, missing <= 0};
 }
 
@@ -217,7 +210,7 @@ int next_serial_number(serial_source& serials)
     return std::rand();
 }
 
-track_outcome extract_track(track_voice c, track_writer& writer, std::int32_t number, const track_span& track,
+track_outcome extract_track(voice c, track_writer& writer, std::int32_t number, const track_span& track,
                             std::atomic<std::int64_t>& progress)
 {
     const bool is_audio = track.is_audio != 0;
@@ -226,7 +219,7 @@ track_outcome extract_track(track_voice c, track_writer& writer, std::int32_t nu
 
     output_file out;
     if (const int failure = open_output_file(out, *writer.folder, name.text)) {
-        report(c, "cannot create %s: %s", out.final_path, describe_open_failure(failure));
+        report(c, "cannot create %s: %s", out.final_path.c_str(), describe_open_failure(failure));
         return track_outcome{false, false};
     }
     // The .iso is written in blocks of 256 sectors, larger than a stdio buffer,

@@ -5,10 +5,10 @@
 #include "base/console.h"
 #include "cue/layout.h"
 #include "cue/virtual_bin.h"
-#include "extract/audio_encoder.h"
+#include "extract/pcm_source.h"
 #include "extract/audio_tags.h"
-#include "extract/output_file.h"
-#include "extract/track_format.h"
+#include "output/output_file.h"
+#include "output/track_format.h"
 
 #include <atomic>
 #include <cstdint>
@@ -56,5 +56,5 @@ struct track_outcome {
 // file..." line. Reports whatever was lost (missing BIN bytes, a file that
 // could not be written); a file that could not be written leaves the final
 // name as it was. Adds the BIN bytes it has taken to progress as it goes.
-track_outcome extract_track(track_voice c, track_writer& writer, std::int32_t number, const track_span& track,
+track_outcome extract_track(voice c, track_writer& writer, std::int32_t number, const track_span& track,
                             std::atomic<std::int64_t>& progress);

@@ -11,7 +11,8 @@
 #include "base/file_stream.h"
 #include "cue/cue_reader.h"
 #include "cue/layout.h"
-#include "extract/toc_file.h"
+#include "extract/audio_codecs.h"
+#include "output/toc_file.h"
 #include "fuzz_support.h"
 
 #include <cstdarg>
@@ -146,7 +147,7 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
     if (layout.track_count > 0 && layout.tracks[layout.track_count].length_sectors < 0)
         fail("last track left with a negative length");
     captured_stream toc;
-    write_toc(toc.file, layout);
+    write_toc(toc.file, layout, default_track_format());
     check_toc(toc.contents(), layout);
     return 0;
 }

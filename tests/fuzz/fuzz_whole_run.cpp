@@ -29,8 +29,9 @@
 #include "app/run.h"
 #include "cue/cue_reader.h"
 #include "cue/layout.h"
-#include "extract/output_names.h"
-#include "extract/toc_file.h"
+#include "extract/audio_codecs.h"
+#include "output/output_names.h"
+#include "output/toc_file.h"
 #include "fuzz_support.h"
 #include "../ogg_pages.h"
 
@@ -445,7 +446,7 @@ void check_run(const scratch& s, const run_record& r)
     if (!starts_with(out, toc_line) || out.size() < 5 || out.substr(out.size() - 5) != "Done\n")
         fail("stdout \"%s\"", out.c_str());
     captured_stream toc;
-    track_format format;
+    track_format format = default_track_format();
     format.raw_data = (flags & raw_data) != 0;
     write_toc(toc.file, layout, format);
     if (!new_file("disc.toc") || read_bytes(s.out / "disc.toc") != toc.contents())

@@ -3,9 +3,11 @@
 // so that a second sheet whose name gives the same folder is not let in.
 #pragma once
 
+#include "base/console.h"
 #include "cue/cue_sheet.h"
 #include "cue/layout.h"
-#include "extract/track_format.h"
+#include "output/output_file.h"
+#include "output/track_format.h"
 
 #include <cstdio>
 #include <string>
@@ -21,7 +23,7 @@
 // An audio track 1's PREGAP line also holds the sectors before its INDEX 01;
 // a data track 1 has none. At most 99 tracks: the caller checks.
 void write_emulator_sheet(std::FILE* file, const char* source_name, const cue_sheet& sheet,
-                          const disc_layout& layout, const track_format& format = {});
+                          const disc_layout& layout, const track_format& format);
 
 // The sheet named on the first line of an emulator sheet at path; false when
 // there is no such file or its first line is not a REM SOURCE line.
@@ -30,3 +32,21 @@ bool read_sheet_source(const char* path, std::string& source_name);
 // The file names of the FILE lines of an emulator sheet at path, in order;
 // false when there is no such file.
 bool read_sheet_files(const char* path, std::vector<std::string>& file_names);
+
+// Whether a track's file can stand in the emulator sheet.
+struct track_fitness {
+    bool fit = true;
+    const char* why = nullptr;   // when unfit: the reason to report, or null when the run said it already
+};
+
+// The run's emulator sheet step: writes NAME.cue when every track's file is
+// fit for it (fitness by track number, [0] unused); else, or when it cannot
+// be written, reports why and removes one an earlier run left, as no sheet
+// may point at a broken disc or another run's files. True when it is in place.
+bool write_emulator_sheet_file(voice c, const output_folder& folder, const char* source_name, const cue_sheet& sheet,
+                               const disc_layout& layout, const track_format& format,
+                               const std::vector<track_fitness>& fitness);
+
+// Removes the emulator sheet an earlier run left, when this run's tracks are
+// not fit for one.
+void remove_emulator_sheet(const output_folder& folder);

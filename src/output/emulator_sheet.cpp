@@ -1,7 +1,7 @@
-#include "extract/emulator_sheet.h"
+#include "output/emulator_sheet.h"
 
 #include "base/platform.h"
-#include "extract/output_names.h"
+#include "output/output_names.h"
 
 #include <algorithm>
 #include <cstdint>
@@ -10,6 +10,9 @@
 namespace {
 
 constexpr char source_line_start[] = "REM SOURCE \"";
+
+// A CUE sheet numbers its tracks in two digits: no reader takes TRACK 100.
+constexpr std::int32_t max_sheet_tracks = 99;
 constexpr char file_line_start[] = "FILE \"";
 
 void put_line(std::FILE* file, const char* text)
@@ -41,9 +44,7 @@ const char* audio_type_word(const track_format& format)
     case sheet_word::by_codec:
         break;
     }
-    // Mednafen refuses FLAC as a type word and reads a WAVE line's .flac by
-    // its contents; the Beetle cores read a WAVE line's .ogg as raw noise.
-    return format.codec == audio_codec::flac ? "WAVE" : "OGG";
+    return format.codec->sheet_word;
 }
 
 // The sheet's CD-TEXT lines of one place (0: the disc), as they stand, in
@@ -135,6 +136,47 @@ bool read_sheet_files(const char* path, std::vector<std::string>& file_names)
         const char* end = std::strrchr(line, '"');
         if (std::strncmp(line, file_line_start, start) == 0 && end != nullptr && end >= line + start)
             file_names.emplace_back(line + start, static_cast<std::size_t>(end - (line + start)));
+    }
+    return true;
+}
+
+void remove_emulator_sheet(const output_folder& folder)
+{
+    remove_output_file(folder, emulator_sheet_file_name(*folder.paths).c_str());
+}
+
+bool write_emulator_sheet_file(voice c, const output_folder& folder, const char* source_name, const cue_sheet& sheet,
+                               const disc_layout& layout, const track_format& format,
+                               const std::vector<track_fitness>& fitness)
+{
+    const std::string name = emulator_sheet_file_name(*folder.paths);
+    if (layout.track_count > max_sheet_tracks) {
+        report(c, "%s not written: the disc has %i tracks, and a CUE sheet holds at most %i", name.c_str(),
+               static_cast<int>(layout.track_count), static_cast<int>(max_sheet_tracks));
+        remove_emulator_sheet(folder);
+        return false;
+    }
+    for (std::int32_t number = 1; number <= layout.track_count; ++number) {
+        const track_fitness& track = fitness[static_cast<std::size_t>(number)];
+        if (track.fit)
+            continue;
+        if (track.why != nullptr) {
+            const track_file_name file = name_track_file(number, layout.tracks[number].is_audio != 0, format);
+            report(c, "%s not written: %s %s", name.c_str(), file.text, track.why);
+        }
+        remove_emulator_sheet(folder);
+        return false;
+    }
+    output_file out;
+    if (const int failure = open_output_file(out, folder, name.c_str())) {
+        report(c, "cannot create %s: %s", out.final_path.c_str(), describe_open_failure(failure));
+        remove_emulator_sheet(folder);
+        return false;
+    }
+    write_emulator_sheet(out.stream.get(), source_name, sheet, layout, format);
+    if (!commit_output_file(c, out)) {
+        remove_emulator_sheet(folder);   // reported; an older sheet must not stand for these tracks
+        return false;
     }
     return true;
 }

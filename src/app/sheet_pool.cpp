@@ -1,6 +1,6 @@
-#include "app/track_pool.h"
+#include "app/sheet_pool.h"
 
-#include "app/track_recorder.h"
+#include "app/line_recorder.h"
 
 #include <algorithm>
 #include <atomic>
@@ -31,20 +31,20 @@ struct track_job {
     std::int64_t bytes = 0;                  // of the BIN it takes
     std::atomic<std::int64_t> progress{0};   // of those, taken so far
     bool started = false;
-    track_recorder said;
+    line_recorder said;
     track_outcome outcome{};
 };
 
 // One sheet, from its beginning until the console has played it. Its jobs
 // and their order are set, once, before its begin's transcript is done.
 struct sheet_slot {
-    track_recorder before;           // what its begin said
+    line_recorder before;           // what its begin said
     sheet_tracks tracks;
     std::vector<track_job> jobs;     // by track number - 1
     std::vector<std::size_t> order;  // the order the writers take them in
     std::size_t next = 0;            // in that order, the next job to hand out
     std::size_t left = 0;            // jobs not yet ended
-    track_recorder after;            // what its end said
+    line_recorder after;            // what its end said
     bool stopped = false;            // it ended on an error told in the dialogue
     bool ended = false;              // its end has run: nothing of it is in flight
 };
@@ -82,7 +82,7 @@ struct pool_work {
 
 // The voice a part of the run says its lines into, for the console's
 // thread to play them in order.
-track_voice recorder_for(sheet_pool& pool, track_recorder& said)
+voice recorder_for(sheet_pool& pool, line_recorder& said)
 {
     said.lock = &pool.lock;
     said.changed = &pool.changed;
@@ -176,7 +176,7 @@ void keep_reader_for(pool_writer& own, std::size_t sheet, const virtual_bin* bin
     own.sheet = sheet;
 }
 
-void end_sheet(sheet_pool& pool, std::size_t sheet, sheet_slot& slot)
+void close_slot(sheet_pool& pool, std::size_t sheet, sheet_slot& slot)
 {
     std::vector<track_outcome> outcomes(slot.jobs.size() + 1);
     for (const track_job& job : slot.jobs)
@@ -191,7 +191,7 @@ void end_sheet(sheet_pool& pool, std::size_t sheet, sheet_slot& slot)
     end_recording(slot.after);
 }
 
-void begin_sheet(sheet_pool& pool, std::size_t sheet, sheet_slot& slot)
+void open_slot(sheet_pool& pool, std::size_t sheet, sheet_slot& slot)
 {
     const sheet_tracks tracks = pool.steps->begin(recorder_for(pool, slot.before), sheet);
     std::vector<track_job> jobs = jobs_for(tracks.layout);
@@ -208,7 +208,7 @@ void begin_sheet(sheet_pool& pool, std::size_t sheet, sheet_slot& slot)
     }
     end_recording(slot.before);   // wakes the writers for the jobs, too
     if (no_tracks)
-        end_sheet(pool, sheet, slot);
+        close_slot(pool, sheet, slot);
 }
 
 void write_track(sheet_pool& pool, pool_writer& own, std::size_t sheet, sheet_slot& slot, track_job& job)
@@ -227,14 +227,14 @@ void write_track(sheet_pool& pool, pool_writer& own, std::size_t sheet, sheet_sl
         last = --slot.left == 0;
     }
     if (last)
-        end_sheet(pool, sheet, slot);
+        close_slot(pool, sheet, slot);
 }
 
 void do_work(sheet_pool& pool, pool_writer& own, const pool_work& work)
 {
     if (work.what == pool_work::kind::begin) {
         keep_reader_for(own, no_sheet, nullptr);
-        begin_sheet(pool, work.sheet, *work.slot);
+        open_slot(pool, work.sheet, *work.slot);
     } else {
         write_track(pool, own, work.sheet, *work.slot, *work.job);
     }
@@ -348,7 +348,7 @@ void show_progress(console& c, sheet_pool& pool, clock_type::time_point start)
 
 // Plays a transcript as its lines come in; between lines, redraws the
 // progress line.
-void play_transcript(console& c, sheet_pool& pool, track_recorder& said, clock_type::time_point start)
+void play_transcript(console& c, sheet_pool& pool, line_recorder& said, clock_type::time_point start)
 {
     std::size_t shown = 0;
     for (;;) {

@@ -6,7 +6,7 @@
 #include "base/console.h"
 #include "cue/layout.h"
 #include "cue/virtual_bin.h"
-#include "extract/output_file.h"
+#include "output/output_file.h"
 #include "extract/track_writer.h"
 
 #include <cstddef>
@@ -28,10 +28,10 @@ struct sheet_tracks {
 // it is given; they run on any writer thread.
 struct sheet_steps {
     // Before the tracks: read the sheet, claim its folder, write the TOC.
-    std::function<sheet_tracks(track_voice c, std::size_t sheet)> begin;
+    std::function<sheet_tracks(voice c, std::size_t sheet)> begin;
     // After them (or right after begin, when it gave no tracks): the emulator
     // sheet and "Done"; outcomes by track number, [0] unused.
-    std::function<void(track_voice c, std::size_t sheet, const std::vector<track_outcome>& outcomes)> end;
+    std::function<void(voice c, std::size_t sheet, const std::vector<track_outcome>& outcomes)> end;
     // Whether sheet b, given after a, must wait for a's end before it begins.
     std::function<bool(std::size_t a, std::size_t b)> take_turns;
     // Where the console keeps the sheet's problem lines as it plays them.

@@ -17,7 +17,7 @@ struct recorded_line {
 };
 
 // The lock and the condition are the track pool's, shared by all its tracks.
-struct track_recorder {
+struct line_recorder {
     std::mutex* lock = nullptr;
     std::condition_variable* changed = nullptr;   // notified on every line and at the end
     std::vector<recorded_line> lines;             // under *lock
@@ -27,10 +27,10 @@ struct track_recorder {
 
 // The voice the track's writer is given: what it says and reports is
 // recorded, nothing is written.
-track_voice recording_voice(track_recorder& recorder);
+voice recording_voice(line_recorder& recorder);
 
 // Marks the track's recording complete: no more lines will come.
-void end_recording(track_recorder& recorder);
+void end_recording(line_recorder& recorder);
 
 // Says or reports a recorded line on the console, as it was said.
 void play(console& c, const recorded_line& line);

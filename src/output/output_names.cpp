@@ -1,4 +1,6 @@
-#include "extract/output_names.h"
+#include "output/output_names.h"
+
+#include "base/platform.h"
 
 #include <cstdio>
 #include <cstdlib>
@@ -11,7 +13,7 @@ constexpr char temporary_suffix[] = ".trackcarve-tmp";
 const char* track_file_extension(bool is_audio, const track_format& format)
 {
     if (is_audio)
-        return format.codec == audio_codec::flac ? "flac" : "ogg";
+        return format.codec->extension;
     return format.raw_data ? "bin" : "iso";
 }
 
@@ -96,6 +98,16 @@ disc_in_set find_disc_part(const std::string& name)
         return set_name.empty() ? disc_in_set{} : disc_in_set{true, number, set_name};
     }
     return {};
+}
+
+std::string output_dir_path(const run_paths& paths) { return std::string(paths.out_parent) + paths.out_name; }
+
+std::string output_path(const run_paths& paths, std::string_view name)
+{
+    std::string path = output_dir_path(paths);
+    path += path_separator;
+    path += name;
+    return path;
 }
 
 std::string playlist_file_name(const std::string& set_name) { return set_name + ".m3u"; }

@@ -1,10 +1,10 @@
-// Encodes one audio track (44100 Hz stereo, 16-bit little-endian frames) to
-// an Ogg Vorbis stream.
+// The audio every encoder takes: a track's 44100 Hz stereo frames of 16-bit
+// little-endian samples, read from wherever the track's bytes come from, in
+// passes of up to 1024 frames.
 #pragma once
 
 #include <cstddef>
 #include <cstdint>
-#include <cstdio>
 #include <string>
 #include <vector>
 
@@ -22,17 +22,18 @@ struct pcm_source {
 
 // The track's bytes as the encoders take them: byte_count bytes from the
 // source (fewer if it ends sooner; a null read means no input at all), in
-// reads of audio_read_size.
+// reads of audio_read_size into buffer.
 struct pcm_reader {
     const pcm_source& source;
     std::int64_t bytes_left;
-    bool ended;
+    unsigned char (&buffer)[audio_read_size];
+    bool ended = false;
 };
 
-// Fills buffer with the next pass of whole frames and returns how many; 0
-// once the input has ended. The rest of a read past the track belongs to
-// the next one, and is dropped.
-int read_frames(pcm_reader& reader, unsigned char (&buffer)[audio_read_size]);
+// Fills the reader's buffer with the next pass of whole frames and returns
+// how many; 0 once the input has ended. The rest of a read past the track
+// belongs to the next one, and is dropped.
+int read_frames(pcm_reader& reader);
 
 struct audio_result {
     bool encoder_ready;            // false: nothing was written
@@ -40,15 +41,10 @@ struct audio_result {
     int write_error;               // errno of the write that stopped the encoding, else 0
 };
 
-// What goes into the stream besides the audio.
-struct vorbis_settings {
-    float quality;                              // VBR quality on libvorbis's scale, -0.1 to 1
+// What goes into a stream besides the audio; each encoder takes what its
+// format has.
+struct encoder_settings {
+    float quality;                              // Vorbis VBR quality on libvorbis's scale, -0.1 to 1
     int serial_number;                          // the Ogg stream's
     const std::vector<std::string>* comments;   // "KEY=value" each, after encoder_comment; may be null
 };
-
-// Takes the track's bytes from the source through buffer and writes a
-// complete stream to ogg_file, ending where the input ends, or at the first
-// write that fails.
-audio_result encode_audio_track(const pcm_source& source, std::int64_t byte_count, const vorbis_settings& settings,
-                                std::FILE* ogg_file, unsigned char (&buffer)[audio_read_size]);

@@ -10,6 +10,7 @@
 #include "base/platform.h"
 #include "base/temporary_files.h"
 
+#include <string>
 #include <vector>
 
 // The folder a run writes into, and what must never be replaced there.
@@ -23,8 +24,8 @@ inline constexpr int output_is_input = -1;   // open_output_file's failure for a
 
 struct output_file {
     file_stream stream;
-    char final_path[path_capacity] = {};
-    char temporary_path[path_capacity + 64] = {};
+    std::string final_path;
+    std::string temporary_path;
     temporary_files* temporaries = nullptr;   // set while the temporary exists
 
     output_file() = default;
@@ -44,7 +45,7 @@ const char* describe_open_failure(int failure);
 // Closes the temporary and renames it over the final name. False, after
 // reporting it, when the file could not be written or put in place; the
 // temporary is then removed and the final name left as it was.
-bool commit_output_file(track_voice voice, output_file& out);
+bool commit_output_file(voice to, output_file& out);
 
 // Closes and removes the temporary, if there is one.
 void discard_output_file(output_file& out);
@@ -55,4 +56,4 @@ void remove_output_file(const output_folder& folder, const char* name);
 
 // Removes the temporaries that runs ended by a kill left in the folder:
 // names of this program's own pattern whose process is gone.
-void remove_stale_temporaries(const char* dir);
+void remove_stale_temporaries(const run_paths& paths);

@@ -1,21 +1,29 @@
 // Every name the run gives a file in its output folder: the track files, the
 // TOC, the emulator sheet, the owner record and the temporaries they are
-// written under; and beside it, a multi-disc set's playlist. The one place these names are formed.
+// written under; and beside it, a multi-disc set's playlist. The one place
+// these names, and the paths of the folder, are formed.
 #pragma once
 
 #include "base/paths.h"
-#include "extract/track_format.h"
+#include "output/track_format.h"
 
 #include <cstdint>
 #include <string>
+#include <string_view>
+
+// The output folder, out_parent + out_name, and the path of a file in it.
+// The run's paths were derived to leave room for every name given here.
+std::string output_dir_path(const run_paths& paths);
+std::string output_path(const run_paths& paths, std::string_view name);
 
 struct track_file_name {
-    char text[24];   // "track" + up to 10 digits + ".flac"
+    char text[32];   // "track" + up to 10 digits + "." + the codec's extension
 };
 
 // "trackN.iso" (or "trackN.bin" for raw data) for a data track, "trackN.ogg"
-// (or "trackN.flac") for an audio track; N without leading zeros.
-track_file_name name_track_file(std::int32_t number, bool is_audio, const track_format& format = {});
+// (or the extension of the format's codec) for an audio track; N without
+// leading zeros.
+track_file_name name_track_file(std::int32_t number, bool is_audio, const track_format& format);
 
 // NAME.toc and NAME.cue, after the output name.
 std::string toc_file_name(const run_paths& paths);

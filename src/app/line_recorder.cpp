@@ -1,8 +1,8 @@
-#include "app/track_recorder.h"
+#include "app/line_recorder.h"
 
 namespace {
 
-void record(track_recorder& recorder, bool problem, const std::string& text)
+void record(line_recorder& recorder, bool problem, const std::string& text)
 {
     {
         const std::lock_guard<std::mutex> hold(*recorder.lock);
@@ -13,17 +13,17 @@ void record(track_recorder& recorder, bool problem, const std::string& text)
 
 void record_dialogue(void* recorder, const std::string& text)
 {
-    record(*static_cast<track_recorder*>(recorder), false, text);
+    record(*static_cast<line_recorder*>(recorder), false, text);
 }
 
 void record_problem(void* recorder, const std::string& text)
 {
-    record(*static_cast<track_recorder*>(recorder), true, text);
+    record(*static_cast<line_recorder*>(recorder), true, text);
 }
 
 void record_stop(void* recorder, const std::string& text)
 {
-    auto& into = *static_cast<track_recorder*>(recorder);
+    auto& into = *static_cast<line_recorder*>(recorder);
     {
         const std::lock_guard<std::mutex> hold(*into.lock);
         into.stopped = true;
@@ -33,12 +33,12 @@ void record_stop(void* recorder, const std::string& text)
 
 } // namespace
 
-track_voice recording_voice(track_recorder& recorder)
+voice recording_voice(line_recorder& recorder)
 {
-    return track_voice(&recorder, record_dialogue, record_problem, record_stop);
+    return voice(&recorder, record_dialogue, record_problem, record_stop);
 }
 
-void end_recording(track_recorder& recorder)
+void end_recording(line_recorder& recorder)
 {
     // Once done is seen, the console's thread may play the recording and
     // free it: nothing of it is read after.
@@ -52,7 +52,7 @@ void end_recording(track_recorder& recorder)
 
 void play(console& c, const recorded_line& line)
 {
-    const track_voice out(c);
+    const voice out(c);
     if (line.problem)
         out.report_text(out.context, line.text);
     else

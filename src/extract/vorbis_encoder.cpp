@@ -1,4 +1,4 @@
-#include "extract/audio_encoder.h"
+#include "extract/vorbis_encoder.h"
 
 #include <vorbis/vorbisenc.h>
 
@@ -55,7 +55,7 @@ void write_page(page_sink& sink, const ogg_page& page)
 
 // Sets up analysis and writes the three header packets on pages of their
 // own, so the first audio packet starts a fresh page.
-void start_stream(vorbis_encoder& encoder, const vorbis_settings& settings, page_sink& sink)
+void start_stream(vorbis_encoder& encoder, const encoder_settings& settings, page_sink& sink)
 {
     vorbis_comment_init(&encoder.comment);
     vorbis_comment_add(&encoder.comment, encoder_comment);
@@ -124,23 +124,7 @@ bool drain_encoder(vorbis_encoder& encoder, page_sink& sink, bool stream_ended)
 
 } // namespace
 
-int read_frames(pcm_reader& reader, unsigned char (&buffer)[audio_read_size])
-{
-    if (reader.ended || reader.source.read == nullptr)
-        return 0;
-    auto count = static_cast<std::int64_t>(reader.source.read(reader.source.context, buffer, audio_read_size));
-    // Bound the read to the track: the rest belongs to the next one.
-    if (count >= reader.bytes_left) {
-        count = std::max<std::int64_t>(reader.bytes_left, 0);
-        reader.ended = true;
-    }
-    reader.bytes_left -= count;
-    // A short read is the end of the input: the next one gives nothing.
-    return static_cast<int>(count / bytes_per_frame);
-}
-
-audio_result encode_audio_track(const pcm_source& source, std::int64_t byte_count, const vorbis_settings& settings,
-                                std::FILE* ogg_file, unsigned char (&buffer)[audio_read_size])
+audio_result encode_vorbis_track(pcm_reader& input, const encoder_settings& settings, std::FILE* ogg_file)
 {
     vorbis_encoder encoder;
     if (vorbis_encode_init_vbr(&encoder.info, channel_count, sample_rate, settings.quality) != 0)
@@ -148,12 +132,11 @@ audio_result encode_audio_track(const pcm_source& source, std::int64_t byte_coun
     page_sink sink{ogg_file, 0};
     start_stream(encoder, settings, sink);
 
-    pcm_reader reader{source, byte_count, false};
     std::int64_t frames_encoded = 0;
     bool stream_ended = false;
     while (!stream_ended && sink.error == 0) {
-        const int frame_count = read_frames(reader, buffer);
-        submit_frames(encoder, buffer, frame_count);
+        const int frame_count = read_frames(input);
+        submit_frames(encoder, input.buffer, frame_count);
         frames_encoded += frame_count;
         stream_ended = drain_encoder(encoder, sink, stream_ended);
         // The end of the input has been submitted, and with it the last page

@@ -1,0 +1,174 @@
+#include "app/sheet_run.h"
+
+#include "app/skip_check.h"
+#include "base/platform.h"
+#include "output/emulator_sheet.h"
+#include "output/folder_owner.h"
+#include "output/toc_file.h"
+
+#include <string>
+
+namespace {
+
+// The files the run reads, by what their names hold and what they lead to:
+// no output may replace one of them.
+std::vector<file_identity> input_files(const disc_source& source)
+{
+    std::vector<file_identity> inputs;
+    for (const std::string& path : source.files)
+        for (const bool follow : {false, true})
+            if (const file_identity identity = identify_file(path.c_str(), follow); identity.known)
+                inputs.push_back(identity);
+    return inputs;
+}
+
+// The bytes of a BIN file's incomplete last sector belong to no track.
+void report_incomplete_sectors(voice c, const std::vector<bin_file_entry>& bin_files)
+{
+    for (const bin_file_entry& file : bin_files) {
+        const auto tail_bytes = static_cast<long long>(file.size_bytes % raw_sector_size);
+        if (tail_bytes == 0)
+            continue;
+        if (bin_files.size() == 1)
+            report(c, "the BIN ends in %lld bytes of an incomplete sector, which no track takes", tail_bytes);
+        else
+            report(c, "%s ends in %lld bytes of an incomplete sector, which no track takes", file.name.c_str(),
+                   tail_bytes);
+    }
+}
+
+// Track 1 starts at its INDEX 01, so the sectors before it are in no track
+// file: silence there is no loss, audio (a hidden track) is.
+void report_audio_before_track_one(voice c, const virtual_bin& bin, const disc_layout& layout)
+{
+    const track_span& first = layout.tracks[1];
+    if (first.is_audio == 0 || first.start_sector <= 0)
+        return;
+    bin_reader reader;
+    reader.bin = &bin;
+    if (holds_nonzero_byte(reader, 0, std::int64_t{first.start_sector} * raw_sector_size))
+        report(c, "the %i sectors before track 1's INDEX 01 hold audio, which no track file keeps",
+               static_cast<int>(first.start_sector));
+}
+
+// Whether the sheet gives any track file to write; says why not. Makes the
+// tracks' tags.
+bool find_tracks_to_write(voice c, sheet_run& run)
+{
+    // A sheet in an encoding the reader cannot see commands in (UTF-16, say)
+    // reads as no tracks at all: say so rather than end as if all went well.
+    if (run.source.layout.track_count == 0) {
+        report(c, "the sheet lists no track; no track file written");
+        remove_emulator_sheet(run.folder);
+        return false;
+    }
+    if (run.source.bin.parts.empty()) {
+        report(c, "the sheet names no BIN file; no track file written");
+        remove_emulator_sheet(run.folder);
+        return false;
+    }
+    report_incomplete_sectors(c, run.source.sheet.bin_files);
+    report_audio_before_track_one(c, run.source.bin, run.source.layout);
+    run.comments = comments_for_disc(run.source.sheet);
+    run.has_tracks = true;
+    return true;
+}
+
+// Whether each track's file can stand in the emulator sheet. An .iso that
+// lost the Form 2 part of XA sectors would not play the disc as the source
+// does; the writer's line that said so is the run's one word on it.
+std::vector<track_fitness> fitness_of(const disc_layout& layout, const std::vector<track_outcome>& outcomes)
+{
+    std::vector<track_fitness> fitness(outcomes.size());
+    for (std::int32_t number = 1; number <= layout.track_count; ++number) {
+        const track_outcome& outcome = outcomes[static_cast<std::size_t>(number)];
+        track_fitness& track = fitness[static_cast<std::size_t>(number)];
+        if (!outcome.written)
+            track = {false, "could not be written"};
+        else if (outcome.xa_form2_sectors > 0)
+            track = {false, nullptr};
+        else if (layout.tracks[number].length_sectors <= 0)
+            track = {false, "holds no sector"};
+        else if (!outcome.complete)
+            track = {false, "was padded or cut where the BIN ended"};
+    }
+    return fitness;
+}
+
+std::vector<bool> written_tracks(const std::vector<track_outcome>& outcomes)
+{
+    std::vector<bool> written;
+    for (const track_outcome& outcome : outcomes)
+        written.push_back(outcome.written);
+    return written;
+}
+
+} // namespace
+
+output_naming naming_of(const run_options& options)
+{
+    return output_naming{options.output_dir.c_str(), options.full_names};
+}
+
+sheet_tracks begin_sheet(voice c, sheet_run& run, temporary_files& temporaries, const char* cue_path,
+                         const run_options& options, sheet_record& record)
+{
+    if (!derive_paths(cue_path, run.paths, naming_of(options))) {
+        stop(c, "Error!! path too long\n");
+        return {};
+    }
+    record.out_parent = run.paths.out_parent;
+    record.out_name = run.paths.out_name;
+    // A run writing in the folder now may be finishing this very split: the
+    // check waits for it.
+    if (options.skip_done)
+        run.claim.lock = lock_existing_folder(run.paths);
+    if (options.skip_done && split_is_done(cue_path, run.paths, options.format, record)) {
+        say_skipped(c, run.paths, cue_path);
+        record.skipped = true;
+        record.emulator_sheet_in_place = true;
+        return {};
+    }
+    say(c, "Open file %s\n\n", base_name(cue_path));
+    run.source = read_disc_source(cue_path);
+    if (run.source.result == disc_source::state::unopened) {
+        stop(c, "Error abriendo CUE\n");
+        return {};
+    }
+    for (const std::string& notice : run.source.sheet.notices)
+        report(c, "%s", notice.c_str());
+    if (run.source.result == disc_source::state::malformed) {
+        stop(c, "Error!! line %i %s\n", run.source.error.line_number, run.source.error.message.c_str());
+        return {};
+    }
+
+    run.folder = output_folder{&run.paths, &temporaries, input_files(run.source)};
+    if (!options.output_dir.empty())
+        make_output_parent(run.paths);
+    if (!claim_output_folder(c, run.folder, cue_path, run.claim) ||
+        !write_toc_file(c, run.folder, run.claim, run.source.layout, options.format))
+        return {};
+    run.says_done = true;
+    const std::vector<bool> none_written(static_cast<std::size_t>(run.source.layout.track_count) + 1);
+    record_tracks(record, run.paths, run.source.layout, options.format, &none_written);
+    if (!find_tracks_to_write(c, run))
+        return {};
+    return sheet_tracks{&run.folder, options.format, &run.comments, &run.source.bin, &run.source.layout};
+}
+
+void end_sheet(voice c, const sheet_run& run, const char* cue_path, const run_options& options,
+               const std::vector<track_outcome>& outcomes, sheet_record& record)
+{
+    if (run.has_tracks) {
+        const std::vector<bool> written = written_tracks(outcomes);
+        record_tracks(record, run.paths, run.source.layout, options.format, &written);
+        record.emulator_sheet_in_place = write_emulator_sheet_file(
+            c, run.folder, source_name_of(cue_path, run.paths).c_str(), run.source.sheet, run.source.layout,
+            options.format, fitness_of(run.source.layout, outcomes));
+    }
+    if (run.says_done) {
+        say(c, "Done\n");
+        record.finished = true;
+    }
+    record.seconds = std::chrono::duration<double>(std::chrono::steady_clock::now() - run.start).count();
+}

@@ -1,0 +1,45 @@
+// One sheet's run, in its stages: read the source, claim the output folder,
+// write the TOC (begin_sheet); the track files, written by the pool's
+// writers; the emulator sheet and "Done" (end_sheet). The two parts may run
+// on different threads.
+#pragma once
+
+#include "app/command_line.h"
+#include "app/sheet_pool.h"
+#include "app/sheet_report.h"
+#include "base/console.h"
+#include "base/paths.h"
+#include "base/temporary_files.h"
+#include "cue/disc_source.h"
+#include "output/folder_claim.h"
+#include "output/output_file.h"
+
+#include <chrono>
+#include <vector>
+
+// One sheet's run, shared by its part before the tracks and its part after
+// them. It lives from the sheet's first line until its last file is written,
+// with the folder's lock and whatever else the run holds in its output
+// folder until then.
+struct sheet_run {
+    run_paths paths{};
+    disc_source source;
+    output_folder folder;
+    folder_claim claim;
+    std::vector<track_comments> comments;
+    std::chrono::steady_clock::time_point start = std::chrono::steady_clock::now();
+    bool says_done = false;    // the run got past the TOC: it ends in "Done"
+    bool has_tracks = false;   // and has track files to write, then the emulator sheet
+};
+
+output_naming naming_of(const run_options& options);
+
+// The part of a sheet's run before its tracks: reads the sheet, claims the
+// output folder, writes the TOC. Returns the tracks to write: none when the
+// run ends here (or is skipped), or has no track file to write.
+sheet_tracks begin_sheet(voice c, sheet_run& run, temporary_files& temporaries, const char* cue_path,
+                         const run_options& options, sheet_record& record);
+
+// The part after the tracks: the emulator sheet, then "Done".
+void end_sheet(voice c, const sheet_run& run, const char* cue_path, const run_options& options,
+               const std::vector<track_outcome>& outcomes, sheet_record& record);

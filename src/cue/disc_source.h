@@ -1,0 +1,27 @@
+// A disc source: what the user names on the command line, read into the
+// track table and the virtual BIN that the tracks are cut from. Today's
+// source is a CUE sheet with its BIN files (cue_source.cpp); each other kind
+// of source is a file of its own and a row in disc_source.cpp. Nothing above
+// this layer opens a source's files.
+#pragma once
+
+#include "cue/cue_sheet.h"
+#include "cue/layout.h"
+#include "cue/virtual_bin.h"
+
+#include <string>
+#include <vector>
+
+struct disc_source {
+    enum class state { read, unopened, malformed };
+    state result = state::unopened;
+    cue_sheet sheet{};         // the track table and CD-TEXT; its notices hold even after an error
+    cue_error error{};         // for a malformed source: its first malformed line
+    disc_layout layout{};      // where each track lies in the virtual BIN
+    virtual_bin bin;           // the tracks' bytes
+    std::vector<std::string> files;   // every file it is read from, the one named first
+};
+
+// Reads the source at path, in the folder its path gives (up to its last
+// ':', '\' or '/'). Prints nothing.
+disc_source read_disc_source(const char* path);

@@ -1,0 +1,77 @@
+#include "output/folder_claim.h"
+
+#include "output/emulator_sheet.h"
+#include "output/folder_owner.h"
+#include "output/output_names.h"
+
+#include <cerrno>
+#include <string>
+
+namespace {
+
+void report_folder_of_another_sheet(voice c, const run_paths& paths, const std::string& owner)
+{
+    report(c, "%s holds the tracks of another sheet, \"%s\"; nothing was overwritten "
+              "(-o DIR or --full-names gives this sheet a folder of its own)",
+           output_dir_path(paths).c_str(), printable_name(owner).c_str());
+}
+
+// Another sheet whose name gives the same folder must not overwrite the
+// tracks of the first. The owner record says whose they are, byte for byte;
+// a folder an earlier version wrote has only its emulator sheet's REM SOURCE
+// line, which holds the name in printable form. `recorded`: the folder has
+// an owner record.
+bool folder_belongs_to_another_sheet(voice c, const run_paths& paths, const char* cue_path, bool& recorded)
+{
+    std::string owner;
+    std::string own_name;
+    recorded = read_folder_owner(paths, owner);
+    if (recorded)
+        own_name = owner_name_of(cue_path, paths);
+    else if (read_sheet_source(output_path(paths, emulator_sheet_file_name(paths)).c_str(), owner))
+        own_name = source_name_of(cue_path, paths);
+    else
+        return false;
+    if (same_file_name(owner.c_str(), own_name.c_str()))
+        return false;
+    report_folder_of_another_sheet(c, paths, owner);
+    return true;
+}
+
+} // namespace
+
+folder_lock lock_existing_folder(const run_paths& paths)
+{
+    const std::string dir = output_dir_path(paths);
+    if (kind_of_path(dir.c_str()) != path_kind::directory || is_symbolic_link(dir.c_str()))
+        return {};
+    return lock_folder(dir.c_str(), folder_lock_file_name());
+}
+
+bool claim_output_folder(voice c, const output_folder& folder, const char* cue_path, folder_claim& claim)
+{
+    const run_paths& paths = *folder.paths;
+    const std::string dir = output_dir_path(paths);
+    say(c, "Creating directory: %s\n\n", paths.out_name);
+    if (!make_directory(dir.c_str()) && errno != EEXIST)
+        claim.unmade = errno;
+    if (claim.unmade != 0)
+        return true;
+    // Its tracks would land in the folder it leads to, another sheet's perhaps.
+    if (is_symbolic_link(dir.c_str())) {
+        report(c, "%s is a symbolic link; nothing was written through it", dir.c_str());
+        return false;
+    }
+    // A file at the name: the TOC's step tells it.
+    if (kind_of_path(dir.c_str()) != path_kind::directory)
+        return true;
+    if (!claim.lock.held())
+        claim.lock = lock_folder(dir.c_str(), folder_lock_file_name());
+    bool recorded = false;
+    if (folder_belongs_to_another_sheet(c, paths, cue_path, recorded))
+        return false;
+    remove_stale_temporaries(paths);
+    if (!recorded)
+        write_folder_owner(c, folder, owner_name_of(cue_path, paths).c_str());
+    return true;
+}

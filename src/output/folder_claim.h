@@ -1,0 +1,24 @@
+// Claiming the output folder: a run makes it, waits for any other run
+// writing there, and makes sure it is this sheet's before it writes a file.
+#pragma once
+
+#include "base/console.h"
+#include "base/platform.h"
+#include "output/output_file.h"
+
+// The output folder as a run holds it, from its claim to its last file.
+struct folder_claim {
+    folder_lock lock;   // no other run writes in the folder meanwhile
+    int unmade = 0;     // errno: why the folder could not be made; the TOC's step tells it
+};
+
+// The lock of an output folder that is there already, to wait for a run
+// writing in it; none for a folder that is missing or a symbolic link.
+folder_lock lock_existing_folder(const run_paths& paths);
+
+// Makes the output folder the run's own: creates it (an existing one is
+// used, unless another sheet's tracks are in it or its name is a symbolic
+// link), waits for any other run there to end, records the sheet as its
+// owner if it has none, and clears it of the temporaries that killed runs
+// left. Says "Creating directory:". False when the run ends there.
+bool claim_output_folder(voice c, const output_folder& folder, const char* cue_path, folder_claim& claim);

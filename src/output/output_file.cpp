@@ -1,0 +1,94 @@
+#include "output/output_file.h"
+
+#include "output/output_names.h"
+
+#include <cerrno>
+#include <cstdio>
+#include <cstring>
+
+namespace {
+
+bool is_input(const output_folder& folder, const std::string& path)
+{
+    const file_identity entry = identify_file(path.c_str(), false);
+    for (const file_identity& input : folder.inputs)
+        if (entry.known && entry == input)
+            return true;
+    return false;
+}
+
+} // namespace
+
+output_file::~output_file() { discard_output_file(*this); }
+
+int open_output_file(output_file& out, const output_folder& folder, const char* name)
+{
+    out.final_path = output_path(*folder.paths, name);
+    out.temporary_path = output_path(*folder.paths, temporary_file_name(name, current_process_id()));
+    if (kind_of_path(out.final_path.c_str()) == path_kind::directory)
+        return EISDIR;
+    if (is_input(folder, out.final_path))
+        return output_is_input;
+    // The file this one replaces keeps its pages until the rename: freed
+    // now, as the old truncating open freed them, they take the new file.
+    release_cached_contents(out.final_path.c_str());
+
+    out.stream = create_temporary(*folder.temporaries, out.temporary_path.c_str());
+    // Only a killed run of a process that had this id can have left it.
+    if (!out.stream && errno == EEXIST && remove_file(out.temporary_path.c_str()))
+        out.stream = create_temporary(*folder.temporaries, out.temporary_path.c_str());
+    if (!out.stream)
+        return errno;
+    out.temporaries = folder.temporaries;
+    return 0;
+}
+
+const char* describe_open_failure(int failure)
+{
+    return failure == output_is_input ? "the name holds one of this run's input files" : std::strerror(failure);
+}
+
+bool commit_output_file(voice to, output_file& out)
+{
+    if (!close_file(out.stream)) {
+        report(to, "cannot write %s: %s", out.final_path.c_str(), std::strerror(errno));
+        discard_output_file(out);
+        return false;
+    }
+    if (!replace_file(out.temporary_path.c_str(), out.final_path.c_str())) {
+        report(to, "cannot replace %s: %s", out.final_path.c_str(), std::strerror(errno));
+        discard_output_file(out);
+        return false;
+    }
+    forget_temporary(*out.temporaries, out.temporary_path.c_str());
+    out.temporaries = nullptr;
+    return true;
+}
+
+void discard_output_file(output_file& out)
+{
+    if (out.temporaries == nullptr)
+        return;
+    out.stream.reset();
+    remove_file(out.temporary_path.c_str());
+    forget_temporary(*out.temporaries, out.temporary_path.c_str());
+    out.temporaries = nullptr;
+}
+
+void remove_output_file(const output_folder& folder, const char* name)
+{
+    const std::string path = output_path(*folder.paths, name);
+    if (kind_of_path(path.c_str()) == path_kind::regular_file && !is_input(folder, path))
+        remove_file(path.c_str());
+}
+
+void remove_stale_temporaries(const run_paths& paths)
+{
+    const unsigned long self = current_process_id();
+    list_directory(output_dir_path(paths).c_str(), [&paths, self](const char* name) {
+        const unsigned long owner = temporary_owner(name);
+        if (owner == 0 || (owner != self && process_is_running(owner)))
+            return;
+        remove_file(output_path(paths, name).c_str());
+    });
+}

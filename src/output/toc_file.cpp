@@ -1,0 +1,69 @@
+#include "output/toc_file.h"
+
+#include "output/output_names.h"
+
+#include <cstring>
+#include <string>
+
+namespace {
+
+void report_backward_tracks(voice c, const disc_layout& layout)
+{
+    for (std::int32_t number = 1; number <= layout.track_count; ++number) {
+        const std::int32_t length = layout.tracks[number].length_sectors;
+        if (length < 0)
+            report(c, "track %i: length of %i sectors; the next track's INDEX does not lie far enough after this one's",
+                   static_cast<int>(number), static_cast<int>(length));
+    }
+}
+
+void put(std::FILE* toc_file, const char* text) { std::fwrite(text, 1, std::strlen(text), toc_file); }
+
+void put_msf(std::FILE* toc_file, std::int32_t frame_count)
+{
+    const msf_time t = to_msf(frame_count);
+    char text[40];
+    std::snprintf(text, sizeof text, "%2.2u:%2.2u:%2.2u\r\n", t.minutes, t.seconds, t.frames);
+    put(toc_file, text);
+}
+
+} // namespace
+
+void write_toc(std::FILE* toc_file, const disc_layout& layout, const track_format& format)
+{
+    put(toc_file, "Leadin\r\n");
+    for (std::int32_t number = 1; number <= layout.track_count; ++number) {
+        const track_span& track = layout.tracks[number];
+        if (track.pregap_frames > 0) {
+            put(toc_file, "Pregap: ");
+            put_msf(toc_file, track.pregap_frames);
+        }
+        put(toc_file, name_track_file(number, track.is_audio != 0, format).text);
+        put(toc_file, " ");
+        put_msf(toc_file, track.length_sectors);
+    }
+    put(toc_file, "Leadout\r\n");
+}
+
+bool write_toc_file(voice c, const output_folder& folder, const folder_claim& claim, const disc_layout& layout,
+                    const track_format& format)
+{
+    const std::string name = toc_file_name(*folder.paths);
+    say(c, "Creating file: %s\n\n", name.c_str());
+    if (claim.unmade != 0) {
+        stop(c, "Error creando TOC\n");
+        report(c, "cannot create %s: %s", output_dir_path(*folder.paths).c_str(), std::strerror(claim.unmade));
+        return false;
+    }
+    output_file toc;
+    if (const int failure = open_output_file(toc, folder, name.c_str())) {
+        stop(c, "Error creando TOC\n");
+        report(c, "cannot create %s: %s", toc.final_path.c_str(), describe_open_failure(failure));
+        return false;
+    }
+    write_toc(toc.stream.get(), layout, format);
+    report_backward_tracks(c, layout);
+    // A failure is reported; the track files do not depend on the TOC.
+    commit_output_file(c, toc);
+    return true;
+}

@@ -1,0 +1,22 @@
+// The TOC file: "Leadin", each track's optional "Pregap:" line and its file
+// name with its length as minutes:seconds:frames, then "Leadout". Lines end
+// in CR LF on every platform.
+#pragma once
+
+#include "base/console.h"
+#include "cue/layout.h"
+#include "output/folder_claim.h"
+#include "output/track_format.h"
+
+#include <cstdio>
+
+// Writes the whole text; the caller checks the close.
+void write_toc(std::FILE* toc_file, const disc_layout& layout, const track_format& format);
+
+// The run's TOC step: says "Creating file:", writes NAME.toc in the claimed
+// folder and reports tracks whose INDEX positions run backwards. False when
+// the TOC cannot even be created, which ends the run; a TOC that cannot be
+// put in place is reported, and the tracks are still written, as they do
+// not depend on it.
+bool write_toc_file(voice c, const output_folder& folder, const folder_claim& claim, const disc_layout& layout,
+                    const track_format& format);
