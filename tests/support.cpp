@@ -321,7 +321,7 @@ void track_fixture::SetUp()
 void track_fixture::use_bin(const std::string& bytes)
 {
     write_file(dir / "disc.bin", bytes);
-    bin.parts = {bin_part{(dir / "disc.bin").string(), 0, static_cast<std::int64_t>(bytes.size())}};
+    bin.parts = {file_part((dir / "disc.bin").string(), 0, static_cast<std::int64_t>(bytes.size()))};
     bin.size_bytes = static_cast<std::int64_t>(bytes.size());
 }
 

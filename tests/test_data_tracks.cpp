@@ -5,7 +5,9 @@
 #include <signal.h>
 #include <sys/resource.h>
 
+#include <cstring>
 #include <fstream>
+#include <memory>
 #include <string>
 
 namespace {
@@ -123,7 +125,7 @@ TEST_F(DataTracks, StartBeyondFourGibibytesIsReadFromTheRightPlace)
         std::fwrite(tail.data(), 1, tail.size(), f);
         std::fclose(f);
     }
-    bin.parts = {bin_part{(dir / "disc.bin").string(), 0, (far_sector + 2) * 2352}};
+    bin.parts = {file_part((dir / "disc.bin").string(), 0, (far_sector + 2) * 2352)};
     EXPECT_EQ(extract(static_cast<std::int32_t>(far_sector), 2), patterned_user_data(far_sector, 2));
     EXPECT_TRUE(clean);
 }
@@ -144,4 +146,44 @@ TEST(DataTracksOnDisk, FullDiskIsReportedWithExitStatusOne)
               std::string::npos)
         << r.err;
     EXPECT_NE(r.out.find("Done\n"), std::string::npos);
+}
+
+// A source's parts: a byte range inside its file (a WAVE file's data, say),
+// and a decoded part, here the pattern's sectors 3 and 4 that stop short
+// after `good` bytes. Reads and copies across them give the pattern, and
+// stop where the decoder stops.
+TEST_F(DataTracks, PartsFromFileRangesAndDecodersReadAsOneBin)
+{
+    struct pattern_decoder : part_decoder {
+        std::size_t good;
+        explicit pattern_decoder(std::size_t good_bytes) : good(good_bytes) {}
+        std::size_t read(std::int64_t offset, unsigned char* buffer, std::size_t size) override
+        {
+            const std::string bytes = patterned_sectors(3, 2).substr(0, good);
+            const auto from = std::min(static_cast<std::size_t>(offset), bytes.size());
+            const std::size_t count = std::min(size, bytes.size() - from);
+            std::memcpy(buffer, bytes.data() + from, count);
+            return count;
+        }
+    };
+    write_file(dir / "disc.bin", "RIFF-ish header" + patterned_sectors(0, 3));
+    for (const std::size_t good : {std::size_t{2 * 2352}, std::size_t{2352 + 100}}) {
+        bin.parts = {file_part((dir / "disc.bin").string(), 0, 3 * 2352, 15)};
+        bin.parts.push_back(file_part("decoded", 3 * 2352, 2 * 2352));
+        bin.parts.back().decoder = [good] { return std::make_unique<pattern_decoder>(good); };
+        bin.size_bytes = 5 * 2352;
+        writer.bin = bin_reader{};   // no part of the last round's BIN kept open
+        writer.bin.bin = &bin;
+        const std::string expected = patterned_sectors(0, 5).substr(0, 3 * 2352 + good);
+        std::string read(5 * 2352, '\0');
+        bin_reader reader;
+        reader.bin = &bin;
+        read.resize(read_bin(reader, 0, reinterpret_cast<unsigned char*>(read.data()), read.size()));
+        EXPECT_EQ(read, expected) << good;
+        EXPECT_EQ(extract(0, 5, 0, false).substr(0, 4 * 2048), patterned_user_data(0, 4).substr(0, 4 * 2048));
+        writer.format.raw_data = true;
+        const fs::path raw = track_fixture::extract(track_span{0, 5, 0, 0, 0}, 1);
+        EXPECT_EQ(read_file(raw).substr(0, expected.size()), expected) << good;
+        writer.format.raw_data = false;
+    }
 }

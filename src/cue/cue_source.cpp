@@ -33,7 +33,7 @@ virtual_bin join_bin_files(const std::vector<bin_file_entry>& bin_files, const s
         const bin_file_entry& entry = bin_files[i];
         const bool last = i + 1 == bin_files.size();
         const std::int64_t bytes = last ? entry.size_bytes : entry.size_bytes - entry.size_bytes % raw_sector_size;
-        bin.parts.push_back(bin_part{bin_path(sheet_dir, entry.name), bin.size_bytes, bytes});
+        bin.parts.push_back(file_part(bin_path(sheet_dir, entry.name), bin.size_bytes, bytes));
         bin.size_bytes += bytes;
     }
     return bin;

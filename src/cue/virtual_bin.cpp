@@ -3,50 +3,97 @@
 #include "base/platform.h"
 
 #include <algorithm>
+#include <cerrno>
+#include <utility>
 
 namespace {
 
-// Opens the part that holds offset, unless it is open already. Null at the
-// end of the BIN or when the file cannot be opened.
-std::FILE* file_holding(bin_reader& reader, std::int64_t offset)
+// Opens the part that holds offset, unless it is open already: its file, or
+// its decoder. False at the end of the BIN or when it cannot be opened.
+bool open_part_holding(bin_reader& reader, std::int64_t offset)
 {
     const std::vector<bin_part>& parts = reader.bin->parts;
     std::size_t index = 0;
     while (index < parts.size() && offset >= parts[index].first_byte + parts[index].bytes)
         ++index;
     if (index == parts.size())
-        return nullptr;
-    if (reader.file && reader.part == index)
-        return reader.file.get();
-    reader.file = open_regular_file(parts[index].path.c_str());
+        return false;
+    if ((reader.file || reader.decoder) && reader.part == index)
+        return true;
+    reader.file.reset();
+    reader.decoder.reset();
     reader.part = index;
     reader.position = -1;
+    if (parts[index].decoder) {
+        reader.decoder = parts[index].decoder();
+        return reader.decoder != nullptr;
+    }
+    reader.file = open_regular_file(parts[index].path.c_str());
     if (!reader.file)
-        return nullptr;
+        return false;
     // Reads come in whole blocks of sectors; a stdio buffer would only split
     // each into two system calls and add a copy.
     std::setvbuf(reader.file.get(), nullptr, _IONBF, 0);
-    return reader.file.get();
+    return true;
+}
+
+// Reads up to size bytes of the open part from in_part, its own offset.
+std::size_t read_part(bin_reader& reader, std::int64_t in_part, unsigned char* buffer, std::size_t size)
+{
+    if (reader.decoder)
+        return reader.decoder->read(in_part, buffer, size);
+    const std::int64_t at = reader.bin->parts[reader.part].file_offset + in_part;
+    if (reader.position != at && !seek_to(reader.file.get(), at))
+        return 0;
+    const std::size_t got = std::fread(buffer, 1, size, reader.file.get());
+    reader.position = at + static_cast<std::int64_t>(got);
+    return got;
+}
+
+// Through the buffer: a decoded part, written as it is read.
+byte_copy copy_decoded(bin_reader& reader, std::int64_t in_part, std::int64_t count, std::FILE* to,
+                       unsigned char* buffer, std::size_t buffer_size)
+{
+    byte_copy done{0, 0};
+    while (done.copied < count) {
+        const auto wanted = static_cast<std::size_t>(std::min<std::int64_t>(count - done.copied,
+                                                                            static_cast<std::int64_t>(buffer_size)));
+        const std::size_t got = reader.decoder->read(in_part + done.copied, buffer, wanted);
+        if (got > 0 && std::fwrite(buffer, 1, got, to) != got) {
+            done.write_error = errno != 0 ? errno : EIO;
+            break;
+        }
+        done.copied += static_cast<std::int64_t>(got);
+        if (got < wanted)
+            break;
+    }
+    return done;
 }
 
 } // namespace
+
+bin_part file_part(std::string path, std::int64_t first_byte, std::int64_t bytes, std::int64_t file_offset)
+{
+    bin_part part;
+    part.path = std::move(path);
+    part.first_byte = first_byte;
+    part.bytes = bytes;
+    part.file_offset = file_offset;
+    return part;
+}
 
 std::size_t read_bin(bin_reader& reader, std::int64_t offset, unsigned char* buffer, std::size_t size)
 {
     std::size_t done = 0;
     while (offset >= 0 && done < size) {
         const std::int64_t at = offset + static_cast<std::int64_t>(done);
-        std::FILE* file = file_holding(reader, at);
-        if (file == nullptr)
+        if (!open_part_holding(reader, at))
             break;
         const bin_part& part = reader.bin->parts[reader.part];
         const std::int64_t in_part = at - part.first_byte;
-        if (reader.position != in_part && !seek_to(file, in_part))
-            break;
         const auto wanted = static_cast<std::size_t>(std::min<std::int64_t>(
             static_cast<std::int64_t>(size - done), part.bytes - in_part));
-        const std::size_t got = std::fread(buffer + done, 1, wanted, file);
-        reader.position = in_part + static_cast<std::int64_t>(got);
+        const std::size_t got = read_part(reader, in_part, buffer + done, wanted);
         done += got;
         if (got < wanted)
             break;
@@ -75,13 +122,14 @@ byte_copy copy_bin(bin_reader& reader, std::int64_t offset, std::int64_t size, s
     byte_copy done{0, 0};
     while (offset >= 0 && done.copied < size) {
         const std::int64_t at = offset + done.copied;
-        std::FILE* file = file_holding(reader, at);
-        if (file == nullptr)
+        if (!open_part_holding(reader, at))
             break;
         const bin_part& part = reader.bin->parts[reader.part];
         const std::int64_t in_part = at - part.first_byte;
         const std::int64_t wanted = std::min(size - done.copied, part.bytes - in_part);
-        const byte_copy step = copy_bytes(file, in_part, to, wanted, buffer, buffer_size);
+        const byte_copy step =
+            reader.decoder ? copy_decoded(reader, in_part, wanted, to, buffer, buffer_size)
+                           : copy_bytes(reader.file.get(), part.file_offset + in_part, to, wanted, buffer, buffer_size);
         reader.position = -1;   // copy_bytes leaves it undefined
         done.copied += step.copied;
         done.write_error = step.write_error;

@@ -9,39 +9,60 @@
 
 #include <cstddef>
 #include <cstdint>
+#include <functional>
+#include <memory>
 #include <string>
 #include <vector>
 
-struct bin_part {
-    std::string path;
-    std::int64_t first_byte;   // where the file's bytes begin in the virtual BIN
-    std::int64_t bytes;        // how many of them it takes
+// A part whose bytes come through a decoder (a FLAC file's samples, a
+// CHD's hunks, big-endian audio) rather than straight from a byte range of
+// its file. Each reader makes its own, as each writer thread has a reader.
+class part_decoder {
+public:
+    virtual ~part_decoder() = default;
+    // Up to size bytes from offset in the part; fewer only at its end or
+    // where it cannot be read, which ends the input there.
+    virtual std::size_t read(std::int64_t offset, unsigned char* buffer, std::size_t size) = 0;
 };
+using decoder_maker = std::function<std::unique_ptr<part_decoder>()>;
+
+struct bin_part {
+    std::string path;               // the file its bytes are read from
+    std::int64_t first_byte = 0;    // where the part's bytes begin in the virtual BIN
+    std::int64_t bytes = 0;         // how many of them it takes
+    std::int64_t file_offset = 0;   // where they begin in the file (a WAVE file's data, say)
+    decoder_maker decoder;          // empty: a plain byte range of the file
+};
+
+// A part that is a plain byte range of a file.
+bin_part file_part(std::string path, std::int64_t first_byte, std::int64_t bytes, std::int64_t file_offset = 0);
 
 struct virtual_bin {
     std::vector<bin_part> parts;
     std::int64_t size_bytes = 0;
 };
 
-// One reader of the virtual BIN, with at most one of its files open. Each
+// One reader of the virtual BIN, with at most one of its parts open. Each
 // worker has its own.
 struct bin_reader {
     const virtual_bin* bin = nullptr;
     std::size_t part = 0;
-    file_stream file;            // the open file of parts[part], if any
-    std::int64_t position = -1;  // its file position; -1: unknown
+    file_stream file;                         // the open file of parts[part], if a plain one
+    std::unique_ptr<part_decoder> decoder;    // its decoder, if not
+    std::int64_t position = -1;               // the file's position; -1: unknown
 };
 
 // Reads up to size bytes from offset. Fewer at the end of the BIN, or where a
-// file can no longer be opened or read, which ends the input there too.
+// part can no longer be opened or read, which ends the input there too.
 std::size_t read_bin(bin_reader& reader, std::int64_t offset, unsigned char* buffer, std::size_t size);
 
 // Whether any of the size bytes from offset that the BIN has is not zero.
 bool holds_nonzero_byte(bin_reader& reader, std::int64_t offset, std::int64_t size);
 
 // Copies size bytes from offset to the end of `to` (an unbuffered stream),
-// file by file, inside the kernel where the platform can; buffer is for
-// where it cannot. Fewer bytes where read_bin would read fewer, or up to a
-// failed write, whose errno it gives.
+// part by part: a plain part's file range inside the kernel where the
+// platform can; buffer is for where it cannot, and for decoded parts. Fewer
+// bytes where read_bin would read fewer, or up to a failed write, whose
+// errno it gives.
 byte_copy copy_bin(bin_reader& reader, std::int64_t offset, std::int64_t size, std::FILE* to, unsigned char* buffer,
                    std::size_t buffer_size);
