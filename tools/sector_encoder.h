@@ -5,5 +5,5 @@
 #include "sample_disc.h"
 
 // The sectors of a data track holding the image's 2048-byte blocks, from
-// LBA 0 on; each sector's EDC and ECC are checked after encoding.
+// LBA 0 on.
 byte_vector encode_data_track(const byte_vector& image, bool mode2);

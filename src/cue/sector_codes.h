@@ -1,0 +1,24 @@
+// Raw CD-ROM data sectors as a drive reads them: the sync pattern and the
+// header around the user data, and its EDC and ECC, regenerated from the
+// user data and the sector's address. For checking that a sector is just
+// what its user data gives (and may be kept as 2048 bytes), and for making
+// raw sectors from 2048-byte ones.
+#pragma once
+
+#include <cstdint>
+
+inline constexpr int sector_lba_offset = 150;   // the header's address of LBA 0 is 00:02:00
+
+// Fills sync and header (mode byte `mode`) for the sector at lba.
+void write_sector_header(unsigned char* sector, std::int32_t lba, unsigned char mode);
+
+// A MODE1 sector from its user data, bytes 16 to 2063, which stay: sync,
+// header, EDC, the 8 zero bytes and ECC P and Q.
+void encode_mode1_sector(unsigned char* sector, std::int32_t lba);
+
+// An XA Form 1 sector from its subheader and user data, bytes 16 to 2071,
+// which stay: sync, header (mode 2), EDC and ECC.
+void encode_mode2_form1_sector(unsigned char* sector, std::int32_t lba);
+
+// The sector is exactly the MODE1 sector its user data and lba give.
+bool is_regenerable_mode1_sector(const unsigned char* sector, std::int32_t lba);
