@@ -17,9 +17,8 @@ need_packages() {
   done
   ((${#missing[@]})) || return 0
   log "installing ${missing[*]}"
-  [ "$(id -u)" -eq 0 ] && sudo= || sudo=sudo
-  $sudo apt-get update -qq
-  DEBIAN_FRONTEND=noninteractive $sudo apt-get install -y -qq --no-install-recommends "${missing[@]}" >/dev/null
+  "$repo/scripts/apt-update.sh"
+  "$repo/scripts/apt-install.sh" -qq --no-install-recommends "${missing[@]}" >/dev/null
 }
 
 # trackcarve: $TRACKCARVE if set, else build/trackcarve, built by

@@ -105,7 +105,7 @@ if dpkg-query -W -f='${Status}' trackcarve 2>/dev/null | grep -x 'install ok ins
 fi
 before=$(dpkg-query -W -f='${Package}:${Architecture} ${db:Status-Abbrev}\n' | awk '$2 == "ii" { print $1 }' | sort)
 installed_by_us=yes
-log=$(cd "$debdir" && $sudo apt-get install -y -q "./$(basename "$deb")" 2>&1) ||
+log=$(scripts/apt-install.sh -q "$deb" 2>&1) ||
   stop "apt-get install ./$(basename "$deb")" "$log"
 after=$(dpkg-query -W -f='${Package}:${Architecture} ${db:Status-Abbrev}\n' | awk '$2 == "ii" { print $1 }' | sort)
 mapfile -t pulled_in < <(comm -13 <(echo "$before") <(echo "$after") | grep -v '^trackcarve:' || true)

@@ -26,7 +26,6 @@ for package in "${packages[@]}"; do
   dpkg-query -W -f='${Status}' "$package" 2>/dev/null | grep -q 'install ok installed' || missing+=("$package")
 done
 if ((${#missing[@]})); then
-  [ "$(id -u)" -eq 0 ] && sudo= || sudo=sudo
   "$(dirname "$0")/apt-update.sh"
-  DEBIAN_FRONTEND=noninteractive $sudo apt-get install -y -qq --no-install-recommends "${missing[@]}" >/dev/null
+  "$(dirname "$0")/apt-install.sh" -qq --no-install-recommends "${missing[@]}" >/dev/null
 fi

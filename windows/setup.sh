@@ -53,11 +53,10 @@ if ((${#missing[@]})); then
   if ! dpkg --print-foreign-architectures | grep -qx i386; then
     dpkg --add-architecture i386
   fi
-  export DEBIAN_FRONTEND=noninteractive
   "$here/../scripts/apt-update.sh"
   # Recommends would add fonts, gstreamer, desktop bits: none needed for a
   # console program run without a display.
-  apt-get install -y -q --no-install-recommends "${missing[@]}"
+  "$here/../scripts/apt-install.sh" -q --no-install-recommends "${missing[@]}"
   done_step "installed: ${missing[*]}"
 else
   done_step "all present, skipped"
@@ -120,7 +119,7 @@ if ((${#missing_sources[@]} == 0)); then
   done_step "already downloaded, skipped"
 else
   write_src_list >"$work/apt/src.sources"
-  apt-get "${apt_opts[@]}" update -q
+  "$here/../scripts/apt-update.sh" "${apt_opts[@]}"
   (cd "$work/src" && apt-get "${apt_opts[@]}" source --download-only "${missing_sources[@]}")
   done_step "downloaded: ${missing_sources[*]}"
 fi
