@@ -26,6 +26,7 @@ for package in "${packages[@]}"; do
   dpkg-query -W -f='${Status}' "$package" 2>/dev/null | grep -q 'install ok installed' || missing+=("$package")
 done
 if ((${#missing[@]})); then
+  echo "install-deps.sh: installing ${#missing[@]} packages (a few minutes on a fresh machine): ${missing[*]}" >&2
   "$(dirname "$0")/apt-update.sh"
   "$(dirname "$0")/apt-install.sh" -qq --no-install-recommends "${missing[@]}" >/dev/null
 fi
