@@ -1,24 +1,43 @@
 #!/usr/bin/env bash
 # Installs Debian packages: `apt-get install -y` with the arguments given
-# (options, package names, ./file.deb). When that fails, it tries once more
-# with the release itself as the target release (-t bookworm, the machine's
-# VERSION_CODENAME): a mirror caught mid-sync can leave apt with the security
-# suite's index for one architecture and not the other, and then a package
-# that must have the same version on both (libssl3, zlib1g for wine32:i386)
-# has a newer amd64 than i386 candidate and the install stops ("Resolve
-# generated breaks"). With the release as target both take the release's
-# version, which it always has for both; the security fixes come with the
-# next install or upgrade that sees the whole suite.
-# Exit status: apt-get's from the last try.
+# (options, package names, ./file.deb), and gets past package lists that
+# disagree between two architectures.
+#
+# A mirror caught mid-sync can leave apt with the security suite's index for
+# amd64 and not for i386 (scripts/apt-update.sh goes on after its tries).
+# A library that must have the same version on both (zlib1g, liblzma5,
+# libssl3 for wine32:i386) may then have a newer amd64 than i386 candidate,
+# or be installed for amd64 already at a version that only the security
+# suite has, and the install stops: "pkgProblemResolver::Resolve generated
+# breaks". So when the plain install fails, it tries again:
+#   1. with the release as target release (-t bookworm, the machine's
+#      VERSION_CODENAME): the candidates on both sides are then the
+#      release's own, which it always has for both;
+#   2. with the release pinned above the installed versions (a preferences
+#      file at priority 1001, --allow-downgrades): an amd64 library that
+#      came from the security suite goes back to the release's version, so
+#      that its i386 twin can match it. The next upgrade that sees the whole
+#      security suite brings both forward again.
+# Each retry says so on stderr. Exit status: apt-get's, from the last try.
 set -u
 [ "$(id -u)" -eq 0 ] && sudo= || sudo=sudo
 apt_get=($sudo env DEBIAN_FRONTEND=noninteractive apt-get)
 
 "${apt_get[@]}" install -y "$@" && exit 0
+
 release=$(. /etc/os-release && echo "${VERSION_CODENAME:-}")
 if [ -z "$release" ]; then
   echo "apt-install.sh: apt-get install failed, and /etc/os-release names no release to retry with" >&2
   exit 100
 fi
 echo "apt-install.sh: apt-get install failed; trying again with the release as target (-t $release)" >&2
-"${apt_get[@]}" install -y -t "$release" "$@"
+"${apt_get[@]}" install -y -t "$release" "$@" && exit 0
+
+echo "apt-install.sh: trying again with $release pinned above the installed versions (downgrades allowed)" >&2
+pin=$(mktemp "${TMPDIR:-/tmp}/apt-install.XXXXXX.pref")
+trap 'rm -f "$pin"' EXIT
+printf 'Package: *\nPin: release n=%s\nPin-Priority: 1001\n' "$release" >"$pin"
+chmod 644 "$pin"
+status=0
+"${apt_get[@]}" -o "Dir::Etc::Preferences=$pin" install -y --allow-downgrades "$@" || status=$?
+exit "$status"
