@@ -2,9 +2,11 @@
 # CI for the 32-bit Windows build, on Debian 12 as root, after the Linux build
 # (scripts/build.sh: the sample disc generator in build/ is used, and
 # build/trackcarve, whose outputs the .exe's are compared with):
-#   1. windows/setup.sh: cross compiler, wine, static libogg/libvorbis/libFLAC;
+#   1. windows/setup.sh: cross compiler, wine, the static libraries;
 #   2. cross-build build-win32/trackcarve.exe (Release: static, stripped);
-#   3. windows/test-under-wine.sh: the .exe run end to end under wine.
+#   3. windows/lib-check/run.sh: every static library in the prefix called
+#      once under wine, from an .exe that imports only KERNEL32 and msvcrt;
+#   4. windows/test-under-wine.sh: the .exe run end to end under wine.
 # One PASS/FAIL line per check, then "N passed, M failed"; status 1 if any
 # check failed. Every step runs under a time limit, so it cannot hang.
 #
@@ -44,9 +46,10 @@ stage() {
   echo "PASS $name ($(seconds_since "$t0") s)"
 }
 
-# A fresh machine installs packages and builds the libraries (~1 min); the
-# limits leave room for a slow mirror without letting a stuck one hang CI.
-stage "setup: mingw-w64, wine, static libogg/libvorbis/libFLAC" 900 "$build/setup.log" windows/setup.sh
+# A fresh machine installs packages and builds the libraries (~6 min on 2
+# cores); the limits leave room for a slow mirror and a busy machine
+# without letting a stuck one hang CI.
+stage "setup: mingw-w64, wine, the static libraries" 1800 "$build/setup.log" windows/setup.sh
 # --fresh: toolchain flags are cached at the first configure; a change to
 # mingw-i686.cmake must reach the build (the full rebuild takes seconds).
 stage "cross-build: $build/trackcarve.exe" 600 "$build/build.log" bash -c '
@@ -54,7 +57,9 @@ stage "cross-build: $build/trackcarve.exe" 600 "$build/build.log" bash -c '
   cmake --fresh -S . -B "$1" -DCMAKE_TOOLCHAIN_FILE=windows/mingw-i686.cmake \
     -DCMAKE_BUILD_TYPE=Release -DTRACKCARVE_TESTS=OFF
   cmake --build "$1" -j "$(nproc)"' build "$build"
+stage "libraries: zlib, Nettle, xxHash, liblzma, libzstd, bzip2, libFLAC, libarchive (zip, 7z) under wine" \
+  600 "$build/lib-check.log" windows/lib-check/run.sh "$build/lib-check"
 
 # Each wine run has its own limit; this one bounds the whole. On TERM the
-# script still stops wine and prints the summary line (counting these two).
+# script still stops wine and prints the summary line (counting these three).
 TRACKCARVE_CHECKS_PASSED=$passed exec timeout -k 90 600 windows/test-under-wine.sh "$build/trackcarve.exe"
