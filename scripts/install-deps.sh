@@ -7,7 +7,7 @@ packages=(
   cmake g++ make pkg-config             # build
   libvorbis-dev libogg-dev              # the encoder and Ogg framing
   nlohmann-json3-dev                    # the --report file's JSON (header-only)
-  libflac-dev                           # the FLAC encoder (--flac)
+  libflac-dev                           # the FLAC encoder (--flac), and the decoder of CHD audio
   libgtest-dev                          # tests
   xorriso genisoimage                   # sample image and ISO checks in tests
   vorbis-tools                          # ogginfo and oggenc for the audio tests
@@ -19,6 +19,14 @@ packages=(
   dpkg-dev file                         # cpack -G DEB: dpkg-shlibdeps finds the Depends
   mandoc groff-base man-db              # manual page lint (mandoc -Tlint, groff) and man -w
   parallel                              # GNU parallel, for the library recipe's test
+  zlib1g-dev                            # crc32 of tracks; zip and CHD members (deflate)
+  nettle-dev                            # MD5 and SHA-1 of tracks (Nettle)
+  libxxhash-dev                         # XXH3, the fast hash of output files
+  libarchive-dev                        # disc images inside .zip and .7z archives
+  liblzma-dev libzstd-dev libbz2-dev    # LZMA, zstd and bzip2 members of archives and CHD images
+  sox                                   # test audio: tones, silence and WAVE files of any shape
+  mame-tools                            # chdman: CHD images for the CHD reader's tests
+  libarchive-tools                      # bsdtar: .zip and .7z archives for the archive tests
 )
 
 missing=()
