@@ -46,9 +46,10 @@ stage() {
   echo "PASS $name ($(seconds_since "$t0") s)"
 }
 
-# A fresh machine installs packages and builds the libraries (~6 min on 2
-# cores); the limits leave room for a slow mirror and a busy machine
-# without letting a stuck one hang CI.
+# A fresh machine installs packages and builds the libraries: some 6 min on
+# a quiet 2-core machine, 22 min measured at a load average of 10 to 13.
+# The limits leave room for a slow mirror and a busy machine without
+# letting a stuck one hang CI.
 stage "setup: mingw-w64, wine, the static libraries" 1800 "$build/setup.log" windows/setup.sh
 # --fresh: toolchain flags are cached at the first configure; a change to
 # mingw-i686.cmake must reach the build (the full rebuild takes seconds).
