@@ -69,7 +69,7 @@ TEST_F(CueReader, ReadsTracksIndexesAndPregaps)
     EXPECT_EQ(t[2].index1_frame, 90000);
     EXPECT_EQ(t[2].pregap_frames, 150);
     EXPECT_EQ(t[2].is_audio, 1);
-    EXPECT_EQ(t[3].pregap_frames, -1);
+    EXPECT_EQ(t[3].pregap_frames, 0);
     EXPECT_EQ(t[3].index1_frame, 22350);   // INDEX 01: INDEX 02 only marks a place in the track
 }
 

@@ -94,14 +94,14 @@ INSTANTIATE_TEST_SUITE_P(
                    sectors(45000),
                    {"Leadin", "track1.ogg 04:00:10", "track2.ogg 03:11:65", "track3.ogg 02:48:00", "Leadout"},
                    {{0, 18010, 1}, {18010, 14390, 1}, {32400, 12600, 1}}},
-        // Of an INDEX 00 and a PREGAP line, the later one says which gap it is.
-        layout_row{"TheLaterOfIndexZeroAndPregap",
+        // An INDEX 00 and a PREGAP line are two gaps, in either order.
+        layout_row{"IndexZeroAndPregapInEitherOrder",
                    one_bin + "TRACK 1 AUDIO\nINDEX 01 00:00:00\nTRACK 2 AUDIO\nINDEX 00 00:08:00\n"
                              "PREGAP 00:02:00\nINDEX 01 00:10:00\nTRACK 3 AUDIO\nPREGAP 00:01:00\n"
                              "INDEX 00 00:19:00\nINDEX 01 00:20:00\n",
                    sectors(3000),
                    {"Leadin", "track1.ogg 00:10:00", "Pregap: 00:02:00", "track2.ogg 00:10:00",
-                    "track3.ogg 00:20:00", "Leadout"},
+                    "Pregap: 00:01:00", "track3.ogg 00:20:00", "Leadout"},
                    {{0, 750, 1}, {750, 750, 1}, {1500, 1500, 1}}},
         // The sectors before track 1's INDEX 01 are in no track.
         layout_row{"FirstTrackAtItsIndexOne",

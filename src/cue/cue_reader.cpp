@@ -196,12 +196,11 @@ bool read_index_command(cue_reader& reader, const char* p)
         notice(reader, "line %i: INDEX before the first TRACK is ignored", reader.line_number);
         return true;
     }
-    // INDEX 00 only marks that the pregap is in the BIN; its time is not
-    // needed. INDEX 01 is where the track starts; INDEX 02 and up only mark
-    // places inside it.
-    if (index == 0) {
-        reader.track.pregap_frames = -1;
-    } else if (index == 1) {
+    // INDEX 00 only marks where the gap that the BIN holds begins: the gap
+    // ends the track before, so its time is not needed, and it leaves a
+    // PREGAP of the track as it is. INDEX 01 is where the track starts;
+    // INDEX 02 and up only mark places inside it.
+    if (index == 1) {
         reader.track.index1_frame = wrapping_add(msf_to_frames(msf), reader.file_start);
         reader.track.has_index = true;
     }

@@ -14,7 +14,7 @@ inline constexpr int track_flags_capacity = 20;   // "DCP 4CH PRE SCMS" and its 
 
 struct track_record {
     std::int32_t index1_frame;    // position of the track's INDEX 01 (of its file's start without one)
-    std::int32_t pregap_frames;   // PREGAP length, -1 after an INDEX 00, else 0
+    std::int32_t pregap_frames;   // PREGAP length: silence no file holds; 0 without one
     std::int32_t bin_sectors;     // whole sectors of the BIN read when the track was stored
     std::int32_t is_audio;        // 1 for AUDIO, 0 for the data modes
     std::int32_t is_mode2;        // data track whose sectors carry an XA subheader
