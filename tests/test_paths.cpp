@@ -18,11 +18,15 @@ run_paths paths_of(const std::string& cue_path)
 
 } // namespace
 
-TEST(BaseName, SplitsAtColonBackslashAndSlash)
+// A path on POSIX splits at '/' alone: "Zelda: Ocarina.cue" is one name. A
+// name a sheet gives splits wherever any system would split it.
+TEST(BaseName, SplitsAtSlashAndAnyNameAtColonBackslashAndSlash)
 {
-    EXPECT_STREQ(base_name("C:\\CD\\game.cue"), "game.cue");
-    EXPECT_STREQ(base_name("C:game.cue"), "game.cue");
-    EXPECT_STREQ(base_name("dir/sub\\x.cue"), "x.cue");
+    EXPECT_STREQ(base_name("C:\\CD\\game.cue"), "C:\\CD\\game.cue");
+    EXPECT_STREQ(base_name("cds/Zelda: Ocarina.cue"), "Zelda: Ocarina.cue");
+    EXPECT_STREQ(base_name_anywhere("C:\\CD\\game.cue"), "game.cue");
+    EXPECT_STREQ(base_name_anywhere("C:game.cue"), "game.cue");
+    EXPECT_STREQ(base_name_anywhere("dir/sub\\x.cue"), "x.cue");
     EXPECT_STREQ(base_name("game.cue"), "game.cue");
     EXPECT_STREQ(base_name("dir/"), "");
     const char* path = "a/b";
@@ -31,9 +35,10 @@ TEST(BaseName, SplitsAtColonBackslashAndSlash)
 
 TEST(DerivePaths, KeepsLettersAndDigitsUpToTheFirstDot)
 {
-    const run_paths paths = paths_of("C:\\CDs\\My Game (Disc 1).cue");
-    EXPECT_STREQ(paths.cue_dir, "C:\\CDs\\");
+    const run_paths paths = paths_of("CDs/My Game (Disc 1).cue");
+    EXPECT_STREQ(paths.cue_dir, "CDs/");
     EXPECT_STREQ(paths.out_name, "MyGameDisc1");
+    EXPECT_STREQ(paths_of("Zelda: Ocarina.cue").out_name, "ZeldaOcarina");
     EXPECT_STREQ(paths_of("disc.old.cue").out_name, "disc");
     EXPECT_STREQ(paths_of("a.b.c.cue").out_name, "a");
     EXPECT_STREQ(paths_of("disc").out_name, "disc");

@@ -8,7 +8,20 @@
 
 namespace {
 
-bool is_input_separator(char c) { return c == ':' || c == '\\' || c == '/'; }
+bool is_any_separator(char c) { return c == ':' || c == '\\' || c == '/'; }
+
+// Where this system splits a path: '/', and on Windows '\' and a drive's ':'.
+bool is_path_separator(char c) { return c == '/' || (path_separator == '\\' && (c == '\\' || c == ':')); }
+
+const char* after_last(const char* path, bool (*is_separator)(char))
+{
+    const char* name = path;
+    for (const char* p = path; *p != '\0'; ++p) {
+        if (is_separator(*p))
+            name = p + 1;
+    }
+    return name;
+}
 
 // A separator in a folder path the command line gives (-o): '/' everywhere,
 // and the platform's own.
@@ -111,15 +124,9 @@ bool derive_out_parent(const char* output_dir, char (&out_parent)[path_capacity]
 
 } // namespace
 
-const char* base_name(const char* path)
-{
-    const char* name = path;
-    for (const char* p = path; *p != '\0'; ++p) {
-        if (is_input_separator(*p))
-            name = p + 1;
-    }
-    return name;
-}
+const char* base_name(const char* path) { return after_last(path, is_path_separator); }
+
+const char* base_name_anywhere(const char* name) { return after_last(name, is_any_separator); }
 
 std::string name_without_extension(const char* name)
 {

@@ -10,7 +10,7 @@ inline constexpr std::size_t full_name_limit = 200;  // bytes kept of a whole na
 inline constexpr const char* fallback_out_name = "disc";
 
 struct run_paths {
-    char cue_dir[path_capacity];      // the CUE path up to its last ':', '\' or '/': the BINs are here
+    char cue_dir[path_capacity];      // the CUE path up to its base name (base_name): the BINs are here
     char out_parent[path_capacity];   // where the output directory is made: cue_dir, or the -o folder
     char out_name[full_name_limit + 1];   // names the output directory and the TOC
 };
@@ -21,8 +21,14 @@ struct output_naming {
     bool full_names = false;            // the sheet's whole name, not 25 letters and digits of it
 };
 
-// The part of a path after its last ':', '\' or '/'; a pointer into the path.
+// The part of a path after its folders, as this system splits it: after the
+// last '/' on POSIX, where ':' and '\' are bytes of a name; after the last
+// ':', '\' or '/' on Windows. A pointer into the path.
 const char* base_name(const char* path);
+
+// The part of a name after its last ':', '\' or '/', whatever system it was
+// written on: for a name a CUE sheet gives, which may come from anywhere.
+const char* base_name_anywhere(const char* name);
 
 // Fills cue_dir, out_parent and out_name from the CUE path. Returns false
 // when the output folder's path leaves no room in a path buffer for the

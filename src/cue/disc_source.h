@@ -22,6 +22,6 @@ struct disc_source {
     std::vector<std::string> files;   // every file it is read from, the one named first
 };
 
-// Reads the source at path, in the folder its path gives (up to its last
-// ':', '\' or '/'). Prints nothing.
+// Reads the source at path, in the folder its path gives (up to its
+// base_name). Prints nothing.
 disc_source read_disc_source(const char* path);
