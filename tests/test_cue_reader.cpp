@@ -92,7 +92,7 @@ TEST_F(CueReader, BlankLinesAreCountedInErrorLineNumbers)
 
 TEST_F(CueReader, FileLineErrors)
 {
-    EXPECT_EQ(read("FILE game.bin BINARY\n").console, "Error!! line 1 CMD: FILE\n");
+    EXPECT_EQ(read("FILE game.bin\n").console, "Error!! line 1 CMD: FILE\n");
     EXPECT_EQ(read("FILE \"game.bin BINARY\n").console, "Error!! line 1 CMD: FILE\n");
     EXPECT_EQ(read("FILE \"game.bin\"   \n").console, "Error!! line 1 CMD: FILE\n");
     EXPECT_EQ(read("FILE \"game.bin\" WAVE\n").console, "Error!! line 1 CMD: FILE is not BINARY form\n");
@@ -181,13 +181,23 @@ TEST(CueReaderFiles, FileLineAfterTheLastTrackAndAFileThatCannotBeOpened)
     EXPECT_EQ(third.probed, (std::vector<std::string>{"a.bin", "b.bin", "c.bin"}));
 }
 
-TEST_F(CueReader, BinIsLookedForBesideTheSheetOnly)
+// The name goes to the lookup as the line writes it, quoted or not: an
+// unquoted name is the words between FILE and the type.
+TEST_F(CueReader, FileNamesQuotedOrNot)
 {
-    const read_outcome r = read("FILE \"D:\\rips\\game.bin\" BINARY\nTRACK 1 MODE1/2352\nINDEX 1 0:0:0\n");
-    ASSERT_TRUE(r.ok) << r.console;
-    EXPECT_EQ(r.probed, std::vector<std::string>{"game.bin"});
-    EXPECT_EQ(read("FILE \"../game.bin\" BINARY\n").probed, std::vector<std::string>{"game.bin"});
-    EXPECT_EQ(read("FILE \"sub/other.bin\" BINARY\n").probed, std::vector<std::string>{"other.bin"});
+    const struct {
+        const char* line;
+        const char* probed;
+    } rows[] = {
+        {"FILE \"D:\\rips\\game.bin\" BINARY", "D:\\rips\\game.bin"},
+        {"FILE core-1stage.iso BINARY", "core-1stage.iso"},
+        {"FILE  My Game  (Track 1).bin \t BINARY ", "My Game  (Track 1).bin"},
+        {"FILE BINARY BINARY", "BINARY"},
+        {"FILE \"a b\"BINARY", "a b"},
+    };
+    for (const auto& row : rows)
+        EXPECT_EQ(read(std::string(row.line) + "\n").probed, std::vector<std::string>{row.probed}) << row.line;
+    EXPECT_EQ(read("FILE t2.bin AUDIO\n").console, "Error!! line 1 CMD: FILE is not BINARY form\n");
 }
 
 TEST_F(CueReader, TrackModes)

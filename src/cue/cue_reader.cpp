@@ -105,42 +105,70 @@ void store_current_track(cue_reader& reader)
     std::memcpy(record.flags, t.flags, sizeof record.flags);
 }
 
+// The name of a FILE line, into name; returns where the file's type word
+// starts, or null when the line is malformed. A quoted name runs to its
+// closing quote; an unquoted one, as every reader of CUE sheets takes it, is
+// the words between FILE and the last word, the type.
+const char* read_file_name(const char* p, char (&name)[path_capacity])
+{
+    const char* start = p;
+    const char* end = nullptr;
+    const char* type = nullptr;
+    if (*p == '"') {
+        start = p + 1;
+        end = start;
+        while (*end != '"' && !ends_line(*end))
+            ++end;
+        if (*end != '"')
+            return nullptr;
+        type = skip_blanks(end + 1);
+    } else {
+        const char* line_end = p;
+        while (!ends_line(*line_end) || *line_end == '\t')
+            ++line_end;
+        while (line_end > p && is_blank(line_end[-1]))
+            --line_end;
+        type = line_end;
+        while (type > p && !is_blank(type[-1]))
+            --type;
+        end = type;
+        while (end > p && is_blank(end[-1]))
+            --end;
+        if (end == p)
+            return nullptr;   // one word: a name without a type, or a type without a name
+    }
+    const auto length = static_cast<std::size_t>(end - start);
+    if (ends_line(*type) || length >= path_capacity)
+        return nullptr;
+    std::memcpy(name, start, length);
+    name[length] = '\0';
+    return type;
+}
+
 // Every FILE line adds its file's whole sectors to one virtual BIN; the
 // INDEX times after it count from the file's first sector.
 bool read_file_command(cue_reader& reader, const char* p)
 {
-    if (*p != '"')
-        return syntax_error(reader, "CMD: %s");
-    ++p;
-
     char name[path_capacity];
-    std::size_t length = 0;
-    for (; *p != '"' && !ends_line(*p); ++p) {
-        if (length == path_capacity - 1)
-            return syntax_error(reader, "CMD: %s");
-        name[length++] = *p;
-    }
-    name[length] = '\0';
-    if (*p != '"')
+    const char* type = read_file_name(p, name);
+    if (type == nullptr)
         return syntax_error(reader, "CMD: %s");
-
-    p = skip_blanks(p + 1);
-    if (ends_line(*p))
-        return syntax_error(reader, "CMD: %s");
-    if (!starts_with(p, "BINARY"))
+    if (!starts_with(type, "BINARY"))
         return syntax_error(reader, "CMD: %s is not BINARY form");
 
-    // The BIN is always looked for beside the sheet, whatever directory the
-    // sheet's author had it in. The name is made UTF-8 first: in another
-    // encoding (Shift-JIS, say) a byte of a character can be a '\'.
+    // The name is made UTF-8 first: in another encoding (Shift-JIS, say) a
+    // byte of a character can be a '\'.
     const std::string utf8_name = file_name_from_sheet(name);
-    const char* bin_name = base_name(utf8_name.c_str());
-    const std::int64_t size = reader.probe(bin_name);
-    if (size < 0)
+    const bin_found found = reader.probe(utf8_name.c_str());
+    if (found.size_bytes < 0) {
+        if (!found.problem.empty())
+            reader.result.sheet.notices.push_back("line " + std::to_string(reader.line_number) + ": " + found.problem);
         return syntax_error(reader, "CMD: %s Open fail");
-    reader.result.sheet.bin_files.push_back(bin_file_entry{bin_name, reader.line_number, size});
+    }
+    reader.result.sheet.bin_files.push_back(
+        bin_file_entry{found.name.empty() ? utf8_name : found.name, reader.line_number, found.size_bytes});
     reader.file_start = reader.whole_sectors;
-    reader.whole_sectors += size / raw_sector_size;
+    reader.whole_sectors += found.size_bytes / raw_sector_size;
     return true;
 }
 

@@ -6,12 +6,24 @@
 #include <cstdint>
 #include <cstdio>
 #include <functional>
+#include <string>
+#include <utility>
 
 inline constexpr int cue_line_capacity = 16384;
 
-// Opens and sizes the BIN a FILE line names, given the base name of the
-// quoted name: its size in bytes, or -1 when it cannot be opened.
-using bin_probe = std::function<std::int64_t(const char* name)>;
+// What looking for the file a FILE line names found.
+struct bin_found {
+    std::int64_t size_bytes = -1;   // -1: no file by that name could be opened
+    std::string name;               // the file found, relative to the sheet's folder; "": the name as given
+    std::string problem;            // when none was opened, what to tell beyond "Open fail"; may be ""
+    bin_found(std::int64_t size) : size_bytes(size) {}   // the name as given, of that size (or -1)
+    bin_found(std::int64_t size, std::string found, std::string why = {})
+        : size_bytes(size), name(std::move(found)), problem(std::move(why)) {}
+};
+
+// Finds, opens and sizes the BIN a FILE line names, given the name as the
+// line writes it (in UTF-8).
+using bin_probe = std::function<bin_found(const char* name)>;
 
 struct cue_read {
     cue_sheet sheet;   // as far as the reader got; its notices hold even after an error

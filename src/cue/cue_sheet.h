@@ -23,7 +23,7 @@ struct track_record {
 
 // A FILE line's BIN, as sized while the sheet was read.
 struct bin_file_entry {
-    std::string name;            // the quoted name's base name: looked for beside the sheet
+    std::string name;            // the file found for the FILE line's name, relative to the sheet's folder
     int line_number;
     std::int64_t size_bytes;
 };

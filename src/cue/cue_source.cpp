@@ -5,9 +5,14 @@
 #include "base/platform.h"
 #include "cue/cue_reader.h"
 
+#include <algorithm>
+#include <cstring>
+#include <vector>
+
 namespace {
 
-// A BIN is looked for beside its sheet, in the folder of the sheet's path.
+// A BIN is looked for in the folder of the sheet's path: the one place a
+// BIN's path is built.
 std::string bin_path(const std::string& sheet_dir, const std::string& name) { return sheet_dir + name; }
 
 // Opens the BIN a FILE line names only to size it: the track writers open
@@ -22,6 +27,88 @@ std::int64_t size_bin_file(const std::string& path)
         return -1;
     const std::int64_t size = file_size(file.get());
     return size < 0 ? 0 : size;
+}
+
+bool is_any_separator(char c) { return c == '/' || c == '\\' || c == ':'; }
+
+// A name that, taken as a path from the sheet's folder, stays in it or below:
+// not absolute, no drive, no "..". A sheet cannot send the run elsewhere.
+bool stays_below(const std::string& name)
+{
+    const bool has_drive = device_names_reserved && name.find(':') != std::string::npos;
+    if (name.empty() || name.front() == '/' || name.front() == '\\' || has_drive)
+        return false;
+    std::size_t start = 0;
+    for (std::size_t i = 0; i <= name.size(); ++i) {
+        if (i < name.size() && !is_any_separator(name[i]))
+            continue;
+        if (name.compare(start, i - start, "..") == 0 && i - start == 2)
+            return false;
+        start = i + 1;
+    }
+    return true;
+}
+
+char ascii_lower(char c) { return c >= 'A' && c <= 'Z' ? static_cast<char>(c - 'A' + 'a') : c; }
+
+bool same_but_for_case(const std::string& a, const char* b)
+{
+    return a.size() == std::strlen(b) &&
+           std::equal(a.begin(), a.end(), b, [](char x, char y) { return ascii_lower(x) == ascii_lower(y); });
+}
+
+// The names of the sheet's folder that are name but for the letter case of
+// A to Z.
+std::vector<std::string> names_but_for_case(const std::string& sheet_dir, const std::string& name)
+{
+    std::vector<std::string> found;
+    list_directory(sheet_dir.empty() ? "." : sheet_dir.c_str(), [&](const char* entry) {
+        if (same_but_for_case(name, entry) && size_bin_file(bin_path(sheet_dir, entry)) >= 0)
+            found.emplace_back(entry);
+    });
+    std::sort(found.begin(), found.end());
+    return found;
+}
+
+std::string listed(const std::vector<std::string>& names)
+{
+    std::string text;
+    for (std::size_t i = 0; i < names.size(); ++i)
+        text += (i == 0 ? "" : i + 1 == names.size() ? " and " : ", ") + names[i];
+    return text;
+}
+
+// A FILE line's name: as written, in the sheet's folder or one below it (on
+// POSIX also with a '\' of a sheet made on Windows as the folder separator);
+// then its base name beside the sheet, wherever the sheet's author kept the
+// BIN; then that name in another letter case, as a sheet made where names
+// ignore case may have it, when one file alone matches.
+bin_found find_bin_file(const std::string& sheet_dir, const std::string& name)
+{
+    std::vector<std::string> tries;
+    if (stays_below(name)) {
+        tries.push_back(name);
+        std::string slashed = name;
+        std::replace(slashed.begin(), slashed.end(), '\\', '/');
+        if (path_separator == '/' && slashed != name)
+            tries.push_back(slashed);
+    }
+    const std::string base = base_name_anywhere(name.c_str());
+    if (tries.empty() || tries.front() != base)
+        tries.push_back(base);
+    for (const std::string& tried : tries)
+        if (const std::int64_t size = size_bin_file(bin_path(sheet_dir, tried)); size >= 0)
+            return bin_found{size, tried};
+    if (base.empty() || base == "." || base == "..")
+        return bin_found{-1};
+    const std::vector<std::string> matches = names_but_for_case(sheet_dir, base);
+    if (matches.size() == 1)
+        return bin_found{size_bin_file(bin_path(sheet_dir, matches[0])), matches[0]};
+    if (matches.size() > 1)
+        return bin_found{-1, {},
+                         base + " is not in " + (sheet_dir.empty() ? "." : sheet_dir) + ", and " + listed(matches) +
+                             " match it but for letter case; rename the one the sheet means to " + base};
+    return bin_found{-1};
 }
 
 // The BIN files, one after another: a file's incomplete last sector is left
@@ -51,7 +138,7 @@ disc_source read_cue_source(const char* path)
         return source;
     const std::string sheet_dir(path, static_cast<std::size_t>(base_name(path) - path));
     cue_read read = read_cue_sheet(cue_file.get(), [&sheet_dir](const char* name) {
-        return size_bin_file(bin_path(sheet_dir, name));
+        return find_bin_file(sheet_dir, name);
     });
     source.sheet = std::move(read.sheet);
     source.files.emplace_back(path);
