@@ -224,8 +224,9 @@ const std::vector<hostile_row> hostile_rows = {
      full_console("disc.cue", "disc"), 0, quiet},
     {"BinaryGarbageOnly",
      [](const fs::path& dir) { return prepared_run{write_disc(dir, garbage(1 << 16, 99))}; },
-     console_up_to_toc("disc.cue", "disc") + "Done\n", 1,
-     exactly("trackcarve: the sheet lists no track; no track file written\n")},
+     "Open file disc.cue\n\n", 1,
+     exactly("trackcarve: {dir}/disc.cue is not a CUE sheet: it holds binary data; give the .cue sheet of the image "
+             "instead\n")},
     {"CarriageReturnLineEnds",
      [](const fs::path& dir) { return prepared_run{write_disc(dir, replace_all(small_sheet, "\n", "\r"))}; },
      full_console("disc.cue", "disc"), 0, quiet},

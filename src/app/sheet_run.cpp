@@ -55,8 +55,7 @@ void report_audio_before_track_one(voice c, const virtual_bin& bin, const disc_l
 // tracks' tags.
 bool find_tracks_to_write(voice c, sheet_run& run)
 {
-    // A sheet in an encoding the reader cannot see commands in (UTF-16, say)
-    // reads as no tracks at all: say so rather than end as if all went well.
+    // A sheet of FILE lines alone: say so rather than end as if all went well.
     if (run.source.layout.track_count == 0) {
         report(c, "the sheet lists no track; no track file written");
         remove_emulator_sheet(run.folder);
@@ -139,6 +138,10 @@ sheet_tracks begin_sheet(voice c, sheet_run& run, temporary_files& temporaries, 
         report(c, "%s", notice.c_str());
     if (run.source.result == disc_source::state::malformed) {
         stop(c, "Error!! line %i %s\n", run.source.error.line_number, run.source.error.message.c_str());
+        return {};
+    }
+    if (run.source.result == disc_source::state::not_a_source) {
+        report(c, "%s", run.source.error.message.c_str());
         return {};
     }
 

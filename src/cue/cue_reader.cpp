@@ -391,15 +391,13 @@ cue_read read_cue_sheet(std::FILE* cue_file, const bin_probe& probe)
 {
     cue_read result{};
     cue_reader reader{probe, result, 0, 0, 0, {}, {}, {}};
-    static constexpr char byte_order_mark[] = "\xEF\xBB\xBF";
+    sheet_stream stream = open_sheet_stream(cue_file);
+    result.sheet.unicode = stream.unicode;
 
     char line[cue_line_capacity];
-    while (read_line(cue_file, line, cue_line_capacity)) {
+    while (read_line(stream, line, cue_line_capacity)) {
         ++reader.line_number;
-        const char* text = line;
-        if (reader.line_number == 1 && starts_with(line, byte_order_mark))
-            text += std::strlen(byte_order_mark);
-        if (!read_cue_line(reader, text))
+        if (!read_cue_line(reader, line))
             return result;
     }
     store_current_track(reader);

@@ -47,6 +47,7 @@ struct cue_sheet {
     std::vector<bin_file_entry> bin_files;  // in sheet order
     std::vector<std::string> notices;       // problems to report, in sheet order
     std::vector<sheet_text> texts;          // in sheet order; one per field and place, the last line wins
+    bool unicode = false;                   // a byte-order mark said the sheet is UTF-8 or UTF-16
 };
 
 // The value of a field for a track (0: the disc); null when the sheet has none.

@@ -4,6 +4,7 @@
 #include "base/paths.h"
 #include "base/platform.h"
 #include "cue/cue_reader.h"
+#include "cue/file_kind.h"
 
 #include <algorithm>
 #include <cstring>
@@ -145,6 +146,13 @@ disc_source read_cue_source(const char* path)
     if (!read.ok) {
         source.result = disc_source::state::malformed;
         source.error = std::move(read.error);
+        return source;
+    }
+    // Any file reads as a sheet without a command: one that has neither a
+    // FILE nor a TRACK line is some other file.
+    if (source.sheet.bin_files.empty() && source.sheet.track_count == 0) {
+        source.result = disc_source::state::not_a_source;
+        source.error.message = std::string(path) + " is not a CUE sheet: " + describe_non_sheet(cue_file.get());
         return source;
     }
     source.result = disc_source::state::read;

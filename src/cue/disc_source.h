@@ -13,10 +13,11 @@
 #include <vector>
 
 struct disc_source {
-    enum class state { read, unopened, malformed };
+    enum class state { read, unopened, malformed, not_a_source };
     state result = state::unopened;
     cue_sheet sheet{};         // the track table and CD-TEXT; its notices hold even after an error
-    cue_error error{};         // for a malformed source: its first malformed line
+    cue_error error{};         // for a malformed source: its first malformed line; for a file that
+                               // is no such source: what it is instead (message only)
     disc_layout layout{};      // where each track lies in the virtual BIN
     virtual_bin bin;           // the tracks' bytes
     std::vector<std::string> files;   // every file it is read from, the one named first

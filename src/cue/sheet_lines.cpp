@@ -3,6 +3,7 @@
 #include <algorithm>
 #include <cctype>
 #include <cstring>
+#include <string>
 
 namespace {
 
@@ -23,7 +24,114 @@ const char* scan_unsigned(const char* p, std::uint32_t& value)
     return p;
 }
 
+constexpr char32_t replacement_character = 0xFFFD;
+
+int next_raw_byte(sheet_stream& stream)
+{
+    if (stream.pending_at < stream.pending_count)
+        return stream.pending[stream.pending_at++];
+    stream.pending_at = stream.pending_count = 0;
+    return std::getc(stream.file);
+}
+
+// One UTF-16 code unit; -1 at the end (an odd last byte is dropped).
+long next_unit(sheet_stream& stream)
+{
+    const int first = std::getc(stream.file);
+    const int second = first == EOF ? EOF : std::getc(stream.file);
+    if (second == EOF)
+        return -1;
+    return stream.read_as == sheet_stream::form::utf16_little_endian ? first | second << 8 : first << 8 | second;
+}
+
+// Decodes the next UTF-16 character into pending as UTF-8; false at the end.
+bool decode_utf16(sheet_stream& stream)
+{
+    long unit = next_unit(stream);
+    if (unit < 0)
+        return false;
+    char32_t c = static_cast<char32_t>(unit);
+    if (unit >= 0xD800 && unit <= 0xDBFF) {
+        const long low = next_unit(stream);
+        c = low >= 0xDC00 && low <= 0xDFFF ? 0x10000 + ((static_cast<char32_t>(unit) - 0xD800) << 10) +
+                                                 (static_cast<char32_t>(low) - 0xDC00)
+                                           : replacement_character;   // and the unit after it is lost
+    } else if (unit >= 0xDC00 && unit <= 0xDFFF) {
+        c = replacement_character;
+    }
+    std::string bytes;
+    append_utf8(bytes, c);
+    std::memcpy(stream.pending, bytes.data(), bytes.size());
+    stream.pending_count = static_cast<int>(bytes.size());
+    stream.pending_at = 0;
+    return true;
+}
+
+int next_byte(sheet_stream& stream)
+{
+    if (stream.read_as == sheet_stream::form::bytes || stream.pending_at < stream.pending_count)
+        return next_raw_byte(stream);
+    return decode_utf16(stream) ? next_raw_byte(stream) : EOF;
+}
+
+// Puts back the byte just taken: into pending when it came from there.
+void put_back(sheet_stream& stream, int c)
+{
+    if (stream.pending_at > 0)
+        --stream.pending_at;
+    else
+        std::ungetc(c, stream.file);
+}
+
 } // namespace
+
+void append_utf8(std::string& text, char32_t c)
+{
+    if ((c >= 0xD800 && c <= 0xDFFF) || c > 0x10FFFF)
+        c = replacement_character;
+    if (c < 0x80) {
+        text += static_cast<char>(c);
+    } else if (c < 0x800) {
+        text += static_cast<char>(0xC0 | c >> 6);
+        text += static_cast<char>(0x80 | (c & 0x3F));
+    } else if (c < 0x10000) {
+        text += static_cast<char>(0xE0 | c >> 12);
+        text += static_cast<char>(0x80 | (c >> 6 & 0x3F));
+        text += static_cast<char>(0x80 | (c & 0x3F));
+    } else {
+        text += static_cast<char>(0xF0 | c >> 18);
+        text += static_cast<char>(0x80 | (c >> 12 & 0x3F));
+        text += static_cast<char>(0x80 | (c >> 6 & 0x3F));
+        text += static_cast<char>(0x80 | (c & 0x3F));
+    }
+}
+
+sheet_stream open_sheet_stream(std::FILE* file)
+{
+    sheet_stream stream;
+    stream.file = file;
+    while (stream.pending_count < 3) {
+        const int c = std::getc(file);
+        if (c == EOF)
+            break;
+        stream.pending[stream.pending_count++] = static_cast<unsigned char>(c);
+    }
+    const auto starts = [&stream](const char* mark, int length) {
+        return stream.pending_count >= length && std::memcmp(stream.pending, mark, static_cast<std::size_t>(length)) == 0;
+    };
+    if (starts("\xEF\xBB\xBF", 3)) {
+        stream.pending_at = 3;
+    } else if (starts("\xFF\xFE", 2) || starts("\xFE\xFF", 2)) {
+        stream.read_as = stream.pending[0] == 0xFF ? sheet_stream::form::utf16_little_endian
+                                                   : sheet_stream::form::utf16_big_endian;
+        // The third byte read is the first of the text: read again as a unit's.
+        if (stream.pending_count == 3)
+            std::ungetc(stream.pending[2], file);
+        stream.pending_at = stream.pending_count = 0;
+    }
+    stream.unicode = stream.pending_at == 3 || stream.read_as != sheet_stream::form::bytes;
+    return stream;
+}
 
 bool is_blank(char c) { return c == ' ' || c == '\t'; }
 bool ends_line(char c) { return static_cast<unsigned char>(c) < 32; }
@@ -54,18 +162,18 @@ bool is_word(const char* text, const char* word)
     return std::strncmp(text, word, length) == 0 && static_cast<unsigned char>(text[length]) <= 32;
 }
 
-bool read_line(std::FILE* file, char* line, int capacity)
+bool read_line(sheet_stream& stream, char* line, int capacity)
 {
     int length = 0;
     int c = EOF;
-    while (length < capacity - 1 && (c = std::getc(file)) != EOF) {
+    while (length < capacity - 1 && (c = next_byte(stream)) != EOF) {
         line[length++] = static_cast<char>(c);
         if (c == '\n')
             break;
         if (c == '\r') {
-            const int next = std::getc(file);
+            const int next = next_byte(stream);
             if (next != '\n' && next != EOF)
-                std::ungetc(next, file);
+                put_back(stream, next);
             break;
         }
     }

@@ -5,6 +5,7 @@
 #include <cstddef>
 #include <cstdint>
 #include <cstdio>
+#include <string>
 
 bool is_blank(char c);
 // A control byte ends a line's text.
@@ -19,9 +20,27 @@ std::size_t word_length(const char* text, std::size_t limit);
 bool is_word(const char* text, const char* word);
 bool is_word_in_any_case(const char* text, const char* word);
 
+// A sheet's bytes as its lines are read. A byte-order mark tells a Unicode
+// sheet: UTF-8, whose mark is skipped, or UTF-16 (Notepad's "Unicode"),
+// whose text is read as UTF-8. Without one, the bytes are read as they stand.
+struct sheet_stream {
+    enum class form { bytes, utf16_little_endian, utf16_big_endian };
+    std::FILE* file = nullptr;
+    form read_as = form::bytes;
+    bool unicode = false;          // a byte-order mark said the text is Unicode
+    unsigned char pending[8] = {}; // bytes read ahead, not yet taken
+    int pending_count = 0;
+    int pending_at = 0;
+};
+sheet_stream open_sheet_stream(std::FILE* file);
+
 // Like fgets, but a lone CR also ends a line, so sheets saved with old Mac
 // line ends are read line by line; CR LF still counts as one line end.
-bool read_line(std::FILE* file, char* line, int capacity);
+bool read_line(sheet_stream& stream, char* line, int capacity);
+
+// Appends the UTF-8 bytes of one character (a surrogate or a value past
+// U+10FFFF as U+FFFD).
+void append_utf8(std::string& text, char32_t c);
 
 // Reads "%u:%u:%u" as the C library would, but with defined results for any
 // digits: a value too large for 32 bits saturates. Returns how many were read.

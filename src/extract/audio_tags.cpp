@@ -1,5 +1,7 @@
 #include "extract/audio_tags.h"
 
+#include "cue/sheet_lines.h"
+
 #include <algorithm>
 
 namespace {
@@ -11,20 +13,6 @@ constexpr char32_t windows_1252_high[32] = {
     0x2039, 0x0152, 0x008D, 0x017D, 0x008F, 0x0090, 0x2018, 0x2019, 0x201C, 0x201D, 0x2022,
     0x2013, 0x2014, 0x02DC, 0x2122, 0x0161, 0x203A, 0x0153, 0x009D, 0x017E, 0x0178,
 };
-
-void append_utf8(std::string& out, char32_t c)
-{
-    if (c < 0x80) {
-        out += static_cast<char>(c);
-    } else if (c < 0x800) {
-        out += static_cast<char>(0xC0 | c >> 6);
-        out += static_cast<char>(0x80 | (c & 0x3F));
-    } else {
-        out += static_cast<char>(0xE0 | c >> 12);
-        out += static_cast<char>(0x80 | (c >> 6 & 0x3F));
-        out += static_cast<char>(0x80 | (c & 0x3F));
-    }
-}
 
 // The length of the UTF-8 sequence at the start of text, or 0 when it is not
 // a well-formed one (overlong forms, surrogates and values past U+10FFFF are not).
