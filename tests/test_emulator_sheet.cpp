@@ -492,11 +492,6 @@ const gap_row gap_rows[] = {
      "FILE \"m.bin\" BINARY\nTRACK 01 MODE1/2352\nINDEX 01 00:00:00\nTRACK 02 AUDIO\nPREGAP 00:02:00\n"
      "INDEX 01 00:04:00\nTRACK 03 AUDIO\nINDEX 01 00:09:00\nTRACK 04 AUDIO\nPREGAP 00:01:00\nINDEX 01 00:14:00\n",
      {300, 375, 375, 375}, ""},
-    // A PREGAP before the INDEX 00 gap the BIN holds: both count.
-    {"PregapThenIndex00", {{"p.bin", 0, 1000}},
-     "FILE \"p.bin\" BINARY\nTRACK 01 AUDIO\nINDEX 01 00:00:00\nTRACK 02 AUDIO\nPREGAP 00:00:30\nINDEX 00 00:03:10\n"
-     "INDEX 01 00:05:10\nTRACK 03 AUDIO\nINDEX 01 00:09:10\n",
-     {385, 300, 315}, ""},
 };
 
 class GapSheet : public testing::TestWithParam<gap_row> {};

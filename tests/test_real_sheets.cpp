@@ -1,0 +1,129 @@
+// Sheets as they come in the wild, which earlier versions read into a wrong
+// disc, lost audio of, or refused: each row's files, and mednafen's table
+// of contents of the emulator sheet against its table of the source (or of
+// a sheet it can read over the same BIN, where it cannot read the source).
+#include "support.h"
+
+#include <gtest/gtest.h>
+
+#include <string>
+#include <utility>
+#include <vector>
+
+namespace {
+
+using files = std::vector<std::pair<std::string, std::string>>;
+
+struct sheet_row {
+    const char* name;
+    files inputs;                        // written in the scratch folder
+    std::string sheet;                   // the one the run is given
+    std::vector<std::string> options;
+    std::string err;                     // "{dir}/" for the scratch folder; exit 1 unless empty
+    std::string out_dir;                 // "": nothing may be made
+    std::vector<std::string> out_files;  // the output folder's names
+    std::vector<std::string> toc;
+    std::string reference;               // the sheet mednafen reads as the source; "": the sheet
+};
+
+void PrintTo(const sheet_row& row, std::ostream* out) { *out << row.name; }
+
+std::string audio(std::int64_t sectors) { return patterned_sectors(0, sectors); }
+
+const std::string two_tracks = "  TRACK 01 AUDIO\n    INDEX 01 00:00:00\n  TRACK 02 AUDIO\n    INDEX 01 00:02:00\n";
+const std::vector<std::string> two_files{".trackcarve-owner", "disc.cue", "disc.toc", "track1.ogg", "track2.ogg"};
+const std::vector<std::string> two_tocs{"Leadin", "track1.ogg 00:02:00", "track2.ogg 00:03:25", "Leadout"};
+
+std::string utf16_with_mark(const std::string& ascii)
+{
+    std::string text = "\xFF\xFE";
+    for (const char c : ascii)
+        text += {c, '\0'};
+    return text;
+}
+
+const sheet_row sheet_rows[] = {
+    // A PREGAP before the INDEX 00 gap the BIN holds: both count.
+    {"PregapBeforeIndexZero",
+     {{"disc.bin", audio(1000)},
+      {"d.cue", "FILE \"disc.bin\" BINARY\nTRACK 01 AUDIO\nINDEX 01 00:00:00\nTRACK 02 AUDIO\nPREGAP 00:00:30\n"
+                "INDEX 00 00:03:10\nINDEX 01 00:05:10\nTRACK 03 AUDIO\nINDEX 01 00:09:10\n"}},
+     "d.cue", {}, "", "d", {".trackcarve-owner", "d.cue", "d.toc", "track1.ogg", "track2.ogg", "track3.ogg"},
+     {"Leadin", "track1.ogg 00:05:10", "Pregap: 00:00:30", "track2.ogg 00:04:00", "track3.ogg 00:04:15", "Leadout"},
+     ""},
+    // ':' and '\' are bytes of a name on POSIX.
+    {"ColonAndBackslashInTheSheetsName",
+     {{"zelda.bin", audio(400)}, {"Zelda: Ocarina\\Time.cue", "FILE \"zelda.bin\" BINARY\n" + two_tracks}},
+     "Zelda: Ocarina\\Time.cue", {}, "", "ZeldaOcarinaTime",
+     {".trackcarve-owner", "ZeldaOcarinaTime.cue", "ZeldaOcarinaTime.toc", "track1.ogg", "track2.ogg"}, two_tocs,
+     ""},
+    {"UnquotedFileNameWithBlanks",
+     {{"my disc.bin", audio(400)},
+      {"disc.cue", "FILE my disc.bin BINARY\n" + two_tracks},
+      {"reference.cue", "FILE \"my disc.bin\" BINARY\n" + two_tracks}},
+     "disc.cue", {}, "", "disc", two_files, two_tocs, "reference.cue"},
+    // Sheets made on Windows: a folder's '\', a name in another letter case.
+    {"BinInASubfolderByBackslash",
+     {{"Bins/game.bin", audio(400)},
+      {"disc.cue", "FILE \"Bins\\game.bin\" BINARY\n" + two_tracks},
+      {"Bins/reference.cue", "FILE \"game.bin\" BINARY\n" + two_tracks}},
+     "disc.cue", {}, "", "disc", two_files, two_tocs, "Bins/reference.cue"},
+    {"BinInAnotherLetterCase",
+     {{"GAME.BIN", audio(400)},
+      {"disc.cue", "FILE \"C:\\rips\\game.bin\" BINARY\n" + two_tracks},
+      {"reference.cue", "FILE \"GAME.BIN\" BINARY\n" + two_tracks}},
+     "disc.cue", {}, "", "disc", two_files, two_tocs, "reference.cue"},
+    {"BinInTwoOtherLetterCases",
+     {{"GAME.BIN", audio(400)}, {"Game.bin", audio(400)}, {"disc.cue", "FILE \"game.bin\" BINARY\n" + two_tracks}},
+     "disc.cue", {},
+     "trackcarve: line 1: game.bin is not in {dir}/, and GAME.BIN and Game.bin match it but for letter case; "
+     "rename the one the sheet means to game.bin\n",
+     "", {}, {}, ""},
+    // Notepad's "Unicode".
+    {"SheetInUtf16",
+     {{"disc.bin", audio(400)},
+      {"disc.cue", utf16_with_mark("FILE \"disc.bin\" BINARY\r\n" + two_tracks)},
+      {"reference.cue", "FILE \"disc.bin\" BINARY\n" + two_tracks}},
+     "disc.cue", {}, "", "disc", two_files, two_tocs, "reference.cue"},
+    {"BinGivenForTheSheet",
+     {{"disc.bin", audio(400)}},
+     "disc.bin", {},
+     "trackcarve: {dir}/disc.bin is not a CUE sheet: it looks like a BIN of raw CD sectors; give the .cue sheet "
+     "that names it instead\n",
+     "", {}, {}, ""},
+};
+
+class RealSheet : public testing::TestWithParam<sheet_row> {};
+
+} // namespace
+
+TEST_P(RealSheet, GivesTheSourcesDisc)
+{
+    const sheet_row& row = GetParam();
+    const fs::path dir = scratch_dir();
+    for (const auto& [name, bytes] : row.inputs) {
+        fs::create_directories((dir / name).parent_path());
+        write_file(dir / name, bytes);
+    }
+    const auto before = names_in(dir);
+    std::vector<std::string> arguments = row.options;
+    arguments.push_back((dir / row.sheet).string());
+    const command_result run = run_tool(arguments);
+    std::string err = row.err;
+    for (std::size_t at; (at = err.find("{dir}")) != std::string::npos;)
+        err.replace(at, 5, dir.string());
+    EXPECT_EQ(run.err, err);
+    EXPECT_EQ(run.exit_status, err.empty() ? 0 : 1);
+    if (row.out_dir.empty()) {
+        EXPECT_EQ(names_in(dir), before) << "the run made something";
+        return;
+    }
+    const fs::path out = dir / row.out_dir;
+    EXPECT_EQ(names_in(out), row.out_files);
+    EXPECT_EQ(read_file(out / (row.out_dir + ".toc")), crlf_lines(row.toc));
+    EXPECT_EQ(mednafen_lbas(out / (row.out_dir + ".cue")),
+              mednafen_lbas(dir / (row.reference.empty() ? row.sheet : row.reference)));
+}
+
+INSTANTIATE_TEST_SUITE_P(Rows, RealSheet, testing::ValuesIn(sheet_rows),
+                         [](const testing::TestParamInfo<sheet_row>& row) { return std::string(row.param.name); });
