@@ -352,8 +352,9 @@ const std::vector<hostile_row> hostile_rows = {
          return prepared_run{write_disc(dir, replace_all(small_sheet, "disc.bin", "other/elsewhere.bin"))};
      },
      full_console("disc.cue", "disc"), 0, quiet},
-    // Track 1 wants 20 sectors; the BIN stops half-way into its 16th. Track
-    // 2, the last, then has no sector at all and gets the 32-sector default.
+    // Track 1 wants 20 sectors; the BIN stops half-way into its 16th, whose
+    // bytes track 1 takes. Track 2, the last, then has no sector at all and
+    // gets the 32-sector default.
     {"BinTruncatedMidSectorMidTrack",
      [](const fs::path& dir) {
          prepared_run run{write_disc(dir, replace_all(small_sheet, "00:00:10", "00:00:20"))};
@@ -361,7 +362,7 @@ const std::vector<hostile_row> hostile_rows = {
          return run;
      },
      full_console("disc.cue", "disc"), 1,
-     exactly("trackcarve: the BIN ends in 1176 bytes of an incomplete sector, which no track takes\n"
+     exactly("trackcarve: the BIN ends in 1176 bytes of an incomplete sector, which track1.iso takes\n"
              "trackcarve: track1.iso: the BIN ends 5 sectors before the end of the track; padded with zeros\n"
              "trackcarve: track2.ogg: the BIN ends 18816 audio frames before the end of the track; the stream "
              "stops there\n"

@@ -4,6 +4,7 @@
 #include "base/platform.h"
 #include "output/emulator_sheet.h"
 #include "output/folder_owner.h"
+#include "output/output_names.h"
 #include "output/toc_file.h"
 
 #include <string>
@@ -22,18 +23,37 @@ std::vector<file_identity> input_files(const disc_source& source)
     return inputs;
 }
 
-// The bytes of a BIN file's incomplete last sector belong to no track.
-void report_incomplete_sectors(voice c, const std::vector<bin_file_entry>& bin_files)
+// The track whose sectors take in the one at sector; 0 when none does.
+std::int32_t track_holding(const disc_layout& layout, std::int64_t sector)
 {
-    for (const bin_file_entry& file : bin_files) {
+    for (std::int32_t number = 1; number <= layout.track_count; ++number) {
+        const track_span& track = layout.tracks[number];
+        const std::int64_t into = sector - track.start_sector;
+        if (track.start_sector >= 0 && into >= 0 && into < track.length_sectors)
+            return number;
+    }
+    return 0;
+}
+
+// A file's incomplete last sector is left out of the virtual BIN, so the
+// next file starts on a whole sector; the last file's is its last bytes,
+// which a track that runs on past them takes (and is reported as cut).
+void report_incomplete_sectors(voice c, const disc_source& source, const track_format& format)
+{
+    const std::vector<bin_file_entry>& bin_files = source.sheet.bin_files;
+    for (std::size_t i = 0; i < bin_files.size(); ++i) {
+        const bin_file_entry& file = bin_files[i];
         const auto tail_bytes = static_cast<long long>(file.size_bytes % raw_sector_size);
         if (tail_bytes == 0)
             continue;
-        if (bin_files.size() == 1)
-            report(c, "the BIN ends in %lld bytes of an incomplete sector, which no track takes", tail_bytes);
-        else
-            report(c, "%s ends in %lld bytes of an incomplete sector, which no track takes", file.name.c_str(),
-                   tail_bytes);
+        const std::int32_t taker =
+            i + 1 == bin_files.size() ? track_holding(source.layout, source.bin.size_bytes / raw_sector_size) : 0;
+        const std::string which =
+            taker == 0 ? std::string("no track")
+                       : name_track_file(taker, source.layout.tracks[taker].is_audio != 0, format).text;
+        const std::string whose = bin_files.size() == 1 ? std::string("the BIN") : file.name;
+        report(c, "%s ends in %lld bytes of an incomplete sector, which %s takes", whose.c_str(), tail_bytes,
+               which.c_str());
     }
 }
 
@@ -53,7 +73,7 @@ void report_audio_before_track_one(voice c, const virtual_bin& bin, const disc_l
 
 // Whether the sheet gives any track file to write; says why not. Makes the
 // tracks' tags.
-bool find_tracks_to_write(voice c, sheet_run& run)
+bool find_tracks_to_write(voice c, sheet_run& run, const track_format& format)
 {
     // A sheet of FILE lines alone: say so rather than end as if all went well.
     if (run.source.layout.track_count == 0) {
@@ -66,7 +86,7 @@ bool find_tracks_to_write(voice c, sheet_run& run)
         remove_emulator_sheet(run.folder);
         return false;
     }
-    report_incomplete_sectors(c, run.source.sheet.bin_files);
+    report_incomplete_sectors(c, run.source, format);
     report_audio_before_track_one(c, run.source.bin, run.source.layout);
     run.comments = comments_for_disc(run.source.sheet);
     run.has_tracks = true;
@@ -154,7 +174,7 @@ sheet_tracks begin_sheet(voice c, sheet_run& run, temporary_files& temporaries, 
     run.says_done = true;
     const std::vector<bool> none_written(static_cast<std::size_t>(run.source.layout.track_count) + 1);
     record_tracks(record, run.paths, run.source.layout, options.format, &none_written);
-    if (!find_tracks_to_write(c, run))
+    if (!find_tracks_to_write(c, run, options.format))
         return {};
     return sheet_tracks{&run.folder, options.format, &run.comments, &run.source.bin, &run.source.layout};
 }

@@ -117,7 +117,8 @@ sheet_stream open_sheet_stream(std::FILE* file)
         stream.pending[stream.pending_count++] = static_cast<unsigned char>(c);
     }
     const auto starts = [&stream](const char* mark, int length) {
-        return stream.pending_count >= length && std::memcmp(stream.pending, mark, static_cast<std::size_t>(length)) == 0;
+        return stream.pending_count >= length &&
+               std::memcmp(stream.pending, mark, static_cast<std::size_t>(length)) == 0;
     };
     if (starts("\xEF\xBB\xBF", 3)) {
         stream.pending_at = 3;
