@@ -486,8 +486,7 @@ const gap_row gap_rows[] = {
      "PREGAP 00:02:00\nINDEX 01 00:00:00\nFILE \"3.bin\" BINARY\nTRACK 03 AUDIO\nINDEX 01 00:00:00\n",
      {750, 750, 750}, ""},
     {"AudioTrackOneAfterASilentGap", {{"h.bin", 150, 1500}}, first_at_two_seconds, {750, 750}, ""},
-    {"AudioTrackOneAfterHiddenAudio", {{"h.bin", 0, 1650}}, first_at_two_seconds, {750, 750},
-     "trackcarve: the 150 sectors before track 1's INDEX 01 hold audio, which no track file keeps\n"},
+    {"AudioTrackOneAfterHiddenAudio", {{"h.bin", 0, 1650}}, first_at_two_seconds, {750, 750}, ""},
     {"MixedDiscWithTwoPregaps", {{"m.bin", 0, 1425}},
      "FILE \"m.bin\" BINARY\nTRACK 01 MODE1/2352\nINDEX 01 00:00:00\nTRACK 02 AUDIO\nPREGAP 00:02:00\n"
      "INDEX 01 00:04:00\nTRACK 03 AUDIO\nINDEX 01 00:09:00\nTRACK 04 AUDIO\nPREGAP 00:01:00\nINDEX 01 00:14:00\n",

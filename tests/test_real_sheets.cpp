@@ -24,6 +24,7 @@ struct sheet_row {
     std::vector<std::string> out_files;  // the output folder's names
     std::vector<std::string> toc;
     std::string reference;               // the sheet mednafen reads as the source; "": the sheet
+    std::int64_t hidden_sectors = 0;     // track00.flac holds the first input's first sectors
 };
 
 void PrintTo(const sheet_row& row, std::ostream* out) { *out << row.name; }
@@ -85,6 +86,16 @@ const sheet_row sheet_rows[] = {
       {"disc.cue", utf16_with_mark("FILE \"disc.bin\" BINARY\r\n" + two_tracks)},
       {"reference.cue", "FILE \"disc.bin\" BINARY\n" + two_tracks}},
      "disc.cue", {}, "", "disc", two_files, two_tocs, "reference.cue"},
+    // Audio before track 1's INDEX 01: track00, and track 1 where it was.
+    {"HiddenTrackBeforeTrackOne",
+     {{"disc.bin", audio(700)},
+      {"disc.cue", "FILE \"disc.bin\" BINARY\nTRACK 01 AUDIO\nPREGAP 00:01:00\nINDEX 00 00:00:00\nINDEX 01 00:04:00\n"
+                   "TRACK 02 AUDIO\nINDEX 01 00:06:00\n"}},
+     "disc.cue", {"--flac"}, "", "disc",
+     {".trackcarve-owner", "disc.cue", "disc.toc", "track00.flac", "track1.flac", "track2.flac"},
+     {"Leadin", "Pregap: 00:01:00", "track00.flac 00:04:00", "track1.flac 00:02:00", "track2.flac 00:03:25",
+      "Leadout"},
+     "", 300},
     {"BinGivenForTheSheet",
      {{"disc.bin", audio(400)}},
      "disc.bin", {},
@@ -123,6 +134,12 @@ TEST_P(RealSheet, GivesTheSourcesDisc)
     EXPECT_EQ(read_file(out / (row.out_dir + ".toc")), crlf_lines(row.toc));
     EXPECT_EQ(mednafen_lbas(out / (row.out_dir + ".cue")),
               mednafen_lbas(dir / (row.reference.empty() ? row.sheet : row.reference)));
+    if (row.hidden_sectors > 0) {
+        const command_result pcm = run_command({"/usr/bin/flac", "-d", "-s", "-c", "--force-raw-format",
+                                                "--endian=little", "--sign=signed", (out / "track00.flac").string()});
+        EXPECT_TRUE(pcm.out == row.inputs[0].second.substr(0, static_cast<std::size_t>(row.hidden_sectors) * 2352))
+            << "track00.flac is not the audio before track 1";
+    }
 }
 
 INSTANTIATE_TEST_SUITE_P(Rows, RealSheet, testing::ValuesIn(sheet_rows),

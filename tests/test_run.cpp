@@ -154,9 +154,10 @@ TEST(Run, ByteOrderMarkBeforeTheFileLine)
 
 TEST(Run, SheetWithoutTracksIsReported)
 {
-    // What a UTF-16 sheet looks like to a byte-oriented reader.
+    // A sheet of a FILE line alone.
     const fs::path dir = scratch_dir();
-    write_file(dir / "wide.cue", std::string("\xFF\xFE" "F\0I\0L\0E\0 \0", 12));
+    write_file(dir / "wide.bin", patterned_sectors(0, 2));
+    write_file(dir / "wide.cue", "FILE \"wide.bin\" BINARY\n");
     const command_result r = run_tool({dir / "wide.cue"});
     EXPECT_EQ(r.out, "Open file wide.cue\n\nCreating directory: wide\n\nCreating file: wide.toc\n\nDone\n");
     EXPECT_EQ(r.err, "trackcarve: the sheet lists no track; no track file written\n");

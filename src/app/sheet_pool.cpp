@@ -40,7 +40,7 @@ struct track_job {
 struct sheet_slot {
     line_recorder before;           // what its begin said
     sheet_tracks tracks;
-    std::vector<track_job> jobs;     // by track number - 1
+    std::vector<track_job> jobs;     // in track order, the hidden track 0 first if there is one
     std::vector<std::size_t> order;  // the order the writers take them in
     std::size_t next = 0;            // in that order, the next job to hand out
     std::size_t left = 0;            // jobs not yet ended
@@ -93,9 +93,10 @@ std::vector<track_job> jobs_for(const disc_layout* layout)
 {
     if (layout == nullptr || layout->track_count <= 0)
         return {};
-    std::vector<track_job> jobs(static_cast<std::size_t>(layout->track_count));
-    for (std::int32_t number = 1; number <= layout->track_count; ++number) {
-        track_job& job = jobs[static_cast<std::size_t>(number - 1)];
+    const std::int32_t first = first_track_file(*layout);
+    std::vector<track_job> jobs(static_cast<std::size_t>(layout->track_count - first + 1));
+    for (std::int32_t number = first; number <= layout->track_count; ++number) {
+        track_job& job = jobs[static_cast<std::size_t>(number - first)];
         job.number = number;
         job.bytes = std::int64_t{std::max(layout->tracks[number].length_sectors, 0)} * raw_sector_size;
     }
@@ -178,7 +179,8 @@ void keep_reader_for(pool_writer& own, std::size_t sheet, const virtual_bin* bin
 
 void close_slot(sheet_pool& pool, std::size_t sheet, sheet_slot& slot)
 {
-    std::vector<track_outcome> outcomes(slot.jobs.size() + 1);
+    const disc_layout* layout = slot.tracks.layout;
+    std::vector<track_outcome> outcomes(static_cast<std::size_t>(layout != nullptr ? layout->track_count : 0) + 1);
     for (const track_job& job : slot.jobs)
         outcomes[static_cast<std::size_t>(job.number)] = job.outcome;
     pool.steps->end(recorder_for(pool, slot.after), sheet, outcomes);

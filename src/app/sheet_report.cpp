@@ -26,7 +26,7 @@ void record_tracks(sheet_record& record, const run_paths& paths, const disc_layo
                    const track_format& format, const std::vector<bool>* written)
 {
     record.tracks.clear();
-    for (std::int32_t number = 1; number <= layout.track_count; ++number) {
+    for (std::int32_t number = first_track_file(layout); number <= layout.track_count; ++number) {
         const track_span& track = layout.tracks[number];
         track_entry entry;
         entry.number = number;

@@ -57,20 +57,6 @@ void report_incomplete_sectors(voice c, const disc_source& source, const track_f
     }
 }
 
-// Track 1 starts at its INDEX 01, so the sectors before it are in no track
-// file: silence there is no loss, audio (a hidden track) is.
-void report_audio_before_track_one(voice c, const virtual_bin& bin, const disc_layout& layout)
-{
-    const track_span& first = layout.tracks[1];
-    if (first.is_audio == 0 || first.start_sector <= 0)
-        return;
-    bin_reader reader;
-    reader.bin = &bin;
-    if (holds_nonzero_byte(reader, 0, std::int64_t{first.start_sector} * raw_sector_size))
-        report(c, "the %i sectors before track 1's INDEX 01 hold audio, which no track file keeps",
-               static_cast<int>(first.start_sector));
-}
-
 // Whether the sheet gives any track file to write; says why not. Makes the
 // tracks' tags.
 bool find_tracks_to_write(voice c, sheet_run& run, const track_format& format)
@@ -87,7 +73,6 @@ bool find_tracks_to_write(voice c, sheet_run& run, const track_format& format)
         return false;
     }
     report_incomplete_sectors(c, run.source, format);
-    report_audio_before_track_one(c, run.source.bin, run.source.layout);
     run.comments = comments_for_disc(run.source.sheet);
     run.has_tracks = true;
     return true;

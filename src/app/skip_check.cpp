@@ -61,6 +61,8 @@ bool split_is_done(const char* cue_path, const run_paths& paths, const track_for
         return false;
     files.push_back(sheet_name);
     files.push_back(toc_file_name(paths));
+    if (first_track_file(source.layout) == 0)   // not in the emulator sheet, but a file of the split
+        files.emplace_back(name_track_file(0, true, format).text);
     if (!outputs_are_newer(paths, files, inputs_time))
         return false;
     record_tracks(record, paths, source.layout, format, nullptr);

@@ -40,6 +40,8 @@ disc_layout lay_out_tracks(const cue_sheet& sheet)
     return layout;
 }
 
+std::int32_t first_track_file(const disc_layout& layout) { return layout.tracks[0].length_sectors > 0 ? 0 : 1; }
+
 msf_time to_msf(std::int32_t frame_count)
 {
     const std::int32_t whole_seconds = frame_count / 75;

@@ -14,16 +14,22 @@ struct track_span {
     std::int32_t is_mode2;
 };
 
+// Tracks by number. [0] is the hidden track: audio before an audio track
+// 1's INDEX 01 (sectors 0 up to it), kept as a track of its own; its length
+// is 0 when there is none, or only silence.
 struct disc_layout {
-    track_span tracks[max_tracks + 1];   // by track number; [0] unused
+    track_span tracks[max_tracks + 1];
     std::int32_t track_count;
 };
+
+// The number of the first track that has a file: 0 with a hidden track, else 1.
+std::int32_t first_track_file(const disc_layout& layout);
 
 // Places tracks 1..track_count as every reader of CUE sheets does: each,
 // track 1 too, starts at its INDEX 01 position and runs to the next track's;
 // the last one to the end of the BIN. A PREGAP is silence that no file
 // holds, so it shifts and shortens nothing; the sectors before track 1's
-// INDEX 01 are in no track.
+// INDEX 01 are in no track (see keep_hidden_track).
 disc_layout lay_out_tracks(const cue_sheet& sheet);
 
 // A frame count as minutes:seconds:frames; a negative count gives the

@@ -88,11 +88,15 @@ track_comments comments_for_track(const cue_sheet& sheet, std::int32_t number)
     add_comment(comments, "ALBUM", find_text(sheet, 0, text_field::title));
     add_comment(comments, "ARTIST", track_or_disc(sheet, number, text_field::performer));
     add_comment(comments, "ALBUMARTIST", find_text(sheet, 0, text_field::performer));
-    add_comment(comments, "TITLE", find_text(sheet, number, text_field::title));
+    // The hidden track, number 0, has no TITLE or ISRC of its own: the
+    // sheet's texts of place 0 are the disc's.
+    if (number != 0)
+        add_comment(comments, "TITLE", find_text(sheet, number, text_field::title));
     add_comment(comments, "COMPOSER", track_or_disc(sheet, number, text_field::songwriter));
     add_comment(comments, "GENRE", find_text(sheet, 0, text_field::genre));
     add_comment(comments, "DATE", find_text(sheet, 0, text_field::date));
-    add_comment(comments, "ISRC", find_text(sheet, number, text_field::isrc));
+    if (number != 0)
+        add_comment(comments, "ISRC", find_text(sheet, number, text_field::isrc));
     return comments;
 }
 
@@ -131,7 +135,7 @@ std::string tag_value(std::string_view text)
 std::vector<track_comments> comments_for_disc(const cue_sheet& sheet)
 {
     std::vector<track_comments> comments(static_cast<std::size_t>(std::max(sheet.track_count, 0)) + 1);
-    for (std::int32_t number = 1; number <= sheet.track_count; ++number)
+    for (std::int32_t number = 0; number <= sheet.track_count; ++number)
         comments[static_cast<std::size_t>(number)] = comments_for_track(sheet, number);
     return comments;
 }

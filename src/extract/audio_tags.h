@@ -16,7 +16,8 @@ inline constexpr std::size_t tag_value_limit = 1024;   // bytes of UTF-8
 // "KEY=value" each, in the order they are written.
 using track_comments = std::vector<std::string>;
 
-// The comments of tracks 1..track_count, by track number ([0] unused).
+// The comments of tracks 0..track_count, by track number: [0] for the
+// hidden track before track 1, TRACKNUMBER=0 and the disc's texts.
 std::vector<track_comments> comments_for_disc(const cue_sheet& sheet);
 
 // Sheet text as UTF-8: kept when it is valid UTF-8, else read as

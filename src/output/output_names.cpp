@@ -115,7 +115,7 @@ std::string playlist_file_name(const std::string& set_name) { return set_name + 
 track_file_name name_track_file(std::int32_t number, bool is_audio, const track_format& format)
 {
     track_file_name name;
-    std::snprintf(name.text, sizeof name.text, "track%i.%s", static_cast<int>(number),
+    std::snprintf(name.text, sizeof name.text, number == 0 ? "track%02i.%s" : "track%i.%s", static_cast<int>(number),
                   track_file_extension(is_audio, format));
     return name;
 }

@@ -22,7 +22,9 @@ struct track_file_name {
 
 // "trackN.iso" (or "trackN.bin" for raw data) for a data track, "trackN.ogg"
 // (or the extension of the format's codec) for an audio track; N without
-// leading zeros.
+// leading zeros. The hidden track before track 1, number 0, is "track00.ogg"
+// (or the codec's extension): apart from every track's name, and first in
+// a folder's listing.
 track_file_name name_track_file(std::int32_t number, bool is_audio, const track_format& format);
 
 // NAME.toc and NAME.cue, after the output name.

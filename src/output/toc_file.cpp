@@ -17,6 +17,15 @@ void report_backward_tracks(voice c, const disc_layout& layout)
     }
 }
 
+// A hidden track lies between track 1's PREGAP and its INDEX 01: the lines
+// keep the disc's order, the PREGAP before the first track file.
+std::int32_t pregap_before(const disc_layout& layout, std::int32_t number)
+{
+    if (number == first_track_file(layout))
+        return layout.tracks[1].pregap_frames;
+    return number == 1 ? 0 : layout.tracks[number].pregap_frames;
+}
+
 void put(std::FILE* toc_file, const char* text) { std::fwrite(text, 1, std::strlen(text), toc_file); }
 
 void put_msf(std::FILE* toc_file, std::int32_t frame_count)
@@ -32,11 +41,11 @@ void put_msf(std::FILE* toc_file, std::int32_t frame_count)
 void write_toc(std::FILE* toc_file, const disc_layout& layout, const track_format& format)
 {
     put(toc_file, "Leadin\r\n");
-    for (std::int32_t number = 1; number <= layout.track_count; ++number) {
+    for (std::int32_t number = first_track_file(layout); number <= layout.track_count; ++number) {
         const track_span& track = layout.tracks[number];
-        if (track.pregap_frames > 0) {
+        if (const std::int32_t pregap = pregap_before(layout, number); pregap > 0) {
             put(toc_file, "Pregap: ");
-            put_msf(toc_file, track.pregap_frames);
+            put_msf(toc_file, pregap);
         }
         put(toc_file, name_track_file(number, track.is_audio != 0, format).text);
         put(toc_file, " ");

@@ -28,6 +28,7 @@
 // no two sectors are alike.
 #include "app/run.h"
 #include "cue/cue_reader.h"
+#include "cue/disc_source.h"
 #include "cue/layout.h"
 #include "extract/audio_codecs.h"
 #include "output/output_names.h"
@@ -322,6 +323,8 @@ struct run_record {
     std::optional<std::string> owner;   // of the emulator sheet in the folder before the run
     inputs_seen inputs;
     cue_read read;
+    disc_layout layout;   // with the hidden track, as the source reads it
+    bool not_a_sheet;     // no FILE or TRACK line: refused before any folder
     std::string out;
     std::string err;
     int status;
@@ -374,10 +377,16 @@ void check_run(const scratch& s, const run_record& r)
     }();
     if (!starts_with(err, notices))
         fail("stderr does not start with the reader's notices");
-    if (!read.ok) {
-        const std::string expected =
-            opened + "Error!! line " + std::to_string(read.error.line_number) + " " + read.error.message + "\n";
-        if (out != expected || err != notices)
+    if (!read.ok || r.not_a_sheet) {
+        // A malformed line is the dialogue's error; a file that is no sheet at
+        // all one stderr line after the notices.
+        const std::string refusal = "trackcarve: " + (s.dir / "disc.cue").string() + " is not a CUE sheet: ";
+        const std::string error_line =
+            "Error!! line " + std::to_string(read.error.line_number) + " " + read.error.message + "\n";
+        const bool one_more_line = err.find('\n', notices.size()) + 1 == err.size();
+        const bool as_told = r.not_a_sheet ? out == opened && starts_with(err, notices + refusal) && one_more_line
+                                           : out == opened + error_line && err == notices;
+        if (!as_told)
             fail("a malformed sheet: stdout \"%s\"", out.c_str());
         if (!before_out && fs::exists(fs::symlink_status(s.out)))
             fail("a malformed sheet created the output folder");
@@ -436,7 +445,7 @@ void check_run(const scratch& s, const run_record& r)
         return old == before_out->end() || old->second.inode != now->inode;
     };
 
-    const disc_layout layout = lay_out_tracks(read.sheet);
+    const disc_layout& layout = r.layout;
     const std::string toc_line = created + "Creating file: disc.toc\n\n";
     if (blocked("disc.toc")) {
         if (out != toc_line + "Error creando TOC\n")
@@ -468,20 +477,27 @@ void check_run(const scratch& s, const run_record& r)
             bytes = bytes.substr(0, bytes.size() - bytes.size() % raw_sector_size);
         bin += bytes;
     }
+    // Audio before track 1's INDEX 01 is its own track, silence is not.
+    const track_span& first = layout.tracks[1];
+    if ((layout.tracks[0].length_sectors > 0) !=
+        (first.is_audio != 0 && first.start_sector > 0 &&
+         bin.substr(0, static_cast<std::size_t>(first.start_sector) * raw_sector_size).find_first_not_of('\0') !=
+             std::string::npos))
+        fail("a hidden track where there is none, or none where there is one");
     bool all_whole = true;
-    for (std::int32_t number = 1; number <= layout.track_count; ++number) {
+    for (std::int32_t number = first_track_file(layout); number <= layout.track_count; ++number) {
         const track_span& track = layout.tracks[number];
         const std::string name = name_track_file(number, track.is_audio != 0, format).text;
         const expected_track e = expect_track(track, bin, format.raw_data);
         if (blocked(name)) {
-            all_whole = false;
+            all_whole = all_whole && number == 0;   // the emulator sheet does not name track00
             if (err.find("cannot create " + (s.out / name).string() + ": ") == std::string::npos)
                 fail("%s could not be written, and stderr does not say so", name.c_str());
             continue;
         }
         if (!new_file(name))
             fail("%s is not a new regular file", name.c_str());
-        all_whole = all_whole && e.whole;
+        all_whole = all_whole && (e.whole || number == 0);   // the sheet does not name track00
         if (track.is_audio != 0)
             check_ogg(s.out / name, e.frames);
         else if (read_bytes(s.out / name) != e.iso)
@@ -533,19 +549,13 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
     if ((flags & owned_by_another) != 0 && (flags & folder_is_sheet_folder) == 0 && plan[1] == planted::nothing)
         write_bytes(s.out / "disc.cue", "REM SOURCE \"disc (another).cue\"\r\nFILE \"track1.iso\" BINARY\r\n");
 
-    // The sheet as the run will read it, BINs sized as the run sizes them:
-    // regular files through any link, nothing else.
-    file_stream sheet_file(std::fopen((s.dir / "disc.cue").c_str(), "rb"));
-    const cue_read read = read_cue_sheet(sheet_file.get(), [&s](const char* name) -> std::int64_t {
-        struct stat info {};
-        if (stat((s.dir / name).c_str(), &info) != 0 || !S_ISREG(info.st_mode))
-            return -1;
-        return static_cast<std::int64_t>(info.st_size);
-    });
-    sheet_file.reset();
+    // The sheet as the run will read it, its BINs found and sized as the run
+    // finds them: regular files through any link, nothing else.
+    const disc_source source = read_disc_source((s.dir / "disc.cue").c_str());
+    cue_read read{source.sheet, source.result != disc_source::state::malformed, source.error};
     // Inputs whose data tracks would run to gigabytes are not run.
     if (read.ok) {
-        const disc_layout layout = lay_out_tracks(read.sheet);
+        const disc_layout& layout = source.layout;
         std::int64_t data_sectors = 0;
         for (std::int32_t number = 1; number <= layout.track_count; ++number)
             if (layout.tracks[number].is_audio == 0)
@@ -554,7 +564,18 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
             return 0;
     }
 
-    run_record r{flags, plan, snapshot(s.dir), std::nullopt, std::nullopt, see_inputs(s.dir, read), read, {}, {}, 0};
+    run_record r{flags,
+                 plan,
+                 snapshot(s.dir),
+                 std::nullopt,
+                 std::nullopt,
+                 see_inputs(s.dir, read),
+                 read,
+                 source.layout,
+                 source.result == disc_source::state::not_a_source,
+                 {},
+                 {},
+                 0};
     if (fs::is_directory(s.out)) {
         r.before_out = snapshot(s.out);
         r.owner = sheet_owner(s.out / "disc.cue");
