@@ -299,12 +299,14 @@ TEST_F(CueReader, HostileBytesStayWithinTheBuffers)
 }
 
 // CD-TEXT: the value unquoted or to the line's end, the line from its
-// command word, each in its place; the last of a field in one place wins.
+// command word, each in its place; the last of a field in one place wins. A
+// control byte is dropped without cutting the value, and a quote left open
+// is closed in the line.
 TEST_F(CueReader, CdTextIsKeptInItsPlace)
 {
     const read_outcome r = read("REM GENRE Rock  \nrem date \"1999\"\nREM COMMENT \"x\"\nTITLE \"Album\" \n"
                                 "FILE \"game.bin\" BINARY\n  TRACK 01 AUDIO\n    TITLE \"One\ttwo\n"
-                                "    INDEX 01 00:00:00\n    isrc  ABC\x01\n  TRACK 02 AUDIO\n    TITLE First\n"
+                                "    INDEX 01 00:00:00\n    isrc  AB\x01" "C\n  TRACK 02 AUDIO\n    TITLE First\n"
                                 "    PERFORMER \"\"\n    TITLE \"Second\"\n    INDEX 01 00:01:00\n");
     ASSERT_TRUE(r.ok) << r.console;
     std::vector<std::string> texts;
@@ -312,7 +314,7 @@ TEST_F(CueReader, CdTextIsKeptInItsPlace)
         texts.push_back(std::to_string(t.track) + " " + std::to_string(static_cast<int>(t.field)) + " [" + t.value +
                         "] [" + t.line + "]");
     EXPECT_EQ(texts, (std::vector<std::string>{"0 5 [Rock] [REM GENRE Rock  ]", "0 6 [1999] [rem date \"1999\"]",
-                                               "0 1 [Album] [TITLE \"Album\" ]", "1 1 [One\ttwo] [TITLE \"One\ttwo]",
+                                               "0 1 [Album] [TITLE \"Album\" ]", "1 1 [One\ttwo] [TITLE \"One\ttwo\"]",
                                                "1 4 [ABC] [isrc  ABC]", "2 1 [Second] [TITLE \"Second\"]"}));
     EXPECT_EQ(*find_text(r.sheet, 2, text_field::title), "Second");
     EXPECT_EQ(find_text(r.sheet, 2, text_field::performer), nullptr);

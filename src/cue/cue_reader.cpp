@@ -1,6 +1,7 @@
 #include "cue/cue_reader.h"
 
 #include "cue/sheet_lines.h"
+#include "cue/sheet_texts.h"
 
 #include "base/paths.h"
 #include "base/platform.h"
@@ -42,8 +43,7 @@ struct cue_reader {
     int line_number;
     char command_word[command_word_capacity];
     current_track track;
-    // Where each field of each place is in the sheet's texts, plus one; 0: not yet.
-    std::size_t text_slots[max_tracks + 1][text_field_count];
+    text_keeper texts;
 };
 
 std::int32_t msf_to_frames(const std::uint32_t (&msf)[3])
@@ -272,73 +272,6 @@ void read_flags_command(cue_reader& reader, const char* p)
     flags[length] = '\0';
 }
 
-// A CD-TEXT line ends at its line end or a control byte; a tab is text.
-const char* end_of_text(const char* p)
-{
-    while (!ends_line(*p) || *p == '\t')
-        ++p;
-    return p;
-}
-
-// A quoted value runs to its closing quote (or the line's end, when the
-// quote is missing); an unquoted one to the line's end, less trailing blanks.
-std::string text_value(const char* p)
-{
-    const char* end = end_of_text(p);
-    if (*p == '"') {
-        ++p;
-        end = std::find(p, end, '"');
-    }
-    while (end > p && is_blank(end[-1]))
-        --end;
-    return std::string(p, end);
-}
-
-// Keeps a CD-TEXT line for the tags and the emulator sheet, in the place it
-// stands: the disc before the first TRACK, else the track's block. A field
-// given twice in one place keeps its first position and its last value, so
-// the texts stay a few per track however long the sheet.
-void keep_text(cue_reader& reader, text_field field, const char* command, const char* argument)
-{
-    std::string value = text_value(argument);
-    if (value.empty())
-        return;
-    const std::int32_t track = reader.track.number;
-    std::size_t& slot = reader.text_slots[track][static_cast<int>(field)];
-    std::vector<sheet_text>& texts = reader.result.sheet.texts;
-    sheet_text text{field, track, std::move(value), std::string(command, end_of_text(command))};
-    if (slot == 0) {
-        texts.push_back(std::move(text));
-        slot = texts.size();
-    } else {
-        texts[slot - 1] = std::move(text);
-    }
-}
-
-// REM GENRE and REM DATE, as disc rippers write them; other REM lines are comments.
-void read_rem_command(cue_reader& reader, const char* command, const char* p)
-{
-    for (const auto& [word, field] : {std::pair{"GENRE", text_field::genre}, std::pair{"DATE", text_field::date}})
-        if (is_word_in_any_case(p, word))
-            keep_text(reader, field, command, skip_blanks(p + std::strlen(word)));
-}
-
-void read_text_command(cue_reader& reader, const char* command, const char* p)
-{
-    static constexpr std::pair<const char*, text_field> fields[] = {
-        {"CATALOG", text_field::catalog},       {"TITLE", text_field::title}, {"PERFORMER", text_field::performer},
-        {"SONGWRITER", text_field::songwriter}, {"ISRC", text_field::isrc},
-    };
-    for (const auto& [word, field] : fields) {
-        if (std::strcmp(reader.command_word, word) == 0) {
-            keep_text(reader, field, command, p);
-            return;
-        }
-    }
-    if (std::strcmp(reader.command_word, "REM") == 0)
-        read_rem_command(reader, command, p);
-}
-
 // Splits off the command word (upper-cased) and hands the argument to its
 // command. Lines without an argument and unknown commands are skipped.
 bool read_cue_line(cue_reader& reader, const char* line)
@@ -373,7 +306,7 @@ bool read_cue_line(cue_reader& reader, const char* line)
     if (std::strcmp(word, "FLAGS") == 0)
         read_flags_command(reader, p);
     else
-        read_text_command(reader, command, p);
+        keep_text_line(reader.texts, reader.track.number, word, command, p, reader.line_number);
     return true;
 }
 
@@ -391,6 +324,7 @@ cue_read read_cue_sheet(std::FILE* cue_file, const bin_probe& probe)
 {
     cue_read result{};
     cue_reader reader{probe, result, 0, 0, 0, {}, {}, {}};
+    reader.texts.texts = &result.sheet.texts;
     sheet_stream stream = open_sheet_stream(cue_file);
     result.sheet.unicode = stream.unicode;
 

@@ -37,8 +37,10 @@ inline constexpr int text_field_count = 7;
 struct sheet_text {
     text_field field;
     std::int32_t track;   // the TRACK block it stands in; 0 for the disc
-    std::string value;    // unquoted, bytes as they stand (any encoding)
-    std::string line;     // from the command word to the line's end, bytes as they stand
+    std::string value;    // unquoted, bytes as they stand (any encoding), control bytes dropped
+    std::string line;     // from the command word to the line's end, bytes as they stand but for
+                          // control bytes, dropped, and a missing closing quote, added
+    int line_number;
 };
 
 struct cue_sheet {
