@@ -4,8 +4,11 @@
 // a sheet it can read over the same BIN, where it cannot read the source).
 #include "support.h"
 
+#include "cue/sector_codes.h"
+
 #include <gtest/gtest.h>
 
+#include <cstring>
 #include <string>
 #include <utility>
 #include <vector>
@@ -144,3 +147,53 @@ TEST_P(RealSheet, GivesTheSourcesDisc)
 
 INSTANTIATE_TEST_SUITE_P(Rows, RealSheet, testing::ValuesIn(sheet_rows),
                          [](const testing::TestParamInfo<sheet_row>& row) { return std::string(row.param.name); });
+
+// An Enhanced CD: audio in session 1, and in session 2 a data track whose
+// ISO 9660 file system genisoimage made for where that session begins. The
+// emulator sheet keeps the session lines, and the .iso opens as the one
+// stderr line says.
+TEST(TwoSessionDisc, KeepsItsSessionsAndItsIsoOpensAsTold)
+{
+    const fs::path dir = scratch_dir();
+    constexpr std::int64_t audio_sectors = 300;
+    constexpr std::int64_t session_two = audio_sectors + 6750 + 4500 + 150;
+    fs::create_directories(dir / "files");
+    write_file(dir / "files" / "TWO.TXT", "in the second session\n");
+    const command_result made =
+        run_command({"/usr/bin/genisoimage", "-quiet", "-R", "-J", "-C", "0," + std::to_string(session_two), "-o",
+                     (dir / "data.iso").string(), (dir / "files").string()});
+    ASSERT_EQ(made.exit_status, 0) << made.err;
+    const std::string iso = read_file(dir / "data.iso");
+    std::string raw;
+    for (std::size_t i = 0; i < iso.size() / 2048; ++i) {
+        unsigned char sector[2352] = {};
+        std::memcpy(sector + 16, iso.data() + i * 2048, 2048);
+        encode_mode1_sector(sector, static_cast<std::int32_t>(session_two + static_cast<std::int64_t>(i)));
+        raw.append(reinterpret_cast<const char*>(sector), sizeof sector);
+    }
+    write_file(dir / "disc (Track 1).bin", audio(audio_sectors));
+    write_file(dir / "disc (Track 2).bin", raw);
+    write_file(dir / "disc.cue", "REM SESSION 01\nFILE \"disc (Track 1).bin\" BINARY\n  TRACK 01 AUDIO\n"
+                                 "    INDEX 01 00:00:00\nREM SESSION 02\nFILE \"disc (Track 2).bin\" BINARY\n"
+                                 "  TRACK 02 MODE1/2352\n    INDEX 01 00:00:00\n");
+
+    const command_result run = run_tool({(dir / "disc.cue").string()});
+    EXPECT_EQ(run.err, "trackcarve: track2.iso is the data track of session 2: its ISO 9660 file system counts from "
+                       "sector 11700 of the disc, not from the file's start; open it with 'isoinfo -N 11700 -i "
+                       "track2.iso' or 'xorriso -displacement -11700 -indev track2.iso'\n");
+    EXPECT_EQ(run.exit_status, 1);
+    const fs::path out = dir / "disc";
+    EXPECT_EQ(read_file(out / "disc.cue"),
+              crlf_lines({"REM SOURCE \"disc.cue\"", "REM SESSION 01", "FILE \"track1.ogg\" OGG", "  TRACK 01 AUDIO",
+                          "    INDEX 01 00:00:00", "REM SESSION 02", "FILE \"track2.iso\" BINARY",
+                          "  TRACK 02 MODE1/2048", "    INDEX 01 00:00:00"}));
+    EXPECT_EQ(mednafen_lbas(out / "disc.cue"), mednafen_lbas(dir / "disc.cue"));
+
+    const command_result isoinfo =
+        run_command({"/usr/bin/isoinfo", "-N", "11700", "-i", (out / "track2.iso").string(), "-x", "/TWO.TXT;1"});
+    EXPECT_EQ(isoinfo.out, "in the second session\n") << isoinfo.err;
+    const command_result xorriso =
+        run_command({"/usr/bin/xorriso", "-displacement", "-11700", "-indev", (out / "track2.iso").string(),
+                     "-osirrox", "on", "-extract", "/TWO.TXT", (dir / "two.txt").string()});
+    EXPECT_EQ(read_file(dir / "two.txt"), "in the second session\n") << xorriso.err;
+}

@@ -7,6 +7,7 @@
 #include "output/output_names.h"
 #include "output/toc_file.h"
 
+#include <cstring>
 #include <string>
 
 namespace {
@@ -57,6 +58,40 @@ void report_incomplete_sectors(voice c, const disc_source& source, const track_f
     }
 }
 
+// An ISO 9660 volume: "CD001" in the user data of the track's sector 16.
+bool holds_iso_volume(const virtual_bin& bin, const track_span& track)
+{
+    constexpr int volume_descriptor = 16;
+    unsigned char sector[raw_sector_size];
+    bin_reader reader;
+    reader.bin = &bin;
+    const std::int64_t at = std::int64_t{track.start_sector} + volume_descriptor;
+    if (track.start_sector < 0 || track.length_sectors <= volume_descriptor ||
+        read_bin(reader, at * raw_sector_size, sector, sizeof sector) != sizeof sector)
+        return false;
+    return std::memcmp(sector + (track.is_mode2 != 0 ? 24 : 16) + 1, "CD001", 5) == 0;
+}
+
+// The ISO 9660 file system of a later session's data track counts its
+// addresses from the disc's start, not from its own: its .iso opens only
+// when the reader is told where it lay.
+void report_later_sessions(voice c, const disc_source& source, const track_format& format)
+{
+    const disc_layout& layout = source.layout;
+    for (std::int32_t number = 2; number <= layout.track_count && !format.raw_data; ++number) {
+        const track_span& track = layout.tracks[number];
+        const std::int32_t session = source.sheet.records[number].session;
+        if (track.is_audio != 0 || session == source.sheet.records[1].session || !holds_iso_volume(source.bin, track))
+            continue;
+        const long long sector = disc_sector(source.sheet, layout, number);
+        const track_file_name file = name_track_file(number, false, format);
+        report(c, "%s is the data track of session %i: its ISO 9660 file system counts from sector %lld of the "
+                  "disc, not from the file's start; open it with 'isoinfo -N %lld -i %s' or 'xorriso -displacement "
+                  "-%lld -indev %s'",
+               file.text, static_cast<int>(session), sector, sector, file.text, sector, file.text);
+    }
+}
+
 // Whether the sheet gives any track file to write; says why not. Makes the
 // tracks' tags.
 bool find_tracks_to_write(voice c, sheet_run& run, const track_format& format)
@@ -73,6 +108,7 @@ bool find_tracks_to_write(voice c, sheet_run& run, const track_format& format)
         return false;
     }
     report_incomplete_sectors(c, run.source, format);
+    report_later_sessions(c, run.source, format);
     run.comments = comments_for_disc(run.source.sheet);
     run.has_tracks = true;
     return true;

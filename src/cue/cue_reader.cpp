@@ -32,6 +32,7 @@ struct current_track {
     std::int32_t is_mode2;
     int line_number;   // of its TRACK line
     bool has_index;    // an INDEX 01 was read (00:00:00 is a position too)
+    bool has_index0;   // and an INDEX 00: the BIN holds the track's gap
     char flags[track_flags_capacity];
 };
 
@@ -43,6 +44,8 @@ struct cue_reader {
     int line_number;
     char command_word[command_word_capacity];
     current_track track;
+    std::int32_t session;         // of REM SESSION: the tracks read from here on are in it; 0: none yet
+    std::int32_t track_session;   // the session of the track being read
     text_keeper texts;
 };
 
@@ -102,6 +105,8 @@ void store_current_track(cue_reader& reader)
     record.pregap_frames = t.pregap_frames;
     record.is_audio = t.is_audio;
     record.is_mode2 = t.is_mode2;
+    record.session = reader.track_session;
+    record.gap_in_bin = t.has_index0;
     std::memcpy(record.flags, t.flags, sizeof record.flags);
 }
 
@@ -204,6 +209,7 @@ bool read_track_command(cue_reader& reader, const char* p)
                reader.line_number, static_cast<int>(number), static_cast<int>(track_count));
     track_count = number;
     reader.track.number = number;
+    reader.track_session = reader.session;
     // Where a track without an INDEX 01 is placed: 00:00:00 of its file.
     reader.track.index1_frame = wrapping_add(0, reader.file_start);
     reader.track.line_number = reader.line_number;
@@ -228,7 +234,9 @@ bool read_index_command(cue_reader& reader, const char* p)
     // ends the track before, so its time is not needed, and it leaves a
     // PREGAP of the track as it is. INDEX 01 is where the track starts;
     // INDEX 02 and up only mark places inside it.
-    if (index == 1) {
+    if (index == 0) {
+        reader.track.has_index0 = true;
+    } else if (index == 1) {
         reader.track.index1_frame = wrapping_add(msf_to_frames(msf), reader.file_start);
         reader.track.has_index = true;
     }
@@ -272,6 +280,19 @@ void read_flags_command(cue_reader& reader, const char* p)
     flags[length] = '\0';
 }
 
+// REM SESSION nn: the session the tracks after it are in.
+bool read_rem_session(cue_reader& reader, const char* p)
+{
+    if (!is_word_in_any_case(p, "SESSION"))
+        return false;
+    p = skip_blanks(p + 7);
+    std::int32_t session = 0;
+    for (; *p >= '0' && *p <= '9'; ++p)
+        session = std::min(session * 10 + (*p - '0'), 99);
+    reader.session = session;
+    return true;
+}
+
 // Splits off the command word (upper-cased) and hands the argument to its
 // command. Lines without an argument and unknown commands are skipped.
 bool read_cue_line(cue_reader& reader, const char* line)
@@ -305,7 +326,7 @@ bool read_cue_line(cue_reader& reader, const char* line)
         return read_pregap_command(reader, p);
     if (std::strcmp(word, "FLAGS") == 0)
         read_flags_command(reader, p);
-    else
+    else if (std::strcmp(word, "REM") != 0 || !read_rem_session(reader, p))
         keep_text_line(reader.texts, reader.track.number, word, command, p, reader.line_number);
     return true;
 }
@@ -323,7 +344,7 @@ const std::string* find_text(const cue_sheet& sheet, std::int32_t track, text_fi
 cue_read read_cue_sheet(std::FILE* cue_file, const bin_probe& probe)
 {
     cue_read result{};
-    cue_reader reader{probe, result, 0, 0, 0, {}, {}, {}};
+    cue_reader reader{probe, result, 0, 0, 0, {}, {}, 0, 0, {}};
     reader.texts.texts = &result.sheet.texts;
     sheet_stream stream = open_sheet_stream(cue_file);
     result.sheet.unicode = stream.unicode;

@@ -18,6 +18,8 @@ struct track_record {
     std::int32_t bin_sectors;     // whole sectors of the BIN read when the track was stored
     std::int32_t is_audio;        // 1 for AUDIO, 0 for the data modes
     std::int32_t is_mode2;        // data track whose sectors carry an XA subheader
+    std::int32_t session;         // of the REM SESSION line before its TRACK line; 0: the sheet has none
+    bool gap_in_bin;              // it has an INDEX 00: the BIN holds its gap
     char flags[track_flags_capacity];   // the FLAGS words kept, blank-separated; "" for none
 };
 

@@ -1,5 +1,7 @@
 #include "cue/layout.h"
 
+#include <algorithm>
+
 namespace {
 
 // The arithmetic of positions wraps as 32-bit two's complement, whatever the
@@ -38,6 +40,26 @@ disc_layout lay_out_tracks(const cue_sheet& sheet)
     for (std::int32_t number = 1; number <= sheet.track_count; ++number)
         layout.tracks[number] = place_track(sheet, number);
     return layout;
+}
+
+std::int64_t disc_sector(const cue_sheet& sheet, const disc_layout& layout, std::int32_t number)
+{
+    constexpr std::int64_t first_lead_out = 6750;
+    constexpr std::int64_t later_lead_out = 2250;
+    constexpr std::int64_t lead_in = 4500;
+    constexpr std::int64_t session_gap = 150;
+    std::int64_t sector = std::int64_t{layout.tracks[number].start_sector} - layout.tracks[1].start_sector;
+    int session_changes = 0;
+    for (std::int32_t n = 2; n <= number; ++n) {
+        const track_record& track = sheet.records[n];
+        sector += std::max(track.pregap_frames, 0);
+        if (track.session == sheet.records[n - 1].session)
+            continue;
+        sector += (session_changes++ == 0 ? first_lead_out : later_lead_out) + lead_in;
+        if (track.pregap_frames <= 0 && !track.gap_in_bin)
+            sector += session_gap;
+    }
+    return sector;
 }
 
 std::int32_t first_track_file(const disc_layout& layout) { return layout.tracks[0].length_sectors > 0 ? 0 : 1; }

@@ -32,6 +32,16 @@ std::int32_t first_track_file(const disc_layout& layout);
 // INDEX 01 are in no track (see keep_hidden_track).
 disc_layout lay_out_tracks(const cue_sheet& sheet);
 
+// Where a track's INDEX 01 lies on the disc as a reader that honours REM
+// SESSION lines places it: counted from track 1's INDEX 01, with every
+// PREGAP after track 1's and, where the session changes, the lead-out and
+// lead-in between the sessions (6750 + 4500 sectors after the first, 2250 +
+// 4500 after a later one) and the 150-sector gap of the new session's first
+// track when the sheet gives it neither a PREGAP nor an INDEX 00, as
+// Redump's sheets leave it out. An ISO 9660 file system in a later
+// session's data track counts its addresses from there.
+std::int64_t disc_sector(const cue_sheet& sheet, const disc_layout& layout, std::int32_t number);
+
 // A frame count as minutes:seconds:frames; a negative count gives the
 // unsigned fields that 32-bit C arithmetic gives it.
 struct msf_time {

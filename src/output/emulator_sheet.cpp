@@ -81,6 +81,13 @@ void write_emulator_sheet(std::FILE* file, const char* source_name, const cue_sh
     for (std::int32_t number = 1; number <= layout.track_count; ++number) {
         const track_span& track = layout.tracks[number];
         const bool is_audio = track.is_audio != 0;
+        // The source's sessions, for the readers that place a later session
+        // after the lead-out and lead-in between them.
+        const std::int32_t session = sheet.records[number].session;
+        if (session != 0 && (number == 1 || session != sheet.records[number - 1].session)) {
+            std::snprintf(text, sizeof text, "REM SESSION %02i", static_cast<int>(session));
+            put_line(file, text);
+        }
         std::snprintf(text, sizeof text, "FILE \"%s\" %s", name_track_file(number, is_audio, format).text,
                       is_audio ? audio_type_word(format) : "BINARY");
         put_line(file, text);
