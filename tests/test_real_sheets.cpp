@@ -28,6 +28,7 @@ struct sheet_row {
     std::vector<std::string> toc;
     std::string reference;               // the sheet mednafen reads as the source; "": the sheet
     std::int64_t hidden_sectors = 0;     // track00.flac holds the first input's first sectors
+    std::pair<std::string, std::string> copied = {};   // an input, and its copy in the output folder
 };
 
 void PrintTo(const sheet_row& row, std::ostream* out) { *out << row.name; }
@@ -99,6 +100,18 @@ const sheet_row sheet_rows[] = {
      {"Leadin", "Pregap: 00:01:00", "track00.flac 00:04:00", "track1.flac 00:02:00", "track2.flac 00:03:25",
       "Leadout"},
      "", 300},
+    // LibCrypt data beside a PlayStation image, named after its BIN: a
+    // header and one entry (a sector's address, 1, its Q subchannel), which
+    // mednafen reads by the name of the sheet it loads.
+    {"SubchannelDataBesideTheImage",
+     {{"Game (USA).bin", patterned_sectors(0, 300)},
+      {"Game (USA).SBI", std::string("SBI\0\x00\x03\x01\x01\x41\x01\x01\x07\x00\x03\x01\x01\x07\x00\x03\x01", 18)},
+      {"disc.cue", "FILE \"Game (USA).bin\" BINARY\n  TRACK 01 MODE2/2352\n    INDEX 01 00:00:00\n"}},
+     "disc.cue", {},
+     "trackcarve: disc.sbi, the LibCrypt data of a PlayStation disc, goes beside disc.cue; PlayStation emulators "
+     "run such a disc from raw data tracks only: split it with --raw-data\n",
+     "disc", {".trackcarve-owner", "disc.cue", "disc.sbi", "disc.toc", "track1.iso"},
+     {"Leadin", "track1.iso 00:04:00", "Leadout"}, "", 0, {"Game (USA).SBI", "disc.sbi"}},
     {"BinGivenForTheSheet",
      {{"disc.bin", audio(400)}},
      "disc.bin", {},
@@ -137,6 +150,9 @@ TEST_P(RealSheet, GivesTheSourcesDisc)
     EXPECT_EQ(read_file(out / (row.out_dir + ".toc")), crlf_lines(row.toc));
     EXPECT_EQ(mednafen_lbas(out / (row.out_dir + ".cue")),
               mednafen_lbas(dir / (row.reference.empty() ? row.sheet : row.reference)));
+    if (!row.copied.first.empty()) {
+        EXPECT_TRUE(read_file(out / row.copied.second) == read_file(dir / row.copied.first)) << row.copied.second;
+    }
     if (row.hidden_sectors > 0) {
         const command_result pcm = run_command({"/usr/bin/flac", "-d", "-s", "-c", "--force-raw-format",
                                                 "--endian=little", "--sign=signed", (out / "track00.flac").string()});

@@ -109,6 +109,13 @@ bool find_tracks_to_write(voice c, sheet_run& run, const track_format& format)
     }
     report_incomplete_sectors(c, run.source, format);
     report_later_sessions(c, run.source, format);
+    // LibCrypt data comes with PlayStation discs, whose emulators read the
+    // data track's raw sectors.
+    if (!run.source.companions.empty() && !format.raw_data)
+        report(c, "%s, the LibCrypt data of a PlayStation disc, goes beside %s; PlayStation emulators run such a "
+                  "disc from raw data tracks only: split it with --raw-data",
+               companion_file_name(run.paths, run.source.companions.front().extension).c_str(),
+               emulator_sheet_file_name(run.paths).c_str());
     run.comments = comments_for_disc(run.source.sheet);
     run.has_tracks = true;
     return true;
@@ -206,6 +213,7 @@ void end_sheet(voice c, const sheet_run& run, const char* cue_path, const run_op
     if (run.has_tracks) {
         const std::vector<bool> written = written_tracks(outcomes);
         record_tracks(record, run.paths, run.source.layout, options.format, &written);
+        write_companion_files(c, run.folder, run.source.companions);
         record.emulator_sheet_in_place = write_emulator_sheet_file(
             c, run.folder, source_name_of(cue_path, run.paths).c_str(), run.source.sheet, run.source.layout,
             options.format, fitness_of(run.source.layout, outcomes));

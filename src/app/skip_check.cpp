@@ -63,6 +63,8 @@ bool split_is_done(const char* cue_path, const run_paths& paths, const track_for
     files.push_back(toc_file_name(paths));
     if (first_track_file(source.layout) == 0)   // not in the emulator sheet, but a file of the split
         files.emplace_back(name_track_file(0, true, format).text);
+    for (const companion_file& companion : source.companions)
+        files.push_back(companion_file_name(paths, companion.extension));
     if (!outputs_are_newer(paths, files, inputs_time))
         return false;
     record_tracks(record, paths, source.layout, format, nullptr);

@@ -127,6 +127,35 @@ virtual_bin join_bin_files(const std::vector<bin_file_entry>& bin_files, const s
     return bin;
 }
 
+// A companion no larger than this is copied; a LibCrypt file is some KB.
+constexpr std::int64_t companion_limit = 1 << 20;
+
+// Beside the sheet, named after the sheet or after one of its BINs: a
+// PlayStation disc's LibCrypt data. Each kind is read from the first name
+// that has it.
+void find_companions(disc_source& source, const std::string& sheet_dir, const char* sheet_name)
+{
+    std::vector<std::string> stems{name_without_extension(sheet_name)};
+    for (const bin_file_entry& entry : source.sheet.bin_files)
+        stems.push_back(name_without_extension(base_name_anywhere(entry.name.c_str())));
+    for (const char* extension : {"sbi", "lsd"}) {
+        for (const std::string& stem : stems) {
+            const bin_found found = find_bin_file(sheet_dir, stem + "." + extension);
+            if (found.size_bytes < 0 || found.size_bytes > companion_limit)
+                continue;
+            const std::string path = bin_path(sheet_dir, found.name);
+            companion_file companion{extension, std::string(static_cast<std::size_t>(found.size_bytes), '\0')};
+            file_stream file = open_regular_file(path.c_str());
+            if (!file || std::fread(companion.bytes.data(), 1, companion.bytes.size(), file.get()) !=
+                             companion.bytes.size())
+                continue;
+            source.companions.push_back(std::move(companion));
+            source.files.push_back(path);
+            break;
+        }
+    }
+}
+
 } // namespace
 
 bool is_cue_source(const char*) { return true; }
@@ -160,5 +189,6 @@ disc_source read_cue_source(const char* path)
     source.bin = join_bin_files(source.sheet.bin_files, sheet_dir);
     for (const bin_part& part : source.bin.parts)
         source.files.push_back(part.path);
+    find_companions(source, sheet_dir, base_name(path));
     return source;
 }

@@ -12,6 +12,14 @@
 #include <string>
 #include <vector>
 
+// A file that comes with the image and goes beside the emulator sheet
+// under its name: a PlayStation disc's LibCrypt data (.sbi, .lsd), which
+// emulators look for by the name of the sheet they load.
+struct companion_file {
+    std::string extension;   // "sbi" or "lsd"
+    std::string bytes;
+};
+
 struct disc_source {
     enum class state { read, unopened, malformed, not_a_source };
     state result = state::unopened;
@@ -21,6 +29,7 @@ struct disc_source {
     disc_layout layout{};      // where each track lies in the virtual BIN
     virtual_bin bin;           // the tracks' bytes
     std::vector<std::string> files;   // every file it is read from, the one named first
+    std::vector<companion_file> companions;
 };
 
 // Reads the source at path, in the folder its path gives (up to its

@@ -147,6 +147,20 @@ bool read_sheet_files(const char* path, std::vector<std::string>& file_names)
     return true;
 }
 
+void write_companion_files(voice c, const output_folder& folder, const std::vector<companion_file>& companions)
+{
+    for (const companion_file& companion : companions) {
+        output_file out;
+        const std::string name = companion_file_name(*folder.paths, companion.extension);
+        if (const int failure = open_output_file(out, folder, name.c_str())) {
+            report(c, "cannot create %s: %s", out.final_path.c_str(), describe_open_failure(failure));
+            continue;
+        }
+        std::fwrite(companion.bytes.data(), 1, companion.bytes.size(), out.stream.get());
+        commit_output_file(c, out);
+    }
+}
+
 void remove_emulator_sheet(const output_folder& folder)
 {
     remove_output_file(folder, emulator_sheet_file_name(*folder.paths).c_str());

@@ -5,6 +5,7 @@
 
 #include "base/console.h"
 #include "cue/cue_sheet.h"
+#include "cue/disc_source.h"
 #include "cue/layout.h"
 #include "output/output_file.h"
 #include "output/track_format.h"
@@ -46,6 +47,10 @@ struct track_fitness {
 bool write_emulator_sheet_file(voice c, const output_folder& folder, const char* source_name, const cue_sheet& sheet,
                                const disc_layout& layout, const track_format& format,
                                const std::vector<track_fitness>& fitness);
+
+// Writes each file that came with the image (a LibCrypt .sbi) beside the
+// emulator sheet, as NAME.<extension>; what cannot be written is reported.
+void write_companion_files(voice c, const output_folder& folder, const std::vector<companion_file>& companions);
 
 // Removes the emulator sheet an earlier run left, when this run's tracks are
 // not fit for one.

@@ -122,6 +122,11 @@ track_file_name name_track_file(std::int32_t number, bool is_audio, const track_
 
 std::string toc_file_name(const run_paths& paths) { return std::string(paths.out_name) + ".toc"; }
 
+std::string companion_file_name(const run_paths& paths, const std::string& extension)
+{
+    return std::string(paths.out_name) + "." + extension;
+}
+
 std::string emulator_sheet_file_name(const run_paths& paths) { return emulator_sheet_file_name(paths.out_name); }
 
 std::string emulator_sheet_file_name(const std::string& out_name) { return out_name + ".cue"; }

@@ -27,8 +27,10 @@ struct track_file_name {
 // a folder's listing.
 track_file_name name_track_file(std::int32_t number, bool is_audio, const track_format& format);
 
-// NAME.toc and NAME.cue, after the output name.
+// NAME.toc and NAME.cue, after the output name; NAME.<extension> for a file
+// that emulators look for beside the sheet they load (NAME.sbi).
 std::string toc_file_name(const run_paths& paths);
+std::string companion_file_name(const run_paths& paths, const std::string& extension);
 std::string emulator_sheet_file_name(const run_paths& paths);
 std::string emulator_sheet_file_name(const std::string& out_name);
 
