@@ -447,7 +447,8 @@ INSTANTIATE_TEST_SUITE_P(
     Discs, SampleSheet,
     testing::Values(sample_case{"OneBin", false, {}, "OGG", cd_text::none},
                     sample_case{"Redump", true, {}, "OGG", cd_text::none},
-                    sample_case{"FlacTextInWindows1252", false, {"--flac"}, "WAVE", cd_text::windows_1252},
+                    sample_case{"FlacTextInWindows1252", false, {"--flac", "--text-encoding", "cp1252"}, "WAVE",
+                                cd_text::windows_1252},
                     sample_case{"WaveWordTextInUtf8", false, {"--sheet-word", "WAVE"}, "WAVE", cd_text::utf8},
                     sample_case{"FlacOggWord", false, {"--flac", "--sheet-word", "OGG"}, "OGG", cd_text::none}),
     [](const testing::TestParamInfo<sample_case>& disc) { return disc.param.name; });

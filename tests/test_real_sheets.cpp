@@ -213,3 +213,38 @@ TEST(TwoSessionDisc, KeepsItsSessionsAndItsIsoOpensAsTold)
                      "-osirrox", "on", "-extract", "/TWO.TXT", (dir / "two.txt").string()});
     EXPECT_EQ(read_file(dir / "two.txt"), "in the second session\n") << xorriso.err;
 }
+
+// CD-TEXT in the code page its sheet was written in: read in the one
+// --text-encoding names; without it, as Windows-1252, and said once.
+TEST(TextEncoding, TagsReadInTheEncodingGiven)
+{
+    const struct {
+        const char* name;
+        std::string album, title;   // as the sheet has them
+        std::vector<std::string> options;
+        std::string album_tag, title_tag, err;
+    } rows[] = {
+        {"cp1251", "\xC0\xEB\xFC\xE1\xEE\xEC", "\xD2\xF0\xE5\xEA", {"--text-encoding", "cp1251"}, "Альбом", "Трек", ""},
+        {"shift_jis", "\x93\xFA\x96\x7B\x8C\xEA", "\x83\x67\x83\x89\x83\x62\x83\x4E", {"--text-encoding", "shift_jis"},
+         "日本語", "トラック", ""},
+        {"none", "\xC0\xEB\xFC\xE1\xEE\xEC", "\xD2\xF0\xE5\xEA", {}, "Àëüáîì", "Òðåê",
+         "trackcarve: line 1: the sheet's CD-TEXT is not UTF-8 and is read as Windows-1252 for the tags; if they "
+         "come out wrong, give its encoding with --text-encoding (cp1251, shift_jis, ...)\n"},
+    };
+    for (const auto& row : rows) {
+        const fs::path dir = scratch_dir() / row.name;
+        fs::create_directories(dir);
+        write_file(dir / "disc.bin", audio(150));
+        write_file(dir / "disc.cue", "TITLE \"" + row.album + "\"\nFILE \"disc.bin\" BINARY\n  TRACK 01 AUDIO\n    TITLE \"" +
+                                         row.title + "\"\n    INDEX 01 00:00:00\n");
+        std::vector<std::string> arguments = row.options;
+        arguments.push_back((dir / "disc.cue").string());
+        const command_result run = run_tool(arguments);
+        EXPECT_EQ(run.err, row.err) << row.name;
+        const std::vector<std::string> tags = decode_ogg(dir / "disc" / "track1.ogg").comments;
+        EXPECT_EQ(tags, (std::vector<std::string>{"ENCODER=encoder_example", "TRACKNUMBER=1", "TRACKTOTAL=1",
+                                                  "ALBUM=" + row.album_tag, "TITLE=" + row.title_tag}))
+            << row.name;
+    }
+    EXPECT_EQ(run_tool({"--text-encoding", "no-such-code", "disc.cue"}).exit_status, 2);
+}

@@ -1,6 +1,7 @@
 #include "app/command_line.h"
 
 #include "base/console.h"
+#include "base/platform.h"
 
 #include <FLAC/format.h>
 #include <getopt.h>
@@ -19,7 +20,7 @@ namespace {
 // The options a long name alone gives: numbered above every letter, and
 // the codecs' options above those, one per codec that has one.
 enum long_option_id : int { full_names_option = 256, sheet_word_option, raw_data_option, skip_done_option,
-                            report_option, codec_option };
+                            report_option, text_encoding_option, codec_option };
 
 struct option_entry {
     int id;                 // the short option's letter, or a long_option_id
@@ -46,6 +47,9 @@ constexpr option_entry option_table[] = {
     {sheet_word_option, "sheet-word", "WORD",
      "OGG or WAVE: NAME.cue's audio type word (default: OGG; WAVE for FLAC)",
      "a type word", "OGG or WAVE"},
+    {text_encoding_option, "text-encoding", "NAME",
+     "the sheet's CD-TEXT encoding, such as cp1251 or shift_jis (default: UTF-8, else Windows-1252)",
+     "an encoding", "an encoding this system knows, such as cp1251 or shift_jis"},
     {skip_done_option, "skip-done", nullptr, "skip a sheet whose split is complete and newer than its files",
      nullptr, nullptr},
     {report_option, "report", "FILE", "append a JSON line per sheet to FILE as each sheet ends", "a file name",
@@ -161,6 +165,11 @@ bool take_value(int id, const char* value, run_options& options)
         return read_quality(value, options.format.quality);
     case sheet_word_option:
         return read_sheet_word(value, options.format.word);
+    case text_encoding_option: {
+        options.text_encoding = value;
+        std::string ignored;
+        return utf8_from_encoding(value, "", ignored);
+    }
     case raw_data_option:
         options.format.raw_data = true;
         return true;

@@ -17,6 +17,7 @@ struct run_options {
     bool full_names = false;     // output names keep the sheet's whole name
     bool skip_done = false;      // a sheet whose outputs are complete and newer is skipped
     std::string report_path;     // --report: JSON Lines appended here; "" for none
+    std::string text_encoding;   // --text-encoding: what CD-TEXT is read in; "" for UTF-8, else Windows-1252
 };
 
 struct command_line {

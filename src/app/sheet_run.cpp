@@ -92,9 +92,25 @@ void report_later_sessions(voice c, const disc_source& source, const track_forma
     }
 }
 
+// Tags are UTF-8: CD-TEXT that is not is read as Windows-1252 unless the
+// user names its encoding; say so, once, when the disc has a track to tag.
+void report_text_encoding(voice c, const disc_source& source, const std::string& encoding)
+{
+    const disc_layout& layout = source.layout;
+    bool has_audio = false;
+    for (std::int32_t number = first_track_file(layout); number <= layout.track_count; ++number)
+        has_audio = has_audio || layout.tracks[number].is_audio != 0;
+    if (!has_audio || !encoding.empty() || source.sheet.unicode)
+        return;
+    if (const int line = first_text_not_utf8(source.sheet); line != 0)
+        report(c, "line %i: the sheet's CD-TEXT is not UTF-8 and is read as Windows-1252 for the tags; if they come "
+                  "out wrong, give its encoding with --text-encoding (cp1251, shift_jis, ...)",
+               line);
+}
+
 // Whether the sheet gives any track file to write; says why not. Makes the
 // tracks' tags.
-bool find_tracks_to_write(voice c, sheet_run& run, const track_format& format)
+bool find_tracks_to_write(voice c, sheet_run& run, const run_options& options)
 {
     // A sheet of FILE lines alone: say so rather than end as if all went well.
     if (run.source.layout.track_count == 0) {
@@ -107,8 +123,10 @@ bool find_tracks_to_write(voice c, sheet_run& run, const track_format& format)
         remove_emulator_sheet(run.folder);
         return false;
     }
+    const track_format& format = options.format;
     report_incomplete_sectors(c, run.source, format);
     report_later_sessions(c, run.source, format);
+    report_text_encoding(c, run.source, options.text_encoding);
     // LibCrypt data comes with PlayStation discs, whose emulators read the
     // data track's raw sectors.
     if (!run.source.companions.empty() && !format.raw_data)
@@ -116,7 +134,7 @@ bool find_tracks_to_write(voice c, sheet_run& run, const track_format& format)
                   "disc from raw data tracks only: split it with --raw-data",
                companion_file_name(run.paths, run.source.companions.front().extension).c_str(),
                emulator_sheet_file_name(run.paths).c_str());
-    run.comments = comments_for_disc(run.source.sheet);
+    run.comments = comments_for_disc(run.source.sheet, options.text_encoding);
     run.has_tracks = true;
     return true;
 }
@@ -202,7 +220,7 @@ sheet_tracks begin_sheet(voice c, sheet_run& run, temporary_files& temporaries, 
     run.says_done = true;
     const std::vector<bool> none_written(static_cast<std::size_t>(run.source.layout.track_count) + 1);
     record_tracks(record, run.paths, run.source.layout, options.format, &none_written);
-    if (!find_tracks_to_write(c, run, options.format))
+    if (!find_tracks_to_write(c, run, options))
         return {};
     return sheet_tracks{&run.folder, options.format, &run.comments, &run.source.bin, &run.source.layout};
 }

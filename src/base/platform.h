@@ -8,6 +8,7 @@
 #include <functional>
 #include <memory>
 #include <string>
+#include <string_view>
 #include <vector>
 
 // Each platform has a source file of its own (platform_posix.cpp,
@@ -176,6 +177,12 @@ void wait_for_key();
 // UTF-8 and reads any other in the ANSI code page, as sheets written for the
 // narrow Windows calls are.
 std::string file_name_from_sheet(const char* name);
+
+// Text in the named encoding as UTF-8: POSIX takes iconv's names (cp1251,
+// shift_jis, koi8-r, ...), Windows the code pages it has, by the usual names
+// of the common ones or as cpNNN. A byte sequence the encoding does not have
+// becomes U+FFFD. False when the system does not know the encoding.
+bool utf8_from_encoding(const char* encoding, std::string_view text, std::string& utf8);
 
 // When the file a path leads to was last written, in the platform's own
 // ticks (nanoseconds on POSIX, 100 ns on Windows): only for comparing with

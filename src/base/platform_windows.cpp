@@ -11,6 +11,7 @@
 #include <sys/stat.h>
 
 #include <algorithm>
+#include <cstring>
 #include <cerrno>
 #include <atomic>
 #include <cstdlib>
@@ -48,6 +49,63 @@ std::string utf8_from_wide(const wchar_t* text)
         return {};
     utf8.resize(static_cast<std::size_t>(length - 1));
     return utf8;
+}
+
+namespace {
+
+char ascii_lower(char c) { return c >= 'A' && c <= 'Z' ? static_cast<char>(c - 'A' + 'a') : c; }
+
+// The number after a prefix ("cp1251", "windows-1251"); 0 when there is none.
+unsigned number_after(const std::string& name, const char* prefix)
+{
+    const std::size_t length = std::strlen(prefix);
+    if (name.compare(0, length, prefix) != 0 || name.size() == length || name.size() > length + 5)
+        return 0;
+    unsigned number = 0;
+    for (std::size_t i = length; i < name.size(); ++i) {
+        if (name[i] < '0' || name[i] > '9')
+            return 0;
+        number = number * 10 + static_cast<unsigned>(name[i] - '0');
+    }
+    return number;
+}
+
+// The code page of an encoding's name, as iconv would take it; 0 for none.
+unsigned code_page_of(const char* encoding)
+{
+    std::string name;
+    for (const char* p = encoding; *p != '\0'; ++p)
+        name += ascii_lower(*p == '_' ? '-' : *p);
+    static constexpr std::pair<const char*, unsigned> names[] = {
+        {"shift-jis", 932}, {"sjis", 932},      {"ms-kanji", 932},  {"euc-jp", 20932},   {"gbk", 936},
+        {"gb2312", 936},    {"gb18030", 54936}, {"big5", 950},      {"euc-kr", 949},     {"uhc", 949},
+        {"koi8-r", 20866},  {"koi8-u", 21866},  {"latin1", 28591},  {"macintosh", 10000}, {"utf-8", 65001},
+        {"utf8", 65001},    {"us-ascii", 20127}, {"ascii", 20127},  {"tis-620", 874},
+    };
+    for (const auto& [known, code_page] : names)
+        if (name == known)
+            return code_page;
+    for (const char* prefix : {"cp", "windows-", "ibm"})
+        if (const unsigned code_page = number_after(name, prefix); code_page != 0)
+            return code_page;
+    // ISO 8859-1 to -9 are 28591 to 28599; -13 and -15 are 28603 and 28605.
+    for (const char* prefix : {"iso-8859-", "iso8859-"}) {
+        const unsigned part = number_after(name, prefix);
+        if ((part >= 1 && part <= 9) || part == 13 || part == 15)
+            return 28590 + part;
+    }
+    return 0;
+}
+
+} // namespace
+
+bool utf8_from_encoding(const char* encoding, std::string_view text, std::string& utf8)
+{
+    const unsigned code_page = code_page_of(encoding);
+    if (code_page == 0 || IsValidCodePage(code_page) == 0)
+        return false;
+    utf8 = text.empty() ? std::string() : utf8_from_wide(widened(code_page, 0, std::string(text).c_str()).c_str());
+    return true;
 }
 
 bool starts_with(const std::wstring& text, const wchar_t* prefix) { return text.rfind(prefix, 0) == 0; }

@@ -1,5 +1,6 @@
 #include "extract/audio_tags.h"
 
+#include "base/platform.h"
 #include "cue/sheet_lines.h"
 
 #include <algorithm>
@@ -66,11 +67,11 @@ bool is_control(std::string_view character)
     return character.size() == 2 && lead == 0xC2 && static_cast<unsigned char>(character[1]) < 0xA0;
 }
 
-void add_comment(track_comments& comments, const char* key, const std::string* text)
+void add_comment(track_comments& comments, const char* key, const std::string* text, const std::string& encoding)
 {
     if (text == nullptr)
         return;
-    const std::string value = tag_value(*text);
+    const std::string value = tag_value(*text, encoding);
     if (!value.empty())
         comments.push_back(std::string(key) + "=" + value);
 }
@@ -82,28 +83,31 @@ const std::string* track_or_disc(const cue_sheet& sheet, std::int32_t number, te
     return text != nullptr ? text : find_text(sheet, 0, field);
 }
 
-track_comments comments_for_track(const cue_sheet& sheet, std::int32_t number)
+track_comments comments_for_track(const cue_sheet& sheet, std::int32_t number, const std::string& encoding)
 {
     track_comments comments{"TRACKNUMBER=" + std::to_string(number), "TRACKTOTAL=" + std::to_string(sheet.track_count)};
-    add_comment(comments, "ALBUM", find_text(sheet, 0, text_field::title));
-    add_comment(comments, "ARTIST", track_or_disc(sheet, number, text_field::performer));
-    add_comment(comments, "ALBUMARTIST", find_text(sheet, 0, text_field::performer));
+    const auto add = [&](const char* key, const std::string* text) { add_comment(comments, key, text, encoding); };
+    add("ALBUM", find_text(sheet, 0, text_field::title));
+    add("ARTIST", track_or_disc(sheet, number, text_field::performer));
+    add("ALBUMARTIST", find_text(sheet, 0, text_field::performer));
     // The hidden track, number 0, has no TITLE or ISRC of its own: the
     // sheet's texts of place 0 are the disc's.
     if (number != 0)
-        add_comment(comments, "TITLE", find_text(sheet, number, text_field::title));
-    add_comment(comments, "COMPOSER", track_or_disc(sheet, number, text_field::songwriter));
-    add_comment(comments, "GENRE", find_text(sheet, 0, text_field::genre));
-    add_comment(comments, "DATE", find_text(sheet, 0, text_field::date));
+        add("TITLE", find_text(sheet, number, text_field::title));
+    add("COMPOSER", track_or_disc(sheet, number, text_field::songwriter));
+    add("GENRE", find_text(sheet, 0, text_field::genre));
+    add("DATE", find_text(sheet, 0, text_field::date));
     if (number != 0)
-        add_comment(comments, "ISRC", find_text(sheet, number, text_field::isrc));
+        add("ISRC", find_text(sheet, number, text_field::isrc));
     return comments;
 }
 
 } // namespace
 
-std::string utf8_from_sheet_text(std::string_view text)
+std::string utf8_from_sheet_text(std::string_view text, const std::string& encoding)
 {
+    if (std::string utf8; !encoding.empty() && utf8_from_encoding(encoding.c_str(), text, utf8))
+        return utf8;
     if (is_utf8(text))
         return std::string(text);
     std::string out;
@@ -115,9 +119,9 @@ std::string utf8_from_sheet_text(std::string_view text)
     return out;
 }
 
-std::string tag_value(std::string_view text)
+std::string tag_value(std::string_view text, const std::string& encoding)
 {
-    const std::string utf8 = utf8_from_sheet_text(text);
+    const std::string utf8 = utf8_from_sheet_text(text, encoding);
     const std::string_view all(utf8);
     std::string value;
     for (std::size_t at = 0; at < all.size();) {
@@ -132,10 +136,19 @@ std::string tag_value(std::string_view text)
     return value;
 }
 
-std::vector<track_comments> comments_for_disc(const cue_sheet& sheet)
+std::vector<track_comments> comments_for_disc(const cue_sheet& sheet, const std::string& encoding)
 {
+    const std::string read_in = sheet.unicode ? std::string() : encoding;
     std::vector<track_comments> comments(static_cast<std::size_t>(std::max(sheet.track_count, 0)) + 1);
     for (std::int32_t number = 0; number <= sheet.track_count; ++number)
-        comments[static_cast<std::size_t>(number)] = comments_for_track(sheet, number);
+        comments[static_cast<std::size_t>(number)] = comments_for_track(sheet, number, read_in);
     return comments;
+}
+
+int first_text_not_utf8(const cue_sheet& sheet)
+{
+    for (const sheet_text& text : sheet.texts)
+        if (!is_utf8(text.value))
+            return text.line_number;
+    return 0;
 }
