@@ -381,11 +381,11 @@ void check_run(const scratch& s, const run_record& r)
         // A malformed line is the dialogue's error; a file that is no sheet at
         // all one stderr line after the notices.
         const std::string refusal = "trackcarve: " + (s.dir / "disc.cue").string() + " is not a CUE sheet: ";
-        const std::string error_line =
+        const std::string malformed_line =
             "Error!! line " + std::to_string(read.error.line_number) + " " + read.error.message + "\n";
         const bool one_more_line = err.find('\n', notices.size()) + 1 == err.size();
         const bool as_told = r.not_a_sheet ? out == opened && starts_with(err, notices + refusal) && one_more_line
-                                           : out == opened + error_line && err == notices;
+                                           : out == opened + malformed_line && err == notices;
         if (!as_told)
             fail("a malformed sheet: stdout \"%s\"", out.c_str());
         if (!before_out && fs::exists(fs::symlink_status(s.out)))
