@@ -5,11 +5,21 @@
 
 #include <algorithm>
 #include <cstring>
+#include <initializer_list>
 #include <vector>
 
 namespace {
 
 constexpr std::size_t head_size = 64 * 1024;   // enough for an ISO 9660 volume descriptor at 32 KB
+
+// Text whose mark says it is UTF-8 or UTF-16, and was read so.
+bool has_byte_order_mark(const std::vector<unsigned char>& head)
+{
+    const auto starts = [&head](std::initializer_list<unsigned char> mark) {
+        return head.size() >= mark.size() && std::equal(mark.begin(), mark.end(), head.begin());
+    };
+    return starts({0xEF, 0xBB, 0xBF}) || starts({0xFF, 0xFE}) || starts({0xFE, 0xFF});
+}
 
 // A raw CD data sector starts with twelve bytes of sync: 00, ten FF, 00.
 bool starts_with_sync(const std::vector<unsigned char>& head)
@@ -57,6 +67,8 @@ std::string describe_non_sheet(std::FILE* file)
     head.resize(seek_to(file, 0) ? std::fread(head.data(), 1, head.size(), file) : 0);
     if (head.empty())
         return "it is empty";
+    if (has_byte_order_mark(head))
+        return "its text has no FILE or TRACK line";
     // An audio BIN has no sync; its size tells it, unless it was cut.
     const bool whole_sectors = file_size(file) % raw_sector_size == 0;
     if (starts_with_sync(head) || (whole_sectors && holds_binary_bytes(head)))
