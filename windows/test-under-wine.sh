@@ -59,7 +59,7 @@ trap 'exit 130' INT TERM
 for tool in "$exe" "$sample_tool" "$linux_exe"; do
   [[ -x $tool ]] || { echo "$tool is missing; build it first"; exit 1; }
 done
-for tool in ogginfo oggdec oggenc flac metaflac i686-w64-mingw32-objdump timeout iconv localedef; do
+for tool in ogginfo oggdec oggenc vorbiscomment flac metaflac i686-w64-mingw32-objdump timeout iconv localedef; do
   command -v "$tool" >/dev/null || { echo "$tool not found"; exit 1; }
 done
 
@@ -600,6 +600,80 @@ shift_jis() {
   as_linux 'ソフト' "$work/sjis.cue"
 }
 
+# FILE names as sheets made on Windows give them: "Bins\DISC.BIN" in a
+# folder below the sheet, and GAME.BIN for the game.bin beside it. Windows
+# finds either in any letter case; the Linux build is given the names in
+# the files' own case below the sheet, and finds the other in any case too.
+bin_lookup() {
+  local name
+  for name in below beside; do
+    music_disc "$work/l/$name" disc
+    mkdir -p "$work/w/$name"
+    cp "$work/l/$name/disc.bin" "$work/l/$name/disc.cue" "$work/w/$name/"
+  done
+  for side in l w; do
+    mkdir -p "$work/$side/below/Bins"
+    mv "$work/$side/below/disc.bin" "$work/$side/below/Bins/disc.bin"
+    mv "$work/$side/beside/disc.bin" "$work/$side/beside/GAME.BIN"
+  done
+  sed -i 's/FILE "disc.bin"/FILE "Bins\\disc.bin"/' "$work/l/below/disc.cue"
+  sed -i 's/FILE "disc.bin"/FILE "Bins\\DISC.BIN"/' "$work/w/below/disc.cue"
+  sed -i 's/FILE "disc.bin"/FILE "game.bin"/' "$work/l/beside/disc.cue" "$work/w/beside/disc.cue"
+  for name in below beside; do
+    win "$work/w/$name" disc.cue
+    linux "$work/l/$name" disc.cue
+    expect_status 0
+    same_console
+    same_files "$work/w/$name/disc" "$work/l/$name/disc"
+  done
+}
+
+# Notepad's "Unicode": a UTF-16 sheet with its mark, as the Linux build; a
+# BIN given for the sheet: one line on stderr, status 1, nothing made.
+utf16_sheet() {
+  music_disc "$work/l/wide" wide
+  iconv -f UTF-8 -t UTF-16 "$work/l/wide/wide.cue" >"$work/wide.cue"
+  [[ $(head -c 2 "$work/wide.cue" | od -An -tx1) == " ff fe" ]] || fail "no UTF-16 mark"
+  cp "$work/wide.cue" "$work/l/wide/wide.cue"
+  out_name=wide
+  as_linux wide "$work/wide.cue"
+  expect_status 0
+  win "$work/w/wide" wide.bin
+  expect_out $'Open file wide.bin\n\n'
+  expect_err $'trackcarve: wide.bin is not a CUE sheet: it looks like a BIN of raw CD sectors; give the .cue sheet that names it instead\n'
+  expect_status 1
+  [[ $(ls "$work/w/wide") == $'wide\nwide.bin\nwide.cue' ]] || fail "made: $(ls "$work/w/wide")"
+}
+
+# CD-TEXT in code page 1251 and in Shift JIS, read with --text-encoding by
+# the Windows code page API: the tags the Linux build (iconv) gives; without
+# the option, the same one line on stderr.
+text_encoding() {
+  local encoding tags album
+  for encoding in cp1251 shift_jis; do
+    [[ $encoding == cp1251 ]] && album='Альбом' || album='日本語'
+    music_disc "$work/l/$encoding" disc
+    printf 'TITLE "%s"\r\n' "$album" | iconv -f UTF-8 -t "$encoding" >"$work/$encoding.cue"
+    cat "$work/l/$encoding/disc.cue" >>"$work/$encoding.cue"
+    cp "$work/$encoding.cue" "$work/l/$encoding/disc.cue"
+    mkdir -p "$work/w/$encoding"
+    cp "$work/l/$encoding/disc.bin" "$work/l/$encoding/disc.cue" "$work/w/$encoding/"
+    win "$work/w/$encoding" --text-encoding "$encoding" disc.cue
+    linux "$work/l/$encoding" --text-encoding "$encoding" disc.cue
+    expect_status 0
+    same_console
+    tags=$(vorbiscomment -l -R "$work/w/$encoding/disc/track2.ogg")
+    [[ $tags == "$(vorbiscomment -l -R "$work/l/$encoding/disc/track2.ogg")" ]] || fail "$encoding tags differ: $tags"
+    [[ $tags == *"ALBUM=$album"* ]] || fail "$encoding: no ALBUM=$album in $tags"
+    win "$work/w/$encoding" disc.cue
+    linux "$work/l/$encoding" disc.cue
+    expect_status 1
+    same_console
+  done
+  win "$work/w/cp1251" --text-encoding no-such-code disc.cue
+  expect_status 2
+}
+
 # A sheet path of 300 characters, past MAX_PATH (260): given plainly, then
 # with \\?\ in front; the output folder is a path as long.
 long_path() {
@@ -756,6 +830,9 @@ check "a Windows-1252 sheet naming Café.bin: as the Linux build with a UTF-8 on
 check "a folder outside ASCII, Z:\ path: as the Linux build" folder_name
 check "wildcard: *.cue finds 日本.cue: as the Linux build" wildcard_name
 check "code page 932: ソフト.cue, a Shift-JIS sheet naming ソフト.bin: as the Linux build" shift_jis
+check "FILE names: Bins\\DISC.BIN below the sheet, GAME.BIN for game.bin: found, as the Linux build" bin_lookup
+check "a UTF-16 sheet: as the Linux build; a BIN given for the sheet: refused, nothing made" utf16_sheet
+check "--text-encoding cp1251 and shift_jis: the Linux build's tags; without it, its warning" text_encoding
 check "a sheet path of 300 characters, plain and \\?\: as the Linux build" long_path
 check "Con!.cue: output in disc, not the device CON; else as the Linux build" device_name
 check "-o out\\new: the output folder made with its parents; REM SOURCE names the sheet's full path" output_elsewhere
