@@ -235,8 +235,8 @@ TEST(TextEncoding, TagsReadInTheEncodingGiven)
         const fs::path dir = scratch_dir() / row.name;
         fs::create_directories(dir);
         write_file(dir / "disc.bin", audio(150));
-        write_file(dir / "disc.cue", "TITLE \"" + row.album + "\"\nFILE \"disc.bin\" BINARY\n  TRACK 01 AUDIO\n    TITLE \"" +
-                                         row.title + "\"\n    INDEX 01 00:00:00\n");
+        write_file(dir / "disc.cue", "TITLE \"" + row.album + "\"\nFILE \"disc.bin\" BINARY\n  TRACK 01 AUDIO\n" +
+                                         "    TITLE \"" + row.title + "\"\n    INDEX 01 00:00:00\n");
         std::vector<std::string> arguments = row.options;
         arguments.push_back((dir / "disc.cue").string());
         const command_result run = run_tool(arguments);
