@@ -22,6 +22,9 @@
 //   make_bench_input small BIN CUE
 //       A small disc the same way, one of a library: 892 data sectors
 //       (2 MB of BIN), then two AUDIO tracks of 10 seconds each.
+//   make_bench_input album BIN CUE
+//       An audio CD the same way: 10 AUDIO tracks of 2:20 to 5:30, 40:20 in
+//       all (427 MB), each the music above from its own seed.
 #include <cmath>
 #include <cstdint>
 #include <cstdio>
@@ -337,6 +340,16 @@ int make_small(const char* bin_path, const char* cue_path)
     return make_disc({{false, 892}, {true, 750}, {true, 750}}, bin_path, cue_path);
 }
 
+// A 40-minute album: ten songs, no data track.
+int make_album(const char* bin_path, const char* cue_path)
+{
+    static const long seconds[] = {300, 185, 260, 215, 330, 140, 275, 230, 190, 295};
+    std::vector<disc_track> tracks;
+    for (const long s : seconds)
+        tracks.push_back({true, s * 75});
+    return make_disc(tracks, bin_path, cue_path);
+}
+
 } // namespace
 
 int main(int argc, char** argv)
@@ -351,6 +364,8 @@ int main(int argc, char** argv)
         return make_many(argv[2], argv[3]);
     if (argc == 4 && std::strcmp(argv[1], "small") == 0)
         return make_small(argv[2], argv[3]);
-    std::fprintf(stderr, "usage: make_bench_input data SECTORS BIN [ISO] | audio SECONDS BIN | mixed BIN CUE | many BIN CUE | small BIN CUE\n");
+    if (argc == 4 && std::strcmp(argv[1], "album") == 0)
+        return make_album(argv[2], argv[3]);
+    std::fprintf(stderr, "usage: make_bench_input data SECTORS BIN [ISO] | audio SECONDS BIN | mixed BIN CUE | many BIN CUE | small BIN CUE | album BIN CUE\n");
     return 2;
 }

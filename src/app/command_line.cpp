@@ -13,6 +13,7 @@
 #include <cstdlib>
 #include <cstring>
 #include <span>
+#include <utility>
 #include <vector>
 
 namespace {
@@ -20,7 +21,8 @@ namespace {
 // The options a long name alone gives: numbered above every letter, and
 // the codecs' options above those, one per codec that has one.
 enum long_option_id : int { full_names_option = 256, sheet_word_option, raw_data_option, skip_done_option,
-                            report_option, text_encoding_option, codec_option };
+                            report_option, text_encoding_option, hash_option, dat_option, lossless_option,
+                            restore_option, codec_option };
 
 struct option_entry {
     int id;                 // the short option's letter, or a long_option_id
@@ -54,6 +56,14 @@ constexpr option_entry option_table[] = {
      nullptr, nullptr},
     {report_option, "report", "FILE", "append a JSON line per sheet to FILE as each sheet ends", "a file name",
      "a file name"},
+    {lossless_option, "lossless", nullptr,
+     "keep every byte: FLAC audio, data as .iso only where it regenerates, and a manifest", nullptr, nullptr},
+    {hash_option, "hash", nullptr, "print the CRC32, MD5 and SHA-1 of the sheet and each file it names", nullptr,
+     nullptr},
+    {dat_option, "dat", "FILE", "check the files against FILE, a Logiqx XML DAT (Redump, TOSEC)", "a DAT file",
+     "a DAT file"},
+    {restore_option, "restore", nullptr, "the arguments are split folders: rebuild each one's disc image",
+     nullptr, nullptr},
     {'h', "help", nullptr, "show this help and exit", nullptr, nullptr},
     {'V', "version", nullptr, "show the version and exit", nullptr, nullptr},
 };
@@ -134,6 +144,34 @@ bool read_sheet_word(const char* text, sheet_word& word)
     return true;
 }
 
+// The line that names two options given together that do not go together;
+// "" when there are none. --lossless writes its audio as FLAC.
+std::string clashing_options(run_options& options)
+{
+    run_options& o = options;
+    if (o.restore) {
+        const std::pair<bool, const char*> split_only[] = {
+            {o.format.lossless, "--lossless"}, {o.format.raw_data, "--raw-data"}, {o.quality_given, "-q"},
+            {o.format.codec->option != nullptr, o.format.codec->option}, {o.format.word != sheet_word::by_codec,
+            "--sheet-word"}, {o.full_names, "--full-names"}, {o.skip_done, "--skip-done"}};
+        for (const auto& [given, name] : split_only)
+            if (given)
+                return std::string("option '") + (name[0] == '-' ? "" : "--") + name +
+                       "' does not go with '--restore': a restore writes the disc image as it was";
+        return "";
+    }
+    if (o.format.lossless && o.quality_given)
+        return "option '-q' does not go with '--lossless': it keeps the audio as FLAC, which is lossless";
+    if (o.format.lossless)
+        for (const audio_codec& codec : audio_codecs())
+            if (codec.lossless != nullptr)
+                o.format.codec = &codec;
+    const audio_codec& codec = *o.format.codec;
+    if (o.quality_given && codec.lossless != nullptr)
+        return std::string("option '-q' does not go with '--") + codec.option + "': " + codec.lossless;
+    return "";
+}
+
 command_line mistake(std::string line)
 {
     command_line parsed;
@@ -172,6 +210,18 @@ bool take_value(int id, const char* value, run_options& options)
     }
     case raw_data_option:
         options.format.raw_data = true;
+        return true;
+    case hash_option:
+        options.hash = true;
+        return true;
+    case dat_option:
+        options.dat_path = value;
+        return *value != '\0';
+    case lossless_option:
+        options.format.lossless = true;
+        return true;
+    case restore_option:
+        options.restore = true;
         return true;
     default:
         if (id < codec_option || static_cast<std::size_t>(id - codec_option) >= audio_codecs().size())
@@ -250,9 +300,8 @@ command_line parse_command_line(int argc, char** argv)
     }
     for (int i = optind; i < argc; ++i)
         parsed.sheets.push_back(argv[i]);
-    const audio_codec& codec = *parsed.options.format.codec;
-    if (parsed.options.quality_given && codec.lossless != nullptr)
-        return mistake(std::string("option '-q' does not go with '--") + codec.option + "': " + codec.lossless);
+    if (const std::string clash = clashing_options(parsed.options); !clash.empty())
+        return mistake(clash);
     if (help)
         parsed.what = command_line::request::help;
     else if (version)
@@ -260,6 +309,11 @@ command_line parse_command_line(int argc, char** argv)
     else
         parsed.what = parsed.sheets.empty() ? command_line::request::usage : command_line::request::split;
     return parsed;
+}
+
+bool wants_hashes(const run_options& options)
+{
+    return options.hash || !options.dat_path.empty() || options.format.lossless;
 }
 
 void print_usage(console& c)

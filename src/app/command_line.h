@@ -18,13 +18,19 @@ struct run_options {
     bool skip_done = false;      // a sheet whose outputs are complete and newer is skipped
     std::string report_path;     // --report: JSON Lines appended here; "" for none
     std::string text_encoding;   // --text-encoding: what CD-TEXT is read in; "" for UTF-8, else Windows-1252
+    bool hash = false;           // --hash: print each source file's CRC32, MD5 and SHA-1
+    std::string dat_path;        // --dat: check the source files against this Logiqx DAT; "" for none
+    bool restore = false;        // --restore: every argument is a split folder to give back as a disc image
 };
+
+// Whether a run reads its source files' hashes.
+bool wants_hashes(const run_options& options);
 
 struct command_line {
     enum class request { split, usage, help, version, mistake };
     request what = request::usage;
     run_options options;
-    std::vector<const char*> sheets;  // in the order given
+    std::vector<const char*> sheets;  // in the order given (with --restore, the folders)
     std::string mistake;              // for request::mistake: the line naming it
 };
 

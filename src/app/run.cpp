@@ -1,7 +1,9 @@
 #include "app/run.h"
 
 #include "app/command_line.h"
+#include "app/dat_check.h"
 #include "app/disc_playlist.h"
+#include "app/restore_run.h"
 #include "app/sheet_pool.h"
 #include "app/sheet_report.h"
 #include "app/sheet_run.h"
@@ -77,6 +79,14 @@ int run_trackcarve(console& c, int argc, char** argv)
     case command_line::request::split:
         break;
     }
+    // A DAT that cannot be read stops the call before anything is done.
+    dat_catalogue dat;
+    std::string why;
+    if (!line.options.dat_path.empty() && !read_dat_file(line.options.dat_path.c_str(), dat, why)) {
+        report(c, "cannot read the DAT %s: %s", line.options.dat_path.c_str(), why.c_str());
+        return 2;
+    }
+    const int writers = line.options.jobs > 0 ? line.options.jobs : cpus;
 
     // An interrupted run leaves no temporary behind, and a reader that goes
     // away (a closed pipe, or no standard output at all) costs the dialogue
@@ -86,6 +96,9 @@ int run_trackcarve(console& c, int argc, char** argv)
     const interrupt_watch watch([&temporaries] { remove_temporaries(temporaries); });
     ignore_broken_pipe();
     c.show_progress = is_terminal(c.err);
+    if (line.options.restore)
+        return run_restore(c, temporaries, line.sheets, line.options, writers,
+                           line.options.dat_path.empty() ? nullptr : &dat);
     // Each sheet is run as if it were the only one; the writers are shared.
     std::vector<sheet_record> records(line.sheets.size());
     std::vector<std::unique_ptr<sheet_run>> runs(line.sheets.size());
@@ -93,6 +106,8 @@ int run_trackcarve(console& c, int argc, char** argv)
     const sheet_steps steps{
         [&](voice said, std::size_t sheet) {
             runs[sheet] = std::make_unique<sheet_run>();
+            runs[sheet]->writers = writers;
+            runs[sheet]->dat = line.options.dat_path.empty() ? nullptr : &dat;
             records[sheet].sheet = line.sheets[sheet];
             return begin_sheet(said, *runs[sheet], temporaries, line.sheets[sheet], line.options, records[sheet]);
         },
@@ -110,6 +125,6 @@ int run_trackcarve(console& c, int argc, char** argv)
             return std::max(sheet_status, reported ? 0 : 1);
         },
     };
-    const int status = run_sheets(c, line.sheets.size(), line.options.jobs > 0 ? line.options.jobs : cpus, steps);
+    const int status = run_sheets(c, line.sheets.size(), writers, steps);
     return std::max(status, write_playlists(c, temporaries, records, line.options.full_names));
 }

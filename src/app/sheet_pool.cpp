@@ -89,11 +89,12 @@ voice recorder_for(sheet_pool& pool, line_recorder& said)
     return recording_voice(said);
 }
 
-std::vector<track_job> jobs_for(const disc_layout* layout)
+std::vector<track_job> jobs_for(const sheet_tracks& tracks)
 {
+    const disc_layout* layout = tracks.layout;
     if (layout == nullptr || layout->track_count <= 0)
         return {};
-    const std::int32_t first = first_track_file(*layout);
+    const std::int32_t first = tracks.with_track_zero ? 0 : first_track_file(*layout);
     std::vector<track_job> jobs(static_cast<std::size_t>(layout->track_count - first + 1));
     for (std::int32_t number = first; number <= layout->track_count; ++number) {
         track_job& job = jobs[static_cast<std::size_t>(number - first)];
@@ -105,13 +106,15 @@ std::vector<track_job> jobs_for(const disc_layout* layout)
 
 // One writer takes the tracks in order. More take the longest first, so that
 // they end together: encoding takes some 200 times longer per sector than
-// copying.
-std::vector<std::size_t> job_order(const std::vector<track_job>& jobs, const disc_layout* layout, std::size_t writers)
+// copying. Tracks whose bytes feed the hashes go in BIN order, so that the
+// writer of the earliest bytes not yet hashed is always at work.
+std::vector<std::size_t> job_order(const std::vector<track_job>& jobs, const sheet_tracks& tracks, std::size_t writers)
 {
+    const disc_layout* layout = tracks.layout;
     std::vector<std::size_t> order(jobs.size());
     for (std::size_t i = 0; i < order.size(); ++i)
         order[i] = i;
-    if (writers <= 1)
+    if (writers <= 1 || tracks.feed != nullptr)
         return order;
     const auto cost = [&](std::size_t i) {
         const track_span& track = layout->tracks[jobs[i].number];
@@ -196,8 +199,8 @@ void close_slot(sheet_pool& pool, std::size_t sheet, sheet_slot& slot)
 void open_slot(sheet_pool& pool, std::size_t sheet, sheet_slot& slot)
 {
     const sheet_tracks tracks = pool.steps->begin(recorder_for(pool, slot.before), sheet);
-    std::vector<track_job> jobs = jobs_for(tracks.layout);
-    std::vector<std::size_t> order = job_order(jobs, tracks.layout, pool.jobs);
+    std::vector<track_job> jobs = jobs_for(tracks);
+    std::vector<std::size_t> order = job_order(jobs, tracks, pool.jobs);
     const bool no_tracks = jobs.empty();
     {
         const std::lock_guard<std::mutex> hold(pool.lock);
@@ -220,8 +223,14 @@ void write_track(sheet_pool& pool, pool_writer& own, std::size_t sheet, sheet_sl
     own.writer.format = slot.tracks.format;
     own.writer.comments = slot.tracks.comments;
     own.writer.serials = &pool.serials;
-    job.outcome = extract_track(recorder_for(pool, job.said), own.writer, job.number,
-                                slot.tracks.layout->tracks[job.number], job.progress);
+    own.writer.bin.feed = slot.tracks.feed;
+    own.writer.bin.feed_owner = static_cast<std::size_t>(job.number);
+    job.outcome = slot.tracks.write(recorder_for(pool, job.said), own.writer, job.number,
+                                    slot.tracks.layout->tracks[job.number], job.progress);
+    // What the track claimed and did not read is the feed's own to read.
+    if (slot.tracks.feed != nullptr)
+        release_feed_owner(*slot.tracks.feed, static_cast<std::size_t>(job.number));
+    own.writer.bin.feed = nullptr;
     end_recording(job.said);
     bool last = false;
     {

@@ -5,14 +5,20 @@
 
 #include "base/console.h"
 #include "cue/layout.h"
+#include "cue/source_feed.h"
 #include "cue/virtual_bin.h"
 #include "output/output_file.h"
 #include "extract/track_writer.h"
 
+#include <atomic>
 #include <cstddef>
 #include <functional>
 #include <string>
 #include <vector>
+
+// One track's job: extract_track, or what a restore does with a piece.
+using track_job_function = track_outcome (*)(voice c, track_writer& writer, std::int32_t number,
+                                             const track_span& track, std::atomic<std::int64_t>& progress);
 
 // What the writers need to write one sheet's tracks; layout null when it has
 // none to write. Everything pointed to lives until the sheet's end.
@@ -22,6 +28,9 @@ struct sheet_tracks {
     const std::vector<track_comments>* comments = nullptr;   // the tags of each track's audio file
     const virtual_bin* bin = nullptr;
     const disc_layout* layout = nullptr;
+    source_feed* feed = nullptr;        // where the readers put what they read; then the tracks go in BIN order
+    bool with_track_zero = false;       // layout->tracks[0] is a track to write as well
+    track_job_function write = extract_track;
 };
 
 // The parts of one sheet's run around its tracks, each saying into the voice

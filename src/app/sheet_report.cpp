@@ -59,12 +59,23 @@ std::string report_line(const sheet_record& record, int exit_status)
                               {"sectors", track.sectors},
                               {"bytes", track.bytes < 0 ? json(nullptr) : json(track.bytes)}});
     }
-    const json line{{"sheet", record.sheet},
-                    {"output", record.out_name.empty() ? json(nullptr) : json(record.out_parent + record.out_name)},
-                    {"status", sheet_status(record, exit_status)},
-                    {"seconds", std::round(record.seconds * 1000) / 1000},
-                    {"tracks", tracks},
-                    {"problems", record.problems}};
+    json line{{"sheet", record.sheet},
+              {"output", record.out_name.empty() ? json(nullptr) : json(record.out_parent + record.out_name)},
+              {"status", sheet_status(record, exit_status)},
+              {"seconds", std::round(record.seconds * 1000) / 1000},
+              {"tracks", tracks},
+              {"problems", record.problems}};
+    // Only a run that hashed its files has them, so other lines stay as they were.
+    if (!record.files.empty()) {
+        json files = json::array();
+        for (const file_entry& file : record.files)
+            files.push_back(json{{"name", file.name},
+                                 {"size", file.digest.size},
+                                 {"crc32", crc32_hex(file.digest.crc32)},
+                                 {"md5", hex_of(file.digest.md5)},
+                                 {"sha1", hex_of(file.digest.sha1)}});
+        line["files"] = std::move(files);
+    }
     return line.dump(-1, ' ', false, json::error_handler_t::replace) + "\n";
 }
 

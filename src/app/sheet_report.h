@@ -3,6 +3,7 @@
 #pragma once
 
 #include "base/console.h"
+#include "base/digest.h"
 #include "base/paths.h"
 #include "cue/layout.h"
 #include "output/track_format.h"
@@ -19,6 +20,12 @@ struct track_entry {
     std::int64_t bytes = -1;   // of the file in place; -1 when the run did not put one there
 };
 
+// A source file's hashes (--hash, --dat, --lossless).
+struct file_entry {
+    std::string name;
+    file_digest digest;
+};
+
 struct sheet_record {
     std::string sheet;                 // the path as given
     std::string out_parent;            // where its output folder is; both "" when the path was too long
@@ -29,6 +36,7 @@ struct sheet_record {
     double seconds = 0;
     std::vector<track_entry> tracks;   // in track order, once the sheet was read
     std::vector<std::string> problems; // the lines reported on standard error, unprefixed
+    std::vector<file_entry> files;     // the sheet, then the files it names, when hashed
 };
 
 // "done", "problems", "skipped" or "error" (the run stopped before its end).

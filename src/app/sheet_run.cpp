@@ -1,5 +1,7 @@
 #include "app/sheet_run.h"
 
+#include "app/lossless_step.h"
+#include "app/sheet_hashes.h"
 #include "app/skip_check.h"
 #include "base/platform.h"
 #include "output/emulator_sheet.h"
@@ -109,7 +111,7 @@ void report_text_encoding(voice c, const disc_source& source, const std::string&
 }
 
 // Whether the sheet gives any track file to write; says why not. Makes the
-// tracks' tags.
+// tracks' tags, and starts the hashes when they are asked for.
 bool find_tracks_to_write(voice c, sheet_run& run, const run_options& options)
 {
     // A sheet of FILE lines alone: say so rather than end as if all went well.
@@ -123,8 +125,11 @@ bool find_tracks_to_write(voice c, sheet_run& run, const run_options& options)
         remove_emulator_sheet(run.folder);
         return false;
     }
+    // --lossless keeps what no track holds: the incomplete sectors in its
+    // manifest, the sectors before track 1 as track 0.
     const track_format& format = options.format;
-    report_incomplete_sectors(c, run.source, format);
+    if (!format.lossless)
+        report_incomplete_sectors(c, run.source, format);
     report_later_sessions(c, run.source, format);
     report_text_encoding(c, run.source, options.text_encoding);
     // LibCrypt data comes with PlayStation discs, whose emulators read the
@@ -134,6 +139,14 @@ bool find_tracks_to_write(voice c, sheet_run& run, const run_options& options)
                   "disc from raw data tracks only: split it with --raw-data",
                companion_file_name(run.paths, run.source.companions.front().extension).c_str(),
                emulator_sheet_file_name(run.paths).c_str());
+    if (wants_hashes(options))
+        run.feed = start_hashing(run.source, run.source.layout, run.writers, format.lossless);
+    if (format.lossless && run.source.layout.tracks[1].start_sector > 0) {
+        const track_span& first = run.source.layout.tracks[1];
+        run.source.layout.tracks[0] = track_span{0, first.start_sector, 0, first.is_audio, first.is_mode2};
+    }
+    if (run.feed != nullptr && first_track_file(run.source.layout) != 0)
+        release_feed_owner(*run.feed, 0);
     run.comments = comments_for_disc(run.source.sheet, options.text_encoding);
     run.has_tracks = true;
     return true;
@@ -158,6 +171,24 @@ std::vector<track_fitness> fitness_of(const disc_layout& layout, const std::vect
             track = {false, "was padded or cut where the BIN ended"};
     }
     return fitness;
+}
+
+// --lossless: the data tracks it kept raw, and the TOC again when there are
+// any, since it named each data track's .iso before the tracks were written.
+const std::vector<bool>& keep_raw_tracks(voice c, sheet_run& run, const std::vector<track_outcome>& outcomes,
+                                         const track_format& format)
+{
+    run.raw_tracks.assign(outcomes.size(), false);
+    bool any = false;
+    for (std::int32_t number = 1; number <= run.source.layout.track_count; ++number)
+        if (outcomes[static_cast<std::size_t>(number)].raw && run.source.layout.tracks[number].is_audio == 0)
+            any = run.raw_tracks[static_cast<std::size_t>(number)] = true;
+    if (any && !format.raw_data) {
+        track_format named = format;
+        named.raw_tracks = &run.raw_tracks;
+        rewrite_toc_file(c, run.folder, run.source.layout, named);
+    }
+    return run.raw_tracks;
 }
 
 std::vector<bool> written_tracks(const std::vector<track_outcome>& outcomes)
@@ -222,23 +253,45 @@ sheet_tracks begin_sheet(voice c, sheet_run& run, temporary_files& temporaries, 
     record_tracks(record, run.paths, run.source.layout, options.format, &none_written);
     if (!find_tracks_to_write(c, run, options))
         return {};
-    return sheet_tracks{&run.folder, options.format, &run.comments, &run.source.bin, &run.source.layout};
+    return sheet_tracks{&run.folder,        options.format, &run.comments,
+                        &run.source.bin,    &run.source.layout, run.feed.get(),
+                        first_track_file(run.source.layout) == 0};
 }
 
-void end_sheet(voice c, const sheet_run& run, const char* cue_path, const run_options& options,
+void end_sheet(voice c, sheet_run& run, const char* cue_path, const run_options& options,
                const std::vector<track_outcome>& outcomes, sheet_record& record)
 {
+    std::vector<hashed_file> files;
+    bool kept = false;
     if (run.has_tracks) {
+        track_format format = options.format;
+        if (run.feed != nullptr) {
+            finish_feed(*run.feed);
+            files = hashed_files(c, run.source, *run.feed);
+        }
+        if (options.format.lossless)
+            format.raw_tracks = &keep_raw_tracks(c, run, outcomes, format);
         const std::vector<bool> written = written_tracks(outcomes);
-        record_tracks(record, run.paths, run.source.layout, options.format, &written);
+        record_tracks(record, run.paths, run.source.layout, format, &written);
         write_companion_files(c, run.folder, run.source.companions);
         record.emulator_sheet_in_place = write_emulator_sheet_file(
             c, run.folder, source_name_of(cue_path, run.paths).c_str(), run.source.sheet, run.source.layout,
-            options.format, fitness_of(run.source.layout, outcomes));
+            format, fitness_of(run.source.layout, outcomes));
+        kept = options.format.lossless && write_lossless_manifest(c, run.folder, run.source, run.source.layout,
+                                                                 outcomes, *run.feed, files, format);
     }
     if (run.says_done) {
         say(c, "Done\n");
         record.finished = true;
     }
+    if (kept)
+        say(c, "Lossless: every byte of %s is kept\n", base_name(cue_path));
+    if (options.hash)
+        say_hashes(c, files);
+    if (run.dat != nullptr && !files.empty())
+        check_against_dat(c, *run.dat, files);
+    for (const hashed_file& file : files)
+        if (file.whole)
+            record.files.push_back({file.name, file.digest});
     record.seconds = std::chrono::duration<double>(std::chrono::steady_clock::now() - run.start).count();
 }

@@ -5,6 +5,7 @@
 #pragma once
 
 #include "app/command_line.h"
+#include "app/dat_check.h"
 #include "app/sheet_pool.h"
 #include "app/sheet_report.h"
 #include "base/console.h"
@@ -15,6 +16,7 @@
 #include "output/output_file.h"
 
 #include <chrono>
+#include <memory>
 #include <vector>
 
 // One sheet's run, shared by its part before the tracks and its part after
@@ -30,6 +32,10 @@ struct sheet_run {
     std::chrono::steady_clock::time_point start = std::chrono::steady_clock::now();
     bool says_done = false;    // the run got past the TOC: it ends in "Done"
     bool has_tracks = false;   // and has track files to write, then the emulator sheet
+    std::unique_ptr<source_feed> feed;   // the source files' bytes for their hashes, when asked for
+    std::vector<bool> raw_tracks;        // by number: data tracks --lossless kept raw
+    const dat_catalogue* dat = nullptr;  // --dat: what the files are checked against
+    int writers = 1;                     // the pool's writers, for the feed's ring
 };
 
 output_naming naming_of(const run_options& options);
@@ -40,6 +46,7 @@ output_naming naming_of(const run_options& options);
 sheet_tracks begin_sheet(voice c, sheet_run& run, temporary_files& temporaries, const char* cue_path,
                          const run_options& options, sheet_record& record);
 
-// The part after the tracks: the emulator sheet, then "Done".
-void end_sheet(voice c, const sheet_run& run, const char* cue_path, const run_options& options,
+// The part after the tracks: the emulator sheet (and with --lossless the
+// manifest), then "Done", and what the hashes tell.
+void end_sheet(voice c, sheet_run& run, const char* cue_path, const run_options& options,
                const std::vector<track_outcome>& outcomes, sheet_record& record);

@@ -156,6 +156,19 @@ void find_companions(disc_source& source, const std::string& sheet_dir, const ch
     }
 }
 
+// The sheet's own bytes, read again from its open file once it is known to
+// be a sheet.
+std::string whole_file(std::FILE* file)
+{
+    std::string bytes;
+    const std::int64_t size = file_size(file);
+    if (size <= 0 || !seek_to(file, 0))
+        return bytes;
+    bytes.resize(static_cast<std::size_t>(size));
+    bytes.resize(std::fread(bytes.data(), 1, bytes.size(), file));
+    return bytes;
+}
+
 } // namespace
 
 bool is_cue_source(const char*) { return true; }
@@ -185,6 +198,7 @@ disc_source read_cue_source(const char* path)
         return source;
     }
     source.result = disc_source::state::read;
+    source.sheet_bytes = whole_file(cue_file.get());
     source.layout = lay_out_tracks(source.sheet);
     source.bin = join_bin_files(source.sheet.bin_files, sheet_dir);
     for (const bin_part& part : source.bin.parts)

@@ -30,6 +30,7 @@ struct disc_source {
     virtual_bin bin;           // the tracks' bytes
     std::vector<std::string> files;   // every file it is read from, the one named first
     std::vector<companion_file> companions;
+    std::string sheet_bytes;          // the sheet as it stands, byte for byte (once read)
 };
 
 // Reads the source at path, in the folder its path gives (up to its

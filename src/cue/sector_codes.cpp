@@ -86,6 +86,9 @@ void encode_ecc(unsigned char* sector)
     encode_parity(sector, 52, 43, 86, 88, 2248);   // Q, over the data and P
 }
 
+// File 0, channel 0, submode "data", coding 0, given twice.
+constexpr unsigned char plain_data_subheader[8] = {0, 0, 0x08, 0, 0, 0, 0x08, 0};
+
 unsigned char bcd(int value) { return static_cast<unsigned char>((value / 10) * 16 + value % 10); }
 
 } // namespace
@@ -128,4 +131,23 @@ bool is_regenerable_mode1_sector(const unsigned char* sector, std::int32_t lba)
     std::memcpy(regenerated + 16, sector + 16, 2048);
     encode_mode1_sector(regenerated, lba);
     return std::memcmp(regenerated, sector, sector_size) == 0;
+}
+
+bool is_regenerable_mode2_form1_sector(const unsigned char* sector, std::int32_t lba)
+{
+    unsigned char regenerated[sector_size];
+    regenerate_sector(regenerated, sector + 24, lba, true);
+    return std::memcmp(regenerated, sector, sector_size) == 0;
+}
+
+void regenerate_sector(unsigned char* sector, const unsigned char* user_data, std::int32_t lba, bool mode2)
+{
+    if (!mode2) {
+        std::memcpy(sector + 16, user_data, 2048);
+        encode_mode1_sector(sector, lba);
+        return;
+    }
+    std::memcpy(sector + 16, plain_data_subheader, sizeof plain_data_subheader);
+    std::memcpy(sector + 24, user_data, 2048);
+    encode_mode2_form1_sector(sector, lba);
 }

@@ -22,3 +22,12 @@ void encode_mode2_form1_sector(unsigned char* sector, std::int32_t lba);
 
 // The sector is exactly the MODE1 sector its user data and lba give.
 bool is_regenerable_mode1_sector(const unsigned char* sector, std::int32_t lba);
+
+// The sector is exactly the XA Form 1 sector its user data and lba give
+// with the plain data subheader (file 0, channel 0, submode data): what a
+// .iso keeps of it, bytes 24 to 2071, gives it back whole.
+bool is_regenerable_mode2_form1_sector(const unsigned char* sector, std::int32_t lba);
+
+// The raw sector at lba from its 2048 bytes of user data: MODE1, or XA
+// Form 1 with the plain data subheader.
+void regenerate_sector(unsigned char* sector, const unsigned char* user_data, std::int32_t lba, bool mode2);

@@ -1,6 +1,7 @@
 #include "cue/virtual_bin.h"
 
 #include "base/platform.h"
+#include "cue/source_feed.h"
 
 #include <algorithm>
 #include <cerrno>
@@ -70,6 +71,20 @@ byte_copy copy_decoded(bin_reader& reader, std::int64_t in_part, std::int64_t co
     return done;
 }
 
+// The part of a read that continues the check's range where it stands.
+void check_bytes(range_check& check, std::int64_t offset, const unsigned char* bytes, std::size_t size)
+{
+    const std::int64_t next = check.first + check.hash.size;
+    const std::int64_t end = std::min(offset + static_cast<std::int64_t>(size), check.end);
+    if (offset > next || end <= next)
+        return;
+    const unsigned char* from = bytes + (next - offset);
+    const auto count = static_cast<std::size_t>(end - next);
+    add_bytes(check.hash, from, count);
+    if (!check.nonzero)
+        check.nonzero = std::any_of(from, from + count, [](unsigned char byte) { return byte != 0; });
+}
+
 } // namespace
 
 bin_part file_part(std::string path, std::int64_t first_byte, std::int64_t bytes, std::int64_t file_offset)
@@ -98,8 +113,36 @@ std::size_t read_bin(bin_reader& reader, std::int64_t offset, unsigned char* buf
         if (got < wanted)
             break;
     }
+    if (reader.feed != nullptr && done > 0)
+        feed_bin_bytes(*reader.feed, reader.feed_owner, offset, buffer, done);
+    if (reader.check != nullptr && done > 0)
+        check_bytes(*reader.check, offset, buffer, done);
     return done;
 }
+
+namespace {
+
+// Through the buffer: read and written in turns, so the feed sees the bytes.
+byte_copy copy_through_buffer(bin_reader& reader, std::int64_t offset, std::int64_t size, std::FILE* to,
+                              unsigned char* buffer, std::size_t buffer_size)
+{
+    byte_copy done{0, 0};
+    while (done.copied < size) {
+        const auto wanted = static_cast<std::size_t>(std::min<std::int64_t>(size - done.copied,
+                                                                            static_cast<std::int64_t>(buffer_size)));
+        const std::size_t got = read_bin(reader, offset + done.copied, buffer, wanted);
+        if (got > 0 && std::fwrite(buffer, 1, got, to) != got) {
+            done.write_error = errno != 0 ? errno : EIO;
+            break;
+        }
+        done.copied += static_cast<std::int64_t>(got);
+        if (got < wanted)
+            break;
+    }
+    return done;
+}
+
+} // namespace
 
 bool holds_nonzero_byte(bin_reader& reader, std::int64_t offset, std::int64_t size)
 {
@@ -119,6 +162,8 @@ bool holds_nonzero_byte(bin_reader& reader, std::int64_t offset, std::int64_t si
 byte_copy copy_bin(bin_reader& reader, std::int64_t offset, std::int64_t size, std::FILE* to, unsigned char* buffer,
                    std::size_t buffer_size)
 {
+    if (reader.feed != nullptr || reader.check != nullptr)
+        return offset < 0 ? byte_copy{0, 0} : copy_through_buffer(reader, offset, size, to, buffer, buffer_size);
     byte_copy done{0, 0};
     while (offset >= 0 && done.copied < size) {
         const std::int64_t at = offset + done.copied;

@@ -3,6 +3,7 @@
 // incomplete last sector of the last file, if it has one.
 #pragma once
 
+#include "base/digest.h"
 #include "base/file_stream.h"
 #include "base/platform.h"
 #include "cue/cue_sheet.h"
@@ -26,6 +27,8 @@ public:
 };
 using decoder_maker = std::function<std::unique_ptr<part_decoder>()>;
 
+struct source_feed;   // cue/source_feed.h
+
 struct bin_part {
     std::string path;               // the file its bytes are read from
     std::int64_t first_byte = 0;    // where the part's bytes begin in the virtual BIN
@@ -42,6 +45,16 @@ struct virtual_bin {
     std::int64_t size_bytes = 0;
 };
 
+// The bytes [first, end) of the BIN as one reader reads them, in order: their
+// MD5 and CRC32, and whether any of them is not zero. What the reader reads
+// out of order, or again, is left out.
+struct range_check {
+    std::int64_t first = 0;
+    std::int64_t end = 0;
+    hash_state hash;     // start_hash(hash, md5_part | crc32_part) before the reads
+    bool nonzero = false;
+};
+
 // One reader of the virtual BIN, with at most one of its parts open. Each
 // worker has its own.
 struct bin_reader {
@@ -50,10 +63,14 @@ struct bin_reader {
     file_stream file;                         // the open file of parts[part], if a plain one
     std::unique_ptr<part_decoder> decoder;    // its decoder, if not
     std::int64_t position = -1;               // the file's position; -1: unknown
+    source_feed* feed = nullptr;              // where what it reads goes too, if anywhere
+    std::size_t feed_owner = 0;               // whose claims there it reads for
+    range_check* check = nullptr;             // the range it checks as it reads, if any
 };
 
 // Reads up to size bytes from offset. Fewer at the end of the BIN, or where a
-// part can no longer be opened or read, which ends the input there too.
+// part can no longer be opened or read, which ends the input there too. What
+// it read goes to the reader's feed as well.
 std::size_t read_bin(bin_reader& reader, std::int64_t offset, unsigned char* buffer, std::size_t size);
 
 // Whether any of the size bytes from offset that the BIN has is not zero.
@@ -61,7 +78,8 @@ bool holds_nonzero_byte(bin_reader& reader, std::int64_t offset, std::int64_t si
 
 // Copies size bytes from offset to the end of `to` (an unbuffered stream),
 // part by part: a plain part's file range inside the kernel where the
-// platform can; buffer is for where it cannot, and for decoded parts. Fewer
+// platform can; buffer is for where it cannot, for decoded parts, and for a
+// reader with a feed or a check, whose bytes must pass through the program. Fewer
 // bytes where read_bin would read fewer, or up to a failed write, whose
 // errno it gives.
 byte_copy copy_bin(bin_reader& reader, std::int64_t offset, std::int64_t size, std::FILE* to, unsigned char* buffer,

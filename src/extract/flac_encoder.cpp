@@ -6,7 +6,9 @@
 #include <FLAC/stream_encoder.h>
 
 #include <algorithm>
+#include <array>
 #include <cerrno>
+#include <cstring>
 #include <memory>
 #include <string_view>
 
@@ -33,6 +35,7 @@ struct flac_sink {
     std::FILE* file;
     std::uint64_t position;
     int error;
+    std::array<unsigned char, 16> md5;   // STREAMINFO's, as the encoder ends
 };
 
 FLAC__StreamEncoderWriteStatus write_bytes(const FLAC__StreamEncoder*, const FLAC__byte bytes[], std::size_t size,
@@ -61,6 +64,13 @@ FLAC__StreamEncoderTellStatus tell_bytes(const FLAC__StreamEncoder*, FLAC__uint6
     return FLAC__STREAM_ENCODER_TELL_STATUS_OK;
 }
 
+// The STREAMINFO block with its totals and MD5, as the encoder finishes.
+void take_stream_info(const FLAC__StreamEncoder*, const FLAC__StreamMetadata* block, void* context)
+{
+    if (block->type == FLAC__METADATA_TYPE_STREAMINFO)
+        std::memcpy(static_cast<flac_sink*>(context)->md5.data(), block->data.stream_info.md5sum, 16);
+}
+
 bool append_comment(FLAC__StreamMetadata* block, std::string_view comment)
 {
     FLAC__StreamMetadata_VorbisComment_Entry entry;
@@ -83,12 +93,13 @@ metadata_block comment_block(const std::vector<std::string>* comments)
     return block;
 }
 
-bool set_up(FLAC__StreamEncoder* encoder, std::int64_t byte_count, FLAC__StreamMetadata** blocks)
+bool set_up(FLAC__StreamEncoder* encoder, std::int64_t byte_count, FLAC__StreamMetadata** blocks, bool proof)
 {
     return FLAC__stream_encoder_set_channels(encoder, channel_count) &&
            FLAC__stream_encoder_set_bits_per_sample(encoder, bits_per_sample) &&
            FLAC__stream_encoder_set_sample_rate(encoder, sample_rate) &&
-           FLAC__stream_encoder_set_compression_level(encoder, flac_compression_level) &&
+           FLAC__stream_encoder_set_compression_level(encoder, proof ? flac_proof_level : flac_compression_level) &&
+           FLAC__stream_encoder_set_verify(encoder, proof) &&
            FLAC__stream_encoder_set_total_samples_estimate(
                encoder, static_cast<FLAC__uint64>(std::max<std::int64_t>(byte_count, 0) / audio_bytes_per_frame)) &&
            FLAC__stream_encoder_set_metadata(encoder, blocks, 1);
@@ -109,11 +120,11 @@ audio_result encode_flac_track(pcm_reader& input, const encoder_settings& settin
     metadata_block tags = comment_block(settings.comments);
     flac_encoder encoder(FLAC__stream_encoder_new());
     FLAC__StreamMetadata* blocks[] = {tags.get()};
-    if (tags == nullptr || encoder == nullptr || !set_up(encoder.get(), input.bytes_left, blocks))
+    if (tags == nullptr || encoder == nullptr || !set_up(encoder.get(), input.bytes_left, blocks, settings.proof))
         return audio_result{false, 0, 0};
-    flac_sink sink{flac_file, 0, 0};
-    if (FLAC__stream_encoder_init_stream(encoder.get(), write_bytes, seek_bytes, tell_bytes, nullptr, &sink) !=
-        FLAC__STREAM_ENCODER_INIT_STATUS_OK)
+    flac_sink sink{flac_file, 0, 0, {}};
+    if (FLAC__stream_encoder_init_stream(encoder.get(), write_bytes, seek_bytes, tell_bytes, take_stream_info,
+                                         &sink) != FLAC__STREAM_ENCODER_INIT_STATUS_OK)
         return audio_result{false, 0, sink.error};
     // The headers are on disk before any audio is read.
     if (sink.error == 0 && std::fflush(flac_file) != 0)
@@ -131,5 +142,8 @@ audio_result encode_flac_track(pcm_reader& input, const encoder_settings& settin
     encoded = FLAC__stream_encoder_finish(encoder.get()) != 0 && encoded;
     if (!encoded && sink.error == 0)
         sink.error = EIO;
-    return audio_result{true, frames_encoded, sink.error};
+    audio_result result{true, frames_encoded, sink.error};
+    result.verified = settings.proof && encoded && sink.error == 0;
+    result.stream_md5 = sink.md5;
+    return result;
 }

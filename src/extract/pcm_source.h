@@ -3,6 +3,7 @@
 // passes of up to 1024 frames.
 #pragma once
 
+#include <array>
 #include <cstddef>
 #include <cstdint>
 #include <string>
@@ -39,6 +40,8 @@ struct audio_result {
     bool encoder_ready;            // false: nothing was written
     std::int64_t frames_encoded;   // stereo frames handed to the encoder
     int write_error;               // errno of the write that stopped the encoding, else 0
+    bool verified = false;         // for a proof: every frame decoded back to its input as it was written
+    std::array<unsigned char, 16> stream_md5{};   // for a proof: the MD5 the stream records of its samples
 };
 
 // What goes into a stream besides the audio; each encoder takes what its
@@ -47,4 +50,5 @@ struct encoder_settings {
     float quality;                              // Vorbis VBR quality on libvorbis's scale, -0.1 to 1
     int serial_number;                          // the Ogg stream's
     const std::vector<std::string>* comments;   // "KEY=value" each, after encoder_comment; may be null
+    bool proof = false;   // --lossless: a lossless codec's smallest files, each frame checked as it is written
 };

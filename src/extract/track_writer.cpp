@@ -1,6 +1,7 @@
 #include "extract/track_writer.h"
 
 #include "base/platform.h"
+#include "extract/lossless_data.h"
 #include "output/output_names.h"
 
 #include <algorithm>
@@ -181,7 +182,7 @@ track_outcome write_audio_track(voice c, track_writer& writer, output_file& out,
     const pcm_source source{track.start_sector < 0 ? nullptr : read_bin_stream, &stream};
     pcm_reader input{source, std::int64_t{track.length_sectors} * raw_sector_size, writer.buffer->audio};
     const encoder_settings settings{writer.format.quality, next_serial_number(*writer.serials),
-                                    comments_of(writer, number)};
+                                    comments_of(writer, number), writer.format.lossless};
     const audio_codec& codec = *writer.format.codec;
     const audio_result result = codec.encode(input, settings, out.stream.get());
     if (!result.encoder_ready) {
@@ -198,7 +199,75 @@ track_outcome write_audio_track(voice c, track_writer& writer, output_file& out,
     if (missing > 0)
         report(c, "%s: the BIN ends %lld audio frames before the end of the track; the stream stops there",
                base_name(out.final_path.c_str()), static_cast<long long>(missing));
-    return track_outcome{true, missing <= 0};
+    track_outcome outcome{true, missing <= 0};
+    // The proof: the encoder decoded every frame back, and the MD5 its
+    // STREAMINFO records of the samples is that of the bytes read.
+    if (writer.bin.check != nullptr) {
+        hash_state read_so_far = writer.bin.check->hash;
+        file_digest read;
+        finish_hash(read_so_far, read);
+        outcome.proven = outcome.complete && result.verified && read.md5 == result.stream_md5;
+    }
+    return outcome;
+}
+
+track_outcome write_track_file(voice c, track_writer& writer, output_file& out, std::int32_t number,
+                               const track_span& track, std::atomic<std::int64_t>& progress)
+{
+    if (track.is_audio != 0)
+        return write_audio_track(c, writer, out, number, track, progress);
+    track_outcome outcome = write_data_track(c, writer, out, track, progress);
+    outcome.raw = writer.format.raw_data || number == 0;
+    outcome.proven = outcome.complete;   // the raw sectors as read
+    return outcome;
+}
+
+// The BIN bytes of a track, for its check.
+range_check track_check(const track_span& track)
+{
+    range_check check;
+    if (track.start_sector >= 0) {
+        check.first = std::int64_t{track.start_sector} * raw_sector_size;
+        check.end = check.first + std::int64_t{std::max(track.length_sectors, 0)} * raw_sector_size;
+    }
+    start_hash(check.hash, md5_part | crc32_part);
+    return check;
+}
+
+// Opens, writes and commits the file; for track 0, says its line only when
+// one of its bytes is not zero, and else keeps no file.
+track_outcome write_named_track(voice c, track_writer& writer, std::int32_t number, const track_span& track,
+                                std::atomic<std::int64_t>& progress)
+{
+    const bool is_audio = track.is_audio != 0;
+    const track_file_name name = name_track_file(number, is_audio, writer.format);
+    const bool said_at_end = number == 0;
+    if (!said_at_end)
+        say(c, "Processing file... %s\n", name.text);
+
+    output_file out;
+    if (const int failure = open_output_file(out, *writer.folder, name.text)) {
+        if (said_at_end)
+            say(c, "Processing file... %s\n", name.text);
+        report(c, "cannot create %s: %s", out.final_path.c_str(), describe_open_failure(failure));
+        return track_outcome{false, false};
+    }
+    // The .iso is written in blocks of 256 sectors, larger than a stdio buffer,
+    // and the raw .bin by the kernel itself, past any buffer; the .ogg in
+    // pages of a few KB and the .flac in frames, which the buffer gathers.
+    if (!is_audio)
+        std::setvbuf(out.stream.get(), nullptr, _IONBF, 0);
+    track_outcome outcome = write_track_file(c, writer, out, number, track, progress);
+    if (said_at_end && writer.bin.check != nullptr && !writer.bin.check->nonzero && outcome.complete) {
+        discard_output_file(out);
+        outcome.written = false;
+        outcome.all_zero = true;
+        return outcome;
+    }
+    if (said_at_end)
+        say(c, "Processing file... %s\n", name.text);
+    outcome.written = outcome.written && commit_output_file(c, out);
+    return outcome;
 }
 
 } // namespace
@@ -213,23 +282,17 @@ int next_serial_number(serial_source& serials)
 track_outcome extract_track(voice c, track_writer& writer, std::int32_t number, const track_span& track,
                             std::atomic<std::int64_t>& progress)
 {
-    const bool is_audio = track.is_audio != 0;
-    const track_file_name name = name_track_file(number, is_audio, writer.format);
-    say(c, "Processing file... %s\n", name.text);
-
-    output_file out;
-    if (const int failure = open_output_file(out, *writer.folder, name.text)) {
-        report(c, "cannot create %s: %s", out.final_path.c_str(), describe_open_failure(failure));
-        return track_outcome{false, false};
-    }
-    // The .iso is written in blocks of 256 sectors, larger than a stdio buffer,
-    // and the raw .bin by the kernel itself, past any buffer; the .ogg in
-    // pages of a few KB and the .flac in frames, which the buffer gathers.
-    if (!is_audio)
-        std::setvbuf(out.stream.get(), nullptr, _IONBF, 0);
-    track_outcome outcome = is_audio ? write_audio_track(c, writer, out, number, track, progress)
-                                     : write_data_track(c, writer, out, track, progress);
-    outcome.written = outcome.written && commit_output_file(c, out);
-    outcome.complete = outcome.complete && outcome.written && track.length_sectors > 0;
+    // --lossless checks the bytes of the track as they are read.
+    range_check check = track_check(track);
+    const bool lossless = writer.format.lossless;
+    writer.bin.check = lossless ? &check : nullptr;
+    track_outcome outcome =
+        lossless && track.is_audio == 0 && number != 0 && !writer.format.raw_data
+            ? write_lossless_data_track(c, writer, number, track, progress)
+            : write_named_track(c, writer, number, track, progress);
+    writer.bin.check = nullptr;
+    outcome.complete = outcome.complete && (outcome.written || outcome.all_zero) && track.length_sectors > 0;
+    outcome.proven = lossless && outcome.proven && outcome.complete;
+    finish_hash(check.hash, outcome.piece);
     return outcome;
 }

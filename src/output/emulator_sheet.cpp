@@ -60,9 +60,9 @@ void put_text_lines(std::FILE* file, const cue_sheet& sheet, std::int32_t track,
 
 // A .iso holds the 2048-byte user data of every sector, whatever the source
 // mode; a raw .bin the source's own 2352-byte sectors.
-const char* data_track_mode(const track_span& track, const track_format& format)
+const char* data_track_mode(std::int32_t number, const track_span& track, const track_format& format)
 {
-    if (!format.raw_data)
+    if (!is_raw_track(number, format))
         return "MODE1/2048";
     return track.is_mode2 != 0 ? "MODE2/2352" : "MODE1/2352";
 }
@@ -92,7 +92,7 @@ void write_emulator_sheet(std::FILE* file, const char* source_name, const cue_sh
                       is_audio ? audio_type_word(format) : "BINARY");
         put_line(file, text);
         std::snprintf(text, sizeof text, "  TRACK %02i %s", static_cast<int>(number),
-                      is_audio ? "AUDIO" : data_track_mode(track, format));
+                      is_audio ? "AUDIO" : data_track_mode(number, track, format));
         put_line(file, text);
         put_text_lines(file, sheet, number, "    ");
         if (sheet.records[number].flags[0] != '\0') {

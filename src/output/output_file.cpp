@@ -65,6 +65,20 @@ bool commit_output_file(voice to, output_file& out)
     return true;
 }
 
+bool write_output_bytes(voice to, const output_folder& folder, const char* name, const std::string& bytes)
+{
+    output_file out;
+    if (const int failure = open_output_file(out, folder, name)) {
+        report(to, "cannot create %s: %s", out.final_path.c_str(), describe_open_failure(failure));
+        return false;
+    }
+    if (std::fwrite(bytes.data(), 1, bytes.size(), out.stream.get()) != bytes.size()) {
+        report(to, "cannot write %s: %s", out.final_path.c_str(), std::strerror(errno));
+        return false;
+    }
+    return commit_output_file(to, out);
+}
+
 void discard_output_file(output_file& out)
 {
     if (out.temporaries == nullptr)

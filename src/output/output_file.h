@@ -47,6 +47,11 @@ const char* describe_open_failure(int failure);
 // temporary is then removed and the final name left as it was.
 bool commit_output_file(voice to, output_file& out);
 
+// Writes the whole file `name` of the folder with these bytes, as every
+// output file is written; reports why not and returns false when it could
+// not be put in place.
+bool write_output_bytes(voice to, const output_folder& folder, const char* name, const std::string& bytes);
+
 // Closes and removes the temporary, if there is one.
 void discard_output_file(output_file& out);
 

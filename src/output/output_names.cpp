@@ -10,11 +10,11 @@ namespace {
 
 constexpr char temporary_suffix[] = ".trackcarve-tmp";
 
-const char* track_file_extension(bool is_audio, const track_format& format)
+const char* track_file_extension(std::int32_t number, bool is_audio, const track_format& format)
 {
     if (is_audio)
         return format.codec->extension;
-    return format.raw_data ? "bin" : "iso";
+    return is_raw_track(number, format) ? "bin" : "iso";
 }
 
 bool is_ascii_digit(char c) { return c >= '0' && c <= '9'; }
@@ -115,9 +115,29 @@ std::string playlist_file_name(const std::string& set_name) { return set_name + 
 track_file_name name_track_file(std::int32_t number, bool is_audio, const track_format& format)
 {
     track_file_name name;
-    std::snprintf(name.text, sizeof name.text, number == 0 ? "track%02i.%s" : "track%i.%s", static_cast<int>(number),
-                  track_file_extension(is_audio, format));
+    const char* extension = track_file_extension(number, is_audio, format);
+    // Track 0, the sectors before track 1's INDEX 01, sorts before track 1.
+    if (number == 0)
+        std::snprintf(name.text, sizeof name.text, "track00.%s", extension);
+    else
+        std::snprintf(name.text, sizeof name.text, "track%i.%s", static_cast<int>(number), extension);
     return name;
+}
+
+bool is_raw_track(std::int32_t number, const track_format& format)
+{
+    if (format.raw_data || (number == 0 && format.lossless))
+        return true;
+    const std::vector<bool>* raw = format.raw_tracks;
+    return raw != nullptr && number >= 0 && static_cast<std::size_t>(number) < raw->size() &&
+           (*raw)[static_cast<std::size_t>(number)];
+}
+
+std::string manifest_file_name(const run_paths& paths) { return std::string(paths.out_name) + manifest_suffix; }
+
+std::string playable_image_name(const std::string& folder_name, const char* extension)
+{
+    return folder_name + "-playable." + extension;
 }
 
 std::string toc_file_name(const run_paths& paths) { return std::string(paths.out_name) + ".toc"; }

@@ -27,6 +27,19 @@ struct track_file_name {
 // a folder's listing.
 track_file_name name_track_file(std::int32_t number, bool is_audio, const track_format& format);
 
+// The data track is written as its raw sectors: --raw-data, or --lossless
+// chose it for the track (track 0, the sectors before track 1, always).
+bool is_raw_track(std::int32_t number, const track_format& format);
+
+// NAME.manifest.json: what a --lossless split keeps of its source, written
+// last. A restore finds it by its suffix.
+inline constexpr char manifest_suffix[] = ".manifest.json";
+std::string manifest_file_name(const run_paths& paths);
+
+// What a restore of a split without a manifest writes: NAME-playable.bin and
+// NAME-playable.cue, after the split folder's name.
+std::string playable_image_name(const std::string& folder_name, const char* extension);
+
 // NAME.toc and NAME.cue, after the output name; NAME.<extension> for a file
 // that emulators look for beside the sheet they load (NAME.sbi).
 std::string toc_file_name(const run_paths& paths);

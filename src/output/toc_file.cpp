@@ -76,3 +76,15 @@ bool write_toc_file(voice c, const output_folder& folder, const folder_claim& cl
     commit_output_file(c, toc);
     return true;
 }
+
+void rewrite_toc_file(voice c, const output_folder& folder, const disc_layout& layout, const track_format& format)
+{
+    const std::string name = toc_file_name(*folder.paths);
+    output_file toc;
+    if (const int failure = open_output_file(toc, folder, name.c_str())) {
+        report(c, "cannot create %s: %s", toc.final_path.c_str(), describe_open_failure(failure));
+        return;
+    }
+    write_toc(toc.stream.get(), layout, format);
+    commit_output_file(c, toc);
+}

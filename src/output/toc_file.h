@@ -20,3 +20,7 @@ void write_toc(std::FILE* toc_file, const disc_layout& layout, const track_forma
 // not depend on it.
 bool write_toc_file(voice c, const output_folder& folder, const folder_claim& claim, const disc_layout& layout,
                     const track_format& format);
+
+// Writes NAME.toc again, silently, once the run knows the names the tracks
+// were given (--lossless chooses .iso or .bin as each data track is copied).
+void rewrite_toc_file(voice c, const output_folder& folder, const disc_layout& layout, const track_format& format);

@@ -3,6 +3,7 @@
 #pragma once
 
 #include <cstdio>
+#include <vector>
 
 // The encoders' side of an audio codec (src/extract/pcm_source.h): the
 // output folder names and lists a codec's files without knowing them.
@@ -32,6 +33,8 @@ inline constexpr float default_vorbis_quality = 0.1f;
 
 struct track_format {
     bool raw_data = false;                    // data tracks as every raw 2352-byte sector, trackN.bin
+    bool lossless = false;                    // every byte kept and shown to be (--lossless)
+    const std::vector<bool>* raw_tracks = nullptr;   // by number: data tracks --lossless kept raw; null for none
     const audio_codec* codec = nullptr;       // never null in a run: the command line's choice
     float quality = default_vorbis_quality;   // Vorbis VBR quality, -0.1 to 1 (-q -1 to 10)
     sheet_word word = sheet_word::by_codec;

@@ -1,0 +1,146 @@
+#include "app/lossless_step.h"
+
+#include "cue/manifest.h"
+#include "output/output_names.h"
+
+#include <string>
+
+namespace {
+
+// The stream's bytes that the BIN's [first, end) are, when the feed kept
+// them: bytes of the BIN that no track holds.
+bool kept_bin_bytes(const disc_source& source, const source_feed& feed, std::int64_t first, std::int64_t end,
+                    std::string& bytes)
+{
+    bytes.clear();
+    for (std::size_t i = 0; i < source.bin.parts.size() && i < feed.files.size(); ++i) {
+        const bin_part& part = source.bin.parts[i];
+        const std::int64_t from = std::max(first, part.first_byte);
+        const std::int64_t to = std::min(end, part.first_byte + part.bytes);
+        std::string run;
+        if (from < to && !kept_bytes(feed, feed.files[i].first + (from - part.first_byte),
+                                     feed.files[i].first + (to - part.first_byte), run))
+            return false;
+        bytes += run;
+    }
+    return static_cast<std::int64_t>(bytes.size()) == end - first;
+}
+
+std::string not_shown(const track_file_name& name)
+{
+    return std::string(name.text) + " could not be shown to give back its bytes";
+}
+
+// The piece of a track (or of track 0) that its file gives back.
+bool track_piece(std::int32_t number, const track_span& track, const track_outcome& outcome,
+                 const track_format& format, manifest_piece& piece, std::string& why)
+{
+    const track_file_name name = name_track_file(number, track.is_audio != 0, format);
+    piece.digest = outcome.piece;
+    if (outcome.all_zero)
+        return true;   // a zeros piece
+    if (!outcome.written || !outcome.proven) {
+        why = not_shown(name);
+        return false;
+    }
+    piece.file = name.text;
+    if (track.is_audio != 0)
+        piece.what = manifest_piece::kind::flac;
+    else if (is_raw_track(number, format))
+        piece.what = manifest_piece::kind::raw;
+    else {
+        piece.what = manifest_piece::kind::iso;
+        piece.mode2 = track.is_mode2 != 0;
+        piece.lba = track.start_sector;
+    }
+    return true;
+}
+
+// The pieces end to end over the BIN: the sectors before track 1, each
+// track, and the bytes after the last one.
+bool bin_pieces(const disc_source& source, const disc_layout& layout, const std::vector<track_outcome>& outcomes,
+                const source_feed& feed, const track_format& format, std::vector<manifest_piece>& pieces,
+                std::string& why)
+{
+    std::int64_t at = 0;
+    for (std::int32_t number = layout.tracks[1].start_sector > 0 ? 0 : 1; number <= layout.track_count; ++number) {
+        const track_span& track = layout.tracks[number];
+        manifest_piece piece;
+        piece.first = at;
+        piece.bytes = std::int64_t{std::max(track.length_sectors, 0)} * raw_sector_size;
+        if (std::int64_t{track.start_sector} * raw_sector_size != at || piece.bytes == 0) {
+            why = "the tracks do not follow one another through the BIN";
+            return false;
+        }
+        if (!track_piece(number, track, outcomes[static_cast<std::size_t>(number)], format, piece, why))
+            return false;
+        at += piece.bytes;
+        pieces.push_back(std::move(piece));
+    }
+    if (at < source.bin.size_bytes) {
+        manifest_piece tail;
+        tail.what = manifest_piece::kind::bytes;
+        tail.first = at;
+        tail.bytes = source.bin.size_bytes - at;
+        if (!kept_bin_bytes(source, feed, at, source.bin.size_bytes, tail.data)) {
+            why = "the BIN's last " + std::to_string(tail.bytes) + " bytes are in no track";
+            return false;
+        }
+        tail.digest = digest_of(tail.data);
+        pieces.push_back(std::move(tail));
+    }
+    if (at > source.bin.size_bytes) {
+        why = "the last track runs past the end of the BIN";
+        return false;
+    }
+    return true;
+}
+
+// Each source file: its run of the BIN, and the incomplete last sector the
+// BIN leaves out of it.
+bool source_files(const disc_source& source, const source_feed& feed, const std::vector<hashed_file>& files,
+                  std::vector<manifest_file>& entries, std::string& why)
+{
+    for (std::size_t i = 0; i < source.bin.parts.size(); ++i) {
+        const bin_part& part = source.bin.parts[i];
+        const hashed_file& hashed = files[i + 1];
+        if (part.decoder || part.file_offset != 0 || i >= feed.files.size() || !hashed.whole) {
+            why = hashed.name + " is not kept whole";
+            return false;
+        }
+        manifest_file entry{hashed.name, hashed.digest, part.first_byte, part.bytes, {}};
+        const feed_file& file = feed.files[i];
+        if (!kept_bytes(feed, file.first + part.bytes, file.first + file.size, entry.tail)) {
+            why = "the end of " + hashed.name + " is in no track";
+            return false;
+        }
+        entries.push_back(std::move(entry));
+    }
+    return true;
+}
+
+} // namespace
+
+bool write_lossless_manifest(voice c, const output_folder& folder, const disc_source& source,
+                             const disc_layout& layout, const std::vector<track_outcome>& outcomes,
+                             const source_feed& feed, const std::vector<hashed_file>& files,
+                             const track_format& format)
+{
+    const std::string name = manifest_file_name(*folder.paths);
+    disc_manifest manifest;
+    manifest.sheet_name = files.front().name;
+    manifest.sheet_bytes = source.sheet_bytes;
+    manifest.sheet_digest = files.front().digest;
+    manifest.bin_size = source.bin.size_bytes;
+    std::string why;
+    if (!bin_pieces(source, layout, outcomes, feed, format, manifest.pieces, why) ||
+        !source_files(source, feed, files, manifest.files, why)) {
+        report(c, "%s not written: %s", name.c_str(), why.c_str());
+        remove_output_file(folder, name.c_str());
+        return false;
+    }
+    if (write_output_bytes(c, folder, name.c_str(), manifest_text(manifest)))
+        return true;
+    remove_output_file(folder, name.c_str());
+    return false;
+}

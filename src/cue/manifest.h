@@ -1,0 +1,50 @@
+// What a --lossless split keeps of its source, in the manifest it writes
+// last in the output folder (JSON): the source sheet byte for byte, every
+// source file's name, size and hashes, and how the disc's bytes (the virtual
+// BIN of the source's files) map onto the track files. A restore reads it
+// back.
+#pragma once
+
+#include "base/digest.h"
+
+#include <cstdint>
+#include <string>
+#include <vector>
+
+// A run of the disc's bytes and what gives it back.
+struct manifest_piece {
+    enum class kind { zeros, flac, iso, raw, bytes };
+    kind what = kind::zeros;
+    std::int64_t first = 0;   // in the virtual BIN
+    std::int64_t bytes = 0;
+    std::string file;         // flac, iso, raw: the track file in the folder
+    bool mode2 = false;       // iso: its sectors are XA Form 1 (with the plain subheader), else MODE1
+    std::int64_t lba = 0;     // iso: the address of its first sector
+    file_digest digest;       // the MD5 and CRC32 of the bytes it gives
+    std::string data;         // bytes: the bytes themselves
+};
+
+// A source file: a run of the virtual BIN, and the incomplete last sector
+// the BIN leaves out of a file that another follows.
+struct manifest_file {
+    std::string name;
+    file_digest digest;       // size, CRC32, MD5 and SHA-1
+    std::int64_t bin_first = 0;
+    std::int64_t bin_bytes = 0;
+    std::string tail;
+};
+
+struct disc_manifest {
+    std::string sheet_name;
+    std::string sheet_bytes;
+    file_digest sheet_digest;
+    std::vector<manifest_file> files;   // in the sheet's order
+    std::int64_t bin_size = 0;
+    std::vector<manifest_piece> pieces; // in BIN order, end to end
+};
+
+std::string manifest_text(const disc_manifest& manifest);
+
+// Reads a manifest; false, with why, for one that is not well formed: its
+// pieces must cover the BIN end to end, and each file lie within it.
+bool read_manifest(const std::string& text, disc_manifest& manifest, std::string& why);

@@ -1,0 +1,266 @@
+#include "cue/source_feed.h"
+
+#include "base/file_stream.h"
+#include "base/paths.h"
+#include "base/platform.h"
+#include "cue/disc_source.h"
+
+#include <algorithm>
+#include <cstdio>
+
+namespace {
+
+// Hashes each file of the stream as its bytes come, in order.
+struct file_hasher {
+    const std::vector<feed_file>* files = nullptr;
+    unsigned parts = all_parts;
+    std::size_t file = 0;
+    bool started = false;
+    hash_state state;
+    std::vector<file_digest> digests;
+};
+
+// Finishes every file that ends at or before `at` (empty ones too).
+void hash_up_to(file_hasher& hasher, std::int64_t at)
+{
+    const std::vector<feed_file>& files = *hasher.files;
+    for (; hasher.file < files.size(); ++hasher.file) {
+        const feed_file& file = files[hasher.file];
+        if (!hasher.started) {
+            start_hash(hasher.state, hasher.parts);
+            hasher.started = true;
+        }
+        if (file.first + file.size > at)
+            return;
+        finish_hash(hasher.state, hasher.digests[hasher.file]);
+        hasher.started = false;
+    }
+}
+
+void hash_bytes(file_hasher& hasher, std::int64_t at, const unsigned char* bytes, std::size_t size)
+{
+    hash_up_to(hasher, at);
+    add_bytes(hasher.state, bytes, size);
+}
+
+// Copies what the filler read into the runs it keeps.
+void keep_filled(source_feed& feed, std::int64_t at, const unsigned char* bytes, std::size_t size)
+{
+    const std::int64_t end = at + static_cast<std::int64_t>(size);
+    for (std::size_t i = 0; i < feed.kept_ranges.size(); ++i) {
+        const stream_range& range = feed.kept_ranges[i];
+        const std::int64_t first = std::max(at, range.first);
+        const std::int64_t last = std::min(end, range.end);
+        if (first < last)
+            feed.kept[i].replace(static_cast<std::size_t>(first - range.first), static_cast<std::size_t>(last - first),
+                                 reinterpret_cast<const char*>(bytes + (first - at)),
+                                 static_cast<std::size_t>(last - first));
+    }
+}
+
+// The runs of [0, total) that no claim covers.
+std::vector<stream_range> unclaimed_runs(const std::vector<feed_claim>& claims, std::int64_t total)
+{
+    std::vector<stream_range> claimed;
+    for (const feed_claim& claim : claims)
+        claimed.push_back({claim.stream_first, claim.stream_first + (claim.bin_end - claim.bin_first)});
+    std::sort(claimed.begin(), claimed.end(),
+              [](const stream_range& a, const stream_range& b) { return a.first < b.first; });
+    std::vector<stream_range> runs;
+    std::int64_t at = 0;
+    for (const stream_range& range : claimed) {
+        if (range.first > at)
+            runs.push_back({at, range.first});
+        at = std::max(at, range.end);
+    }
+    if (at < total)
+        runs.push_back({at, total});
+    return runs;
+}
+
+// Reads stream bytes no track takes from the file that holds them, keeping
+// that file open from one call to the next.
+struct file_filler {
+    std::size_t file = SIZE_MAX;
+    file_stream stream;
+};
+
+std::size_t fill_from_file(source_feed& feed, file_filler& filler, std::int64_t at, unsigned char* buffer,
+                           std::size_t size)
+{
+    std::size_t index = 0;
+    while (index + 1 < feed.files.size() && feed.files[index + 1].first <= at)
+        ++index;
+    const feed_file& file = feed.files[index];
+    if (filler.file != index) {
+        filler.stream = open_regular_file(file.path.c_str());
+        filler.file = index;
+    }
+    std::size_t got = 0;
+    if (filler.stream && seek_to(filler.stream.get(), at - file.first))
+        got = std::fread(buffer, 1, size, filler.stream.get());
+    if (got < size)
+        feed.unreadable[index] = true;
+    keep_filled(feed, at, buffer, got);
+    return got;
+}
+
+struct feed_state {
+    file_hasher md5;
+    file_hasher others;
+    file_filler filler;
+};
+
+} // namespace
+
+std::vector<feed_claim> claims_for(const std::vector<feed_segment>& segments, std::size_t owner,
+                                   std::int64_t bin_first, std::int64_t bin_end)
+{
+    std::vector<feed_claim> claims;
+    for (const feed_segment& segment : segments) {
+        const std::int64_t first = std::max(bin_first, segment.bin_first);
+        const std::int64_t end = std::min(bin_end, segment.bin_first + segment.bytes);
+        if (first < end)
+            claims.push_back({owner, first, end, segment.stream_first + (first - segment.bin_first)});
+    }
+    return claims;
+}
+
+feed_plan split_feed_plan(const disc_source& source, const disc_layout& layout, std::size_t window)
+{
+    feed_plan plan;
+    plan.window = window;
+    std::int64_t first = 0;
+    const std::vector<bin_file_entry>& entries = source.sheet.bin_files;
+    for (std::size_t i = 0; i < source.bin.parts.size(); ++i) {
+        const bin_part& part = source.bin.parts[i];
+        feed_file file;
+        file.name = i < entries.size() ? entries[i].name : base_name(part.path.c_str());
+        file.path = part.path;
+        file.size = i < entries.size() ? std::max(entries[i].size_bytes, part.file_offset + part.bytes)
+                                       : part.file_offset + part.bytes;
+        file.first = first;
+        // A decoded part's bytes are not its file's: the filler reads the file.
+        if (!part.decoder)
+            plan.segments.push_back({part.first_byte, part.bytes, first + part.file_offset});
+        first += file.size;
+        plan.files.push_back(std::move(file));
+    }
+    const std::int64_t bin_size = source.bin.size_bytes;
+    const auto bin_byte = [bin_size](std::int64_t sector) {
+        return std::clamp<std::int64_t>(sector * raw_sector_size, 0, bin_size);
+    };
+    if (layout.track_count > 0) {
+        const std::vector<feed_claim> before =
+            claims_for(plan.segments, 0, 0, bin_byte(layout.tracks[1].start_sector));
+        plan.claims.insert(plan.claims.end(), before.begin(), before.end());
+    }
+    for (std::int32_t number = 1; number <= layout.track_count; ++number) {
+        const track_span& track = layout.tracks[number];
+        const std::int64_t start = track.start_sector;
+        const std::vector<feed_claim> claims = claims_for(
+            plan.segments, static_cast<std::size_t>(number), bin_byte(start),
+            bin_byte(start + std::max(track.length_sectors, 0)));
+        plan.claims.insert(plan.claims.end(), claims.begin(), claims.end());
+    }
+    return plan;
+}
+
+std::unique_ptr<source_feed> start_feed(feed_plan plan)
+{
+    auto feed = std::make_unique<source_feed>();
+    feed->files = std::move(plan.files);
+    feed->unreadable.assign(feed->files.size(), false);
+    feed->digests.resize(feed->files.size());
+
+    // The hashers and the filler live as long as the stream's threads: the
+    // stream is finished before they go.
+    auto hashers = std::make_shared<feed_state>();
+    for (file_hasher* hasher : {&hashers->md5, &hashers->others}) {
+        hasher->files = &feed->files;
+        hasher->digests.resize(feed->files.size());
+    }
+    hashers->md5.parts = md5_part;
+    hashers->others.parts = sha1_part | crc32_part;
+
+    stream_plan stream;
+    const feed_file* last = feed->files.empty() ? nullptr : &feed->files.back();
+    stream.total = last == nullptr ? 0 : last->first + last->size;
+    if (plan.keep_limit > 0)
+        for (const stream_range& run : unclaimed_runs(plan.claims, stream.total))
+            if (run.end - run.first <= plan.keep_limit) {
+                feed->kept_ranges.push_back(run);
+                feed->kept.emplace_back(static_cast<std::size_t>(run.end - run.first), '\0');
+            }
+    stream.window = plan.window;
+    for (const feed_file& file : feed->files)
+        stream.marks.push_back(file.first);
+    for (const feed_claim& claim : plan.claims) {
+        stream.claims.push_back({{claim.stream_first, claim.stream_first + (claim.bin_end - claim.bin_first)},
+                                 claim.owner});
+        if (feed->claims.size() <= claim.owner)
+            feed->claims.resize(claim.owner + 1);
+        feed->claims[claim.owner].push_back(claim);
+    }
+    source_feed* self = feed.get();
+    stream.consumers.push_back([hashers](std::int64_t at, const unsigned char* bytes, std::size_t size) {
+        hash_bytes(hashers->md5, at, bytes, size);
+    });
+    stream.consumers.push_back([hashers](std::int64_t at, const unsigned char* bytes, std::size_t size) {
+        hash_bytes(hashers->others, at, bytes, size);
+    });
+    for (stream_consumer& consumer : plan.more)
+        stream.consumers.push_back(std::move(consumer));
+    stream.fill = plan.fill ? std::move(plan.fill)
+                            : stream_filler([self, hashers](std::int64_t at, unsigned char* buffer, std::size_t size) {
+                                  return fill_from_file(*self, hashers->filler, at, buffer, size);
+                              });
+    feed->stream = std::make_unique<ordered_stream>(std::move(stream));
+    feed->hashers = hashers;   // finish_feed joins the two halves of each digest
+    return feed;
+}
+
+void feed_bin_bytes(source_feed& feed, std::size_t owner, std::int64_t bin_offset, const unsigned char* bytes,
+                    std::size_t size)
+{
+    if (owner >= feed.claims.size())
+        return;
+    const std::int64_t bin_end = bin_offset + static_cast<std::int64_t>(size);
+    for (const feed_claim& claim : feed.claims[owner]) {
+        const std::int64_t first = std::max(bin_offset, claim.bin_first);
+        const std::int64_t end = std::min(bin_end, claim.bin_end);
+        if (first < end)
+            feed.stream->put(claim.stream_first + (first - claim.bin_first), bytes + (first - bin_offset),
+                             static_cast<std::size_t>(end - first));
+    }
+}
+
+void release_feed_owner(source_feed& feed, std::size_t owner) { feed.stream->release(owner); }
+
+void finish_feed(source_feed& feed)
+{
+    feed.stream->finish();
+    auto& hashers = *std::static_pointer_cast<feed_state>(feed.hashers);
+    hash_up_to(hashers.md5, INT64_MAX);
+    hash_up_to(hashers.others, INT64_MAX);
+    for (std::size_t i = 0; i < feed.files.size(); ++i) {
+        feed.digests[i] = hashers.others.digests[i];
+        feed.digests[i].md5 = hashers.md5.digests[i].md5;
+    }
+}
+
+bool kept_bytes(const source_feed& feed, std::int64_t first, std::int64_t end, std::string& bytes)
+{
+    bytes.clear();
+    if (first >= end)
+        return true;
+    for (std::size_t i = 0; i < feed.kept_ranges.size(); ++i) {
+        const stream_range& range = feed.kept_ranges[i];
+        if (range.first <= first && end <= range.end) {
+            bytes = feed.kept[i].substr(static_cast<std::size_t>(first - range.first),
+                                        static_cast<std::size_t>(end - first));
+            return true;
+        }
+    }
+    return false;
+}
