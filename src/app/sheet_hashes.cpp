@@ -18,12 +18,16 @@ constexpr std::int64_t kept_run_limit = std::int64_t{1} << 20;
 
 } // namespace
 
+std::size_t feed_window(int writers)
+{
+    return std::min(window_alone + window_per_writer * static_cast<std::size_t>(std::max(writers, 1) - 1),
+                    window_limit);
+}
+
 std::unique_ptr<source_feed> start_hashing(const disc_source& source, const disc_layout& layout, int writers,
                                            bool keep_tails)
 {
-    const std::size_t window = std::min(
-        window_alone + window_per_writer * static_cast<std::size_t>(std::max(writers, 1) - 1), window_limit);
-    feed_plan plan = split_feed_plan(source, layout, window);
+    feed_plan plan = split_feed_plan(source, layout, feed_window(writers));
     plan.keep_limit = keep_tails ? kept_run_limit : 0;
     return start_feed(std::move(plan));
 }

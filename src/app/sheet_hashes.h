@@ -18,6 +18,10 @@ struct hashed_file {
     bool whole = true;   // every byte could be read
 };
 
+// The feed's ring for `writers` writers: room for those after the first to
+// run ahead of the bytes being hashed (some 4 minutes of audio each).
+std::size_t feed_window(int writers);
+
 // Starts hashing the source's files as the tracks are written by up to
 // `writers` writers; keep_tails keeps the bytes no track holds (for a
 // manifest).

@@ -1,10 +1,13 @@
 #include "base/digest.h"
 
+#include "base/platform.h"
+
 #include <nettle/base64.h>
 #include <zlib.h>
 
 #include <algorithm>
 #include <climits>
+#include <vector>
 
 void start_hash(hash_state& state, unsigned parts)
 {
@@ -49,6 +52,22 @@ file_digest digest_of(std::string_view bytes)
     file_digest digest;
     finish_hash(state, digest);
     return digest;
+}
+
+bool digest_of_file(const char* path, file_digest& digest)
+{
+    const file_stream file = open_regular_file(path);
+    if (!file)
+        return false;
+    std::vector<unsigned char> block(std::size_t{1} << 20);
+    hash_state state;
+    start_hash(state);
+    for (std::size_t got; (got = std::fread(block.data(), 1, block.size(), file.get())) > 0;)
+        add_bytes(state, block.data(), got);
+    if (std::ferror(file.get()) != 0)
+        return false;
+    finish_hash(state, digest);
+    return true;
 }
 
 std::string hex_of(const unsigned char* bytes, std::size_t size)

@@ -37,6 +37,8 @@ void finish_hash(hash_state& state, file_digest& digest);
 
 // The digest of bytes in memory, all three parts.
 file_digest digest_of(std::string_view bytes);
+// The digest of the file at path, read whole; false when it cannot be.
+bool digest_of_file(const char* path, file_digest& digest);
 
 // Lower-case hex, as catalogues print them: "1a2b3c4d" for a CRC32.
 std::string hex_of(const unsigned char* bytes, std::size_t size);

@@ -43,6 +43,10 @@ file_stream create_new_file(const char* path);
 // only the name moves, the old file's contents (and a link's target) stay.
 bool replace_file(const char* from, const char* to);
 
+// Gives the file at from the name to, only where no file, link or FIFO
+// holds it: false with errno EEXIST when one does, and from stays.
+bool place_new_file(const char* from, const char* to);
+
 bool remove_file(const char* path);
 
 // Makes the file bytes longer with zeros at its end, in one call: where the

@@ -12,6 +12,7 @@
 #include <unistd.h>
 
 #include <cerrno>
+#include <cstdio>
 #include <csignal>
 #include <cstdlib>
 #include <cstring>
@@ -54,6 +55,30 @@ file_stream create_new_file(const char* path)
 }
 
 bool replace_file(const char* from, const char* to) { return std::rename(from, to) == 0; }
+
+bool place_new_file(const char* from, const char* to)
+{
+    // A link is made only where no name is. A file system without links
+    // (FAT, some network mounts) has Linux's rename that will not replace.
+    if (link(from, to) == 0) {
+        unlink(from);
+        return true;
+    }
+    if (errno == EEXIST)
+        return false;
+#ifdef RENAME_NOREPLACE
+    if (renameat2(AT_FDCWD, from, AT_FDCWD, to, RENAME_NOREPLACE) == 0)
+        return true;
+    if (errno == EEXIST)
+        return false;
+#endif
+    struct stat info {};
+    if (lstat(to, &info) == 0) {
+        errno = EEXIST;
+        return false;
+    }
+    return std::rename(from, to) == 0;
+}
 
 bool remove_file(const char* path) { return unlink(path) == 0; }
 

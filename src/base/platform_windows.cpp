@@ -186,6 +186,16 @@ bool replace_file(const char* from, const char* to)
     return MoveFileExW(wide_path(from).c_str(), wide_path(to).c_str(), MOVEFILE_REPLACE_EXISTING) != 0;
 }
 
+bool place_new_file(const char* from, const char* to)
+{
+    // Without MOVEFILE_REPLACE_EXISTING the move fails where a file is.
+    if (MoveFileExW(wide_path(from).c_str(), wide_path(to).c_str(), 0) != 0)
+        return true;
+    const DWORD error = GetLastError();
+    errno = error == ERROR_ALREADY_EXISTS || error == ERROR_FILE_EXISTS ? EEXIST : EACCES;
+    return false;
+}
+
 bool remove_file(const char* path) { return DeleteFileW(wide_path(path).c_str()) != 0; }
 
 path_kind kind_of_path(const char* path)

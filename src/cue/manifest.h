@@ -11,6 +11,9 @@
 #include <string>
 #include <vector>
 
+// The manifest's name in the folder: NAME.manifest.json.
+inline constexpr char manifest_suffix[] = ".manifest.json";
+
 // A run of the disc's bytes and what gives it back.
 struct manifest_piece {
     enum class kind { zeros, flac, iso, raw, bytes };

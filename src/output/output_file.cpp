@@ -65,6 +65,25 @@ bool commit_output_file(voice to, output_file& out)
     return true;
 }
 
+placing place_new_output_file(voice to, output_file& out)
+{
+    if (!close_file(out.stream)) {
+        report(to, "cannot write %s: %s", out.final_path.c_str(), std::strerror(errno));
+        discard_output_file(out);
+        return placing::failed;
+    }
+    if (!place_new_file(out.temporary_path.c_str(), out.final_path.c_str())) {
+        if (errno == EEXIST)
+            return placing::taken;
+        report(to, "cannot create %s: %s", out.final_path.c_str(), std::strerror(errno));
+        discard_output_file(out);
+        return placing::failed;
+    }
+    forget_temporary(*out.temporaries, out.temporary_path.c_str());
+    out.temporaries = nullptr;
+    return placing::placed;
+}
+
 bool write_output_bytes(voice to, const output_folder& folder, const char* name, const std::string& bytes)
 {
     output_file out;

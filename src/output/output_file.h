@@ -47,6 +47,12 @@ const char* describe_open_failure(int failure);
 // temporary is then removed and the final name left as it was.
 bool commit_output_file(voice to, output_file& out);
 
+// Closes the temporary and gives it its final name only where nothing
+// holds that name yet: taken leaves the temporary for the caller, failed
+// (reported) removes it.
+enum class placing { placed, taken, failed };
+placing place_new_output_file(voice to, output_file& out);
+
 // Writes the whole file `name` of the folder with these bytes, as every
 // output file is written; reports why not and returns false when it could
 // not be put in place.

@@ -1,6 +1,7 @@
 #include "output/output_names.h"
 
 #include "base/platform.h"
+#include "cue/manifest.h"
 
 #include <cstdio>
 #include <cstdlib>

@@ -31,9 +31,8 @@ track_file_name name_track_file(std::int32_t number, bool is_audio, const track_
 // chose it for the track (track 0, the sectors before track 1, always).
 bool is_raw_track(std::int32_t number, const track_format& format);
 
-// NAME.manifest.json: what a --lossless split keeps of its source, written
-// last. A restore finds it by its suffix.
-inline constexpr char manifest_suffix[] = ".manifest.json";
+// NAME.manifest.json (cue/manifest.h): what a --lossless split keeps of its
+// source, written last. A restore finds it by its suffix.
 std::string manifest_file_name(const run_paths& paths);
 
 // What a restore of a split without a manifest writes: NAME-playable.bin and

@@ -1,0 +1,222 @@
+#include "app/restore_files.h"
+
+#include "app/sheet_hashes.h"
+#include "output/output_names.h"
+
+#include <algorithm>
+#include <cerrno>
+#include <cstring>
+
+namespace {
+
+void say_left(voice c, const restore_target& target)
+{
+    say(c, "%s is there already, identical: left as it is\n", target.name.c_str());
+}
+
+// Fills the stream's bytes that no decoder puts: a run of the BIN that only
+// zeros or kept bytes give, and a file's bytes after its run.
+std::size_t fill_target(const std::vector<restore_target*>& files, bin_reader& reader, std::int64_t at,
+                        unsigned char* buffer, std::size_t size)
+{
+    std::size_t index = 0;
+    while (index + 1 < files.size() && files[index + 1]->first <= at)
+        ++index;
+    const restore_target& file = *files[index];
+    std::size_t done = 0;
+    std::int64_t in_file = at - file.first;
+    if (in_file < file.bin_bytes) {
+        const auto wanted = static_cast<std::size_t>(std::min<std::int64_t>(file.bin_bytes - in_file,
+                                                                            static_cast<std::int64_t>(size)));
+        done = read_bin(reader, file.bin_first + in_file, buffer, wanted);
+        if (done < wanted)
+            return done;
+        in_file += static_cast<std::int64_t>(done);
+    }
+    const std::int64_t in_tail = in_file - file.bin_bytes;
+    if (done < size && in_tail < static_cast<std::int64_t>(file.tail.size())) {
+        const std::size_t count = std::min(size - done, file.tail.size() - static_cast<std::size_t>(in_tail));
+        std::memcpy(buffer + done, file.tail.data() + in_tail, count);
+        done += count;
+    }
+    return done;
+}
+
+// Closes the files before the one that holds `at`, and opens that one.
+void move_to(stream_writer& writer, std::int64_t at)
+{
+    while (writer.current < writer.files.size()) {
+        const restore_target& file = *writer.files[writer.current];
+        output_file& out = writer.outs[writer.current];
+        int& failure = writer.failures[writer.current];
+        if (!writer.opened) {
+            failure = open_output_file(out, *writer.folder, file.name.c_str());
+            writer.opened = true;
+        }
+        if (file.first + file.size > at)
+            return;
+        if (failure == 0 && !close_file(out.stream))
+            failure = errno != 0 ? errno : EIO;
+        ++writer.current;
+        writer.opened = false;
+    }
+}
+
+void write_stream(stream_writer& writer, std::int64_t at, const unsigned char* bytes, std::size_t size)
+{
+    move_to(writer, at);
+    if (writer.current == writer.files.size() || writer.failures[writer.current] != 0)
+        return;
+    if (std::fwrite(bytes, 1, size, writer.outs[writer.current].stream.get()) != size)
+        writer.failures[writer.current] = errno != 0 ? errno : EIO;
+}
+
+// The temporary is in place where a file of its name was found meanwhile:
+// left when the bytes are the same.
+bool settle_taken(voice c, output_file& out, restore_target& target, const std::string& source)
+{
+    file_digest there;
+    const bool same = digest_of_file(out.final_path.c_str(), there) && there.size == target.digest.size &&
+                      there.sha1 == target.digest.sha1;
+    discard_output_file(out);
+    if (same) {
+        say_left(c, target);
+        return true;
+    }
+    report(c, "%s is there and is not the file %s gives back; nothing more restored from it",
+           out.final_path.c_str(), source.c_str());
+    return false;
+}
+
+} // namespace
+
+bool restore_targets(const split_folder& split, std::vector<restore_target>& targets, std::string& why)
+{
+    std::int64_t first = 0;
+    if (split.what == split_folder::kind::playable) {
+        restore_target image;
+        image.name = split.image_bin;
+        image.size = image.bin_bytes = split.bin.size_bytes;
+        targets.push_back(image);
+        first = image.size;
+    }
+    for (const manifest_file& file : split.manifest.files) {
+        const auto same_name = std::find_if(targets.begin(), targets.end(),
+                                            [&file](const restore_target& t) { return t.name == file.name; });
+        if (same_name != targets.end()) {
+            if (same_name->expected.sha1 == file.digest.sha1 && same_name->expected.size == file.digest.size)
+                continue;   // a file the sheet names twice
+            why = "the manifest gives two different files the name " + file.name;
+            return false;
+        }
+        restore_target target;
+        target.name = file.name;
+        target.first = first;
+        target.size = file.digest.size;
+        target.bin_first = file.bin_first;
+        target.bin_bytes = file.bin_bytes;
+        target.tail = file.tail;
+        target.known = true;
+        target.expected = file.digest;
+        first += target.size;
+        targets.push_back(std::move(target));
+    }
+    restore_target sheet;
+    sheet.name = split.what == split_folder::kind::playable ? playable_image_name(split.name, "cue")
+                                                            : split.manifest.sheet_name;
+    sheet.is_sheet = true;
+    sheet.bytes = split.what == split_folder::kind::playable ? split.image_sheet : split.manifest.sheet_bytes;
+    sheet.known = split.what == split_folder::kind::lossless;
+    sheet.expected = split.manifest.sheet_digest;
+    targets.push_back(std::move(sheet));
+    return true;
+}
+
+bool check_existing(voice c, const output_folder& folder, restore_target& target, const std::string& source)
+{
+    const std::string path = output_path(*folder.paths, target.name);
+    const path_kind kind = kind_of_path(path.c_str());
+    if (kind == path_kind::missing)
+        return true;
+    if (kind == path_kind::regular_file && target.known && digest_of_file(path.c_str(), target.digest) &&
+        target.digest.size == target.expected.size && target.digest.sha1 == target.expected.sha1) {
+        target.left = true;
+        say_left(c, target);
+        return true;
+    }
+    if (!target.known)
+        return true;   // a playable image: known once written
+    report(c, "%s is there and is not the file %s gives back; nothing restored from it", path.c_str(),
+           source.c_str());
+    return false;
+}
+
+std::unique_ptr<source_feed> start_restore_feed(split_folder& split, std::vector<restore_target>& targets,
+                                                const std::shared_ptr<stream_writer>& writer, int writers)
+{
+    feed_plan plan;
+    plan.window = feed_window(writers);
+    std::int64_t first = 0;
+    for (restore_target& target : targets) {
+        if (target.is_sheet || target.left)
+            continue;
+        target.first = first;
+        first += target.size;
+        writer->files.push_back(&target);
+        plan.files.push_back({target.name, {}, target.size, target.first});
+        plan.segments.push_back({target.bin_first, target.bin_bytes, target.first});
+    }
+    for (std::size_t i = 0; i < writer->files.size(); ++i)
+        writer->outs.emplace_back();
+    writer->failures.assign(writer->files.size(), 0);
+    for (std::int32_t number = 1; number <= split.pieces.track_count; ++number) {
+        const track_span& piece = split.pieces.tracks[number];
+        const std::int64_t start = std::int64_t{piece.start_sector} * raw_sector_size;
+        const std::vector<feed_claim> claims = claims_for(plan.segments, static_cast<std::size_t>(number), start,
+                                                          start + std::int64_t{piece.length_sectors} * raw_sector_size);
+        plan.claims.insert(plan.claims.end(), claims.begin(), claims.end());
+    }
+    auto reader = std::make_shared<bin_reader>();
+    reader->bin = &split.bin;
+    plan.fill = [writer, reader](std::int64_t at, unsigned char* buffer, std::size_t size) {
+        return fill_target(writer->files, *reader, at, buffer, size);
+    };
+    plan.more.push_back([writer](std::int64_t at, const unsigned char* bytes, std::size_t size) {
+        write_stream(*writer, at, bytes, size);
+    });
+    return start_feed(std::move(plan));
+}
+
+void close_writer(stream_writer& writer) { move_to(writer, INT64_MAX); }
+
+bool place_targets(voice c, stream_writer& writer, const std::string& source)
+{
+    for (std::size_t i = 0; i < writer.files.size(); ++i) {
+        const placing placed = place_new_output_file(c, writer.outs[i]);
+        if (placed == placing::failed ||
+            (placed == placing::taken && !settle_taken(c, writer.outs[i], *writer.files[i], source))) {
+            for (output_file& out : writer.outs)
+                discard_output_file(out);
+            return false;
+        }
+    }
+    return true;
+}
+
+bool place_sheet(voice c, const output_folder& folder, restore_target& sheet, const std::string& source)
+{
+    if (sheet.left)
+        return true;
+    sheet.digest = digest_of(sheet.bytes);
+    output_file out;
+    if (const int failure = open_output_file(out, folder, sheet.name.c_str())) {
+        report(c, "cannot create %s: %s", out.final_path.c_str(), describe_open_failure(failure));
+        return false;
+    }
+    if (std::fwrite(sheet.bytes.data(), 1, sheet.bytes.size(), out.stream.get()) != sheet.bytes.size()) {
+        report(c, "cannot write %s: %s", out.final_path.c_str(), std::strerror(errno));
+        return false;
+    }
+    const placing placed = place_new_output_file(c, out);
+    return placed == placing::placed || (placed == placing::taken && settle_taken(c, out, sheet, source));
+}
