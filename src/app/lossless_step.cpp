@@ -52,6 +52,7 @@ bool track_piece(std::int32_t number, const track_span& track, const track_outco
         piece.what = manifest_piece::kind::iso;
         piece.mode2 = track.is_mode2 != 0;
         piece.lba = track.start_sector;
+        piece.zero_sectors = outcome.zero_sectors;
     }
     return true;
 }

@@ -66,6 +66,12 @@ json piece_value(const manifest_piece& piece)
     if (piece.what == manifest_piece::kind::iso) {
         value["mode"] = piece.mode2 ? 2 : 1;
         value["lba"] = piece.lba;
+        if (!piece.zero_sectors.empty()) {
+            json runs = json::array();
+            for (const sector_run& run : piece.zero_sectors)
+                runs.push_back(json::array({run.first, run.count}));
+            value["zero_sectors"] = std::move(runs);
+        }
     }
     if (piece.what == manifest_piece::kind::bytes)
         value["data"] = base64_of(piece.data);
@@ -80,6 +86,18 @@ bool is_plain_name(const std::string& name)
 {
     return !name.empty() && name != "." && name != ".." && name.find_first_of("/\\:") == std::string::npos &&
            std::strlen(name.c_str()) == name.size();
+}
+
+bool read_runs(const json& value, std::vector<sector_run>& runs)
+{
+    if (!value.is_array())
+        return false;
+    for (const json& run : value) {
+        if (!run.is_array() || run.size() != 2 || !run[0].is_number_integer() || !run[1].is_number_integer())
+            return false;
+        runs.push_back({run[0].get<std::int64_t>(), run[1].get<std::int64_t>()});
+    }
+    return true;
 }
 
 bool read_piece(const json& value, manifest_piece& piece)
@@ -114,6 +132,8 @@ bool read_piece(const json& value, manifest_piece& piece)
             return false;
         piece.mode2 = value["mode"].get<int>() == 2;
         piece.lba = value["lba"].get<std::int64_t>();
+        if (value.contains("zero_sectors") && !read_runs(value["zero_sectors"], piece.zero_sectors))
+            return false;
         [[fallthrough]];
     case manifest_piece::kind::flac:
     case manifest_piece::kind::raw:

@@ -6,6 +6,7 @@
 #pragma once
 
 #include "base/digest.h"
+#include "cue/sector_codes.h"
 
 #include <cstdint>
 #include <string>
@@ -23,6 +24,7 @@ struct manifest_piece {
     std::string file;         // flac, iso, raw: the track file in the folder
     bool mode2 = false;       // iso: its sectors are XA Form 1 (with the plain subheader), else MODE1
     std::int64_t lba = 0;     // iso: the address of its first sector
+    std::vector<sector_run> zero_sectors;   // iso: sectors that are all zeros, not regenerated
     file_digest digest;       // the MD5 and CRC32 of the bytes it gives
     std::string data;         // bytes: the bytes themselves
 };

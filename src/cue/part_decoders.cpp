@@ -43,8 +43,9 @@ private:
 // A .iso read back as raw sectors, a few at a time.
 class iso_part final : public part_decoder {
 public:
-    iso_part(const std::string& path, bool mode2, std::int64_t first_lba)
-        : file_(open_regular_file(path.c_str())), mode2_(mode2), first_lba_(first_lba)
+    iso_part(const std::string& path, bool mode2, std::int64_t first_lba,
+             std::shared_ptr<const std::vector<sector_run>> zeros)
+        : file_(open_regular_file(path.c_str())), mode2_(mode2), first_lba_(first_lba), zeros_(std::move(zeros))
     {
     }
     std::size_t read(std::int64_t offset, unsigned char* buffer, std::size_t size) override
@@ -74,15 +75,26 @@ private:
         if (!file_ || !seek_to(file_.get(), index * iso_block))
             return false;
         const auto count = static_cast<int>(std::fread(blocks, iso_block, batch, file_.get()));
-        for (int i = 0; i < count; ++i)
-            regenerate_sector(sectors_ + i * sector, blocks + i * iso_block,
-                              static_cast<std::int32_t>(first_lba_ + index + i), mode2_);
+        for (int i = 0; i < count; ++i) {
+            if (is_zero_sector(index + i))
+                std::memset(sectors_ + i * sector, 0, sector);
+            else
+                regenerate_sector(sectors_ + i * sector, blocks + i * iso_block,
+                                  static_cast<std::int32_t>(first_lba_ + index + i), mode2_);
+        }
         cached_ = count;
         return count > 0;
+    }
+    bool is_zero_sector(std::int64_t index) const
+    {
+        return std::any_of(zeros_->begin(), zeros_->end(), [index](const sector_run& run) {
+            return run.first <= index && index < run.first + run.count;
+        });
     }
     file_stream file_;
     bool mode2_;
     std::int64_t first_lba_;
+    std::shared_ptr<const std::vector<sector_run>> zeros_;
     unsigned char sectors_[batch * sector];
     std::int64_t cached_first_ = -1;
     std::int64_t cached_ = 0;
@@ -299,9 +311,12 @@ decoder_maker bytes_decoder(std::string bytes)
     return [kept] { return std::make_unique<bytes_part>(kept); };
 }
 
-decoder_maker iso_decoder(std::string path, bool mode2, std::int64_t first_lba)
+decoder_maker iso_decoder(std::string path, bool mode2, std::int64_t first_lba, std::vector<sector_run> zero_sectors)
 {
-    return [path, mode2, first_lba] { return std::make_unique<iso_part>(path, mode2, first_lba); };
+    auto zeros = std::make_shared<const std::vector<sector_run>>(std::move(zero_sectors));
+    return [path, mode2, first_lba, zeros] {
+        return std::make_unique<iso_part>(path, mode2, first_lba, zeros);
+    };
 }
 
 decoder_maker flac_decoder(std::string path)

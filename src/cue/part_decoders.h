@@ -4,10 +4,12 @@
 // kept in memory.
 #pragma once
 
+#include "cue/sector_codes.h"
 #include "cue/virtual_bin.h"
 
 #include <cstdint>
 #include <string>
+#include <vector>
 
 // A part of `bytes` bytes from first_byte, read through a decoder.
 bin_part decoded_part(std::int64_t first_byte, std::int64_t bytes, decoder_maker decoder);
@@ -15,8 +17,10 @@ bin_part decoded_part(std::int64_t first_byte, std::int64_t bytes, decoder_maker
 decoder_maker zeros_decoder();
 decoder_maker bytes_decoder(std::string bytes);
 // The .iso's 2048-byte blocks as raw sectors (MODE1, or XA Form 1 with the
-// plain data subheader), the first at address first_lba.
-decoder_maker iso_decoder(std::string path, bool mode2, std::int64_t first_lba);
+// plain data subheader), the first at address first_lba; the sectors of the
+// zero runs all zeros.
+decoder_maker iso_decoder(std::string path, bool mode2, std::int64_t first_lba,
+                          std::vector<sector_run> zero_sectors = {});
 // 44100 Hz stereo 16-bit audio as little-endian bytes, as a BIN holds it.
 decoder_maker flac_decoder(std::string path);
 decoder_maker vorbis_decoder(std::string path);

@@ -31,3 +31,9 @@ bool is_regenerable_mode2_form1_sector(const unsigned char* sector, std::int32_t
 // The raw sector at lba from its 2048 bytes of user data: MODE1, or XA
 // Form 1 with the plain data subheader.
 void regenerate_sector(unsigned char* sector, const unsigned char* user_data, std::int32_t lba, bool mode2);
+
+// Sectors first to first + count - 1 of a track.
+struct sector_run {
+    std::int64_t first = 0;
+    std::int64_t count = 0;
+};

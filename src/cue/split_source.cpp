@@ -76,7 +76,8 @@ bool piece_part(split_folder& split, const std::string& folder, const manifest_p
                                      " bytes the manifest gives it");
     split.bin.parts.push_back(piece.what == kind::raw ? file_part(path, piece.first, piece.bytes)
                               : piece.what == kind::iso
-                                  ? decoded_part(piece.first, piece.bytes, iso_decoder(path, piece.mode2, piece.lba))
+                                  ? decoded_part(piece.first, piece.bytes,
+                                                 iso_decoder(path, piece.mode2, piece.lba, piece.zero_sectors))
                                   : decoded_part(piece.first, piece.bytes, flac_decoder(path)));
     split.inputs.push_back(path);
     if (split.pieces.track_count == max_tracks)

@@ -16,19 +16,50 @@ bool regenerates(const unsigned char* sector, std::int64_t lba, bool mode2)
     return mode2 ? is_regenerable_mode2_form1_sector(sector, address) : is_regenerable_mode1_sector(sector, address);
 }
 
-// How many of the count sectors, from the first on, regenerate.
-int regenerating_sectors(const unsigned char* sectors, int count, std::int64_t first_lba, bool mode2)
+bool is_zero_sector(const unsigned char* sector)
+{
+    return sector[0] == 0 && std::memcmp(sector, sector + 1, raw_sector_size - 1) == 0;
+}
+
+void add_zero_sector(std::vector<sector_run>& runs, std::int64_t index)
+{
+    if (!runs.empty() && runs.back().first + runs.back().count == index)
+        ++runs.back().count;
+    else
+        runs.push_back({index, 1});
+}
+
+bool in_runs(const std::vector<sector_run>& runs, std::int64_t index)
+{
+    for (const sector_run& run : runs)
+        if (run.first <= index && index < run.first + run.count)
+            return true;
+    return false;
+}
+
+// How many of the count sectors, from the first on, the .iso gives back:
+// each regenerates, or is all zeros (the gap of silence that a one-file-a-
+// track dump puts at the head of the next track's file, say), which the
+// zero runs note. `first` is the first one's index in the track.
+int regenerating_sectors(const unsigned char* sectors, int count, std::int64_t first, std::int64_t first_lba,
+                         bool mode2, std::vector<sector_run>& zero_runs)
 {
     int good = 0;
-    while (good < count && regenerates(sectors + good * raw_sector_size, first_lba + good, mode2))
-        ++good;
+    for (; good < count; ++good) {
+        const unsigned char* sector = sectors + good * raw_sector_size;
+        if (regenerates(sector, first_lba + first + good, mode2))
+            continue;
+        if (!is_zero_sector(sector))
+            break;
+        add_zero_sector(zero_runs, first + good);
+    }
     return good;
 }
 
 // The raw sectors of the track's first `sectors` sectors, regenerated from
 // what the .iso holds of them: our own output, read back, not the BIN.
 bool write_regenerated(const std::string& iso_path, std::int64_t sectors, std::int64_t first_lba, bool mode2,
-                       std::FILE* raw)
+                       const std::vector<sector_run>& zero_runs, std::FILE* raw)
 {
     const file_stream iso = open_regular_file(iso_path.c_str());
     if (!iso)
@@ -40,9 +71,14 @@ bool write_regenerated(const std::string& iso_path, std::int64_t sectors, std::i
         const auto count = static_cast<std::size_t>(std::min<std::int64_t>(sectors - done, batch));
         if (std::fread(user, user_data_size, count, iso.get()) != count)
             return false;
-        for (std::size_t i = 0; i < count; ++i)
-            regenerate_sector(regenerated + i * raw_sector_size, user + i * user_data_size,
-                              static_cast<std::int32_t>(first_lba + done + static_cast<std::int64_t>(i)), mode2);
+        for (std::size_t i = 0; i < count; ++i) {
+            const std::int64_t index = done + static_cast<std::int64_t>(i);
+            if (in_runs(zero_runs, index))
+                std::memset(regenerated + i * raw_sector_size, 0, raw_sector_size);
+            else
+                regenerate_sector(regenerated + i * raw_sector_size, user + i * user_data_size,
+                                  static_cast<std::int32_t>(first_lba + index), mode2);
+        }
         if (std::fwrite(regenerated, raw_sector_size, count, raw) != count)
             return false;
         done += static_cast<std::int64_t>(count);
@@ -60,6 +96,7 @@ struct lossless_copy {
     std::int64_t missing = 0;          // sectors the BIN could not supply in full
     int error = 0;                     // errno of the first write that failed
     const char* failed_path = nullptr;
+    std::vector<sector_run> zero_runs; // of the .iso: its sectors that are zeros in the BIN
 };
 
 void move_user_data_down(unsigned char* sectors, int count, int offset)
@@ -79,7 +116,8 @@ bool switch_to_raw(lossless_copy& copy, const output_folder& folder, const char*
         return false;
     }
     std::setvbuf(copy.raw.stream.get(), nullptr, _IONBF, 0);
-    if (!write_regenerated(copy.iso.temporary_path, copy.sectors_written, first_lba, mode2, copy.raw.stream.get())) {
+    if (!write_regenerated(copy.iso.temporary_path, copy.sectors_written, first_lba, mode2, copy.zero_runs,
+                           copy.raw.stream.get())) {
         copy.error = errno != 0 ? errno : EIO;
         return false;
     }
@@ -106,7 +144,7 @@ void copy_sectors(lossless_copy& copy, track_writer& writer, const track_span& t
         progress += static_cast<std::int64_t>(got);
         // A sector that does not regenerate, or the end of the BIN: raw from here.
         if (!copy.switched &&
-            regenerating_sectors(sectors, whole, first_lba + copy.sectors_written, mode2) < count &&
+            regenerating_sectors(sectors, whole, copy.sectors_written, first_lba, mode2, copy.zero_runs) < count &&
             !switch_to_raw(copy, *writer.folder, raw_name, first_lba, mode2))
             return;
         std::FILE* to = copy.switched ? copy.raw.stream.get() : copy.iso.stream.get();
@@ -169,5 +207,7 @@ track_outcome write_lossless_data_track(voice c, track_writer& writer, std::int3
     track_outcome outcome{commit_output_file(c, kept), copy.missing == 0};
     outcome.raw = copy.switched;
     outcome.proven = outcome.complete;
+    if (!copy.switched)
+        outcome.zero_sectors = std::move(copy.zero_runs);
     return outcome;
 }

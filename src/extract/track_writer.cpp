@@ -127,13 +127,14 @@ std::int64_t sectors_in_bin(const bin_reader& bin, const track_span& track)
     return std::clamp<std::int64_t>(left, 0, std::max(track.length_sectors, 0));
 }
 
-track_outcome write_data_track(voice c, track_writer& writer, output_file& out, const track_span& track,
-                               std::atomic<std::int64_t>& progress)
+track_outcome write_data_track(voice c, track_writer& writer, output_file& out, std::int32_t number,
+                               const track_span& track, std::atomic<std::int64_t>& progress)
 {
+    const bool raw = is_raw_track(number, writer.format);
     // The zeros past the BIN's end stay a hole: only what is copied is set aside.
-    const int sector_bytes = writer.format.raw_data ? raw_sector_size : user_data_size;
+    const int sector_bytes = raw ? raw_sector_size : user_data_size;
     reserve_file_space(out.stream.get(), sectors_in_bin(writer.bin, track) * sector_bytes);
-    const data_copy copy = writer.format.raw_data
+    const data_copy copy = raw
                                ? copy_raw_track(writer.bin, out.stream.get(), track, *writer.buffer, progress)
                                : copy_data_track(writer.bin, out.stream.get(), track, *writer.buffer, progress);
     if (copy.write_error != 0) {
@@ -216,8 +217,8 @@ track_outcome write_track_file(voice c, track_writer& writer, output_file& out, 
 {
     if (track.is_audio != 0)
         return write_audio_track(c, writer, out, number, track, progress);
-    track_outcome outcome = write_data_track(c, writer, out, track, progress);
-    outcome.raw = writer.format.raw_data || number == 0;
+    track_outcome outcome = write_data_track(c, writer, out, number, track, progress);
+    outcome.raw = is_raw_track(number, writer.format);
     outcome.proven = outcome.complete;   // the raw sectors as read
     return outcome;
 }

@@ -3,6 +3,7 @@
 #pragma once
 
 #include "base/console.h"
+#include "cue/sector_codes.h"
 #include "cue/layout.h"
 #include "cue/virtual_bin.h"
 #include "extract/pcm_source.h"
@@ -55,6 +56,7 @@ struct track_outcome {
     bool proven = false;     // shown as it was written to give back every byte of the track
     bool all_zero = false;   // every byte of the track is zero: track 0 then keeps no file
     file_digest piece{};     // the MD5 and CRC32 of the track's bytes as read
+    std::vector<sector_run> zero_sectors{};   // a .iso's sectors that are all zeros in the BIN, not regenerated
 };
 
 // Writes the file of track `number` into the folder and says its "Processing
