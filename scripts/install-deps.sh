@@ -8,6 +8,7 @@ packages=(
   libvorbis-dev libogg-dev              # the encoder and Ogg framing
   nlohmann-json3-dev                    # the --report file's JSON (header-only)
   libflac-dev                           # the FLAC encoder (--flac), and the decoder of CHD audio
+  libexpat1-dev                         # the Logiqx XML DATs of --dat
   libgtest-dev                          # tests
   xorriso genisoimage                   # sample image and ISO checks in tests
   vorbis-tools                          # ogginfo and oggenc for the audio tests
@@ -25,7 +26,7 @@ packages=(
   libarchive-dev                        # disc images inside .zip and .7z archives
   liblzma-dev libzstd-dev libbz2-dev    # LZMA, zstd and bzip2 members of archives and CHD images
   sox                                   # test audio: tones, silence and WAVE files of any shape
-  mame-tools                            # chdman: CHD images for the CHD reader's tests
+  mame-tools                            # chdman: CHD images for the CHD reader's tests, and a restored image's data SHA-1
   libarchive-tools                      # bsdtar: .zip and .7z archives for the archive tests
 )
 

@@ -115,6 +115,19 @@ std::string full_console(const std::string& cue_name, const std::string& out_nam
 // the same bytes in NAME-merged.bin.
 fs::path sample_disc_dir(bool mode2 = false, bool redump = false);
 
+// A disc copied into a test's folder: its sheet, the bytes of its BIN files
+// joined, and the name of its output folder.
+struct disc {
+    fs::path cue;
+    std::string bytes;
+    std::string out;
+};
+// The generator's sample disc (see sample_disc_dir), its files copied into dir.
+disc copy_sample(const fs::path& dir, bool mode2, bool redump);
+// 600 XA sectors, Form 2 every seventh, then a file whose two-second gap
+// of silence ends the data track: 750 sectors over two FILE lines.
+disc xa_disc(const fs::path& dir, const std::string& mode = "MODE2/2352");
+
 // A raw 2352-byte sector whose every byte tells its sector and offset, so a
 // misplaced byte shows.
 std::string patterned_sectors(std::int64_t first_sector, std::int64_t count);

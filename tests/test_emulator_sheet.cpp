@@ -450,7 +450,8 @@ INSTANTIATE_TEST_SUITE_P(
                     sample_case{"FlacTextInWindows1252", false, {"--flac", "--text-encoding", "cp1252"}, "WAVE",
                                 cd_text::windows_1252},
                     sample_case{"WaveWordTextInUtf8", false, {"--sheet-word", "WAVE"}, "WAVE", cd_text::utf8},
-                    sample_case{"FlacOggWord", false, {"--flac", "--sheet-word", "OGG"}, "OGG", cd_text::none}),
+                    sample_case{"FlacOggWord", false, {"--flac", "--sheet-word", "OGG"}, "OGG", cd_text::none},
+                    sample_case{"Lossless", false, {"--lossless"}, "WAVE", cd_text::utf8}),
     [](const testing::TestParamInfo<sample_case>& disc) { return disc.param.name; });
 
 // ---- discs whose gaps the old layout got wrong: a PREGAP moved and cut the

@@ -8,42 +8,6 @@
 
 namespace {
 
-struct disc {
-    fs::path cue;
-    std::string bytes;   // its BIN files, joined
-    std::string out;     // its output folder's name
-};
-
-disc copy_sample(const fs::path& dir, bool mode2, bool redump)
-{
-    fs::create_directories(dir);
-    for (const auto& entry : fs::directory_iterator(sample_disc_dir(mode2, redump)))
-        if (entry.is_regular_file())
-            fs::copy_file(entry.path(), dir / entry.path().filename());
-    const std::string name = std::string(redump ? "sample_redump" : "sample") + (mode2 ? "_mode2" : "");
-    const std::string out = std::string(redump ? "sampleredump" : "sample") + (mode2 ? "mode2" : "");
-    return {dir / (name + ".cue"), read_file(dir / (name + (redump ? "-merged.bin" : ".bin"))), out};
-}
-
-// 600 XA sectors, Form 2 every seventh, then a file whose two-second gap
-// of silence ends the data track: 750 sectors over two FILE lines.
-disc xa_disc(const fs::path& dir, const std::string& mode = "MODE2/2352")
-{
-    fs::create_directories(dir);
-    std::string xa = patterned_sectors(0, 600);
-    for (std::size_t s = 0; s < 600; ++s) {
-        xa[s * 2352 + 15] = 2;
-        xa[s * 2352 + 18] = xa[s * 2352 + 22] = static_cast<char>(s % 7 == 0 ? 0x24 : 0x08);
-    }
-    const std::string audio = std::string(150 * 2352, '\0') + patterned_sectors(0, 75);
-    write_file(dir / "xa 1.bin", xa);
-    write_file(dir / "xa 2.bin", audio);
-    write_file(dir / "xa.cue", "FILE \"xa 1.bin\" BINARY\n  TRACK 01 " + mode + "\n    INDEX 01 00:00:00\n"
-                               "FILE \"xa 2.bin\" BINARY\n  TRACK 02 AUDIO\n"
-                               "    INDEX 00 00:00:00\n    INDEX 01 00:02:00\n");
-    return {dir / "xa.cue", xa + audio, "xa"};
-}
-
 command_result run_raw(const disc& d) { return run_tool({"--raw-data", d.cue}); }
 
 struct raw_row {
