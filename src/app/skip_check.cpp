@@ -56,6 +56,12 @@ bool split_is_done(const char* cue_path, const run_paths& paths, const track_for
     std::vector<std::string> expected;
     for (std::int32_t number = 1; number <= source.layout.track_count; ++number)
         expected.emplace_back(name_track_file(number, source.layout.tracks[number].is_audio != 0, format).text);
+    // --lossless keeps a data track raw where its sectors do not all regenerate.
+    track_format raw_format = format;
+    raw_format.raw_data = true;
+    for (std::size_t i = 0; format.lossless && i < expected.size() && i < files.size(); ++i)
+        if (files[i] == name_track_file(static_cast<std::int32_t>(i) + 1, false, raw_format).text)
+            expected[i] = files[i];
     std::int64_t inputs_time = 0;
     if (expected.empty() || files != expected || !latest_input_time(source.files, inputs_time))
         return false;
@@ -65,6 +71,8 @@ bool split_is_done(const char* cue_path, const run_paths& paths, const track_for
         files.emplace_back(name_track_file(0, true, format).text);
     for (const companion_file& companion : source.companions)
         files.push_back(companion_file_name(paths, companion.extension));
+    if (format.lossless)
+        files.push_back(manifest_file_name(paths));
     if (!outputs_are_newer(paths, files, inputs_time))
         return false;
     record_tracks(record, paths, source.layout, format, nullptr);
