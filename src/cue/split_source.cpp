@@ -225,8 +225,8 @@ split_folder read_split_folder(const std::string& path, const std::string& image
         folder.pop_back();
     split.name = base_name(folder.c_str());
     split.image_bin = image_bin;
-    if (kind_of_path(folder.c_str()) != path_kind::directory && !identify_file(folder.c_str(), true).known) {
-        unreadable(split, "no such folder");
+    if (!list_directory(folder.c_str(), [](const char*) {})) {
+        unreadable(split, kind_of_path(folder.c_str()) == path_kind::missing ? "no such folder" : "not a folder");
         return split;
     }
     const std::vector<std::string> manifests = files_ending(folder, manifest_suffix);
