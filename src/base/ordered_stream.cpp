@@ -1,8 +1,11 @@
 #include "base/ordered_stream.h"
 
 #include <algorithm>
+#include <condition_variable>
 #include <cstring>
+#include <mutex>
 #include <system_error>
+#include <thread>
 
 namespace {
 
@@ -11,7 +14,7 @@ constexpr std::int64_t largest_take = std::int64_t{1} << 20;
 
 } // namespace
 
-struct ordered_stream::state {
+struct ordered_stream_state {
     stream_plan plan;
     std::int64_t window = 0;
     std::vector<unsigned char> ring;
@@ -29,7 +32,7 @@ struct ordered_stream::state {
 
 namespace {
 
-template <typename State> std::int64_t present_end(const State& s, std::int64_t at)
+std::int64_t present_end(const ordered_stream_state& s, std::int64_t at)
 {
     for (const stream_range& range : s.present)
         if (range.first <= at && at < range.end)
@@ -37,7 +40,7 @@ template <typename State> std::int64_t present_end(const State& s, std::int64_t 
     return at;
 }
 
-template <typename State> std::int64_t next_present(const State& s, std::int64_t at)
+std::int64_t next_present(const ordered_stream_state& s, std::int64_t at)
 {
     std::int64_t next = s.plan.total;
     for (const stream_range& range : s.present)
@@ -47,7 +50,7 @@ template <typename State> std::int64_t next_present(const State& s, std::int64_t
 }
 
 // Where the filler must stop: the next bytes present or claimed.
-template <typename State> std::int64_t next_boundary(const State& s, std::int64_t at)
+std::int64_t next_boundary(const ordered_stream_state& s, std::int64_t at)
 {
     std::int64_t next = next_present(s, at);
     for (const stream_claim& claim : s.plan.claims)
@@ -56,20 +59,20 @@ template <typename State> std::int64_t next_boundary(const State& s, std::int64_
     return next;
 }
 
-template <typename State> bool is_claimed(const State& s, std::int64_t at)
+bool is_claimed(const ordered_stream_state& s, std::int64_t at)
 {
     return std::any_of(s.plan.claims.begin(), s.plan.claims.end(), [at](const stream_claim& claim) {
         return claim.open && claim.range.first <= at && at < claim.range.end;
     });
 }
 
-template <typename State> std::int64_t next_mark(const State& s, std::int64_t at)
+std::int64_t next_mark(const ordered_stream_state& s, std::int64_t at)
 {
     const auto mark = std::upper_bound(s.plan.marks.begin(), s.plan.marks.end(), at);
     return mark == s.plan.marks.end() ? s.plan.total : *mark;
 }
 
-template <typename State> void add_present(State& s, std::int64_t first, std::int64_t end)
+void add_present(ordered_stream_state& s, std::int64_t first, std::int64_t end)
 {
     s.present.push_back({first, end});
     std::sort(s.present.begin(), s.present.end(),
@@ -86,7 +89,7 @@ template <typename State> void add_present(State& s, std::int64_t first, std::in
 
 // The consumers' least position moved: what every one of them has taken
 // leaves the ring.
-template <typename State> void advance_low(State& s)
+void advance_low(ordered_stream_state& s)
 {
     s.low = *std::min_element(s.taken.begin(), s.taken.end());
     std::erase_if(s.present, [&s](const stream_range& range) { return range.end <= s.low; });
@@ -95,7 +98,7 @@ template <typename State> void advance_low(State& s)
 }
 
 // Copies bytes for [first, end) into the ring, across its end if need be.
-template <typename State> void copy_in(State& s, std::int64_t first, std::int64_t end, const unsigned char* bytes)
+void copy_in(ordered_stream_state& s, std::int64_t first, std::int64_t end, const unsigned char* bytes)
 {
     while (first < end) {
         const std::int64_t slot = first % s.window;
@@ -107,7 +110,7 @@ template <typename State> void copy_in(State& s, std::int64_t first, std::int64_
 }
 
 // One call of consumer c, or of the filler for it: false when it must wait.
-template <typename State> bool step(State& s, std::size_t c, std::unique_lock<std::mutex>& hold)
+bool step(ordered_stream_state& s, std::size_t c, std::unique_lock<std::mutex>& hold)
 {
     const std::int64_t at = s.taken[c];
     if (at >= s.plan.total)
@@ -144,7 +147,7 @@ template <typename State> bool step(State& s, std::size_t c, std::unique_lock<st
 
 // Runs the consumers that have no thread while they can go on; false when
 // none could.
-template <typename State> bool pump(State& s, std::unique_lock<std::mutex>& hold)
+bool pump(ordered_stream_state& s, std::unique_lock<std::mutex>& hold)
 {
     if (s.unthreaded.empty() || s.pumping)
         return false;
@@ -161,7 +164,7 @@ template <typename State> bool pump(State& s, std::unique_lock<std::mutex>& hold
     return any;
 }
 
-template <typename State> void consume(State& s, std::size_t c)
+void consume(ordered_stream_state& s, std::size_t c)
 {
     std::unique_lock<std::mutex> hold(s.lock);
     while (s.taken[c] < s.plan.total)
@@ -171,9 +174,9 @@ template <typename State> void consume(State& s, std::size_t c)
 
 } // namespace
 
-ordered_stream::ordered_stream(stream_plan plan) : state_(std::make_unique<state>())
+ordered_stream::ordered_stream(stream_plan plan) : state_(std::make_unique<ordered_stream_state>())
 {
-    state& s = *state_;
+    ordered_stream_state& s = *state_;
     s.plan = std::move(plan);
     s.window = std::max<std::int64_t>(static_cast<std::int64_t>(s.plan.window), 4096);
     s.ring.resize(static_cast<std::size_t>(s.window));
@@ -183,7 +186,7 @@ ordered_stream::ordered_stream(stream_plan plan) : state_(std::make_unique<state
     const std::unique_lock<std::mutex> hold(s.lock);
     for (std::size_t c = 0; c < s.plan.consumers.size(); ++c) {
         try {
-            s.threads.emplace_back(consume<state>, std::ref(s), c);
+            s.threads.emplace_back(consume, std::ref(s), c);
         } catch (const std::system_error&) {
             s.unthreaded.push_back(c);   // the system gives no more threads
         }
@@ -194,7 +197,7 @@ ordered_stream::~ordered_stream() { finish(); }
 
 void ordered_stream::put(std::int64_t at, const unsigned char* bytes, std::size_t size)
 {
-    state& s = *state_;
+    ordered_stream_state& s = *state_;
     std::unique_lock<std::mutex> hold(s.lock);
     const std::int64_t piece_limit = std::max<std::int64_t>(s.window / 4, 1);
     for (std::int64_t left = static_cast<std::int64_t>(size); left > 0;) {
@@ -237,7 +240,7 @@ void ordered_stream::put(std::int64_t at, const unsigned char* bytes, std::size_
 
 void ordered_stream::release(std::size_t owner)
 {
-    state& s = *state_;
+    ordered_stream_state& s = *state_;
     std::unique_lock<std::mutex> hold(s.lock);
     for (stream_claim& claim : s.plan.claims)
         if (claim.owner == owner)
@@ -248,7 +251,7 @@ void ordered_stream::release(std::size_t owner)
 
 void ordered_stream::finish()
 {
-    state& s = *state_;
+    ordered_stream_state& s = *state_;
     {
         std::unique_lock<std::mutex> hold(s.lock);
         if (s.finished)

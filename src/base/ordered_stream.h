@@ -11,13 +11,10 @@
 // reaches its end.
 #pragma once
 
-#include <condition_variable>
 #include <cstddef>
 #include <cstdint>
 #include <functional>
 #include <memory>
-#include <mutex>
-#include <thread>
 #include <vector>
 
 struct stream_range {
@@ -47,6 +44,8 @@ struct stream_plan {
     stream_filler fill;                 // runs on the first consumer's thread
 };
 
+struct ordered_stream_state;   // ordered_stream.cpp
+
 class ordered_stream {
 public:
     explicit ordered_stream(stream_plan plan);
@@ -63,6 +62,5 @@ public:
     void finish();
 
 private:
-    struct state;
-    std::unique_ptr<state> state_;
+    std::unique_ptr<ordered_stream_state> state_;
 };
