@@ -58,9 +58,9 @@ struct source_feed {
     std::vector<file_digest> digests;              // by file, once finished
     std::vector<bool> unreadable;                  // by file: bytes the filler could not read (zeros hashed)
     std::shared_ptr<void> hashers;                 // what the stream's consumers work with
-    std::unique_ptr<ordered_stream> stream;
     std::vector<stream_range> kept_ranges;         // unclaimed runs the filler keeps the bytes of
     std::vector<std::string> kept;                 // by kept range
+    std::unique_ptr<ordered_stream> stream;        // last: gone, with its threads, before what they use
 };
 
 // The BIN bytes [bin_first, bin_end) that the segments give, claimed for owner.
