@@ -152,10 +152,12 @@ bool check_existing(voice c, const output_folder& folder, restore_target& target
 }
 
 std::unique_ptr<source_feed> start_restore_feed(split_folder& split, std::vector<restore_target>& targets,
-                                                const std::shared_ptr<stream_writer>& writer, int writers)
+                                                const std::shared_ptr<stream_writer>& writer, int writers,
+                                                unsigned parts)
 {
     feed_plan plan;
     plan.window = feed_window(writers);
+    plan.parts = parts | sha1_part;
     std::int64_t first = 0;
     for (restore_target& target : targets) {
         if (target.is_sheet || target.left)

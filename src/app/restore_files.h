@@ -49,9 +49,11 @@ bool restore_targets(const split_folder& split, std::vector<restore_target>& tar
 // (said), else false, reported.
 bool check_existing(voice c, const output_folder& folder, restore_target& target, const std::string& source);
 
-// Starts the stream of the targets not left: the hashes, and the writer.
+// Starts the stream of the targets not left: the hashes (`parts` of them:
+// SHA-1 and size always), and the writer.
 std::unique_ptr<source_feed> start_restore_feed(split_folder& split, std::vector<restore_target>& targets,
-                                                const std::shared_ptr<stream_writer>& writer, int writers);
+                                                const std::shared_ptr<stream_writer>& writer, int writers,
+                                                unsigned parts);
 
 // Closes what the writer still has open, and opens the empty files it never reached.
 void close_writer(stream_writer& writer);

@@ -108,7 +108,9 @@ sheet_tracks begin_restore(voice c, folder_restore& run, temporary_files& tempor
     run.finished = true;
     run.writer = std::make_shared<stream_writer>();
     run.writer->folder = &run.folder;
-    run.feed = start_restore_feed(run.split, run.targets, run.writer, writers);
+    // The check needs the SHA-1 alone; what is printed or reported, all three.
+    const bool shown = options.hash || !options.dat_path.empty() || !options.report_path.empty();
+    run.feed = start_restore_feed(run.split, run.targets, run.writer, writers, shown ? all_parts : sha1_part);
     if (run.writer->files.empty())
         return {};
     return sheet_tracks{&run.folder,       default_track_format(), nullptr, &run.split.bin, &run.split.pieces,

@@ -180,8 +180,8 @@ std::unique_ptr<source_feed> start_feed(feed_plan plan)
         hasher->files = &feed->files;
         hasher->digests.resize(feed->files.size());
     }
-    hashers->md5.parts = md5_part;
-    hashers->others.parts = sha1_part | crc32_part;
+    hashers->md5.parts = plan.parts & md5_part;
+    hashers->others.parts = plan.parts & (sha1_part | crc32_part);
 
     stream_plan stream;
     const feed_file* last = feed->files.empty() ? nullptr : &feed->files.back();
@@ -203,12 +203,14 @@ std::unique_ptr<source_feed> start_feed(feed_plan plan)
         feed->claims[claim.owner].push_back(claim);
     }
     source_feed* self = feed.get();
-    stream.consumers.push_back([hashers](std::int64_t at, const unsigned char* bytes, std::size_t size) {
-        hash_bytes(hashers->md5, at, bytes, size);
-    });
-    stream.consumers.push_back([hashers](std::int64_t at, const unsigned char* bytes, std::size_t size) {
-        hash_bytes(hashers->others, at, bytes, size);
-    });
+    if (hashers->md5.parts != 0)
+        stream.consumers.push_back([hashers](std::int64_t at, const unsigned char* bytes, std::size_t size) {
+            hash_bytes(hashers->md5, at, bytes, size);
+        });
+    if (hashers->others.parts != 0)
+        stream.consumers.push_back([hashers](std::int64_t at, const unsigned char* bytes, std::size_t size) {
+            hash_bytes(hashers->others, at, bytes, size);
+        });
     for (stream_consumer& consumer : plan.more)
         stream.consumers.push_back(std::move(consumer));
     stream.fill = plan.fill ? std::move(plan.fill)

@@ -50,6 +50,7 @@ struct feed_plan {
     stream_filler fill;                   // null: read from the files' paths
     std::vector<stream_consumer> more;    // consumers after the two that hash
     std::int64_t keep_limit = 0;          // the filler keeps each unclaimed run up to this size
+    unsigned parts = all_parts;           // the hashes taken (digest_part); others are left zero
 };
 
 struct source_feed {
@@ -72,7 +73,8 @@ std::vector<feed_claim> claims_for(const std::vector<feed_segment>& segments, st
 feed_plan split_feed_plan(const disc_source& source, const disc_layout& layout, std::size_t window);
 
 // Starts the stream: the hashes on two threads of their own (MD5 on one,
-// SHA-1 and CRC32 on the other, as MD5 is the slowest).
+// SHA-1 and CRC32 on the other, as MD5 is the slowest), or one when MD5 is
+// not wanted.
 std::unique_ptr<source_feed> start_feed(feed_plan plan);
 
 // What a reader read from the BIN at bin_offset, for owner's claims.
