@@ -11,6 +11,9 @@ namespace {
 
 // A consumer takes at most this much a call, so the ring frees up steadily.
 constexpr std::int64_t largest_take = std::int64_t{1} << 20;
+// A waiting consumer is woken once this much is there for it, not for each
+// of the small pieces an audio track is read in.
+constexpr std::int64_t wake_bytes = std::int64_t{256} << 10;
 
 } // namespace
 
@@ -26,6 +29,8 @@ struct ordered_stream_state {
     stream_range filling{};               // being read by the filler, outside the lock
     std::vector<std::thread> threads;
     std::vector<std::size_t> unthreaded;  // consumers run by the producers' calls instead
+    std::vector<char> waiting;            // by consumer: it waits for bytes
+    int producers_waiting = 0;            // producers that wait for room in the ring
     bool pumping = false;
     bool finished = false;
 };
@@ -123,7 +128,9 @@ bool step(ordered_stream_state& s, std::size_t c, std::unique_lock<std::mutex>& 
         hold.lock();
         s.taken[c] += count;
         advance_low(s);
-        s.changed.notify_all();
+        // The room it made is for producers, and for the filler.
+        if (s.producers_waiting > 0 || s.waiting[0] != 0)
+            s.changed.notify_all();
         return true;
     }
     // The first consumer reads what no producer will put, one at a time.
@@ -167,9 +174,23 @@ bool pump(ordered_stream_state& s, std::unique_lock<std::mutex>& hold)
 void consume(ordered_stream_state& s, std::size_t c)
 {
     std::unique_lock<std::mutex> hold(s.lock);
-    while (s.taken[c] < s.plan.total)
-        if (!step(s, c, hold))
-            s.changed.wait(hold);
+    while (s.taken[c] < s.plan.total) {
+        if (step(s, c, hold))
+            continue;
+        s.waiting[c] = 1;
+        s.changed.wait(hold);
+        s.waiting[c] = 0;
+    }
+}
+
+// Whether a waiting consumer has enough before it to be woken for.
+bool worth_waking(const ordered_stream_state& s)
+{
+    const std::int64_t enough = std::min(wake_bytes, s.window / 8);
+    for (std::size_t c = 0; c < s.waiting.size(); ++c)
+        if (s.waiting[c] != 0 && present_end(s, s.taken[c]) - s.taken[c] >= enough)
+            return true;
+    return false;
 }
 
 } // namespace
@@ -183,6 +204,7 @@ ordered_stream::ordered_stream(stream_plan plan) : state_(std::make_unique<order
     s.taken.assign(s.plan.consumers.size(), 0);
     if (s.taken.empty())
         s.taken.push_back(s.plan.total);   // nobody takes anything: the stream is taken whole
+    s.waiting.assign(s.taken.size(), 0);
     const std::unique_lock<std::mutex> hold(s.lock);
     for (std::size_t c = 0; c < s.plan.consumers.size(); ++c) {
         try {
@@ -208,8 +230,11 @@ void ordered_stream::put(std::int64_t at, const unsigned char* bytes, std::size_
             if (end <= first)
                 break;   // taken already
             if (end > s.low + s.window) {
-                if (!pump(s, hold))
+                if (!pump(s, hold)) {
+                    ++s.producers_waiting;
                     s.changed.wait(hold);
+                    --s.producers_waiting;
+                }
                 continue;
             }
             // Only the bytes the stream does not have yet, nor is reading.
@@ -228,7 +253,8 @@ void ordered_stream::put(std::int64_t at, const unsigned char* bytes, std::size_
                 add_present(s, from, to);
                 from = to;
             }
-            s.changed.notify_all();
+            if (worth_waking(s))
+                s.changed.notify_all();
             break;
         }
         at += piece;
