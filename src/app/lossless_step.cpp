@@ -57,15 +57,18 @@ bool track_piece(std::int32_t number, const track_span& track, const track_outco
     return true;
 }
 
-// The pieces end to end over the BIN: the sectors before track 1, each
-// track, and the bytes after the last one.
+// The pieces end to end over the BIN: the sectors before track 1 (track 0,
+// kept or all zeros), each track, and the bytes after the last one.
 bool bin_pieces(const disc_source& source, const disc_layout& layout, const std::vector<track_outcome>& outcomes,
                 const source_feed& feed, const track_format& format, std::vector<manifest_piece>& pieces,
                 std::string& why)
 {
     std::int64_t at = 0;
     for (std::int32_t number = layout.tracks[1].start_sector > 0 ? 0 : 1; number <= layout.track_count; ++number) {
-        const track_span& track = layout.tracks[number];
+        // Track 0 runs up to track 1, whether it kept a file or found silence.
+        const track_span track = number == 0 ? track_span{0, layout.tracks[1].start_sector, 0, layout.tracks[1].is_audio,
+                                                          layout.tracks[1].is_mode2}
+                                             : layout.tracks[number];
         manifest_piece piece;
         piece.first = at;
         piece.bytes = std::int64_t{std::max(track.length_sectors, 0)} * raw_sector_size;

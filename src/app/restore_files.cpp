@@ -50,7 +50,7 @@ void move_to(stream_writer& writer, std::int64_t at)
         output_file& out = writer.outs[writer.current];
         int& failure = writer.failures[writer.current];
         if (!writer.opened) {
-            failure = open_output_file(out, *writer.folder, file.name.c_str());
+            failure = open_output_file(out, *file.folder, file.file_name.c_str());
             writer.opened = true;
         }
         if (file.first + file.size > at)
@@ -132,9 +132,34 @@ bool restore_targets(const split_folder& split, std::vector<restore_target>& tar
     return true;
 }
 
-bool check_existing(voice c, const output_folder& folder, restore_target& target, const std::string& source)
+void find_target_folders(std::vector<restore_target>& targets, const output_folder& top,
+                         std::deque<run_paths>& below_paths, std::deque<output_folder>& below)
 {
-    const std::string path = output_path(*folder.paths, target.name);
+    for (restore_target& target : targets) {
+        const std::size_t cut = target.name.find_last_of("/\\");
+        target.folder = &top;
+        target.file_name = cut == std::string::npos ? target.name : target.name.substr(cut + 1);
+        if (cut == std::string::npos)
+            continue;
+        // Each folder of the name in turn, made where missing.
+        std::string path = output_dir_path(*top.paths);
+        for (std::size_t start = 0; start < cut;) {
+            std::size_t end = target.name.find_first_of("/\\", start);
+            path += path_separator + target.name.substr(start, end - start);
+            make_directory(path.c_str());
+            start = end + 1;
+        }
+        run_paths& paths = below_paths.emplace_back();
+        if (!paths_of_folder(path.c_str(), paths))
+            continue;   // too long: its file cannot be created, which is told then
+        below.push_back(output_folder{&paths, top.temporaries, top.inputs});
+        target.folder = &below.back();
+    }
+}
+
+bool check_existing(voice c, restore_target& target, const std::string& source)
+{
+    const std::string path = output_path(*target.folder->paths, target.file_name);
     const path_kind kind = kind_of_path(path.c_str());
     if (kind == path_kind::missing)
         return true;
@@ -205,13 +230,13 @@ bool place_targets(voice c, stream_writer& writer, const std::string& source)
     return true;
 }
 
-bool place_sheet(voice c, const output_folder& folder, restore_target& sheet, const std::string& source)
+bool place_sheet(voice c, restore_target& sheet, const std::string& source)
 {
     if (sheet.left)
         return true;
     sheet.digest = digest_of(sheet.bytes);
     output_file out;
-    if (const int failure = open_output_file(out, folder, sheet.name.c_str())) {
+    if (const int failure = open_output_file(out, *sheet.folder, sheet.file_name.c_str())) {
         report(c, "cannot create %s: %s", out.final_path.c_str(), describe_open_failure(failure));
         return false;
     }

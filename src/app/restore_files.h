@@ -16,7 +16,9 @@
 #include <vector>
 
 struct restore_target {
-    std::string name;
+    std::string name;            // relative to the folder restored into: "Game.bin", "CD1/Game.bin"
+    const output_folder* folder = nullptr;   // the folder it goes in: that one, or one below it
+    std::string file_name;       // its name there
     bool is_sheet = false;       // the sheet, written last from `bytes`
     std::string bytes;           // the sheet's
     std::int64_t first = 0;      // a BIN file's first byte in the stream
@@ -30,9 +32,8 @@ struct restore_target {
     file_digest digest;          // once written or found
 };
 
-// Writes the stream, file after file, into temporaries of the folder.
+// Writes the stream, file after file, into temporaries in their folders.
 struct stream_writer {
-    const output_folder* folder = nullptr;
     std::vector<restore_target*> files;   // in stream order
     std::deque<output_file> outs;         // by file
     std::vector<int> failures;            // by file: why it could not be opened or written
@@ -45,9 +46,14 @@ struct stream_writer {
 // why, for two different files of one name.
 bool restore_targets(const split_folder& split, std::vector<restore_target>& targets, std::string& why);
 
+// Gives each target the folder it goes in, making the folders below `top`
+// that a name such as "CD1/Game.bin" asks for; `below` keeps their paths.
+void find_target_folders(std::vector<restore_target>& targets, const output_folder& top,
+                         std::deque<run_paths>& below_paths, std::deque<output_folder>& below);
+
 // A target whose name is taken already: left when it holds the very bytes
 // (said), else false, reported.
-bool check_existing(voice c, const output_folder& folder, restore_target& target, const std::string& source);
+bool check_existing(voice c, restore_target& target, const std::string& source);
 
 // Starts the stream of the targets not left: the hashes (`parts` of them:
 // SHA-1 and size always), and the writer.
@@ -62,4 +68,4 @@ void close_writer(stream_writer& writer);
 // that holds the same bytes is left (and said), another stops the restore
 // (reported). False when it stopped.
 bool place_targets(voice c, stream_writer& writer, const std::string& source);
-bool place_sheet(voice c, const output_folder& folder, restore_target& sheet, const std::string& source);
+bool place_sheet(voice c, restore_target& sheet, const std::string& source);

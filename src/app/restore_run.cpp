@@ -12,6 +12,7 @@
 #include <chrono>
 #include <cmath>
 #include <cstring>
+#include <deque>
 #include <memory>
 
 namespace {
@@ -22,6 +23,8 @@ struct folder_restore {
     split_folder split;
     run_paths paths{};               // the folder written into
     output_folder folder;
+    std::deque<run_paths> below_paths;   // the folders below it that a file's name asks for
+    std::deque<output_folder> below;
     std::vector<restore_target> targets;
     std::shared_ptr<stream_writer> writer;
     std::unique_ptr<source_feed> feed;
@@ -99,22 +102,22 @@ sheet_tracks begin_restore(voice c, folder_restore& run, temporary_files& tempor
         make_directory(output_dir_path(run.paths).c_str());
     }
     run.folder = output_folder{&run.paths, &temporaries, identities(run.split.inputs)};
+    find_target_folders(run.targets, run.folder, run.below_paths, run.below);
     for (restore_target& target : run.targets)
-        if (!check_existing(c, run.folder, target, run.source))
+        if (!check_existing(c, target, run.source))
             return {};
     for (const restore_target& target : run.targets)
         if (!target.left)
             say(c, "Restoring file... %s\n", target.name.c_str());
     run.finished = true;
     run.writer = std::make_shared<stream_writer>();
-    run.writer->folder = &run.folder;
     // The check needs the SHA-1 alone; what is printed or reported, all three.
     const bool shown = options.hash || !options.dat_path.empty() || !options.report_path.empty();
     run.feed = start_restore_feed(run.split, run.targets, run.writer, writers, shown ? all_parts : sha1_part);
     if (run.writer->files.empty())
         return {};
-    return sheet_tracks{&run.folder,       default_track_format(), nullptr, &run.split.bin, &run.split.pieces,
-                        run.feed.get(),    false,                  restore_piece};
+    return sheet_tracks{&run.folder,    default_track_format(), nullptr, &run.split.bin, &run.split.pieces,
+                        run.feed.get(), restore_piece};
 }
 
 // Whether every piece gave back the bytes the manifest records and every
@@ -139,7 +142,7 @@ bool restored_whole(voice c, folder_restore& run, const std::vector<track_outcom
         restore_target& target = *writer.files[i];
         target.digest = run.feed->digests[i];
         if (writer.failures[i] != 0) {
-            report(c, "cannot write %s: %s", output_path(run.paths, target.name).c_str(),
+            report(c, "cannot write %s: %s", output_path(*target.folder->paths, target.file_name).c_str(),
                    describe_open_failure(writer.failures[i]));
             whole = false;
         } else if (target.known && (target.digest.size != target.expected.size ||
@@ -168,7 +171,7 @@ void end_restore(voice c, folder_restore& run, const run_options& options, const
         return;
     }
     restore_target& sheet = run.targets.back();
-    if (!place_targets(c, *run.writer, run.source) || !place_sheet(c, run.folder, sheet, run.source))
+    if (!place_targets(c, *run.writer, run.source) || !place_sheet(c, sheet, run.source))
         return;
     run.finished = true;
     say(c, "Done\n");

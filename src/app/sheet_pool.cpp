@@ -94,7 +94,7 @@ std::vector<track_job> jobs_for(const sheet_tracks& tracks)
     const disc_layout* layout = tracks.layout;
     if (layout == nullptr || layout->track_count <= 0)
         return {};
-    const std::int32_t first = tracks.with_track_zero ? 0 : first_track_file(*layout);
+    const std::int32_t first = first_track_file(*layout);
     std::vector<track_job> jobs(static_cast<std::size_t>(layout->track_count - first + 1));
     for (std::int32_t number = first; number <= layout->track_count; ++number) {
         track_job& job = jobs[static_cast<std::size_t>(number - first)];

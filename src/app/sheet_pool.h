@@ -29,7 +29,6 @@ struct sheet_tracks {
     const virtual_bin* bin = nullptr;
     const disc_layout* layout = nullptr;
     source_feed* feed = nullptr;        // where the readers put what they read; then the tracks go in BIN order
-    bool with_track_zero = false;       // layout->tracks[0] is a track to write as well
     track_job_function write = extract_track;
 };
 

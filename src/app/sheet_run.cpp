@@ -141,6 +141,7 @@ bool find_tracks_to_write(voice c, sheet_run& run, const run_options& options)
                emulator_sheet_file_name(run.paths).c_str());
     if (wants_hashes(options))
         run.feed = start_hashing(run.source, run.source.layout, run.writers, format.lossless);
+    run.toc_has_track_zero = first_track_file(run.source.layout) == 0;
     if (format.lossless && run.source.layout.tracks[1].start_sector > 0) {
         const track_span& first = run.source.layout.tracks[1];
         run.source.layout.tracks[0] = track_span{0, first.start_sector, 0, first.is_audio, first.is_mode2};
@@ -173,17 +174,21 @@ std::vector<track_fitness> fitness_of(const disc_layout& layout, const std::vect
     return fitness;
 }
 
-// --lossless: the data tracks it kept raw, and the TOC again when there are
-// any, since it named each data track's .iso before the tracks were written.
+// --lossless: the data tracks it kept raw, and track 0 when it kept it; the
+// TOC again when they are not what it named before the tracks were written
+// (each data track's .iso; a hidden track, but no other track 0).
 const std::vector<bool>& keep_raw_tracks(voice c, sheet_run& run, const std::vector<track_outcome>& outcomes,
                                          const track_format& format)
 {
+    disc_layout& layout = run.source.layout;
+    if (outcomes[0].all_zero)
+        layout.tracks[0].length_sectors = 0;   // silence before track 1: no file
     run.raw_tracks.assign(outcomes.size(), false);
-    bool any = false;
-    for (std::int32_t number = 1; number <= run.source.layout.track_count; ++number)
-        if (outcomes[static_cast<std::size_t>(number)].raw && run.source.layout.tracks[number].is_audio == 0)
+    bool any = run.toc_has_track_zero != (first_track_file(layout) == 0);
+    for (std::int32_t number = 1; number <= layout.track_count; ++number)
+        if (outcomes[static_cast<std::size_t>(number)].raw && layout.tracks[number].is_audio == 0 && !format.raw_data)
             any = run.raw_tracks[static_cast<std::size_t>(number)] = true;
-    if (any && !format.raw_data) {
+    if (any) {
         track_format named = format;
         named.raw_tracks = &run.raw_tracks;
         rewrite_toc_file(c, run.folder, run.source.layout, named);
@@ -253,9 +258,8 @@ sheet_tracks begin_sheet(voice c, sheet_run& run, temporary_files& temporaries, 
     record_tracks(record, run.paths, run.source.layout, options.format, &none_written);
     if (!find_tracks_to_write(c, run, options))
         return {};
-    return sheet_tracks{&run.folder,        options.format, &run.comments,
-                        &run.source.bin,    &run.source.layout, run.feed.get(),
-                        first_track_file(run.source.layout) == 0};
+    return sheet_tracks{&run.folder,     options.format,     &run.comments,
+                        &run.source.bin, &run.source.layout, run.feed.get()};
 }
 
 void end_sheet(voice c, sheet_run& run, const char* cue_path, const run_options& options,

@@ -34,6 +34,7 @@ struct sheet_run {
     bool has_tracks = false;   // and has track files to write, then the emulator sheet
     std::unique_ptr<source_feed> feed;   // the source files' bytes for their hashes, when asked for
     std::vector<bool> raw_tracks;        // by number: data tracks --lossless kept raw
+    bool toc_has_track_zero = false;     // the TOC lists track 0 (a hidden track), as written before the tracks
     const dat_catalogue* dat = nullptr;  // --dat: what the files are checked against
     int writers = 1;                     // the pool's writers, for the feed's ring
 };

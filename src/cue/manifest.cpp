@@ -100,6 +100,24 @@ bool read_runs(const json& value, std::vector<sector_run>& runs)
     return true;
 }
 
+// A source file's name as its sheet's FILE line found it: relative to the
+// sheet's folder, in it or below it, never above.
+bool is_name_below(const std::string& name)
+{
+    if (name.empty() || name.find(':') != std::string::npos || std::strlen(name.c_str()) != name.size())
+        return false;
+    std::size_t start = 0;
+    for (std::size_t i = 0; i <= name.size(); ++i) {
+        if (i < name.size() && name[i] != '/' && name[i] != '\\')
+            continue;
+        const std::string part = name.substr(start, i - start);
+        if (part.empty() || part == "." || part == "..")
+            return false;
+        start = i + 1;
+    }
+    return true;
+}
+
 bool read_piece(const json& value, manifest_piece& piece)
 {
     if (!value.is_object() || !value.contains("first") || !value["first"].is_number_integer() ||
@@ -148,7 +166,7 @@ bool read_piece(const json& value, manifest_piece& piece)
 bool read_file_entry(const json& value, manifest_file& file)
 {
     if (!value.is_object() || !value.contains("name") || !read_text(value["name"], file.name) ||
-        !is_plain_name(file.name) || !read_digest(value, file.digest, true) || !value.contains("bin_first") ||
+        !is_name_below(file.name) || !read_digest(value, file.digest, true) || !value.contains("bin_first") ||
         !value["bin_first"].is_number_integer() || !value.contains("bin_bytes") ||
         !value["bin_bytes"].is_number_integer())
         return false;
