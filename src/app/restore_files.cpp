@@ -109,7 +109,7 @@ bool restore_targets(const split_folder& split, std::vector<restore_target>& tar
             why = "the manifest gives two different files the name " + file.name;
             return false;
         }
-        restore_target target;
+        restore_target& target = targets.emplace_back();
         target.name = file.name;
         target.first = first;
         target.size = file.digest.size;
@@ -119,7 +119,6 @@ bool restore_targets(const split_folder& split, std::vector<restore_target>& tar
         target.known = true;
         target.expected = file.digest;
         first += target.size;
-        targets.push_back(std::move(target));
     }
     restore_target sheet;
     sheet.name = split.what == split_folder::kind::playable ? playable_image_name(split.name, "cue")
