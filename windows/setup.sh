@@ -9,11 +9,12 @@
 #   - for the features that read archives, CHD images and hash tracks:
 #     static zlib, bzip2, liblzma, libzstd, Nettle and libarchive (reading
 #     only, no crypto), from Debian's source packages too, and xxHash
-#     header-only from the host's libxxhash-dev.
+#     header-only from the host's libxxhash-dev;
+#   - static expat, the XML reader of --dat's DATs, from Debian's source.
 # Every library has a .pc file in $prefix/lib/pkgconfig that carries what a
 # static link needs (its dependencies in Requires/Libs, and the defines that
-# keep its headers from importing from a DLL, LZMA_API_STATIC and
-# LIBARCHIVE_STATIC, in Cflags).
+# keep its headers from importing from a DLL, LZMA_API_STATIC,
+# LIBARCHIVE_STATIC and XML_STATIC, in Cflags).
 # Safe to run again: every step is skipped when its result is already there.
 #
 # Environment:
@@ -121,7 +122,7 @@ extract() { # extract NAME DIR: unpack the downloaded NAME_*.dsc into $work/src/
 }
 
 # Source package names; libzstd is zstd's, xz-utils liblzma's.
-sources=(libogg libvorbis flac zlib bzip2 xz-utils libzstd nettle libarchive)
+sources=(libogg libvorbis flac zlib bzip2 xz-utils libzstd nettle libarchive expat)
 step "sources (apt-get source ${sources[*]})"
 missing_sources=()
 for name in "${sources[@]}"; do
@@ -153,6 +154,7 @@ extract xz-utils xz
 extract libzstd zstd
 extract nettle nettle
 extract libarchive libarchive
+extract expat expat
 done_step "unpacked into $work/src"
 
 # --- 3. builds -----------------------------------------------------------------
@@ -336,6 +338,27 @@ else
   touch "$work/src/nettle/config.h.in" "$work/src/nettle/stamp-h.in"
   autotools_build "$work/src/nettle" "$work/build-nettle" $nettle_options
   built nettle "$nettle_options"
+  done_step "built and installed"
+fi
+
+step "expat (static, i686-w64-mingw32)"
+# The library alone. Its headers import from a DLL unless XML_STATIC is
+# defined: the .pc says so. Debian's security fixes test `XML_DTD == 1`, as
+# the autotools build defines it; the CMake build's config header defines
+# XML_DTD empty, so it is given the value before the build.
+expat_options=(-DEXPAT_SHARED_LIBS=OFF -DEXPAT_BUILD_TOOLS=OFF -DEXPAT_BUILD_EXAMPLES=OFF -DEXPAT_BUILD_TESTS=OFF
+               -DEXPAT_BUILD_DOCS=OFF -DEXPAT_BUILD_FUZZERS=OFF -DEXPAT_BUILD_PKGCONFIG=ON)
+if up_to_date expat "${expat_options[*]}" lib/libexpat.a lib/pkgconfig/expat.pc; then
+  done_step "already in $prefix, skipped"
+else
+  bld=$work/build-expat
+  rm -rf "$bld"
+  cmake_configure "$work/src/expat/expat" "$bld" "${expat_options[@]}"
+  sed -i 's|^#define XML_DTD$|#define XML_DTD 1|' "$bld/expat_config.h"
+  run_logged "$bld.build.log" cmake --build "$bld" -j "$jobs"
+  run_logged "$bld.install.log" cmake --install "$bld"
+  sed -i 's|^Cflags:.*|& -DXML_STATIC|' "$prefix/lib/pkgconfig/expat.pc"
+  built expat "${expat_options[*]}"
   done_step "built and installed"
 fi
 

@@ -785,6 +785,42 @@ raw_data() {
   done
 }
 
+# --lossless and --restore: the Linux build's bytes. Each .flac decodes to
+# the Linux one's samples (its bytes may differ, as libFLAC's analysis is in
+# floating point); every other file of the folder, the manifest among them,
+# is the same bytes. The .exe's --restore gives back the source byte for
+# byte, from its own folder and, by a Z:\ path, from the Linux build's.
+lossless_restore() {
+  local l="$work/l/keep" w="$work/w/keep" name
+  mkdir -p "$l" "$w"
+  "$sample_tool" "$l" --redump >/dev/null
+  cp "$l"/*.bin "$l"/*.cue "$w/"
+  win "$w" --lossless --hash sample_redump.cue
+  linux "$l" --lossless --hash sample_redump.cue
+  same_console
+  expect_status 0
+  # The .exe's folder also holds its lock file, .trackcarve-lock.
+  [[ $(ls -A "$w/sampleredump" | grep -vx .trackcarve-lock) == $(ls -A "$l/sampleredump") ]] ||
+    fail "files: $(ls -A "$w/sampleredump" | tr '\n' ' ')/ Linux: $(ls -A "$l/sampleredump" | tr '\n' ' ')"
+  for name in $(ls -A "$l/sampleredump"); do
+    if [[ $name == *.flac ]]; then
+      flac -d -s -f --force-raw-format --endian=little --sign=signed -o "$work/ours.raw" "$w/sampleredump/$name"
+      flac -d -s -f --force-raw-format --endian=little --sign=signed -o "$work/theirs.raw" "$l/sampleredump/$name"
+      cmp "$work/ours.raw" "$work/theirs.raw" || fail "$name decodes to other samples"
+    else
+      cmp "$w/sampleredump/$name" "$l/sampleredump/$name" || fail "$name differs"
+    fi
+  done
+  win "$w" --restore -o back sampleredump
+  expect_status 0
+  win "$w" --restore -o back2 "$(winpath "$l/sampleredump")"
+  expect_status 0
+  for name in sample_redump.cue "sample_redump (Track "{1..4}").bin"; do
+    cmp "$w/back/$name" "$l/$name" || fail "restored $name differs"
+    cmp "$w/back2/$name" "$l/$name" || fail "$name restored from the Linux folder differs"
+  done
+}
+
 # A wineserver already running (an earlier --begin, or one left by an earlier
 # job) is used, not an error; runs go on after it.
 second_begin() {
@@ -839,6 +875,7 @@ check "-o out\\new: the output folder made with its parents; REM SOURCE names th
 check "--full-names on a two-disc set: folders named as the sheets, and My Game.m3u" full_names
 check "--skip-done: both discs skipped; after touching a BIN, that disc is split again" skip_done
 check "--raw-data: one file per track, and a BIN cut short: as the Linux build" raw_data
+check "--lossless and --restore: the Linux build's folder, and the source given back byte for byte" lossless_restore
 check "run-wine.sh --begin twice in a row: status 0, runs go on" second_begin
 
 all_run=1

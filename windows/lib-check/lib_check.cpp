@@ -1,10 +1,11 @@
 // lib_check: calls each static library of the Windows prefix once and checks
-// the answer: zlib, Nettle, xxHash, liblzma, libzstd, bzip2, libFLAC, and
-// libarchive reading a zip and a 7z of each common method. One PASS/FAIL line
+// the answer: zlib, Nettle, xxHash, liblzma, libzstd, bzip2, libFLAC, expat,
+// and libarchive reading a zip and a 7z of each common method. One PASS/FAIL line
 // each, then "N passed, M failed"; exit status 1 if any failed.
 #include <archive.h>
 #include <archive_entry.h>
 #include <bzlib.h>
+#include <expat.h>
 #include <FLAC/stream_decoder.h>
 #include <lzma.h>
 #include <nettle/md5.h>
@@ -120,6 +121,18 @@ int main() {
   check(decoder != nullptr, "libFLAC " + std::string(FLAC__VERSION_STRING) + " FLAC__stream_decoder_new",
         decoder ? "a decoder" : "none");
   if (decoder) FLAC__stream_decoder_delete(decoder);
+
+  // A DAT's game name, with an entity and a character outside ASCII.
+  const char dat[] = "<datafile><game name=\"Caf\xC3\xA9 &amp; Co\"/></datafile>";
+  std::string game;
+  XML_Parser parser = XML_ParserCreate(nullptr);
+  XML_SetUserData(parser, &game);
+  XML_SetStartElementHandler(parser, [](void* data, const XML_Char* name, const XML_Char** attributes) {
+    if (std::strcmp(name, "game") == 0 && attributes[0] != nullptr) *static_cast<std::string*>(data) = attributes[1];
+  });
+  const bool parsed = XML_Parse(parser, dat, int(std::strlen(dat)), 1) == XML_STATUS_OK;
+  XML_ParserFree(parser);
+  check(parsed && game == "Caf\xC3\xA9 & Co", std::string(XML_ExpatVersion()) + " XML_Parse", game);
 
   const std::string expected = "track.txt 750 bytes, crc32 1519746624";
   const struct {
