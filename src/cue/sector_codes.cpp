@@ -89,15 +89,34 @@ void encode_ecc(unsigned char* sector)
 // File 0, channel 0, submode "data", coding 0, given twice.
 constexpr unsigned char plain_data_subheader[8] = {0, 0, 0x08, 0, 0, 0, 0x08, 0};
 
+void write_sync(unsigned char* sector)
+{
+    sector[0] = 0x00;
+    std::memset(sector + 1, 0xFF, 10);
+    sector[11] = 0x00;
+}
+
+// Mode 2 leaves the header out of the ECC: it is coded as if it were zero.
+void encode_ecc_of_mode(unsigned char* sector)
+{
+    if (sector[15] != 2) {
+        encode_ecc(sector);
+        return;
+    }
+    unsigned char header[4];
+    std::memcpy(header, sector + 12, 4);
+    std::memset(sector + 12, 0, 4);
+    encode_ecc(sector);
+    std::memcpy(sector + 12, header, 4);
+}
+
 unsigned char bcd(int value) { return static_cast<unsigned char>((value / 10) * 16 + value % 10); }
 
 } // namespace
 
 void write_sector_header(unsigned char* sector, std::int32_t lba, unsigned char mode)
 {
-    sector[0] = 0x00;
-    std::memset(sector + 1, 0xFF, 10);
-    sector[11] = 0x00;
+    write_sync(sector);
     const std::int32_t address = lba + sector_lba_offset;
     sector[12] = bcd(address / 4500);
     sector[13] = bcd(address / 75 % 60);
@@ -117,12 +136,13 @@ void encode_mode2_form1_sector(unsigned char* sector, std::int32_t lba)
 {
     write_sector_header(sector, lba, 2);
     store_edc(sector + 2072, edc(sector + 16, 2056));
-    // Mode 2 leaves the header out of the ECC: it is coded as if it were zero.
-    unsigned char header[4];
-    std::memcpy(header, sector + 12, 4);
-    std::memset(sector + 12, 0, 4);
-    encode_ecc(sector);
-    std::memcpy(sector + 12, header, 4);
+    encode_ecc_of_mode(sector);
+}
+
+void restore_sync_and_ecc(unsigned char* sector)
+{
+    write_sync(sector);
+    encode_ecc_of_mode(sector);
 }
 
 bool is_regenerable_mode1_sector(const unsigned char* sector, std::int32_t lba)

@@ -20,6 +20,11 @@ void encode_mode1_sector(unsigned char* sector, std::int32_t lba);
 // which stay: sync, header (mode 2), EDC and ECC.
 void encode_mode2_form1_sector(unsigned char* sector, std::int32_t lba);
 
+// The sync pattern and ECC P and Q of a sector whose header, data and EDC
+// stand (as a compressor that dropped what they give keeps it), coded over
+// bytes 12 to 2075, the header as zeros when the mode byte is 2.
+void restore_sync_and_ecc(unsigned char* sector);
+
 // The sector is exactly the MODE1 sector its user data and lba give.
 bool is_regenerable_mode1_sector(const unsigned char* sector, std::int32_t lba);
 
