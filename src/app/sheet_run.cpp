@@ -154,8 +154,9 @@ bool find_tracks_to_write(voice c, sheet_run& run, const run_options& options)
 }
 
 // Whether each track's file can stand in the emulator sheet. An .iso that
-// lost the Form 2 part of XA sectors would not play the disc as the source
-// does; the writer's line that said so is the run's one word on it.
+// lost the Form 2 part of XA sectors, or a file with damaged sectors, would
+// not play the disc as the source does; the writer's line that said so is
+// the run's one word on it.
 std::vector<track_fitness> fitness_of(const disc_layout& layout, const std::vector<track_outcome>& outcomes)
 {
     std::vector<track_fitness> fitness(outcomes.size());
@@ -168,6 +169,8 @@ std::vector<track_fitness> fitness_of(const disc_layout& layout, const std::vect
             track = {false, nullptr};
         else if (layout.tracks[number].length_sectors <= 0)
             track = {false, "holds no sector"};
+        else if (outcome.damaged_sectors > 0)
+            track = {false, nullptr};
         else if (!outcome.complete)
             track = {false, "was padded or cut where the BIN ended"};
     }

@@ -38,11 +38,37 @@ bool open_part_holding(bin_reader& reader, std::int64_t offset)
     return true;
 }
 
+// Moves what the open part's decoder gave as zeros for damage to the
+// reader, placed in the virtual BIN; a stretch that meets or overlaps the
+// last one (a sector read in two parts), for the same reason, joins it.
+void take_damage(bin_reader& reader)
+{
+    const std::int64_t part_start = reader.bin->parts[reader.part].first_byte;
+    for (damaged_bytes& stretch : reader.decoder->damage) {
+        stretch.first_byte += part_start;
+        damaged_bytes* last = reader.damage.empty() ? nullptr : &reader.damage.back();
+        if (last != nullptr && last->why == stretch.why && last->first_byte <= stretch.first_byte &&
+            last->first_byte + last->count >= stretch.first_byte)
+            last->count = std::max(last->count, stretch.first_byte + stretch.count - last->first_byte);
+        else
+            reader.damage.push_back(std::move(stretch));
+    }
+    reader.decoder->damage.clear();
+}
+
+std::size_t read_decoded(bin_reader& reader, std::int64_t in_part, unsigned char* buffer, std::size_t size)
+{
+    const std::size_t got = reader.decoder->read(in_part, buffer, size);
+    if (!reader.decoder->damage.empty())
+        take_damage(reader);
+    return got;
+}
+
 // Reads up to size bytes of the open part from in_part, its own offset.
 std::size_t read_part(bin_reader& reader, std::int64_t in_part, unsigned char* buffer, std::size_t size)
 {
     if (reader.decoder)
-        return reader.decoder->read(in_part, buffer, size);
+        return read_decoded(reader, in_part, buffer, size);
     const std::int64_t at = reader.bin->parts[reader.part].file_offset + in_part;
     if (reader.position != at && !seek_to(reader.file.get(), at))
         return 0;
@@ -59,7 +85,7 @@ byte_copy copy_decoded(bin_reader& reader, std::int64_t in_part, std::int64_t co
     while (done.copied < count) {
         const auto wanted = static_cast<std::size_t>(std::min<std::int64_t>(count - done.copied,
                                                                             static_cast<std::int64_t>(buffer_size)));
-        const std::size_t got = reader.decoder->read(in_part + done.copied, buffer, wanted);
+        const std::size_t got = read_decoded(reader, in_part + done.copied, buffer, wanted);
         if (got > 0 && std::fwrite(buffer, 1, got, to) != got) {
             done.write_error = errno != 0 ? errno : EIO;
             break;

@@ -15,6 +15,14 @@
 #include <string>
 #include <vector>
 
+// Bytes a decoder gave as zeros because its source is damaged there (a CHD
+// hunk that fails its check, say), and why, in a few words.
+struct damaged_bytes {
+    std::int64_t first_byte;   // in the part; in the virtual BIN once a reader has taken them
+    std::int64_t count;
+    std::string why;
+};
+
 // A part whose bytes come through a decoder (a FLAC file's samples, a
 // CHD's hunks, big-endian audio) rather than straight from a byte range of
 // its file. Each reader makes its own, as each writer thread has a reader.
@@ -22,8 +30,10 @@ class part_decoder {
 public:
     virtual ~part_decoder() = default;
     // Up to size bytes from offset in the part; fewer only at its end or
-    // where it cannot be read, which ends the input there.
+    // where it cannot be read, which ends the input there. Bytes it has but
+    // cannot trust are zeros, each stretch added to `damage`.
     virtual std::size_t read(std::int64_t offset, unsigned char* buffer, std::size_t size) = 0;
+    std::vector<damaged_bytes> damage;   // since the reader last took them
 };
 using decoder_maker = std::function<std::unique_ptr<part_decoder>()>;
 
@@ -66,6 +76,7 @@ struct bin_reader {
     source_feed* feed = nullptr;              // where what it reads goes too, if anywhere
     std::size_t feed_owner = 0;               // whose claims there it reads for
     range_check* check = nullptr;             // the range it checks as it reads, if any
+    std::vector<damaged_bytes> damage;        // read as zeros since its owner last cleared it, in order
 };
 
 // Reads up to size bytes from offset. Fewer at the end of the BIN, or where a

@@ -271,6 +271,37 @@ track_outcome write_named_track(voice c, track_writer& writer, std::int32_t numb
     return outcome;
 }
 
+// The sectors of the track the reader gave as zeros for damage, in one line
+// that names the first of them and why, and that the emulator sheet will
+// not stand for them; how many there were.
+std::int64_t report_damage(voice c, const bin_reader& bin, const char* file_name, std::int32_t number,
+                           const track_span& track)
+{
+    const std::int64_t begin = std::int64_t{track.start_sector} * raw_sector_size;
+    const std::int64_t end = begin + std::int64_t{std::max(track.length_sectors, 0)} * raw_sector_size;
+    std::int64_t sectors = 0;
+    const damaged_bytes* first = nullptr;
+    std::int64_t first_sector = 0;
+    for (const damaged_bytes& stretch : bin.damage) {
+        const std::int64_t from = std::max(stretch.first_byte, begin);
+        const std::int64_t to = std::min(stretch.first_byte + stretch.count, end);
+        if (from >= to)
+            continue;
+        sectors += (to - 1) / raw_sector_size - from / raw_sector_size + 1;
+        if (first == nullptr) {
+            first = &stretch;
+            first_sector = from / raw_sector_size;
+        }
+    }
+    if (first != nullptr)
+        report(c, "%s: %lld sector%s of track %i, from its sector %lld (sector %lld of the image), could not be "
+                  "read: %s; written as %s, and no emulator sheet is written",
+               file_name, static_cast<long long>(sectors), sectors == 1 ? "" : "s", static_cast<int>(number),
+               static_cast<long long>(first_sector - track.start_sector), static_cast<long long>(first_sector),
+               first->why.c_str(), track.is_audio != 0 ? "silence" : "zeros");
+    return sectors;
+}
+
 } // namespace
 
 int next_serial_number(serial_source& serials)
@@ -287,12 +318,20 @@ track_outcome extract_track(voice c, track_writer& writer, std::int32_t number, 
     range_check check = track_check(track);
     const bool lossless = writer.format.lossless;
     writer.bin.check = lossless ? &check : nullptr;
+    writer.bin.damage.clear();
     track_outcome outcome =
         lossless && track.is_audio == 0 && number != 0 && !writer.format.raw_data
             ? write_lossless_data_track(c, writer, number, track, progress)
             : write_named_track(c, writer, number, track, progress);
     writer.bin.check = nullptr;
-    outcome.complete = outcome.complete && (outcome.written || outcome.all_zero) && track.length_sectors > 0;
+    if (outcome.written) {
+        track_format kept_as = writer.format;
+        kept_as.raw_data = kept_as.raw_data || outcome.raw;
+        outcome.damaged_sectors =
+            report_damage(c, writer.bin, name_track_file(number, track.is_audio != 0, kept_as).text, number, track);
+    }
+    outcome.complete = outcome.complete && (outcome.written || outcome.all_zero) && track.length_sectors > 0 &&
+                       outcome.damaged_sectors == 0;
     outcome.proven = lossless && outcome.proven && outcome.complete;
     finish_hash(check.hash, outcome.piece);
     return outcome;

@@ -49,8 +49,9 @@ struct track_writer {
 
 struct track_outcome {
     bool written;    // the file is in place under its final name
-    bool complete;   // and holds every sector of the track, none padded or cut
+    bool complete;   // and holds every sector of the track, none padded, cut or damaged
     std::int64_t xa_form2_sectors = 0;   // of them, cut from 2324 bytes to the .iso's 2048
+    std::int64_t damaged_sectors = 0;    // of them, zeros where the source is damaged (a CHD's hunk)
     // With --lossless:
     bool raw = false;        // a data track kept as its raw sectors: not every one regenerates
     bool proven = false;     // shown as it was written to give back every byte of the track
@@ -60,10 +61,10 @@ struct track_outcome {
 };
 
 // Writes the file of track `number` into the folder and says its "Processing
-// file..." line. Reports whatever was lost (missing BIN bytes, a file that
-// could not be written); a file that could not be written leaves the final
-// name as it was. Adds the BIN bytes it has taken to progress as it goes.
-// With --lossless, track 0 is the sectors before track 1's INDEX 01, kept
-// (and said) only when one of its bytes is not zero.
+// file..." line. Reports whatever was lost (missing BIN bytes, damaged
+// sectors, a file that could not be written); a file that could not be
+// written leaves the final name as it was. Adds the BIN bytes it has taken
+// to progress as it goes. With --lossless, track 0 is the sectors before
+// track 1's INDEX 01, kept (and said) only when one of its bytes is not zero.
 track_outcome extract_track(voice c, track_writer& writer, std::int32_t number, const track_span& track,
                             std::atomic<std::int64_t>& progress);
