@@ -1,5 +1,6 @@
 #include "cue/disc_source.h"
 
+#include "cue/chd_source.h"
 #include "cue/cue_source.h"
 
 namespace {
@@ -11,6 +12,7 @@ struct source_kind {
 
 // The first kind that takes the path reads it; a CUE sheet takes any.
 constexpr source_kind source_kinds[] = {
+    {is_chd_source, read_chd_source},
     {is_cue_source, read_cue_source},
 };
 

@@ -1,7 +1,7 @@
 // A disc source: what the user names on the command line, read into the
-// track table and the virtual BIN that the tracks are cut from. Today's
-// source is a CUE sheet with its BIN files (cue_source.cpp); each other kind
-// of source is a file of its own and a row in disc_source.cpp. Nothing above
+// track table and the virtual BIN that the tracks are cut from: a CUE sheet
+// with its BIN files (cue_source.cpp), a CHD (chd_source.cpp). Each kind of
+// source is a file of its own and a row in disc_source.cpp. Nothing above
 // this layer opens a source's files.
 #pragma once
 
@@ -21,11 +21,14 @@ struct companion_file {
 };
 
 struct disc_source {
+    // not_a_source: a file that cannot be split as what it is (no sheet at
+    // all, a damaged CHD, a hard disk's), error.message saying why in one
+    // line, its path first.
     enum class state { read, unopened, malformed, not_a_source };
     state result = state::unopened;
     cue_sheet sheet{};         // the track table and CD-TEXT; its notices hold even after an error
     cue_error error{};         // for a malformed source: its first malformed line; for a file that
-                               // is no such source: what it is instead (message only)
+                               // cannot be split: why (message only)
     disc_layout layout{};      // where each track lies in the virtual BIN
     virtual_bin bin;           // the tracks' bytes
     std::vector<std::string> files;   // every file it is read from, the one named first
