@@ -19,7 +19,11 @@
 //   [0]     flags: 1 two writers (-j 2) | 2 the variant | 4 the output folder
 //           is a link to the sheet's own (disc -> ., refused) | 8 another sheet's
 //           emulator sheet in the folder | 16 --raw-data (trackN.bin, each
-//           data track the BIN's own sectors)
+//           data track the BIN's own sectors) | 32 a CHD: all after the
+//           header is disc.chd, split instead of the sheet; its tracks are
+//           checked against its sectors as the CHD reader gives them, and a
+//           file it refuses must be one line and nothing made (so is a
+//           sheet that begins with the CHD signature)
 //   [1..4]  a.bin and b.bin: whole sectors (mod 49) and a partial sector's
 //           bytes (0 unless the byte's top bit is set) each
 //   [5..8]  the variant: what sits at each of eight final names, a nibble each
@@ -76,9 +80,11 @@ constexpr int max_bin_sectors = 49;
 // Data tracks longer than this (a sheet's times reach 2^31 sectors) would
 // take the run and the checks too long: such inputs are not run.
 constexpr std::int64_t max_data_sectors = 2000;
+// A CHD whose sectors would take more than this is not run either.
+constexpr std::int64_t max_chd_bytes = std::int64_t{6000} * raw_sector_size;
 
 enum flag : std::uint8_t { two_writers = 1, variant = 2, folder_is_sheet_folder = 4, owned_by_another = 8,
-                           raw_data = 16 };
+                           raw_data = 16, chd_input = 32 };
 
 // What the variant puts at a final name.
 enum class planted {
@@ -296,10 +302,10 @@ struct inputs_seen {
     std::set<std::pair<dev_t, ino_t>> files;
 };
 
-inputs_seen see_inputs(const fs::path& dir, const cue_read& read)
+inputs_seen see_inputs(const fs::path& dir, const std::string& source_name, const cue_read& read)
 {
     inputs_seen seen;
-    std::vector<std::string> names{"disc.cue"};
+    std::vector<std::string> names{source_name};
     for (const bin_file_entry& file : read.sheet.bin_files)
         names.push_back(file.name);
     for (const std::string& name : names) {
@@ -316,6 +322,7 @@ inputs_seen see_inputs(const fs::path& dir, const cue_read& read)
 }
 
 struct run_record {
+    std::string source_name;   // disc.cue or disc.chd
     std::uint8_t flags;
     std::array<planted, 8> plan;
     std::map<std::string, entry_state> before_dir;
@@ -325,6 +332,8 @@ struct run_record {
     cue_read read;
     disc_layout layout;   // with the hidden track, as the source reads it
     bool not_a_sheet;     // no FILE or TRACK line: refused before any folder
+    std::string bin;                 // the virtual BIN, as the source reads it
+    std::vector<bool> damaged;       // by track number: the reader gave some of its sectors as zeros
     std::string out;
     std::string err;
     int status;
@@ -368,7 +377,7 @@ void check_run(const scratch& s, const run_record& r)
         if (name != "disc" && before_dir.count(name) == 0)
             fail("%s appeared beside the sheet", name.c_str());
 
-    const std::string opened = "Open file disc.cue\n\n";
+    const std::string opened = "Open file " + r.source_name + "\n\n";
     const std::string notices = [&read] {
         std::string text;
         for (const std::string& notice : read.sheet.notices)
@@ -402,7 +411,7 @@ void check_run(const scratch& s, const run_record& r)
         return;
     }
     const std::optional<std::string>& owner = r.owner;
-    if (owner && *owner != "disc.cue") {
+    if (owner && *owner != r.source_name) {
         const std::string refusal = "trackcarve: " + s.out.string() + " holds the tracks of another sheet, \"" +
                                     *owner + "\"; nothing was overwritten (-o DIR or --full-names gives this sheet "
                                     "a folder of its own)\n";
@@ -466,17 +475,7 @@ void check_run(const scratch& s, const run_record& r)
         return;
     }
 
-    // The virtual BIN, from the files as they were before the run.
-    std::string bin;
-    for (std::size_t i = 0; i < read.sheet.bin_files.size(); ++i) {
-        const auto file = r.inputs.bytes.find(read.sheet.bin_files[i].name);
-        if (file == r.inputs.bytes.end())
-            fail("the sheet's BIN %s is not beside it", read.sheet.bin_files[i].name.c_str());
-        std::string_view bytes = file->second;
-        if (i + 1 < read.sheet.bin_files.size())
-            bytes = bytes.substr(0, bytes.size() - bytes.size() % raw_sector_size);
-        bin += bytes;
-    }
+    const std::string& bin = r.bin;
     // Audio before track 1's INDEX 01 is its own track, silence is not.
     const track_span& first = layout.tracks[1];
     if ((layout.tracks[0].length_sectors > 0) !=
@@ -497,7 +496,8 @@ void check_run(const scratch& s, const run_record& r)
         }
         if (!new_file(name))
             fail("%s is not a new regular file", name.c_str());
-        all_whole = all_whole && (e.whole || number == 0);   // the sheet does not name track00
+        // The sheet does not name track00.
+        all_whole = all_whole && ((e.whole && !r.damaged[static_cast<std::size_t>(number)]) || number == 0);
         if (track.is_audio != 0)
             check_ogg(s.out / name, e.frames);
         else if (read_bytes(s.out / name) != e.iso)
@@ -506,11 +506,60 @@ void check_run(const scratch& s, const run_record& r)
     }
     // No sheet of more than 99 tracks: no reader takes TRACK 100.
     if (all_whole && layout.track_count <= 99 && !blocked("disc.cue")) {
-        if (!new_file("disc.cue") || !starts_with(read_bytes(s.out / "disc.cue"), "REM SOURCE \"disc.cue\"\r\n"))
+        if (!new_file("disc.cue") ||
+            !starts_with(read_bytes(s.out / "disc.cue"), "REM SOURCE \"" + r.source_name + "\"\r\n"))
             fail("no emulator sheet after a clean set of tracks");
     } else if (new_file("disc.cue")) {
         fail("an emulator sheet over a broken set of tracks");
     }
+}
+
+// A file the CHD reader refuses: one line, naming it, and nothing made.
+void check_refusal(const scratch& s, const run_record& r, const disc_source& chd)
+{
+    if (chd.result != disc_source::state::not_a_source || r.status != 1 || r.out != "Open file " + r.source_name + "\n\n" ||
+        r.err != "trackcarve: " + chd.error.message + "\n" ||
+        !starts_with(chd.error.message, (s.dir / r.source_name).string() + " "))
+        fail("a refused CHD: stdout \"%s\" stderr \"%s\"", r.out.c_str(), r.err.c_str());
+    if (!r.before_out && fs::exists(fs::symlink_status(s.out)))
+        fail("a refused CHD created the output folder");
+    if (r.before_out && snapshot(s.out) != *r.before_out)
+        fail("a refused CHD changed the output folder");
+}
+
+// The virtual BIN, from the files as they were before the run.
+std::string sheet_bin(const cue_read& read, const inputs_seen& inputs)
+{
+    std::string bin;
+    for (std::size_t i = 0; read.ok && i < read.sheet.bin_files.size(); ++i) {
+        const auto file = inputs.bytes.find(read.sheet.bin_files[i].name);
+        if (file == inputs.bytes.end())
+            fail("the sheet's BIN %s is not beside it", read.sheet.bin_files[i].name.c_str());
+        std::string_view bytes = file->second;
+        if (i + 1 < read.sheet.bin_files.size())
+            bytes = bytes.substr(0, bytes.size() - bytes.size() % raw_sector_size);
+        bin += bytes;
+    }
+    return bin;
+}
+
+// A CHD's sectors as its reader gives them, and the tracks it gave zeros in for damage.
+std::string chd_bin(const disc_source& source, std::vector<bool>& damaged)
+{
+    bin_reader reader;
+    reader.bin = &source.bin;
+    std::string bin(static_cast<std::size_t>(source.bin.size_bytes), '\0');
+    bin.resize(read_bin(reader, 0, reinterpret_cast<unsigned char*>(bin.data()), bin.size()));
+    damaged.assign(static_cast<std::size_t>(source.layout.track_count) + 1, false);
+    for (const damaged_bytes& stretch : reader.damage)
+        for (std::int32_t number = 1; number <= source.layout.track_count; ++number) {
+            const track_span& track = source.layout.tracks[number];
+            const std::int64_t begin = std::int64_t{track.start_sector} * raw_sector_size;
+            const std::int64_t end = begin + std::int64_t{std::max(track.length_sectors, 0)} * raw_sector_size;
+            if (stretch.first_byte < end && stretch.first_byte + stretch.count > begin)
+                damaged[static_cast<std::size_t>(number)] = true;
+        }
+    return bin;
 }
 
 } // namespace
@@ -528,7 +577,11 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
     const auto partial = [](std::uint8_t b) { return (b & 0x80) != 0 ? (b & 0x7F) * 17 : 0; };
 
     const scratch s = make_scratch();
-    write_bytes(s.dir / "disc.cue", sheet);
+    const std::string_view chd_bytes = std::string_view(reinterpret_cast<const char*>(data), size).substr(header_size);
+    const std::string source_name = (flags & chd_input) != 0 ? "disc.chd" : "disc.cue";
+    write_bytes(s.dir / source_name, (flags & chd_input) != 0 ? chd_bytes : std::string_view(sheet));
+    // A sheet that begins with a CHD's signature is read as one.
+    const bool is_chd = (flags & chd_input) != 0 || starts_with(sheet, "MComprHD");
     write_bytes(s.dir / "a.bin", make_bin(seed, data[1] % max_bin_sectors, partial(data[2]), 0));
     write_bytes(s.dir / "b.bin", make_bin(seed, data[3] % max_bin_sectors, partial(data[4]), 0x5A));
 
@@ -550,9 +603,16 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
         write_bytes(s.out / "disc.cue", "REM SOURCE \"disc (another).cue\"\r\nFILE \"track1.iso\" BINARY\r\n");
 
     // The sheet as the run will read it, its BINs found and sized as the run
-    // finds them: regular files through any link, nothing else.
-    const disc_source source = read_disc_source((s.dir / "disc.cue").c_str());
+    // finds them: regular files through any link, nothing else. A CHD as its
+    // reader reads it.
+    const std::string source_path = (s.dir / source_name).string();
+    const disc_source source = read_disc_source(source_path.c_str());
     cue_read read{source.sheet, source.result != disc_source::state::malformed, source.error};
+    if (is_chd) {
+        read.ok = source.result == disc_source::state::read;
+        if (read.ok && source.bin.size_bytes > max_chd_bytes)
+            return 0;
+    }
     // Inputs whose data tracks would run to gigabytes are not run.
     if (read.ok) {
         const disc_layout& layout = source.layout;
@@ -564,18 +624,24 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
             return 0;
     }
 
-    run_record r{flags,
+    run_record r{source_name,
+                 flags,
                  plan,
                  snapshot(s.dir),
                  std::nullopt,
                  std::nullopt,
-                 see_inputs(s.dir, read),
+                 see_inputs(s.dir, source_name, read),
                  read,
                  source.layout,
                  source.result == disc_source::state::not_a_source,
                  {},
                  {},
+                 {},
+                 {},
                  0};
+    r.bin = is_chd ? chd_bin(source, r.damaged) : sheet_bin(read, r.inputs);
+    if (!is_chd)
+        r.damaged.assign(static_cast<std::size_t>(std::max(read.sheet.track_count, 0)) + 1, false);
     if (fs::is_directory(s.out)) {
         r.before_out = snapshot(s.out);
         r.owner = sheet_owner(s.out / "disc.cue");
@@ -586,7 +652,7 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
     console c;
     c.out = out.file;
     c.err = err.file;
-    std::string cue_path = (s.dir / "disc.cue").string();
+    std::string cue_path = source_path;
     char program[] = "trackcarve";
     char jobs_option[] = "-j";
     char jobs[] = "2";
@@ -600,7 +666,10 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
     r.out = out.contents();
     r.err = err.contents();
 
-    check_run(s, r);
+    if (is_chd && source.result != disc_source::state::read)
+        check_refusal(s, r, source);
+    else
+        check_run(s, r);
     std::error_code ignored;
     fs::remove_all(s.root, ignored);
     return 0;
