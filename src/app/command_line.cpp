@@ -357,13 +357,13 @@ void print_help(console& c, int default_jobs)
                    with_default_jobs(entry.help, default_jobs) + "\n";
     }
     options += "  --" + std::string(width - 2, ' ') + "end of the options: every later argument is a sheet\n";
-    say(c, "Usage: trackcarve [OPTION]... SHEET.cue...\n"
+    say(c, "Usage: trackcarve [OPTION]... SHEET.cue|DISC.chd...\n"
            "  or:  trackcarve --restore [OPTION]... FOLDER...\n"
-           "Splits each CD image, a CUE sheet and its BIN files, into one file per track, in a\n"
-           "new folder beside the sheet: trackN.iso for a data track, trackN.ogg (Ogg Vorbis)\n"
-           "for an audio track, NAME.toc listing them, and NAME.cue, a CUE sheet of those files\n"
-           "for emulators. Several sheets are split one after another. With --restore, gives\n"
-           "each split folder back as the disc image it was split from.\n"
+           "Splits each CD image, a CUE sheet and its BIN files or a CHD, into one file per\n"
+           "track, in a new folder beside it: trackN.iso for a data track, trackN.ogg (Ogg\n"
+           "Vorbis) for an audio track, NAME.toc listing them, and NAME.cue, a CUE sheet of\n"
+           "those files for emulators. Several sheets are split one after another. With\n"
+           "--restore, gives each split folder back as the disc image it was split from.\n"
            "\n"
            "%s"
            "\n"
