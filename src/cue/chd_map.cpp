@@ -237,8 +237,8 @@ chd_problem read_chd_map(std::FILE* file, const chd_header& header, std::vector<
     const auto file_bytes = static_cast<std::uint64_t>(header.file_size);
     for (std::size_t number = 0; number < hunks.size(); ++number) {
         const chd_hunk& hunk = hunks[number];
-        if (hunk.kind == hunk_kind::compressed && header.codecs[hunk.codec] == 0)
-            return {"is damaged: its hunk " + std::to_string(number) + " is in a codec its header does not name"};
+        if (hunk.kind == hunk_kind::compressed && (header.codecs[hunk.codec] == 0 || hunk.length > header.hunk_bytes))
+            return {"is damaged: its hunk " + std::to_string(number) + " is not as its header says hunks are"};
         const bool kept = hunk.kind == hunk_kind::compressed || hunk.kind == hunk_kind::stored ||
                           hunk.kind == hunk_kind::stored_unchecked;
         if (kept && (hunk.offset > file_bytes || file_bytes - hunk.offset < hunk.length))

@@ -16,6 +16,9 @@
 namespace {
 
 constexpr char chd_signature[] = "MComprHD";
+// Each reader keeps two hunks decoded and one compressed: chdman's hunks
+// are 8 frames, 19584 bytes; a megabyte bounds what a file can make it hold.
+constexpr std::uint32_t max_hunk_bytes = 1 << 20;
 
 bool has_chd_extension(const char* path)
 {
@@ -46,6 +49,10 @@ chd_problem check_cd_header(const chd_header& header)
 {
     if (header.unit_bytes != chd_frame_bytes || header.hunk_bytes == 0 || header.hunk_bytes % chd_frame_bytes != 0)
         return {"is damaged: its hunks are not whole CD frames of " + std::to_string(chd_frame_bytes) + " bytes"};
+    if (header.hunk_bytes > max_hunk_bytes)
+        return {"has hunks of " + std::to_string(header.hunk_bytes) + " bytes, more than the " +
+                std::to_string(max_hunk_bytes) + " trackcarve reads; 'chdman copy -i THIS.chd -o NEW.chd -hs 19584' "
+                "rewrites it in chdman's usual hunks"};
     if (header.logical_bytes / chd_frame_bytes > static_cast<std::uint64_t>(max_chd_frames))
         return {"is damaged: its header gives it more frames than any CD holds"};
     if (header.has_parent)
