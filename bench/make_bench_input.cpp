@@ -16,6 +16,8 @@
 //       tracks of 1 to 6 minutes (40:06 in all) in a fixed shuffled order,
 //       the first after a PREGAP of 2 seconds. Each audio track is the music
 //       above from its own seed.
+//   make_bench_input mixed_audio BIN CUE
+//       The mixed disc's 12 AUDIO tracks alone (40:06), the same music.
 //   make_bench_input many BIN CUE
 //       A 99-track disc the same way: 750 data sectors (10 s), then 98 AUDIO
 //       tracks of 2 to 6 seconds each.
@@ -283,7 +285,10 @@ const char* base_name(const char* path)
     return slash != nullptr ? slash + 1 : path;
 }
 
-int make_disc(const std::vector<disc_track>& tracks, const char* bin_path, const char* cue_path)
+// first_song: the seed of the first audio track's music, counted from the
+// disc's first track (1 for the mixed disc's songs without its data track).
+int make_disc(const std::vector<disc_track>& tracks, const char* bin_path, const char* cue_path,
+              std::size_t first_song = 0)
 {
     fill_sine_table();
     std::FILE* bin = std::fopen(bin_path, "wb");
@@ -301,8 +306,9 @@ int make_disc(const std::vector<disc_track>& tracks, const char* bin_path, const
         if (track.audio && i > 0 && !tracks[i - 1].audio)
             std::fprintf(cue, "    PREGAP 00:02:00\n");   // the gap after a data track, not in the BIN
         std::fprintf(cue, "    INDEX 01 %02ld:%02ld:%02ld\n", position / 4500, position / 75 % 60, position % 75);
+        const std::size_t song = i + first_song;
         const bool ok = track.audio
-                            ? write_music(bin, track.sectors * 588, music_seed ^ ((i + 1) * 0x9E3779B97F4A7C15ULL))
+                            ? write_music(bin, track.sectors * 588, music_seed ^ ((song + 1) * 0x9E3779B97F4A7C15ULL))
                             : write_data_sectors(bin, nullptr, track.sectors, position + 150, data_random);
         if (!ok)
             return 1;
@@ -311,16 +317,19 @@ int make_disc(const std::vector<disc_track>& tracks, const char* bin_path, const
     return std::fclose(bin) == 0 && std::fclose(cue) == 0 ? 0 : 1;
 }
 
-// One 50 MB data track, then 12 audio tracks of 1 to 6 minutes, 40 minutes
-// and a few seconds in all, in an order neither longest nor shortest first.
-int make_mixed(const char* bin_path, const char* cue_path)
+// One 50 MB data track (or none: the same songs alone), then 12 audio
+// tracks of 1 to 6 minutes, 40 minutes and a few seconds in all, in an order
+// neither longest nor shortest first.
+int make_mixed(const char* bin_path, const char* cue_path, bool with_data)
 {
     static const long seconds[] = {360, 75, 290, 140, 330, 60, 250, 185, 310, 105, 220, 75};
-    std::vector<disc_track> tracks{{false, 21260}};   // 21260 * 2352 = 50,003,520 bytes
+    std::vector<disc_track> tracks;
+    if (with_data)
+        tracks.push_back({false, 21260});   // 21260 * 2352 = 50,003,520 bytes
     long n = 0;
     for (const long s : seconds)
         tracks.push_back({true, s * 75 + (++n * 29) % 75});   // and a fraction of a second
-    return make_disc(tracks, bin_path, cue_path);
+    return make_disc(tracks, bin_path, cue_path, with_data ? 0 : 1);
 }
 
 // 99 short tracks: one data track of 10 seconds' sectors, 98 audio tracks of
@@ -359,13 +368,15 @@ int main(int argc, char** argv)
     if (argc == 4 && std::strcmp(argv[1], "audio") == 0)
         return make_audio(std::atol(argv[2]), argv[3]);
     if (argc == 4 && std::strcmp(argv[1], "mixed") == 0)
-        return make_mixed(argv[2], argv[3]);
+        return make_mixed(argv[2], argv[3], true);
+    if (argc == 4 && std::strcmp(argv[1], "mixed_audio") == 0)
+        return make_mixed(argv[2], argv[3], false);
     if (argc == 4 && std::strcmp(argv[1], "many") == 0)
         return make_many(argv[2], argv[3]);
     if (argc == 4 && std::strcmp(argv[1], "small") == 0)
         return make_small(argv[2], argv[3]);
     if (argc == 4 && std::strcmp(argv[1], "album") == 0)
         return make_album(argv[2], argv[3]);
-    std::fprintf(stderr, "usage: make_bench_input data SECTORS BIN [ISO] | audio SECONDS BIN | mixed BIN CUE | many BIN CUE | small BIN CUE | album BIN CUE\n");
+    std::fprintf(stderr, "usage: make_bench_input data SECTORS BIN [ISO] | audio SECONDS BIN | mixed BIN CUE | mixed_audio BIN CUE | many BIN CUE | small BIN CUE | album BIN CUE\n");
     return 2;
 }
