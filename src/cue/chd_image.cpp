@@ -3,6 +3,7 @@
 #include "base/platform.h"
 
 #include <array>
+#include <cerrno>
 #include <cstring>
 
 namespace {
@@ -80,8 +81,16 @@ std::uint16_t chd_crc16(const unsigned char* bytes, std::size_t size, std::uint1
 
 bool read_at(std::FILE* file, std::uint64_t offset, unsigned char* bytes, std::size_t size)
 {
+    errno = 0;   // a short read at the end sets none
     return offset <= static_cast<std::uint64_t>(INT64_MAX) && seek_to(file, static_cast<std::int64_t>(offset)) &&
            std::fread(bytes, 1, size, file) == size;
+}
+
+std::string read_failure(const char* what)
+{
+    const int error = errno;
+    return std::string("could not be read: reading ") + what + " failed (" +
+           (error != 0 ? std::strerror(error) : "the file ended early") + "); copy it again from where it came";
 }
 
 chd_problem read_chd_header(std::FILE* file, chd_header& header)
@@ -90,7 +99,8 @@ chd_problem read_chd_header(std::FILE* file, chd_header& header)
     unsigned char bytes[header_size] = {};
     const std::size_t got = seek_to(file, 0) ? std::fread(bytes, 1, sizeof bytes, file) : 0;
     if (got < signature_size || std::memcmp(bytes, signature, signature_size) != 0)
-        return {"is not a CHD: it does not begin with \"MComprHD\", as every CHD does"};
+        return {"is not a CHD: it does not begin with \"MComprHD\", as every CHD does (a CUE sheet's name must not "
+                "end in .chd)"};
     const auto version = static_cast<std::uint32_t>(big_endian(bytes + version_at, 4));
     if (got >= version_at + 4 && version != 5) {
         if (version >= 1 && version <= 4)
@@ -132,7 +142,7 @@ chd_problem read_chd_metadata(std::FILE* file, const chd_header& header, std::ve
             entry.text.resize(length);
             if (!read_at(file, at + metadata_entry_header, reinterpret_cast<unsigned char*>(entry.text.data()),
                          length))
-                return {"could not be read: its metadata is past what the system could read"};
+                return {read_failure("its metadata")};
             entry.text.resize(std::strlen(entry.text.c_str()));
         }
         entries.push_back(std::move(entry));

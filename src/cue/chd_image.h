@@ -76,3 +76,6 @@ chd_problem read_chd_map(std::FILE* file, const chd_header& header, std::vector<
 
 // Reads exactly size bytes at offset.
 bool read_at(std::FILE* file, std::uint64_t offset, unsigned char* bytes, std::size_t size);
+
+// The problem of a read that failed inside the file: the system's reason.
+std::string read_failure(const char* what);

@@ -171,7 +171,7 @@ chd_problem read_packed_map(std::FILE* file, const chd_header& header, std::vect
         return {damaged_map};
     std::vector<unsigned char> packed(packed_size);
     if (!read_at(file, header.map_offset + map_head_size, packed.data(), packed.size()))
-        return {"could not be read: its hunk map is past what the system could read"};
+        return {read_failure("its hunk map")};
 
     bit_reader bits{packed};
     std::vector<std::uint8_t> kinds(hunks.size());
