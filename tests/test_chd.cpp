@@ -190,7 +190,8 @@ TEST_P(ChdDamage, CostsThatHunksSectorsAlone)
     std::vector<chd_hunk> hunks;
     ASSERT_FALSE(read_chd_header(file.get(), header) || read_chd_metadata(file.get(), header, metadata) ||
                  read_chd_map(file.get(), header, hunks));
-    const chd_track track = read_chd_tracks(metadata, header.logical_bytes / 2448).tracks[row.track - 1];
+    const chd_track track =
+        read_chd_tracks(metadata, header.logical_bytes / 2448).tracks[static_cast<std::size_t>(row.track) - 1];
     const chd_hunk& hunk = hunks[static_cast<std::size_t>((track.chd_frame + track.frames / 2) / 8)];
     file.reset();
     std::string bytes = read_file(chd);
@@ -359,13 +360,14 @@ TEST(ChdCodecs, UnpackHunksAsChdmanPacksThem)
         std::string frames;
         std::string bitmap(1, '\0');
         for (int i = 0; i < 8; ++i) {
-            auto* sector = reinterpret_cast<unsigned char*>(sectors.data() + i * 2352);
+            const auto at = static_cast<std::size_t>(i);
+            auto* sector = reinterpret_cast<unsigned char*>(sectors.data() + at * 2352);
             if (row.mode == 1)
                 encode_mode1_sector(sector, i);
             if (row.mode == 2)
                 encode_mode2_form1_sector(sector, i);
-            subcodes[static_cast<std::size_t>(i) * 96 + 3] = static_cast<char>(i + 1);
-            frames += sectors.substr(static_cast<std::size_t>(i) * 2352, 2352) + subcodes.substr(i * 96u, 96);
+            subcodes[at * 96 + 3] = static_cast<char>(i + 1);
+            frames += sectors.substr(at * 2352, 2352) + subcodes.substr(at * 96, 96);
             if (row.mode != 0) {
                 bitmap[0] = static_cast<char>(bitmap[0] | 1 << i);
                 std::fill_n(sector, 12, 0);
