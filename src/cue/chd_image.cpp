@@ -131,11 +131,11 @@ chd_problem read_chd_metadata(std::FILE* file, const chd_header& header, std::ve
             return {"is damaged: its chain of metadata entries does not end"};
         unsigned char head[metadata_entry_header];
         if (at > size || size - at < metadata_entry_header || !read_at(file, at, head, sizeof head))
-            return {"is cut short: its metadata lies past its end; the file is incomplete: copy or download it again"};
+            return {"is damaged or cut short: its metadata lies past its end; copy or download the file again"};
         chd_metadata entry{static_cast<std::uint32_t>(big_endian(head, 4)), {}};
         const auto length = static_cast<std::uint32_t>(big_endian(head + 5, 3));
         if (size - at - metadata_entry_header < length)
-            return {"is cut short: its metadata lies past its end; the file is incomplete: copy or download it again"};
+            return {"is damaged or cut short: its metadata lies past its end; copy or download the file again"};
         if (keeps_text(entry.tag)) {
             if (length > max_track_text)
                 return {"is damaged: a track entry of its metadata is " + std::to_string(length) + " bytes long"};
