@@ -161,6 +161,20 @@ INSTANTIATE_TEST_SUITE_P(
         return name;
     });
 
+// A CHD of an ISO keeps 2048-byte MODE1 sectors: its .iso is the ISO, and
+// --raw-data gives the sectors whole again, sync, header, EDC and ECC.
+TEST(ChdOfAnIso, GivesTheIsoAndItsSectorsWhole)
+{
+    const fs::path dir = scratch_dir();
+    fs::copy_file(sample_disc_dir() / "sample.iso", dir / "game.iso");
+    const fs::path chd = make_chd(dir / "game.iso", dir / "game.chd", "");
+    ASSERT_EQ(run_tool({"-o", (dir / "plain").string(), chd.string()}).exit_status, 0);
+    ASSERT_EQ(run_tool({"--raw-data", chd.string()}).exit_status, 0);
+    EXPECT_TRUE(read_file(dir / "plain" / "game" / "track1.iso") == read_file(dir / "game.iso"));
+    EXPECT_TRUE(read_file(dir / "game" / "track1.bin") ==
+                read_file(sample_disc_dir() / "sample.bin").substr(0, fs::file_size(dir / "game.iso") / 2048 * 2352));
+}
+
 // A hunk of a track damaged: one line names the track, the first damaged
 // sector and the cause; those sectors are zeros, every other byte of every
 // track is the source's, and no emulator sheet stands for them.
