@@ -5,7 +5,7 @@
 #
 # Runs trackcarve.exe as a user would from a command prompt and checks what it
 # prints, its exit status and the files it writes, with Linux tools on this
-# side (cmp, ogginfo, oggdec, oggenc). The sample disc comes from the Linux
+# side (cmp, ogginfo, oggdec, oggenc, chdman). The sample disc comes from the Linux
 # build's generator (build/make_sample_disc, or $TRACKCARVE_SAMPLE_TOOL);
 # runs on file names outside ASCII are compared with the Linux build's own
 # run on the same input (build/trackcarve, or $TRACKCARVE_LINUX).
@@ -59,7 +59,7 @@ trap 'exit 130' INT TERM
 for tool in "$exe" "$sample_tool" "$linux_exe"; do
   [[ -x $tool ]] || { echo "$tool is missing; build it first"; exit 1; }
 done
-for tool in ogginfo oggdec oggenc vorbiscomment flac metaflac i686-w64-mingw32-objdump timeout iconv localedef; do
+for tool in ogginfo oggdec oggenc vorbiscomment flac metaflac chdman i686-w64-mingw32-objdump timeout iconv localedef; do
   command -v "$tool" >/dev/null || { echo "$tool not found"; exit 1; }
 done
 
@@ -821,6 +821,31 @@ lossless_restore() {
   done
 }
 
+# A CHD of the sample (chdman's default codecs: LZMA, deflate and FLAC
+# hunks), read by the .exe to the Linux build's console text and files: the
+# raw data track, the .ogg files as same_files compares them, and .flac
+# files that decode to the same samples.
+chd_sample() {
+  local w="$work/chd/w" l="$work/chd/l" name
+  mkdir -p "$w" "$l"
+  chdman createcd -i "$work/reference/sample.cue" -o "$l/Sample.chd" >/dev/null 2>&1 || fail "chdman createcd failed"
+  cp "$l/Sample.chd" "$w/"
+  win "$w" --raw-data Sample.chd
+  linux "$l" --raw-data Sample.chd
+  same_console
+  expect_status 0
+  same_files "$w/Sample" "$l/Sample"
+  win "$w" --flac -o flac Sample.chd
+  linux "$l" --flac -o flac Sample.chd
+  same_console
+  expect_status 0
+  for name in track2.flac track3.flac track4.flac; do
+    cmp <(flac -d -s -c --force-raw-format --endian=little --sign=signed "$w/flac/Sample/$name") \
+      <(flac -d -s -c --force-raw-format --endian=little --sign=signed "$l/flac/Sample/$name") ||
+      fail "$name does not decode to the Linux build's samples"
+  done
+}
+
 # A wineserver already running (an earlier --begin, or one left by an earlier
 # job) is used, not an error; runs go on after it.
 second_begin() {
@@ -844,6 +869,7 @@ check "sample MODE2 (relative path): console text, status 0, empty stderr" sampl
 check "sample MODE2: TOC bytes, track1.iso equals the reference ISO" sample_files sample_mode2 samplemode2
 check "sample MODE2: .ogg files pass ogginfo, exact lengths, decode like oggenc" sample_audio sample_mode2 samplemode2
 check "-j 2 gives the bytes of -j 1: console text, TOC, .iso, sheet, decoded .ogg" side_by_side
+check "a CHD of the sample: the Linux build's console text, raw data track, sheet, audio" chd_sample
 check "--flac: .flac files pass flac -t and decode to their tracks' bytes; TOC, sheet word WAVE, tags" flac_run
 check "second run reuses the folder and overwrites; status 0" second_run
 check "owner record: the sheet's name, case ignored; a twin sheet is refused, nothing changed" owner_check
