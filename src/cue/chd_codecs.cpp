@@ -152,7 +152,7 @@ struct chd_codecs::contexts {
         const std::size_t head = bitmap_bytes + static_cast<std::size_t>(length_bytes);
         if (size < head)
             return false;
-        const std::uint64_t first_size = big_endian(in + bitmap_bytes, length_bytes);
+        const auto first_size = static_cast<std::size_t>(big_endian(in + bitmap_bytes, length_bytes));
         if (first_size > size - head ||
             !decode(sector_kind, in + head, first_size, sectors.data(), sectors.size()) ||
             !decode(subcode_kind, in + head + first_size, size - head - first_size, subcodes.data(), subcodes.size()))

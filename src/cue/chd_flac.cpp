@@ -45,7 +45,7 @@ struct flac_hunk_decoder::state {
     unsigned char header[header_size] = {};
     const unsigned char* in = nullptr;
     std::size_t in_size = 0;
-    std::uint64_t handed = 0;   // bytes of header and stream given to the library
+    std::size_t handed = 0;   // bytes of header and stream given to the library
     unsigned char* out = nullptr;
     std::size_t frames_wanted = 0;
     std::size_t frames_done = 0;
@@ -148,8 +148,8 @@ std::int64_t flac_hunk_decoder::decode(const unsigned char* in, std::size_t size
             break;
     }
     FLAC__uint64 position = 0;
-    if (s.failed || s.frames_done < frames || FLAC__stream_decoder_get_decode_position(s.decoder.get(), &position) == 0 ||
-        position < header_size) {
+    if (s.failed || s.frames_done < frames ||
+        FLAC__stream_decoder_get_decode_position(s.decoder.get(), &position) == 0 || position < header_size) {
         // A stream that went wrong may leave the decoder in any state: start afresh.
         FLAC__stream_decoder_finish(s.decoder.get());
         s.initialized = false;

@@ -104,12 +104,12 @@ chd_problem read_chd_header(std::FILE* file, chd_header& header)
     const auto version = static_cast<std::uint32_t>(big_endian(bytes + version_at, 4));
     if (got >= version_at + 4 && version != 5) {
         if (version >= 1 && version <= 4)
-            return {"is a version " + std::to_string(version) + " CHD, which trackcarve does not read; "
+            return {std::string("is a version ") + std::to_string(version) + " CHD, which trackcarve does not read; "
                     "'chdman copy -i OLD.chd -o NEW.chd' rewrites it as version 5"};
-        return {"is not a CHD that trackcarve knows: its header says version " + std::to_string(version)};
+        return {std::string("is not a CHD that trackcarve knows: its header says version ") + std::to_string(version)};
     }
     if (got < header_size)
-        return {"is cut short: it ends inside its " + std::to_string(header_size) +
+        return {std::string("is cut short: it ends inside its ") + std::to_string(header_size) +
                 "-byte header; the file is incomplete: copy or download it again"};
     for (int i = 0; i < 4; ++i)
         header.codecs[i] = static_cast<std::uint32_t>(big_endian(bytes + codecs_at + 4 * i, 4));
@@ -138,7 +138,8 @@ chd_problem read_chd_metadata(std::FILE* file, const chd_header& header, std::ve
             return {"is damaged or cut short: its metadata lies past its end; copy or download the file again"};
         if (keeps_text(entry.tag)) {
             if (length > max_track_text)
-                return {"is damaged: a track entry of its metadata is " + std::to_string(length) + " bytes long"};
+                return {std::string("is damaged: a track entry of its metadata is ") + std::to_string(length) +
+                        " bytes long"};
             entry.text.resize(length);
             if (!read_at(file, at + metadata_entry_header, reinterpret_cast<unsigned char*>(entry.text.data()),
                          length))

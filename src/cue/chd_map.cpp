@@ -33,7 +33,8 @@ struct bit_reader {
         std::uint32_t value = 0;
         for (int i = 0; i < count; ++i) {
             const std::uint64_t at = position + static_cast<std::uint64_t>(i);
-            const unsigned bit = at / 8 < bytes.size() ? bytes[at / 8] >> (7 - at % 8) & 1U : 0U;
+            const auto byte = static_cast<std::size_t>(at / 8);
+            const unsigned bit = at / 8 < bytes.size() ? bytes[byte] >> (7 - at % 8) & 1U : 0U;
             value = value << 1 | bit;
         }
         return value;
@@ -169,7 +170,7 @@ chd_problem read_packed_map(std::FILE* file, const chd_header& header, std::vect
         return {"is cut short: its hunk map runs past its end; the file is incomplete: copy or download it again"};
     if (length_bits > 32 || self_bits > 32)
         return {damaged_map};
-    std::vector<unsigned char> packed(packed_size);
+    std::vector<unsigned char> packed(static_cast<std::size_t>(packed_size));   // a 32-bit length
     if (!read_at(file, header.map_offset + map_head_size, packed.data(), packed.size()))
         return {read_failure("its hunk map")};
 
@@ -195,10 +196,11 @@ chd_problem read_packed_map(std::FILE* file, const chd_header& header, std::vect
             last_self = at;
             kind = self;
             // A copy is of a hunk before it, whose entry it takes.
-            hunk = at < number ? hunks[at] : chd_hunk{0, 0, 0, hunk_kind::unreadable, 0};
+            hunk = at < number ? hunks[static_cast<std::size_t>(at)] : chd_hunk{0, 0, 0, hunk_kind::unreadable, 0};
         } else if (kind == parent || kind == parent_self || kind == parent_0 || kind == parent_1) {
             // A CHD that names no parent has no parent's hunks to copy.
-            return {"is damaged: its hunk " + std::to_string(number) + " copies a parent CHD's, and it names none"};
+            return {std::string("is damaged: its hunk ") + std::to_string(number) +
+                    " copies a parent CHD's, and it names none"};
         } else {
             return {damaged_map};
         }
@@ -238,11 +240,12 @@ chd_problem read_chd_map(std::FILE* file, const chd_header& header, std::vector<
     for (std::size_t number = 0; number < hunks.size(); ++number) {
         const chd_hunk& hunk = hunks[number];
         if (hunk.kind == hunk_kind::compressed && (header.codecs[hunk.codec] == 0 || hunk.length > header.hunk_bytes))
-            return {"is damaged: its hunk " + std::to_string(number) + " is not as its header says hunks are"};
+            return {std::string("is damaged: its hunk ") + std::to_string(number) +
+                    " is not as its header says hunks are"};
         const bool kept = hunk.kind == hunk_kind::compressed || hunk.kind == hunk_kind::stored ||
                           hunk.kind == hunk_kind::stored_unchecked;
         if (kept && (hunk.offset > file_bytes || file_bytes - hunk.offset < hunk.length))
-            return {"is cut short: its hunk " + std::to_string(number) + " lies past its end (it has " +
+            return {std::string("is cut short: its hunk ") + std::to_string(number) + " lies past its end (it has " +
                     std::to_string(file_bytes) + " bytes); the file is incomplete: copy or download it again"};
     }
     return {};

@@ -111,7 +111,7 @@ private:
 
     void note_damage(std::int64_t sector, const cached_hunk& hunk)
     {
-        std::string why = "hunk " + std::to_string(hunk.number) + " of the CHD " + hunk.failure;
+        std::string why = std::string("hunk ") + std::to_string(hunk.number) + " of the CHD " + hunk.failure;
         const std::int64_t first = sector * raw_sector_size;
         if (!damage.empty() && damage.back().why == why && damage.back().first_byte + damage.back().count >= first) {
             damage.back().count = std::max(damage.back().count, first + raw_sector_size - damage.back().first_byte);

@@ -38,7 +38,7 @@ std::string codec_name(std::uint32_t codec)
     for (int shift = 24; shift >= 0; shift -= 8) {
         const auto c = static_cast<unsigned char>(codec >> shift);
         if (std::isprint(c) == 0)
-            return "codec " + std::to_string(codec);
+            return std::string("codec ") + std::to_string(codec);
         name += static_cast<char>(c);
     }
     return "\"" + name + "\"";
@@ -48,9 +48,10 @@ std::string codec_name(std::uint32_t codec)
 chd_problem check_cd_header(const chd_header& header)
 {
     if (header.unit_bytes != chd_frame_bytes || header.hunk_bytes == 0 || header.hunk_bytes % chd_frame_bytes != 0)
-        return {"is damaged: its hunks are not whole CD frames of " + std::to_string(chd_frame_bytes) + " bytes"};
+        return {std::string("is damaged: its hunks are not whole CD frames of ") + std::to_string(chd_frame_bytes) +
+                " bytes"};
     if (header.hunk_bytes > max_hunk_bytes)
-        return {"has hunks of " + std::to_string(header.hunk_bytes) + " bytes, more than the " +
+        return {std::string("has hunks of ") + std::to_string(header.hunk_bytes) + " bytes, more than the " +
                 std::to_string(max_hunk_bytes) + " trackcarve reads; 'chdman copy -i THIS.chd -o NEW.chd -hs 19584' "
                 "rewrites it in chdman's usual hunks"};
     if (header.logical_bytes / chd_frame_bytes > static_cast<std::uint64_t>(max_chd_frames))

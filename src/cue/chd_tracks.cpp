@@ -82,7 +82,8 @@ std::string which_image(const std::vector<chd_metadata>& metadata)
 
 std::string damaged_entry(std::size_t index)
 {
-    return "is damaged: entry " + std::to_string(index + 1) + " of its track table does not read as a CD track's";
+    return std::string("is damaged: entry ") + std::to_string(index + 1) +
+           " of its track table does not read as a CD track's";
 }
 
 // Reads one track's entry; an empty string when it is a CD track's.
@@ -96,7 +97,7 @@ std::string read_track(const chd_metadata& entry, std::size_t index, chd_track& 
                                    [&fields](const sector_type& t) { return fields.type == t.name; });
     if (type == std::end(sector_types)) {
         if (fields.type == "MODE2_FORM1" || fields.type == "MODE2_FORM2")
-            return "keeps track " + std::to_string(index + 1) + " as " + fields.type +
+            return std::string("keeps track ") + std::to_string(index + 1) + " as " + fields.type +
                    " sectors without their XA subheaders, which trackcarve does not read";
         return damaged_entry(index);
     }
@@ -124,7 +125,8 @@ chd_track_table read_chd_tracks(const std::vector<chd_metadata>& metadata, std::
         if (!is_track(entry))
             continue;
         if (table.tracks.size() == max_tracks) {
-            table.problem = {"is damaged: its track table lists more than " + std::to_string(max_tracks) + " tracks"};
+            table.problem = {std::string("is damaged: its track table lists more than ") + std::to_string(max_tracks) +
+                             " tracks"};
             return table;
         }
         chd_track track{};
