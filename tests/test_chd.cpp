@@ -17,6 +17,7 @@
 #include <algorithm>
 #include <cstdio>
 #include <functional>
+#include <sstream>
 #include <string>
 #include <vector>
 
@@ -113,6 +114,9 @@ struct equivalence_row {
     const char* chd_name = nullptr;   // null: DISC.chd
 };
 
+// Named in test listings by what they hold, not their bytes.
+void PrintTo(const equivalence_row& row, std::ostream* os) { *os << row.disc << " -c " << row.codecs; }
+
 class ChdSplit : public testing::TestWithParam<equivalence_row> {};
 
 TEST_P(ChdSplit, GivesWhatChdmansBinAndSheetGive)
@@ -175,6 +179,38 @@ TEST(ChdOfAnIso, GivesTheIsoAndItsSectorsWhole)
                 read_file(sample_disc_dir() / "sample.bin").substr(0, fs::file_size(dir / "game.iso") / 2048 * 2352));
 }
 
+// A CHD among sheets in one call: the writers shared, its split the same as
+// its own sheet's; a second call with --skip-done skips both, and --report
+// says so of each.
+TEST(ChdAmongSheets, SplitsBesideThemAndIsSkippedOnceDone)
+{
+    const fs::path dir = scratch_dir();
+    const fs::path cue = copy_disc(dir, "sample");
+    fs::create_directory(dir / "chd");
+    const fs::path chd = make_chd(cue, dir / "chd" / "sample.chd", "");
+    const std::vector<std::string> args{"-j", "2", "--skip-done", "--report", (dir / "report").string(),
+                                        chd.string(), cue.string()};
+    const command_result first = run_tool(args);
+    ASSERT_EQ(first.exit_status, 0) << first.err;
+    expect_same_split(dir / "chd" / "sample", dir / "sample");
+    const command_result again = run_tool(args);
+    EXPECT_EQ(again.exit_status, 0) << again.err;
+    EXPECT_TRUE(again.out.starts_with("Skipping sample.chd: ") &&
+                again.out.find("\nSkipping sample.cue: ") != std::string::npos)
+        << again.out;
+    // --report adds a line a disc each call: the CHD's tracks as its sheet's.
+    std::vector<std::string> lines;
+    std::istringstream report(read_file(dir / "report"));
+    for (std::string line; std::getline(report, line);)
+        lines.push_back(line);
+    ASSERT_EQ(lines.size(), 4U);
+    const std::string chd_line =
+        R"({"sheet":")" + chd.string() + R"(","output":")" + (dir / "chd" / "sample").string() + R"(","status":")";
+    EXPECT_TRUE(lines[0].starts_with(chd_line + "done")) << lines[0];
+    EXPECT_TRUE(lines[2].starts_with(chd_line + "skipped")) << lines[2];
+    EXPECT_EQ(lines[0].substr(lines[0].find("\"tracks\"")), lines[1].substr(lines[1].find("\"tracks\"")));
+}
+
 // A hunk of a track damaged: one line names the track, the first damaged
 // sector and the cause; those sectors are zeros, every other byte of every
 // track is the source's, and no emulator sheet stands for them.
@@ -184,6 +220,8 @@ struct damage_row {
     const char* file;
     std::vector<std::string> options;
 };
+
+void PrintTo(const damage_row& row, std::ostream* os) { *os << row.file << " -c " << row.codecs; }
 
 class ChdDamage : public testing::TestWithParam<damage_row> {};
 
