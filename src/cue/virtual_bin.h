@@ -15,9 +15,12 @@
 #include <string>
 #include <vector>
 
+struct bin_part;
+
 // A part whose bytes come through a decoder (a FLAC file's samples, a
 // CHD's hunks, big-endian audio) rather than straight from a byte range of
-// its file. Each reader makes its own, as each writer thread has a reader.
+// its file. Each reader makes its own, as each writer thread has a reader,
+// from the part as it stands then.
 class part_decoder {
 public:
     virtual ~part_decoder() = default;
@@ -25,7 +28,7 @@ public:
     // where it cannot be read, which ends the input there.
     virtual std::size_t read(std::int64_t offset, unsigned char* buffer, std::size_t size) = 0;
 };
-using decoder_maker = std::function<std::unique_ptr<part_decoder>()>;
+using decoder_maker = std::function<std::unique_ptr<part_decoder>(const bin_part& part)>;
 
 struct source_feed;   // cue/source_feed.h
 
