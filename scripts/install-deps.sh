@@ -7,7 +7,7 @@ packages=(
   cmake g++ make pkg-config             # build
   libvorbis-dev libogg-dev              # the encoder and Ogg framing
   nlohmann-json3-dev                    # the --report file's JSON (header-only)
-  libflac-dev                           # the FLAC encoder (--flac), and the decoder of CHD audio
+  libflac-dev                           # the FLAC encoder (--flac), FLAC files a sheet names, CHD audio
   libexpat1-dev                         # the Logiqx XML DATs of --dat
   libgtest-dev                          # tests
   xorriso genisoimage                   # sample image and ISO checks in tests

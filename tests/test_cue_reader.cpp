@@ -27,7 +27,7 @@ read_outcome read_sheet(const std::string& text, const bin_sizes& sizes)
     file_stream cue_file(text.empty() ? std::fopen("/dev/null", "rb")
                                       : fmemopen(const_cast<char*>(text.data()), text.size(), "rb"));
     read_outcome outcome{};
-    const cue_read read = read_cue_sheet(cue_file.get(), [&](const char* name) -> std::int64_t {
+    const cue_read read = read_cue_sheet(cue_file.get(), [&](const char* name, bool) -> std::int64_t {
         outcome.probed.emplace_back(name);
         const auto size = sizes.find(name);
         return size == sizes.end() ? -1 : size->second;
@@ -95,7 +95,7 @@ TEST_F(CueReader, FileLineErrors)
     EXPECT_EQ(read("FILE game.bin\n").console, "Error!! line 1 CMD: FILE\n");
     EXPECT_EQ(read("FILE \"game.bin BINARY\n").console, "Error!! line 1 CMD: FILE\n");
     EXPECT_EQ(read("FILE \"game.bin\"   \n").console, "Error!! line 1 CMD: FILE\n");
-    EXPECT_EQ(read("FILE \"game.bin\" WAVE\n").console, "Error!! line 1 CMD: FILE is not BINARY form\n");
+    EXPECT_EQ(read("FILE \"game.bin\" MP4\n").console, "Error!! line 1 CMD: FILE is not BINARY form\n");
     EXPECT_EQ(read("FILE \"missing.bin\" BINARY\n").console, "Error!! line 1 CMD: FILE Open fail\n");
     // An empty name or one ending in a separator names the directory itself.
     EXPECT_EQ(read("FILE \"\" BINARY\n").console, "Error!! line 1 CMD: FILE Open fail\n");
@@ -208,7 +208,7 @@ TEST_F(CueReader, TrackModes)
     EXPECT_EQ(r.sheet.records[1].is_audio, 0);
     EXPECT_EQ(r.sheet.records[2].is_mode2, 0);
     EXPECT_EQ(r.sheet.records[3].is_audio, 1);
-    for (const char* bad : {"TRACK 01 MODE1/2048\n", "TRACK AUDIO\n", "TRACK 00 AUDIO\n", "TRACK 01\tCDG\n"})
+    for (const char* bad : {"TRACK 01 MODE1/2336\n", "TRACK AUDIO\n", "TRACK 00 AUDIO\n", "TRACK 01\tCDG\n"})
         EXPECT_EQ(read(bad).console, "Error!! line 1 Invalid Track\n") << bad;
 }
 

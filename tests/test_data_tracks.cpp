@@ -170,7 +170,7 @@ TEST_F(DataTracks, PartsFromFileRangesAndDecodersReadAsOneBin)
     for (const std::size_t good : {std::size_t{2 * 2352}, std::size_t{2352 + 100}}) {
         bin.parts = {file_part((dir / "disc.bin").string(), 0, 3 * 2352, 15)};
         bin.parts.push_back(file_part("decoded", 3 * 2352, 2 * 2352));
-        bin.parts.back().decoder = [good] { return std::make_unique<pattern_decoder>(good); };
+        bin.parts.back().decoder = [good](const bin_part&) { return std::make_unique<pattern_decoder>(good); };
         bin.size_bytes = 5 * 2352;
         writer.bin = bin_reader{};   // no part of the last round's BIN kept open
         writer.bin.bin = &bin;

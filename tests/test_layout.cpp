@@ -25,7 +25,7 @@ struct laid_out {
 laid_out lay_out(const std::string& sheet, std::int64_t bin_bytes = -1)
 {
     file_stream cue_file(fmemopen(const_cast<char*>(sheet.data()), sheet.size(), "rb"));
-    const cue_read read = read_cue_sheet(cue_file.get(), [bin_bytes](const char*) { return bin_bytes; });
+    const cue_read read = read_cue_sheet(cue_file.get(), [bin_bytes](const char*, bool) { return bin_bytes; });
     EXPECT_TRUE(read.ok) << read.error.message;
     const disc_layout layout = lay_out_tracks(read.sheet);
 

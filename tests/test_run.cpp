@@ -86,7 +86,7 @@ TEST(Run, UnreadableCueSheet)
 TEST(Run, SyntaxErrorCreatesNothing)
 {
     const fs::path dir = scratch_dir();
-    write_file(dir / "bad.cue", "\n\nTRACK 01 MODE1/2048\n");
+    write_file(dir / "bad.cue", "\n\nTRACK 01 MODE1/2336\n");
     const command_result r = run_tool({dir / "bad.cue"});
     EXPECT_EQ(r.out, "Open file bad.cue\n\nError!! line 3 Invalid Track\n");
     EXPECT_EQ(r.exit_status, 1);

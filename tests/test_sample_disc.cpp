@@ -164,7 +164,7 @@ TEST(RedumpStyleDisc, MednafenPlacesTheTracksWhereTheLayoutDoes)
     EXPECT_EQ(files, mednafen_lbas(source / "sample_redump-merged.cue"));
 
     file_stream sheet(std::fopen((source / "sample_redump.cue").c_str(), "rb"));
-    const cue_read read = read_cue_sheet(sheet.get(), [&source](const char* name) {
+    const cue_read read = read_cue_sheet(sheet.get(), [&source](const char* name, bool) {
         return static_cast<std::int64_t>(fs::file_size(source / name));
     });
     ASSERT_TRUE(read.ok);

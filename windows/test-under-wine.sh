@@ -353,7 +353,7 @@ lock_wait() {
 syntax_error() {
   local dir="$work/syntax"
   mkdir -p "$dir"
-  printf '\n\nTRACK 01 MODE1/2048\n' >"$dir/bad.cue"
+  printf '\n\nTRACK 01 MODE1/2336\n' >"$dir/bad.cue"
   win "$dir" bad.cue
   expect_out $'Open file bad.cue\n\nError!! line 3 Invalid Track\n'
   expect_err ""
@@ -507,6 +507,10 @@ same_files() {
     name=$(basename "$file")
     case $name in
       *.iso | *.bin) cmp "$ours/$name" "$file" || fail "$name differs" ;;
+      *.flac)
+        flac -d -s -f --force-raw-format --endian=little --sign=signed -o "$work/ours.raw" "$ours/$name"
+        flac -d -s -f --force-raw-format --endian=little --sign=signed -o "$work/theirs.raw" "$file"
+        cmp -s "$work/ours.raw" "$work/theirs.raw" || fail "$name does not decode like the Linux build's" ;;
       *.ogg)
         oggdec -Q -R -o "$work/ours.raw" "$ours/$name"
         oggdec -Q -R -o "$work/theirs.raw" "$file"
@@ -846,6 +850,35 @@ chd_sample() {
   done
 }
 
+# Sheets in a .zip (bsdtar's), and an ISO beside a WAVE file (sox's), split
+# with --flac and --raw-data: the Linux build's console text and files.
+archive_and_wave() {
+  local l="$work/l/input" w="$work/w/input" args
+  mkdir -p "$l/disc" "$w"
+  cp "$work/reference/sample.cue" "$work/reference/sample.bin" "$l/disc/"
+  (cd "$l/disc" && bsdtar -a -cf ../game.zip sample.cue sample.bin)
+  cp "$work/reference/sample.iso" "$l/game.iso"
+  dd if="$work/reference/sample.bin" of="$l/music.raw" bs=2352 skip=235 status=none
+  sox -t raw -r 44100 -c 2 -b 16 -e signed -L "$l/music.raw" "$l/music.wav"
+  printf 'FILE "game.iso" BINARY\r\n  TRACK 01 MODE1/2048\r\n    INDEX 01 00:00:00\r\nFILE "music.wav" WAVE\r\n  TRACK 02 AUDIO\r\n    INDEX 01 00:00:00\r\n' \
+    >"$l/mixed.cue"
+  # One BIN a track: all but one read straight from the zip.
+  "$sample_tool" "$l/disc" --redump >/dev/null
+  (cd "$l/disc" && bsdtar -a -cf ../redump.zip sample_redump.cue sample_redump\ \(Track*)
+  rm -rf "$l/disc" "$l/music.raw"
+  cp "$l"/* "$w/"
+  for args in "--flac game.zip" "--flac redump.zip" "--flac mixed.cue" "--raw-data mixed.cue"; do
+    win "$w" $args
+    linux "$l" $args
+    same_console
+    expect_status 0
+  done
+  same_files "$w/sample" "$l/sample"
+  same_files "$w/sampleredump" "$l/sampleredump"
+  same_files "$w/mixed" "$l/mixed"
+  [[ -z $(find "$w" -name '*trackcarve-tmp') ]] || fail "a temporary is left: $(find "$w" -name '*trackcarve-tmp')"
+}
+
 # A wineserver already running (an earlier --begin, or one left by an earlier
 # job) is used, not an error; runs go on after it.
 second_begin() {
@@ -902,6 +935,7 @@ check "--full-names on a two-disc set: folders named as the sheets, and My Game.
 check "--skip-done: both discs skipped; after touching a BIN, that disc is split again" skip_done
 check "--raw-data: one file per track, and a BIN cut short: as the Linux build" raw_data
 check "--lossless and --restore: the Linux build's folder, and the source given back byte for byte" lossless_restore
+check "a sheet in a .zip, and an ISO beside a WAVE file: as the Linux build" archive_and_wave
 check "run-wine.sh --begin twice in a row: status 0, runs go on" second_begin
 
 all_run=1

@@ -34,11 +34,12 @@ bool same_directory(const char* a, const char* b)
 // first one's emulator sheet, and the folder's lock is not taken twice by
 // one process) or reads (an output folder that holds the other's sheet and
 // BINs). Folders are compared with a separator at the end, as cue_dir has one.
-bool sheets_take_turns(const char* first_cue, const char* second_cue, const output_naming& naming)
+bool sheets_take_turns(const disc_name& first_disc, const disc_name& second_disc, const output_naming& naming)
 {
     run_paths first{};
     run_paths second{};
-    if (!derive_paths(first_cue, first, naming) || !derive_paths(second_cue, second, naming))
+    if (!derive_paths(naming_path(first_disc).c_str(), first, naming) ||
+        !derive_paths(naming_path(second_disc).c_str(), second, naming))
         return false;
     const std::string first_out = output_path(first, "");
     const std::string second_out = output_path(second, "");
@@ -100,23 +101,28 @@ int run_trackcarve(console& c, int argc, char** argv)
         return run_restore(c, temporaries, line.sheets, line.options, writers,
                            line.options.dat_path.empty() ? nullptr : &dat);
     // Each sheet is run as if it were the only one; the writers are shared.
-    std::vector<sheet_record> records(line.sheets.size());
-    std::vector<std::unique_ptr<sheet_run>> runs(line.sheets.size());
+    // An archive gives each sheet it holds.
+    std::vector<disc_name> discs;
+    for (const char* sheet : line.sheets)
+        for (disc_name& disc : name_discs(sheet))
+            discs.push_back(std::move(disc));
+    std::vector<sheet_record> records(discs.size());
+    std::vector<std::unique_ptr<sheet_run>> runs(discs.size());
     const output_naming naming = naming_of(line.options);
     const sheet_steps steps{
         [&](voice said, std::size_t sheet) {
             runs[sheet] = std::make_unique<sheet_run>();
             runs[sheet]->writers = writers;
             runs[sheet]->dat = line.options.dat_path.empty() ? nullptr : &dat;
-            records[sheet].sheet = line.sheets[sheet];
-            return begin_sheet(said, *runs[sheet], temporaries, line.sheets[sheet], line.options, records[sheet]);
+            records[sheet].sheet = full_name(discs[sheet]);
+            return begin_sheet(said, *runs[sheet], temporaries, discs[sheet], line.options, records[sheet]);
         },
         [&](voice said, std::size_t sheet, const std::vector<track_outcome>& outcomes) {
-            end_sheet(said, *runs[sheet], line.sheets[sheet], line.options, outcomes, records[sheet]);
+            end_sheet(said, *runs[sheet], discs[sheet], line.options, outcomes, records[sheet]);
             runs[sheet].reset();   // with what it holds open, the folder's lock too
         },
         [&](std::size_t first, std::size_t second) {
-            return sheets_take_turns(line.sheets[first], line.sheets[second], naming);
+            return sheets_take_turns(discs[first], discs[second], naming);
         },
         [&](std::size_t sheet) { return &records[sheet].problems; },
         [&](console& played, std::size_t sheet, int sheet_status) {
@@ -125,6 +131,6 @@ int run_trackcarve(console& c, int argc, char** argv)
             return std::max(sheet_status, reported ? 0 : 1);
         },
     };
-    const int status = run_sheets(c, line.sheets.size(), writers, steps);
+    const int status = run_sheets(c, discs.size(), writers, steps);
     return std::max(status, write_playlists(c, temporaries, records, line.options.full_names));
 }

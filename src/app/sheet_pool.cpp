@@ -235,6 +235,10 @@ void write_track(sheet_pool& pool, pool_writer& own, std::size_t sheet, sheet_sl
     bool last = false;
     {
         const std::lock_guard<std::mutex> hold(pool.lock);
+        // With no job of the sheet left to hand out, its files are closed
+        // before its end removes what it unpacked: Windows removes no open file.
+        if (slot.next == slot.order.size())
+            keep_reader_for(own, no_sheet, nullptr);
         last = --slot.left == 0;
     }
     if (last)

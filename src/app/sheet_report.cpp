@@ -76,6 +76,9 @@ std::string report_line(const sheet_record& record, int exit_status)
                                  {"sha1", hex_of(file.digest.sha1)}});
         line["files"] = std::move(files);
     }
+    // A sheet in an archive: the disk space its files took, unpacked, while it ran.
+    if (record.unpacked_bytes >= 0)
+        line["unpacked_bytes"] = record.unpacked_bytes;
     return line.dump(-1, ' ', false, json::error_handler_t::replace) + "\n";
 }
 

@@ -34,6 +34,7 @@ struct sheet_record {
     bool finished = false;             // the run went through to its "Done"
     bool emulator_sheet_in_place = false;   // written by this run, or found complete
     double seconds = 0;
+    std::int64_t unpacked_bytes = -1; // of the files unpacked from its archive; -1: not a sheet in an archive
     std::vector<track_entry> tracks;   // in track order, once the sheet was read
     std::vector<std::string> problems; // the lines reported on standard error, unprefixed
     std::vector<file_entry> files;     // the sheet, then the files it names, when hashed

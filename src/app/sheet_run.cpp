@@ -40,17 +40,20 @@ std::int32_t track_holding(const disc_layout& layout, std::int64_t sector)
 
 // A file's incomplete last sector is left out of the virtual BIN, so the
 // next file starts on a whole sector; the last file's is its last bytes,
-// which a track that runs on past them takes (and is reported as cut).
+// which a track that runs on past them takes (and is reported as cut). An
+// audio file's last sector is filled with silence instead.
 void report_incomplete_sectors(voice c, const disc_source& source, const track_format& format)
 {
     const std::vector<bin_file_entry>& bin_files = source.sheet.bin_files;
     for (std::size_t i = 0; i < bin_files.size(); ++i) {
         const bin_file_entry& file = bin_files[i];
-        const auto tail_bytes = static_cast<long long>(file.size_bytes % raw_sector_size);
-        if (tail_bytes == 0)
+        const auto tail_bytes = static_cast<long long>(file.size_bytes % file.sector_bytes);
+        if (tail_bytes == 0 || is_audio_file(file))
             continue;
+        // A file of 2048-byte sectors keeps no incomplete one in the virtual BIN.
+        const bool in_bin = i + 1 == bin_files.size() && file.sector_bytes == raw_sector_size;
         const std::int32_t taker =
-            i + 1 == bin_files.size() ? track_holding(source.layout, source.bin.size_bytes / raw_sector_size) : 0;
+            in_bin ? track_holding(source.layout, source.bin.size_bytes / raw_sector_size) : 0;
         const std::string which =
             taker == 0 ? std::string("no track")
                        : name_track_file(taker, source.layout.tracks[taker].is_audio != 0, format).text;
@@ -199,6 +202,30 @@ const std::vector<bool>& keep_raw_tracks(voice c, sheet_run& run, const std::vec
     return run.raw_tracks;
 }
 
+// A sheet in an archive: its files unpacked beside the output folder
+// before it is claimed, so that a damaged archive leaves nothing behind.
+bool unpack_source(voice c, sheet_run& run, temporary_files& temporaries, sheet_record& record)
+{
+    if (run.source.archive.empty())
+        return true;
+    remove_stale_unpacked_files(run.paths);
+    record.unpacked_bytes = 0;
+    for (const packed_file& file : run.source.packed) {
+        say(c, "Unpacking file... %s\n", printable_name(file.name).c_str());
+        record.unpacked_bytes += file.size;
+    }
+    run.temporaries = &temporaries;
+    std::string failure;
+    const bool unpacked = unpack_disc_source(run.source, temporaries, [&run](std::size_t n) {
+        return unpacked_file_path(run.paths, n, current_process_id());
+    }, failure);
+    if (!unpacked) {
+        report(c, "%s: %s; nothing was written", run.source.archive.c_str(), printable_name(failure).c_str());
+        stop(c, "Error!! cannot unpack %s\n", base_name(run.source.archive.c_str()));
+    }
+    return unpacked;
+}
+
 std::vector<bool> written_tracks(const std::vector<track_outcome>& outcomes)
 {
     std::vector<bool> written;
@@ -214,10 +241,10 @@ output_naming naming_of(const run_options& options)
     return output_naming{options.output_dir.c_str(), options.full_names};
 }
 
-sheet_tracks begin_sheet(voice c, sheet_run& run, temporary_files& temporaries, const char* cue_path,
+sheet_tracks begin_sheet(voice c, sheet_run& run, temporary_files& temporaries, const disc_name& disc,
                          const run_options& options, sheet_record& record)
 {
-    if (!derive_paths(cue_path, run.paths, naming_of(options))) {
+    if (!derive_paths(naming_path(disc).c_str(), run.paths, naming_of(options))) {
         stop(c, "Error!! path too long\n");
         return {};
     }
@@ -227,15 +254,17 @@ sheet_tracks begin_sheet(voice c, sheet_run& run, temporary_files& temporaries, 
     // check waits for it.
     if (options.skip_done)
         run.claim.lock = lock_existing_folder(run.paths);
-    if (options.skip_done && split_is_done(cue_path, run.paths, options.format, record)) {
-        say_skipped(c, run.paths, cue_path);
+    if (options.skip_done && split_is_done(disc, run.paths, options.format, record)) {
+        say_skipped(c, run.paths, disc);
         record.skipped = true;
         record.emulator_sheet_in_place = true;
         return {};
     }
-    say(c, "Open file %s\n\n", base_name(cue_path));
-    run.source = read_disc_source(cue_path);
+    say(c, "Open file %s\n\n", shown_name(disc).c_str());
+    run.source = read_disc_source(disc);
     if (run.source.result == disc_source::state::unopened) {
+        if (!run.source.refusal.empty())
+            report(c, "%s: %s", disc.path.c_str(), printable_name(run.source.refusal).c_str());
         stop(c, "Error abriendo CUE\n");
         return {};
     }
@@ -249,11 +278,19 @@ sheet_tracks begin_sheet(voice c, sheet_run& run, temporary_files& temporaries, 
         report(c, "%s", run.source.error.message.c_str());
         return {};
     }
+    // The hashes are of the sheet's own files as its tracks read them; those
+    // of a sheet in an archive are not read whole, nor all unpacked.
+    if (!run.source.archive.empty() && wants_hashes(options)) {
+        report(c, "%s: --lossless, --hash and --dat read a sheet's own files; unpack the archive (bsdtar -xf %s) and "
+                  "give the sheet; nothing was written",
+               full_name(disc).c_str(), disc.path.c_str());
+        return {};
+    }
 
     run.folder = output_folder{&run.paths, &temporaries, input_files(run.source)};
     if (!options.output_dir.empty())
         make_output_parent(run.paths);
-    if (!claim_output_folder(c, run.folder, cue_path, run.claim) ||
+    if (!unpack_source(c, run, temporaries, record) || !claim_output_folder(c, run.folder, disc, run.claim) ||
         !write_toc_file(c, run.folder, run.claim, run.source.layout, options.format))
         return {};
     run.says_done = true;
@@ -265,7 +302,7 @@ sheet_tracks begin_sheet(voice c, sheet_run& run, temporary_files& temporaries, 
                         &run.source.bin, &run.source.layout, run.feed.get()};
 }
 
-void end_sheet(voice c, sheet_run& run, const char* cue_path, const run_options& options,
+void end_sheet(voice c, sheet_run& run, const disc_name& disc, const run_options& options,
                const std::vector<track_outcome>& outcomes, sheet_record& record)
 {
     std::vector<hashed_file> files;
@@ -282,17 +319,19 @@ void end_sheet(voice c, sheet_run& run, const char* cue_path, const run_options&
         record_tracks(record, run.paths, run.source.layout, format, &written);
         write_companion_files(c, run.folder, run.source.companions);
         record.emulator_sheet_in_place = write_emulator_sheet_file(
-            c, run.folder, source_name_of(cue_path, run.paths).c_str(), run.source.sheet, run.source.layout,
+            c, run.folder, source_name_of(disc, run.paths).c_str(), run.source.sheet, run.source.layout,
             format, fitness_of(run.source.layout, outcomes));
         kept = options.format.lossless && write_lossless_manifest(c, run.folder, run.source, run.source.layout,
                                                                  outcomes, *run.feed, files, format);
     }
+    if (run.temporaries != nullptr)
+        remove_unpacked_files(run.source, *run.temporaries);
     if (run.says_done) {
         say(c, "Done\n");
         record.finished = true;
     }
     if (kept)
-        say(c, "Lossless: every byte of %s is kept\n", base_name(cue_path));
+        say(c, "Lossless: every byte of %s is kept\n", shown_name(disc).c_str());
     if (options.hash)
         say_hashes(c, files);
     if (run.dat != nullptr && !files.empty())

@@ -27,6 +27,7 @@ struct sheet_run {
     run_paths paths{};
     disc_source source;
     output_folder folder;
+    temporary_files* temporaries = nullptr;   // that the source's files are unpacked through
     folder_claim claim;
     std::vector<track_comments> comments;
     std::chrono::steady_clock::time_point start = std::chrono::steady_clock::now();
@@ -44,10 +45,11 @@ output_naming naming_of(const run_options& options);
 // The part of a sheet's run before its tracks: reads the sheet, claims the
 // output folder, writes the TOC. Returns the tracks to write: none when the
 // run ends here (or is skipped), or has no track file to write.
-sheet_tracks begin_sheet(voice c, sheet_run& run, temporary_files& temporaries, const char* cue_path,
+sheet_tracks begin_sheet(voice c, sheet_run& run, temporary_files& temporaries, const disc_name& disc,
                          const run_options& options, sheet_record& record);
 
 // The part after the tracks: the emulator sheet (and with --lossless the
-// manifest), then "Done", and what the hashes tell.
-void end_sheet(voice c, sheet_run& run, const char* cue_path, const run_options& options,
+// manifest), then "Done", and what the hashes tell. Removes what the run
+// unpacked.
+void end_sheet(voice c, sheet_run& run, const disc_name& disc, const run_options& options,
                const std::vector<track_outcome>& outcomes, sheet_record& record);

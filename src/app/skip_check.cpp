@@ -41,16 +41,16 @@ bool latest_input_time(const std::vector<std::string>& files, std::int64_t& late
 
 } // namespace
 
-bool split_is_done(const char* cue_path, const run_paths& paths, const track_format& format, sheet_record& record)
+bool split_is_done(const disc_name& disc, const run_paths& paths, const track_format& format, sheet_record& record)
 {
-    const disc_source source = read_disc_source(cue_path);
+    const disc_source source = read_disc_source(disc);
     const std::string sheet_name = emulator_sheet_file_name(paths);
     const std::string sheet_path = output_path(paths, sheet_name);
     std::string owner;
     std::vector<std::string> files;
     if (source.result != disc_source::state::read || source.bin.parts.empty() ||
         !read_sheet_source(sheet_path.c_str(), owner) ||
-        !same_file_name(owner.c_str(), source_name_of(cue_path, paths).c_str()) ||
+        !same_file_name(owner.c_str(), source_name_of(disc, paths).c_str()) ||
         !read_sheet_files(sheet_path.c_str(), files))
         return false;
     std::vector<std::string> expected;
@@ -79,8 +79,8 @@ bool split_is_done(const char* cue_path, const run_paths& paths, const track_for
     return true;
 }
 
-void say_skipped(voice c, const run_paths& paths, const char* cue_path)
+void say_skipped(voice c, const run_paths& paths, const disc_name& disc)
 {
-    say(c, "Skipping %s: its split in %s is complete and newer than its files\n", base_name(cue_path),
+    say(c, "Skipping %s: its split in %s is complete and newer than its files\n", shown_name(disc).c_str(),
         output_dir_path(paths).c_str());
 }

@@ -102,8 +102,9 @@ bool is_chd_source(const char* path)
            std::memcmp(signature, chd_signature, sizeof signature) == 0;
 }
 
-disc_source read_chd_source(const char* path)
+disc_source read_chd_source(const disc_name& name)
 {
+    const char* path = name.path.c_str();
     disc_source source;
     const file_stream file = open_regular_file(path);
     if (!file)
@@ -121,7 +122,7 @@ disc_source read_chd_source(const char* path)
     source.layout = lay_out_tracks(source.sheet);
     bin_part part = file_part(path, 0, disc->bin_sectors * raw_sector_size);
     std::shared_ptr<const chd_disc> shared = std::move(disc);
-    part.decoder = [shared] { return open_chd_reader(shared); };
+    part.decoder = [shared](const bin_part&) { return open_chd_reader(shared); };
     source.bin.parts.push_back(std::move(part));
     source.bin.size_bytes = source.bin.parts.back().bytes;
     return source;

@@ -12,4 +12,4 @@ bool is_chd_source(const char* path);
 
 // Reads the CHD's header, metadata and hunk map. A file that is not a CD
 // CHD this reader takes is refused, with why.
-disc_source read_chd_source(const char* path);
+disc_source read_chd_source(const disc_name& disc);

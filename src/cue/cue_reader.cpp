@@ -41,6 +41,8 @@ struct cue_reader {
     cue_read& result;
     std::int64_t whole_sectors;   // of the BIN files read so far
     std::int64_t file_start;      // the current FILE's first sector in the virtual BIN
+    bool file_counted;            // the current FILE's sectors are in whole_sectors: its first TRACK
+                                  // (or the next FILE, or the end) has told their size
     int line_number;
     char command_word[command_word_capacity];
     current_track track;
@@ -150,6 +152,29 @@ const char* read_file_name(const char* p, char (&name)[path_capacity])
     return type;
 }
 
+// Adds the current file's sectors to the virtual BIN, once their size is known.
+void count_current_file(cue_reader& reader)
+{
+    if (reader.file_counted || reader.result.sheet.bin_files.empty())
+        return;
+    const bin_file_entry& file = reader.result.sheet.bin_files.back();
+    reader.whole_sectors += whole_sectors_of(file);
+    reader.file_counted = true;
+    const std::int64_t tail = file.size_bytes % raw_sector_size;
+    if (is_audio_file(file) && tail != 0)
+        notice(reader, "line %i: %s ends %lld audio frames into a sector; the sector is filled with silence",
+               file.line_number, file.name.c_str(), static_cast<long long>((raw_sector_size - tail) / 4));
+}
+
+bool refuse_file(cue_reader& reader, const char* name, const std::string& what)
+{
+    notice(reader,
+           "line %i: %s holds %s, which is not read (a FILE holds raw sectors, or WAVE or FLAC audio of 16-bit "
+           "44.1 kHz stereo): convert it to such a FLAC or WAVE file",
+           reader.line_number, name, what.c_str());
+    return syntax_error(reader, ("CMD: %s holds " + what).c_str());
+}
+
 // Every FILE line adds its file's whole sectors to one virtual BIN; the
 // INDEX times after it count from the file's first sector.
 bool read_file_command(cue_reader& reader, const char* p)
@@ -158,22 +183,56 @@ bool read_file_command(cue_reader& reader, const char* p)
     const char* type = read_file_name(p, name);
     if (type == nullptr)
         return syntax_error(reader, "CMD: %s");
-    if (!starts_with(type, "BINARY"))
+    const type_word word = read_type_word(type);
+    if (word == type_word::unknown) {
+        notice(reader, "line %i: FILE type %.*s is not read: BINARY, MOTOROLA, WAVE and FLAC are", reader.line_number,
+               static_cast<int>(word_length(type, 32)), type);
         return syntax_error(reader, "CMD: %s is not BINARY form");
+    }
 
     // The name is made UTF-8 first: in another encoding (Shift-JIS, say) a
     // byte of a character can be a '\'.
     const std::string utf8_name = file_name_from_sheet(name);
-    const bin_found found = reader.probe(utf8_name.c_str());
+    const bin_found found = reader.probe(utf8_name.c_str(), names_raw_sectors(word));
     if (found.size_bytes < 0) {
         if (!found.problem.empty())
             reader.result.sheet.notices.push_back("line " + std::to_string(reader.line_number) + ": " + found.problem);
         return syntax_error(reader, "CMD: %s Open fail");
     }
+    const std::string& bin_name = found.name.empty() ? utf8_name : found.name;
+    const file_content content = reading_of(word, found.content);
+    if (!content.refusal.empty())
+        return refuse_file(reader, bin_name.c_str(), content.refusal);
+
+    count_current_file(reader);
     reader.result.sheet.bin_files.push_back(
-        bin_file_entry{found.name.empty() ? utf8_name : found.name, reader.line_number, found.size_bytes});
+        bin_file_entry{bin_name, reader.line_number, content.size_bytes, content.kind, content.data_offset});
     reader.file_start = reader.whole_sectors;
-    reader.whole_sectors += found.size_bytes / raw_sector_size;
+    reader.file_counted = false;
+    return true;
+}
+
+// A file's first TRACK tells the size of its sectors: a raw file whose first
+// track is MODE1/2048 holds 2048 bytes of user data a sector. Each later
+// track of the file must be of that size too, and an audio file holds audio
+// tracks only.
+bool fit_track_to_file(cue_reader& reader, bool is_audio, bool is_user_data)
+{
+    if (reader.result.sheet.bin_files.empty())
+        return true;
+    bin_file_entry& file = reader.result.sheet.bin_files.back();
+    const char* misfit = nullptr;
+    if (is_audio_file(file) && !is_audio)
+        misfit = "a data track in an audio file";
+    else if (!reader.file_counted && is_user_data)
+        file.sector_bytes = mode1_user_data_bytes;
+    else if (reader.file_counted && (file.sector_bytes == mode1_user_data_bytes) != is_user_data)
+        misfit = "2048-byte and 2352-byte sectors in one file";
+    if (misfit != nullptr) {
+        notice(reader, "line %i: %s: the track cannot be read", reader.line_number, misfit);
+        return syntax_error(reader, "Invalid Track");
+    }
+    count_current_file(reader);
     return true;
 }
 
@@ -190,12 +249,15 @@ bool read_track_command(cue_reader& reader, const char* p)
     if (number == 0 || number > max_tracks)
         return syntax_error(reader, "Invalid Track");
 
+    const bool is_user_data = starts_with(p, "MODE1/2048");
     if (starts_with(p, "AUDIO"))
         reader.track.is_audio = 1;
     else if (starts_with(p, "MODE2"))
         reader.track.is_mode2 = 1;
-    else if (!starts_with(p, "MODE1/2352"))
+    else if (!starts_with(p, "MODE1/2352") && !is_user_data)
         return syntax_error(reader, "Invalid Track");
+    if (!fit_track_to_file(reader, reader.track.is_audio != 0, is_user_data))
+        return false;
     // Every sector is taken as 2352 bytes: a MODE2/2336 image comes out wrong.
     if (reader.track.is_mode2 != 0 && !is_word(p, "MODE2/2352"))
         notice(reader, "line %i: track %i is %.*s, read as if its sectors were MODE2/2352; its data will be wrong",
@@ -341,12 +403,13 @@ const std::string* find_text(const cue_sheet& sheet, std::int32_t track, text_fi
     return nullptr;
 }
 
-cue_read read_cue_sheet(std::FILE* cue_file, const bin_probe& probe)
+namespace {
+
+cue_read read_cue_stream(sheet_stream stream, const bin_probe& probe)
 {
     cue_read result{};
-    cue_reader reader{probe, result, 0, 0, 0, {}, {}, 0, 0, {}};
+    cue_reader reader{probe, result, 0, 0, true, 0, {}, {}, 0, 0, {}};
     reader.texts.texts = &result.sheet.texts;
-    sheet_stream stream = open_sheet_stream(cue_file);
     result.sheet.unicode = stream.unicode;
 
     char line[cue_line_capacity];
@@ -355,7 +418,20 @@ cue_read read_cue_sheet(std::FILE* cue_file, const bin_probe& probe)
         if (!read_cue_line(reader, line))
             return result;
     }
+    count_current_file(reader);
     store_current_track(reader);
     result.ok = true;
     return result;
+}
+
+} // namespace
+
+cue_read read_cue_sheet(std::FILE* cue_file, const bin_probe& probe)
+{
+    return read_cue_stream(open_sheet_stream(cue_file), probe);
+}
+
+cue_read read_cue_text(const std::string& text, const bin_probe& probe)
+{
+    return read_cue_stream(open_sheet_stream(text), probe);
 }

@@ -23,12 +23,34 @@ struct track_record {
     char flags[track_flags_capacity];   // the FLAGS words kept, blank-separated; "" for none
 };
 
-// A FILE line's BIN, as sized while the sheet was read.
+// How a FILE line's file gives the disc's 2352-byte sectors, by what it holds.
+enum class file_kind {
+    binary,     // raw sectors as they are: 2352 bytes each, or 2048 of MODE1 user data
+    motorola,   // raw CD audio with each sample's two bytes swapped (big-endian)
+    wave,       // a RIFF WAVE file's data chunk of CD audio
+    flac,       // a FLAC stream of CD audio
+};
+inline constexpr int mode1_user_data_bytes = 2048;
+
+// A FILE line's file, as sized while the sheet was read.
 struct bin_file_entry {
     std::string name;            // the file found for the FILE line's name, relative to the sheet's folder
     int line_number;
-    std::int64_t size_bytes;
+    std::int64_t size_bytes;     // of what its sectors are made from: a raw file's size, a WAVE
+                                 // file's data chunk, a FLAC stream's samples x 4
+    file_kind kind = file_kind::binary;
+    std::int64_t data_offset = 0;          // where those bytes begin in the file (a WAVE file's data)
+    int sector_bytes = raw_sector_size;    // mode1_user_data_bytes: a file of MODE1/2048 tracks
 };
+
+// An audio file's last sector is filled with silence, as a CD holds whole
+// sectors; a raw file's incomplete last sector is no sector at all.
+inline bool is_audio_file(const bin_file_entry& file) { return file.kind != file_kind::binary; }
+inline std::int64_t whole_sectors_of(const bin_file_entry& file)
+{
+    return is_audio_file(file) ? (file.size_bytes + raw_sector_size - 1) / raw_sector_size
+                               : file.size_bytes / file.sector_bytes;
+}
 
 // The CD-TEXT of a sheet: the disc's CATALOG, TITLE, PERFORMER, SONGWRITER
 // and REM GENRE and REM DATE lines before the first TRACK, each track's

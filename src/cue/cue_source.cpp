@@ -5,6 +5,7 @@
 #include "base/platform.h"
 #include "cue/cue_reader.h"
 #include "cue/file_kind.h"
+#include "cue/file_parts.h"
 
 #include <algorithm>
 #include <cstring>
@@ -112,21 +113,6 @@ bin_found find_bin_file(const std::string& sheet_dir, const std::string& name)
     return bin_found{-1};
 }
 
-// The BIN files, one after another: a file's incomplete last sector is left
-// out, so the next file starts on a whole sector.
-virtual_bin join_bin_files(const std::vector<bin_file_entry>& bin_files, const std::string& sheet_dir)
-{
-    virtual_bin bin;
-    for (std::size_t i = 0; i < bin_files.size(); ++i) {
-        const bin_file_entry& entry = bin_files[i];
-        const bool last = i + 1 == bin_files.size();
-        const std::int64_t bytes = last ? entry.size_bytes : entry.size_bytes - entry.size_bytes % raw_sector_size;
-        bin.parts.push_back(file_part(bin_path(sheet_dir, entry.name), bin.size_bytes, bytes));
-        bin.size_bytes += bytes;
-    }
-    return bin;
-}
-
 // A companion no larger than this is copied; a LibCrypt file is some KB.
 constexpr std::int64_t companion_limit = 1 << 20;
 
@@ -173,15 +159,19 @@ std::string whole_file(std::FILE* file)
 
 bool is_cue_source(const char*) { return true; }
 
-disc_source read_cue_source(const char* path)
+disc_source read_cue_source(const disc_name& disc)
 {
+    const char* path = disc.path.c_str();
     disc_source source;
     file_stream cue_file = open_regular_file(path);
     if (!cue_file)
         return source;
     const std::string sheet_dir(path, static_cast<std::size_t>(base_name(path) - path));
-    cue_read read = read_cue_sheet(cue_file.get(), [&sheet_dir](const char* name) {
-        return find_bin_file(sheet_dir, name);
+    cue_read read = read_cue_sheet(cue_file.get(), [&sheet_dir](const char* name, bool) {
+        bin_found found = find_bin_file(sheet_dir, name);
+        if (found.size_bytes >= 0)
+            found.content = probe_file(bin_path(sheet_dir, found.name));
+        return found;
     });
     source.sheet = std::move(read.sheet);
     source.files.emplace_back(path);
@@ -200,9 +190,11 @@ disc_source read_cue_source(const char* path)
     source.result = disc_source::state::read;
     source.sheet_bytes = whole_file(cue_file.get());
     source.layout = lay_out_tracks(source.sheet);
-    source.bin = join_bin_files(source.sheet.bin_files, sheet_dir);
-    for (const bin_part& part : source.bin.parts)
-        source.files.push_back(part.path);
+    std::vector<std::string> paths;
+    for (const bin_file_entry& file : source.sheet.bin_files)
+        paths.push_back(bin_path(sheet_dir, file.name));
+    source.bin = join_sheet_files(source.sheet, source.layout, paths);
+    source.files.insert(source.files.end(), paths.begin(), paths.end());
     find_companions(source, sheet_dir, base_name(path));
     return source;
 }

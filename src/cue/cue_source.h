@@ -7,4 +7,4 @@
 bool is_cue_source(const char* path);
 
 // Reads the sheet at path and sizes the BIN files it names.
-disc_source read_cue_source(const char* path);
+disc_source read_cue_source(const disc_name& disc);

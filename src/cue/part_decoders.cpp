@@ -302,31 +302,31 @@ bin_part decoded_part(std::int64_t first_byte, std::int64_t bytes, decoder_maker
 
 decoder_maker zeros_decoder()
 {
-    return [] { return std::make_unique<zeros_part>(); };
+    return [](const bin_part&) { return std::make_unique<zeros_part>(); };
 }
 
 decoder_maker bytes_decoder(std::string bytes)
 {
     auto kept = std::make_shared<const std::string>(std::move(bytes));
-    return [kept] { return std::make_unique<bytes_part>(kept); };
+    return [kept](const bin_part&) { return std::make_unique<bytes_part>(kept); };
 }
 
 decoder_maker iso_decoder(std::string path, bool mode2, std::int64_t first_lba, std::vector<sector_run> zero_sectors)
 {
     auto zeros = std::make_shared<const std::vector<sector_run>>(std::move(zero_sectors));
-    return [path, mode2, first_lba, zeros] {
+    return [path, mode2, first_lba, zeros](const bin_part&) {
         return std::make_unique<iso_part>(path, mode2, first_lba, zeros);
     };
 }
 
 decoder_maker flac_decoder(std::string path)
 {
-    return [path] { return std::make_unique<flac_part>(path); };
+    return [path](const bin_part&) { return std::make_unique<flac_part>(path); };
 }
 
 decoder_maker vorbis_decoder(std::string path)
 {
-    return [path] { return std::make_unique<vorbis_part>(path); };
+    return [path](const bin_part&) { return std::make_unique<vorbis_part>(path); };
 }
 
 std::int64_t flac_audio_bytes(const std::string& path) { return flac_part(path).total_bytes(); }

@@ -26,19 +26,38 @@ const char* scan_unsigned(const char* p, std::uint32_t& value)
 
 constexpr char32_t replacement_character = 0xFFFD;
 
+// The next byte of the sheet's file or text; EOF at its end.
+int take_byte(sheet_stream& stream)
+{
+    if (stream.text == nullptr)
+        return std::getc(stream.file);
+    if (stream.text_at == stream.text->size())
+        return EOF;
+    return static_cast<unsigned char>((*stream.text)[stream.text_at++]);
+}
+
+// Puts back c, the byte just taken from the file or text.
+void give_back(sheet_stream& stream, int c)
+{
+    if (stream.text == nullptr)
+        std::ungetc(c, stream.file);
+    else
+        --stream.text_at;
+}
+
 int next_raw_byte(sheet_stream& stream)
 {
     if (stream.pending_at < stream.pending_count)
         return stream.pending[stream.pending_at++];
     stream.pending_at = stream.pending_count = 0;
-    return std::getc(stream.file);
+    return take_byte(stream);
 }
 
 // One UTF-16 code unit; -1 at the end (an odd last byte is dropped).
 long next_unit(sheet_stream& stream)
 {
-    const int first = std::getc(stream.file);
-    const int second = first == EOF ? EOF : std::getc(stream.file);
+    const int first = take_byte(stream);
+    const int second = first == EOF ? EOF : take_byte(stream);
     if (second == EOF)
         return -1;
     return stream.read_as == sheet_stream::form::utf16_little_endian ? first | second << 8 : first << 8 | second;
@@ -80,7 +99,34 @@ void put_back(sheet_stream& stream, int c)
     if (stream.pending_at > 0)
         --stream.pending_at;
     else
-        std::ungetc(c, stream.file);
+        give_back(stream, c);
+}
+
+// Reads the first bytes: a byte-order mark says how the rest is read.
+sheet_stream read_byte_order_mark(sheet_stream stream)
+{
+    while (stream.pending_count < 3) {
+        const int c = take_byte(stream);
+        if (c == EOF)
+            break;
+        stream.pending[stream.pending_count++] = static_cast<unsigned char>(c);
+    }
+    const auto starts = [&stream](const char* mark, int length) {
+        return stream.pending_count >= length &&
+               std::memcmp(stream.pending, mark, static_cast<std::size_t>(length)) == 0;
+    };
+    if (starts("\xEF\xBB\xBF", 3)) {
+        stream.pending_at = 3;
+    } else if (starts("\xFF\xFE", 2) || starts("\xFE\xFF", 2)) {
+        stream.read_as = stream.pending[0] == 0xFF ? sheet_stream::form::utf16_little_endian
+                                                   : sheet_stream::form::utf16_big_endian;
+        // The third byte read is the first of the text: read again as a unit's.
+        if (stream.pending_count == 3)
+            give_back(stream, stream.pending[2]);
+        stream.pending_at = stream.pending_count = 0;
+    }
+    stream.unicode = stream.pending_at == 3 || stream.read_as != sheet_stream::form::bytes;
+    return stream;
 }
 
 } // namespace
@@ -110,28 +156,14 @@ sheet_stream open_sheet_stream(std::FILE* file)
 {
     sheet_stream stream;
     stream.file = file;
-    while (stream.pending_count < 3) {
-        const int c = std::getc(file);
-        if (c == EOF)
-            break;
-        stream.pending[stream.pending_count++] = static_cast<unsigned char>(c);
-    }
-    const auto starts = [&stream](const char* mark, int length) {
-        return stream.pending_count >= length &&
-               std::memcmp(stream.pending, mark, static_cast<std::size_t>(length)) == 0;
-    };
-    if (starts("\xEF\xBB\xBF", 3)) {
-        stream.pending_at = 3;
-    } else if (starts("\xFF\xFE", 2) || starts("\xFE\xFF", 2)) {
-        stream.read_as = stream.pending[0] == 0xFF ? sheet_stream::form::utf16_little_endian
-                                                   : sheet_stream::form::utf16_big_endian;
-        // The third byte read is the first of the text: read again as a unit's.
-        if (stream.pending_count == 3)
-            std::ungetc(stream.pending[2], file);
-        stream.pending_at = stream.pending_count = 0;
-    }
-    stream.unicode = stream.pending_at == 3 || stream.read_as != sheet_stream::form::bytes;
-    return stream;
+    return read_byte_order_mark(stream);
+}
+
+sheet_stream open_sheet_stream(const std::string& text)
+{
+    sheet_stream stream;
+    stream.text = &text;
+    return read_byte_order_mark(stream);
 }
 
 bool is_blank(char c) { return c == ' ' || c == '\t'; }

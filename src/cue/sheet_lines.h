@@ -25,7 +25,9 @@ bool is_word_in_any_case(const char* text, const char* word);
 // whose text is read as UTF-8. Without one, the bytes are read as they stand.
 struct sheet_stream {
     enum class form { bytes, utf16_little_endian, utf16_big_endian };
-    std::FILE* file = nullptr;
+    std::FILE* file = nullptr;          // the sheet's file; or, when null,
+    const std::string* text = nullptr;  // the sheet held in memory (one read from an archive)
+    std::size_t text_at = 0;
     form read_as = form::bytes;
     bool unicode = false;          // a byte-order mark said the text is Unicode
     unsigned char pending[8] = {}; // bytes read ahead, not yet taken
@@ -33,6 +35,7 @@ struct sheet_stream {
     int pending_at = 0;
 };
 sheet_stream open_sheet_stream(std::FILE* file);
+sheet_stream open_sheet_stream(const std::string& text);
 
 // Like fgets, but a lone CR also ends a line, so sheets saved with old Mac
 // line ends are read line by line; CR LF still counts as one line end.

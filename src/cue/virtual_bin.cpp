@@ -26,7 +26,7 @@ bool open_part_holding(bin_reader& reader, std::int64_t offset)
     reader.part = index;
     reader.position = -1;
     if (parts[index].decoder) {
-        reader.decoder = parts[index].decoder();
+        reader.decoder = parts[index].decoder(parts[index]);
         return reader.decoder != nullptr;
     }
     reader.file = open_regular_file(parts[index].path.c_str());

@@ -15,6 +15,8 @@
 #include <string>
 #include <vector>
 
+struct bin_part;
+
 // Bytes a decoder gave as zeros because its source is damaged there (a CHD
 // hunk that fails its check, say), and why, in a few words.
 struct damaged_bytes {
@@ -25,7 +27,8 @@ struct damaged_bytes {
 
 // A part whose bytes come through a decoder (a FLAC file's samples, a
 // CHD's hunks, big-endian audio) rather than straight from a byte range of
-// its file. Each reader makes its own, as each writer thread has a reader.
+// its file. Each reader makes its own, as each writer thread has a reader,
+// from the part as it stands then.
 class part_decoder {
 public:
     virtual ~part_decoder() = default;
@@ -35,7 +38,7 @@ public:
     virtual std::size_t read(std::int64_t offset, unsigned char* buffer, std::size_t size) = 0;
     std::vector<damaged_bytes> damage;   // since the reader last took them
 };
-using decoder_maker = std::function<std::unique_ptr<part_decoder>()>;
+using decoder_maker = std::function<std::unique_ptr<part_decoder>(const bin_part& part)>;
 
 struct source_feed;   // cue/source_feed.h
 

@@ -21,15 +21,15 @@ void report_folder_of_another_sheet(voice c, const run_paths& paths, const std::
 // a folder an earlier version wrote has only its emulator sheet's REM SOURCE
 // line, which holds the name in printable form. `recorded`: the folder has
 // an owner record.
-bool folder_belongs_to_another_sheet(voice c, const run_paths& paths, const char* cue_path, bool& recorded)
+bool folder_belongs_to_another_sheet(voice c, const run_paths& paths, const disc_name& disc, bool& recorded)
 {
     std::string owner;
     std::string own_name;
     recorded = read_folder_owner(paths, owner);
     if (recorded)
-        own_name = owner_name_of(cue_path, paths);
+        own_name = owner_name_of(disc, paths);
     else if (read_sheet_source(output_path(paths, emulator_sheet_file_name(paths)).c_str(), owner))
-        own_name = source_name_of(cue_path, paths);
+        own_name = source_name_of(disc, paths);
     else
         return false;
     if (same_file_name(owner.c_str(), own_name.c_str()))
@@ -48,7 +48,7 @@ folder_lock lock_existing_folder(const run_paths& paths)
     return lock_folder(dir.c_str(), folder_lock_file_name());
 }
 
-bool claim_output_folder(voice c, const output_folder& folder, const char* cue_path, folder_claim& claim)
+bool claim_output_folder(voice c, const output_folder& folder, const disc_name& disc, folder_claim& claim)
 {
     const run_paths& paths = *folder.paths;
     const std::string dir = output_dir_path(paths);
@@ -68,10 +68,10 @@ bool claim_output_folder(voice c, const output_folder& folder, const char* cue_p
     if (!claim.lock.held())
         claim.lock = lock_folder(dir.c_str(), folder_lock_file_name());
     bool recorded = false;
-    if (folder_belongs_to_another_sheet(c, paths, cue_path, recorded))
+    if (folder_belongs_to_another_sheet(c, paths, disc, recorded))
         return false;
     remove_stale_temporaries(paths);
     if (!recorded)
-        write_folder_owner(c, folder, owner_name_of(cue_path, paths).c_str());
+        write_folder_owner(c, folder, owner_name_of(disc, paths).c_str());
     return true;
 }

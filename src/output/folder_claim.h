@@ -4,6 +4,7 @@
 
 #include "base/console.h"
 #include "base/platform.h"
+#include "cue/disc_source.h"
 #include "output/output_file.h"
 
 // The output folder as a run holds it, from its claim to its last file.
@@ -21,4 +22,4 @@ folder_lock lock_existing_folder(const run_paths& paths);
 // link), waits for any other run there to end, records the sheet as its
 // owner if it has none, and clears it of the temporaries that killed runs
 // left. Says "Creating directory:". False when the run ends there.
-bool claim_output_folder(voice c, const output_folder& folder, const char* cue_path, folder_claim& claim);
+bool claim_output_folder(voice c, const output_folder& folder, const disc_name& disc, folder_claim& claim);

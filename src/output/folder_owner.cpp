@@ -33,10 +33,12 @@ void write_folder_owner(voice c, const output_folder& folder, const char* sheet_
     commit_output_file(c, out);
 }
 
-std::string owner_name_of(const char* cue_path, const run_paths& paths)
+std::string owner_name_of(const disc_name& disc, const run_paths& paths)
 {
     const bool beside = std::strcmp(paths.out_parent, paths.cue_dir) == 0;
-    return beside ? std::string(base_name(cue_path)) : full_path(cue_path);
+    const char* path = disc.path.c_str();
+    const std::string name = beside ? std::string(base_name(path)) : full_path(path);
+    return disc.member.empty() ? name : name + "/" + disc.member;
 }
 
 std::string printable_name(const std::string& name)
@@ -48,7 +50,7 @@ std::string printable_name(const std::string& name)
     return text;
 }
 
-std::string source_name_of(const char* cue_path, const run_paths& paths)
+std::string source_name_of(const disc_name& disc, const run_paths& paths)
 {
-    return printable_name(owner_name_of(cue_path, paths));
+    return printable_name(owner_name_of(disc, paths));
 }

@@ -4,6 +4,7 @@
 #pragma once
 
 #include "base/console.h"
+#include "cue/disc_source.h"
 #include "output/output_file.h"
 
 #include <string>
@@ -18,12 +19,13 @@ void write_folder_owner(voice c, const output_folder& folder, const char* sheet_
 
 // The sheet as its output folder's owner: its file name, or where the output
 // folder is not beside it (-o), its full path, as sheets of one name from
-// several folders may share an output folder there.
-std::string owner_name_of(const char* cue_path, const run_paths& paths);
+// several folders may share an output folder there. A sheet in an archive:
+// the archive's so, then '/' and the sheet's name inside it.
+std::string owner_name_of(const disc_name& disc, const run_paths& paths);
 
 // A name on one line, as the emulator sheet and the messages give it: the
 // bytes below 32 as '?'.
 std::string printable_name(const std::string& name);
 
 // The sheet's name as the emulator sheet's REM SOURCE line records it.
-std::string source_name_of(const char* cue_path, const run_paths& paths);
+std::string source_name_of(const disc_name& disc, const run_paths& paths);

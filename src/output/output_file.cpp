@@ -125,3 +125,18 @@ void remove_stale_temporaries(const run_paths& paths)
         remove_file(output_path(paths, name).c_str());
     });
 }
+
+void remove_stale_unpacked_files(const run_paths& paths)
+{
+    const unsigned long self = current_process_id();
+    std::string prefix(1, '.');
+    prefix.append(paths.out_name).append(".unpacked");
+    const std::string parent = *paths.out_parent == '\0' ? std::string(".") : std::string(paths.out_parent);
+    list_directory(parent.c_str(), [&](const char* name) {
+        const unsigned long owner = temporary_owner(name);
+        if (owner == 0 || owner == self || process_is_running(owner) ||
+            std::strncmp(name, prefix.c_str(), prefix.size()) != 0)
+            return;
+        remove_file((std::string(paths.out_parent) + name).c_str());
+    });
+}

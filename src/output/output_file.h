@@ -68,3 +68,7 @@ void remove_output_file(const output_folder& folder, const char* name);
 // Removes the temporaries that runs ended by a kill left in the folder:
 // names of this program's own pattern whose process is gone.
 void remove_stale_temporaries(const run_paths& paths);
+
+// The same for the files that killed runs of this output name unpacked
+// beside the output folder.
+void remove_stale_unpacked_files(const run_paths& paths);

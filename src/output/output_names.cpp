@@ -163,6 +163,12 @@ std::string temporary_file_name(const char* name, unsigned long process_id)
     return temporary;
 }
 
+std::string unpacked_file_path(const run_paths& paths, std::size_t n, unsigned long process_id)
+{
+    const std::string name = std::string(paths.out_name) + ".unpacked" + std::to_string(n);
+    return std::string(paths.out_parent) + temporary_file_name(name.c_str(), process_id);
+}
+
 unsigned long temporary_owner(const char* name)
 {
     const std::size_t length = std::strlen(name);

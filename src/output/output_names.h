@@ -72,5 +72,9 @@ const char* folder_lock_file_name();
 // process, and recognisable later by its suffix.
 std::string temporary_file_name(const char* name, unsigned long process_id);
 
+// The temporary that the nth file a sheet's archive holds is unpacked to,
+// beside the output folder: ".<out_name>.unpacked<n>.<process id>.trackcarve-tmp".
+std::string unpacked_file_path(const run_paths& paths, std::size_t n, unsigned long process_id);
+
 // The process id in a temporary's name, or 0 when the name is not one.
 unsigned long temporary_owner(const char* name);

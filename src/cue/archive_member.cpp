@@ -1,0 +1,159 @@
+#include "cue/archive_member.h"
+
+#include "base/platform.h"
+
+#include <algorithm>
+#include <cerrno>
+#include <cstring>
+
+namespace {
+
+la_ssize_t read_input(archive* handle, void* data, const void** block)
+{
+    auto& input = *static_cast<archive_input*>(data);
+    *block = input.block;
+    const std::size_t got = std::fread(input.block, 1, sizeof input.block, input.file.get());
+    if (got == 0 && std::ferror(input.file.get()) != 0) {
+        archive_set_error(handle, errno != 0 ? errno : EIO, "%s", std::strerror(errno != 0 ? errno : EIO));
+        return -1;
+    }
+    input.position += static_cast<std::int64_t>(got);
+    return static_cast<la_ssize_t>(got);
+}
+
+la_int64_t seek_input(archive*, void* data, la_int64_t offset, int whence)
+{
+    auto& input = *static_cast<archive_input*>(data);
+    std::int64_t target = offset;
+    if (whence == SEEK_CUR)
+        target += input.position;
+    else if (whence == SEEK_END)
+        target += file_size(input.file.get());
+    if (target < 0 || !seek_to(input.file.get(), target))
+        return ARCHIVE_FATAL;
+    input.position = target;
+    return target;
+}
+
+la_int64_t skip_input(archive* handle, void* data, la_int64_t request)
+{
+    const la_int64_t from = static_cast<archive_input*>(data)->position;
+    return seek_input(handle, data, from + request, SEEK_SET) < 0 ? 0 : request;
+}
+
+class member_decoder : public part_decoder {
+public:
+    member_decoder(const std::string& archive_path, const std::string& name, std::int64_t file_offset)
+        : file_offset_(file_offset)
+    {
+        reader_.archive_path = archive_path;
+        reader_.name = name;
+    }
+
+    // The member's bytes as they come, whole: the archive gives them in
+    // blocks of its own size.
+    std::size_t read(std::int64_t offset, unsigned char* buffer, std::size_t size) override
+    {
+        std::size_t done = 0;
+        while (done < size) {
+            const std::size_t got =
+                reader_.read(file_offset_ + offset + static_cast<std::int64_t>(done), buffer + done, size - done);
+            if (got == 0)
+                break;
+            done += got;
+        }
+        return done;
+    }
+
+private:
+    member_reader reader_;
+    std::int64_t file_offset_;
+};
+
+} // namespace
+
+bool open_archive::fail(const char* why)
+{
+    error = why != nullptr ? why : "not a zip or 7z archive that can be read";
+    if (!member.empty())
+        error = member + ": " + error;
+    return false;
+}
+
+bool open_archive_file(const char* path, open_archive& opened)
+{
+    opened.input->file = open_regular_file(path);
+    if (!opened.input->file)
+        return opened.fail(std::strerror(errno));
+    archive* handle = opened.handle.get();
+    archive_read_support_format_zip(handle);
+    archive_read_support_format_7zip(handle);
+    archive_read_set_read_callback(handle, read_input);
+    archive_read_set_seek_callback(handle, seek_input);
+    archive_read_set_skip_callback(handle, skip_input);
+    archive_read_set_callback_data(handle, opened.input.get());
+    if (archive_read_open1(handle) != ARCHIVE_OK)
+        return opened.fail(archive_error_string(handle));
+    return true;
+}
+
+std::string member_name(archive_entry* entry)
+{
+    const char* name = archive_entry_pathname_utf8(entry);
+    if (name == nullptr)
+        name = archive_entry_pathname(entry);
+    return name != nullptr ? name : "";
+}
+
+bool member_reader::reopen()
+{
+    opened = open_archive{};
+    position = -1;
+    bool found = false;
+    if (!open_archive_file(archive_path.c_str(), opened) ||
+        !visit_members(opened, [&](const std::string& member, std::int64_t) {
+            found = member == name;
+            return !found;
+        }) ||
+        !found)
+        return false;
+    position = 0;
+    return true;
+}
+
+std::size_t member_reader::read_on(unsigned char* buffer, std::size_t size)
+{
+    const la_ssize_t got = archive_read_data(opened.handle.get(), buffer, size);
+    if (got <= 0)
+        return 0;
+    position += got;
+    return static_cast<std::size_t>(got);
+}
+
+std::size_t member_reader::read(std::int64_t offset, unsigned char* buffer, std::size_t size)
+{
+    if (position < 0 && reopen()) {
+        head.resize(65536);
+        head.resize(read_on(head.data(), head.size()));
+    }
+    if (offset < static_cast<std::int64_t>(head.size())) {
+        const std::size_t count = std::min(size, head.size() - static_cast<std::size_t>(offset));
+        std::memcpy(buffer, head.data() + offset, count);
+        return count;
+    }
+    if ((position < 0 || offset < position) && !reopen())
+        return 0;
+    skipped.resize(copy_block_size);
+    while (position < offset)
+        if (read_on(skipped.data(), static_cast<std::size_t>(std::min<std::int64_t>(
+                                        offset - position, static_cast<std::int64_t>(skipped.size())))) == 0)
+            return 0;
+    return read_on(buffer, size);
+}
+
+decoder_maker member_decoder_maker(const std::string& archive_path, const std::string& name)
+{
+    return [archive_path, name](const bin_part& part) {
+        return std::make_unique<member_decoder>(archive_path, name, part.file_offset);
+    };
+}

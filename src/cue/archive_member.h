@@ -1,0 +1,86 @@
+// Reading the members of a .zip or .7z archive with libarchive: the archive
+// opened through a stream of our own, its regular files visited in order,
+// and one member read at any offset from its start.
+#pragma once
+
+#include "base/file_stream.h"
+#include "cue/virtual_bin.h"
+
+#include <archive.h>
+#include <archive_entry.h>
+
+#include <cstddef>
+#include <cstdint>
+#include <memory>
+#include <string>
+#include <vector>
+
+constexpr std::size_t copy_block_size = std::size_t{1} << 20;
+
+// The archive's file through a stream of our own: names in any language on
+// Windows, and offsets past 2 GiB everywhere.
+struct archive_input {
+    file_stream file;
+    std::int64_t position = 0;
+    unsigned char block[65536];
+};
+
+struct archive_deleter {
+    void operator()(archive* handle) const { archive_read_free(handle); }
+};
+
+// An archive open for reading, member after member.
+struct open_archive {
+    std::unique_ptr<archive_input> input = std::make_unique<archive_input>();
+    std::unique_ptr<archive, archive_deleter> handle{archive_read_new()};
+    std::string error;
+    std::string member;   // the last member reached: an error while passing over it names it
+
+    bool fail(const char* why);
+};
+
+bool open_archive_file(const char* path, open_archive& opened);
+
+std::string member_name(archive_entry* entry);
+
+// Calls visit(name, size) for each regular file of the archive, in order,
+// until it returns false; the archive then stands at that file's data.
+// False, with the error, when the archive cannot be read that far.
+template <typename Visit>
+bool visit_members(open_archive& opened, const Visit& visit)
+{
+    archive_entry* entry = nullptr;
+    for (;;) {
+        const int status = archive_read_next_header(opened.handle.get(), &entry);
+        if (status == ARCHIVE_EOF)
+            return true;
+        if (status != ARCHIVE_OK && status != ARCHIVE_WARN)
+            return opened.fail(archive_error_string(opened.handle.get()));
+        opened.member = member_name(entry);
+        if (archive_entry_filetype(entry) == AE_IFREG && !visit(opened.member, archive_entry_size(entry)))
+            return true;
+    }
+}
+
+// Reads a member from its start, for its first bytes: the first 64 KiB
+// (where a WAVE file's chunks and a FLAC file's STREAMINFO are) kept in
+// memory, a later offset reached by reading on, an earlier one past them by
+// opening the archive again.
+struct member_reader {
+    std::string archive_path;
+    std::string name;
+    open_archive opened;
+    std::int64_t position = -1;   // -1: not open
+    std::vector<unsigned char> head;
+    std::vector<unsigned char> skipped;   // what is read on past, to reach a later offset
+
+    std::size_t read(std::int64_t offset, unsigned char* buffer, std::size_t size);
+
+private:
+    bool reopen();
+    std::size_t read_on(unsigned char* buffer, std::size_t size);
+};
+
+// The parts of a plain file (BINARY or WAVE) that is not unpacked read from
+// the archive's member name, from its start onward.
+decoder_maker member_decoder_maker(const std::string& archive_path, const std::string& name);

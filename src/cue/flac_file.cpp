@@ -1,0 +1,242 @@
+#include "cue/flac_file.h"
+
+#include "base/platform.h"
+
+#include <FLAC/stream_decoder.h>
+
+#include <algorithm>
+#include <cstring>
+#include <memory>
+#include <vector>
+
+namespace {
+
+struct decoder_deleter {
+    void operator()(FLAC__StreamDecoder* decoder) const { FLAC__stream_decoder_delete(decoder); }
+};
+using flac_decoder = std::unique_ptr<FLAC__StreamDecoder, decoder_deleter>;
+
+// libFLAC reads through these, from a byte_reader: a file of ours (libFLAC
+// would open one itself only by a narrow name, and seek it with a 32-bit
+// long on Windows), or the head of an archive's member.
+struct flac_input {
+    byte_reader read;
+    std::int64_t size = 0;
+    std::int64_t position = 0;
+};
+
+FLAC__StreamDecoderReadStatus read_input(const FLAC__StreamDecoder*, FLAC__byte buffer[], std::size_t* bytes,
+                                         void* context)
+{
+    auto& input = *static_cast<flac_input*>(context);
+    const std::size_t got = *bytes == 0 ? 0 : input.read(input.position, buffer, *bytes);
+    input.position += static_cast<std::int64_t>(got);
+    *bytes = got;
+    return got == 0 ? FLAC__STREAM_DECODER_READ_STATUS_END_OF_STREAM : FLAC__STREAM_DECODER_READ_STATUS_CONTINUE;
+}
+
+FLAC__StreamDecoderSeekStatus seek_input(const FLAC__StreamDecoder*, FLAC__uint64 offset, void* context)
+{
+    static_cast<flac_input*>(context)->position = static_cast<std::int64_t>(offset);
+    return FLAC__STREAM_DECODER_SEEK_STATUS_OK;
+}
+
+FLAC__StreamDecoderTellStatus tell_input(const FLAC__StreamDecoder*, FLAC__uint64* offset, void* context)
+{
+    *offset = static_cast<FLAC__uint64>(static_cast<flac_input*>(context)->position);
+    return FLAC__STREAM_DECODER_TELL_STATUS_OK;
+}
+
+FLAC__StreamDecoderLengthStatus length_of_input(const FLAC__StreamDecoder*, FLAC__uint64* length, void* context)
+{
+    *length = static_cast<FLAC__uint64>(static_cast<flac_input*>(context)->size);
+    return FLAC__STREAM_DECODER_LENGTH_STATUS_OK;
+}
+
+FLAC__bool input_ended(const FLAC__StreamDecoder*, void* context)
+{
+    const auto& input = *static_cast<flac_input*>(context);
+    return input.position >= input.size;
+}
+
+void ignore_error(const FLAC__StreamDecoder*, FLAC__StreamDecoderErrorStatus, void*) {}
+
+// Each state libFLAC calls back with is a flac_input, handed over as one,
+// so that the input's callbacks and the others all find theirs.
+struct stream_info_state : flac_input {
+    flac_stream_info info;
+    bool found = false;
+};
+
+void keep_stream_info(const FLAC__StreamDecoder*, const FLAC__StreamMetadata* block, void* context)
+{
+    auto& state = static_cast<stream_info_state&>(*static_cast<flac_input*>(context));
+    if (block->type != FLAC__METADATA_TYPE_STREAMINFO)
+        return;
+    const FLAC__StreamMetadata_StreamInfo& info = block->data.stream_info;
+    state.info = flac_stream_info{info.sample_rate, info.channels, info.bits_per_sample, info.total_samples};
+    state.found = true;
+}
+
+FLAC__StreamDecoderWriteStatus refuse_audio(const FLAC__StreamDecoder*, const FLAC__Frame*, const FLAC__int32* const[],
+                                            void*)
+{
+    return FLAC__STREAM_DECODER_WRITE_STATUS_ABORT;
+}
+
+bool init_decoder(FLAC__StreamDecoder* decoder, FLAC__StreamDecoderWriteCallback write,
+                  FLAC__StreamDecoderMetadataCallback metadata, flac_input& state)
+{
+    return FLAC__stream_decoder_init_stream(decoder, read_input, seek_input, tell_input, length_of_input,
+                                            input_ended, write, metadata, ignore_error,
+                                            &state) == FLAC__STREAM_DECODER_INIT_STATUS_OK;
+}
+
+// The part's samples, a frame at a time: each frame decoded into CD audio's
+// bytes, in a buffer as large as the stream's largest frame.
+struct frame_state : flac_input {
+    std::vector<unsigned char> frame;
+    std::int64_t frame_start = 0;   // the frame's first byte in the part
+    std::size_t frame_size = 0;
+    std::int64_t audio_bytes = 0;   // the stream's samples x 4; after them, silence
+    bool got_frame = false;
+    bool fit = false;               // STREAMINFO says CD audio
+
+    bool holds(std::int64_t offset) const
+    {
+        return frame_size > 0 && frame_start <= offset && offset < frame_start + static_cast<std::int64_t>(frame_size);
+    }
+};
+
+frame_state& frame_state_of(void* context) { return static_cast<frame_state&>(*static_cast<flac_input*>(context)); }
+
+void take_metadata(const FLAC__StreamDecoder*, const FLAC__StreamMetadata* block, void* context)
+{
+    frame_state& state = frame_state_of(context);
+    if (block->type != FLAC__METADATA_TYPE_STREAMINFO)
+        return;
+    const FLAC__StreamMetadata_StreamInfo& info = block->data.stream_info;
+    state.fit = info.sample_rate == cd_sample_rate && info.channels == cd_channels &&
+                info.bits_per_sample == cd_bits_per_sample;
+    state.audio_bytes = static_cast<std::int64_t>(info.total_samples) * 4;
+    state.frame.resize(std::size_t{info.max_blocksize} * 4);
+}
+
+FLAC__StreamDecoderWriteStatus take_frame(const FLAC__StreamDecoder*, const FLAC__Frame* frame,
+                                          const FLAC__int32* const channels[], void* context)
+{
+    frame_state& state = frame_state_of(context);
+    const FLAC__FrameHeader& header = frame->header;
+    if (header.channels != cd_channels || header.bits_per_sample != cd_bits_per_sample ||
+        std::size_t{header.blocksize} * 4 > state.frame.size())
+        return FLAC__STREAM_DECODER_WRITE_STATUS_ABORT;
+    unsigned char* out = state.frame.data();
+    for (unsigned i = 0; i < header.blocksize; ++i) {
+        for (unsigned channel = 0; channel < cd_channels; ++channel) {
+            const auto sample = static_cast<std::uint16_t>(channels[channel][i]);
+            *out++ = static_cast<unsigned char>(sample & 0xFFU);
+            *out++ = static_cast<unsigned char>(sample >> 8);
+        }
+    }
+    // libFLAC numbers every frame by its first sample, once it has read it.
+    state.frame_start = static_cast<std::int64_t>(header.number.sample_number) * 4;
+    state.frame_size = std::size_t{header.blocksize} * 4;
+    state.got_frame = true;
+    return FLAC__STREAM_DECODER_WRITE_STATUS_CONTINUE;
+}
+
+class flac_part_decoder final : public part_decoder {
+public:
+    bool open(const bin_part& part);
+    std::size_t read(std::int64_t offset, unsigned char* buffer, std::size_t size) override;
+
+private:
+    bool decode_frame_holding(std::int64_t offset);
+
+    frame_state state_;      // first: it outlives the decoder that calls back with it
+    file_stream file_;
+    flac_decoder decoder_;   // last: gone before its file
+};
+
+bool flac_part_decoder::open(const bin_part& part)
+{
+    file_ = open_regular_file(part.path.c_str());
+    decoder_.reset(FLAC__stream_decoder_new());
+    if (!file_ || !decoder_)
+        return false;
+    std::FILE* file = file_.get();
+    state_.size = file_size(file);
+    state_.read = [file, at = std::int64_t{-1}](std::int64_t offset, unsigned char* buffer,
+                                                std::size_t size) mutable -> std::size_t {
+        if (at != offset && !seek_to(file, offset))
+            return 0;
+        const std::size_t got = std::fread(buffer, 1, size, file);
+        at = offset + static_cast<std::int64_t>(got);
+        return got;
+    };
+    return init_decoder(decoder_.get(), take_frame, take_metadata, state_) &&
+           FLAC__stream_decoder_process_until_end_of_metadata(decoder_.get()) && state_.fit;
+}
+
+// Decodes the frame after the last one, or seeks to the one that holds
+// offset: libFLAC then gives that frame from offset's sample on.
+bool flac_part_decoder::decode_frame_holding(std::int64_t offset)
+{
+    state_.got_frame = false;
+    if (state_.frame_size > 0 && offset == state_.frame_start + static_cast<std::int64_t>(state_.frame_size)) {
+        while (!state_.got_frame && FLAC__stream_decoder_process_single(decoder_.get()) &&
+               FLAC__stream_decoder_get_state(decoder_.get()) != FLAC__STREAM_DECODER_END_OF_STREAM) {
+        }
+    } else if (!FLAC__stream_decoder_seek_absolute(decoder_.get(), static_cast<FLAC__uint64>(offset / 4))) {
+        FLAC__stream_decoder_flush(decoder_.get());
+        return false;
+    }
+    return state_.got_frame && state_.holds(offset);
+}
+
+std::size_t flac_part_decoder::read(std::int64_t offset, unsigned char* buffer, std::size_t size)
+{
+    std::size_t done = 0;
+    while (done < size) {
+        const std::int64_t at = offset + static_cast<std::int64_t>(done);
+        if (at >= state_.audio_bytes) {   // the silence that fills the last sector
+            std::memset(buffer + done, 0, size - done);
+            return size;
+        }
+        if (!state_.holds(at) && !decode_frame_holding(at))
+            return done;
+        const auto from = static_cast<std::size_t>(at - state_.frame_start);
+        const std::size_t count = std::min(size - done, state_.frame_size - from);
+        std::memcpy(buffer + done, state_.frame.data() + from, count);
+        done += count;
+    }
+    return done;
+}
+
+} // namespace
+
+bool read_flac_stream_info(const byte_reader& read, std::int64_t file_size, flac_stream_info& info)
+{
+    const flac_decoder decoder(FLAC__stream_decoder_new());
+    stream_info_state state;
+    state.read = read;
+    state.size = file_size;
+    if (!decoder || !init_decoder(decoder.get(), refuse_audio, keep_stream_info, state))
+        return false;
+    // STREAMINFO is the first block: one call finds the stream, the next reads it.
+    for (int call = 0; call < 2 && !state.found; ++call)
+        if (!FLAC__stream_decoder_process_single(decoder.get()))
+            break;
+    info = state.info;
+    return state.found;
+}
+
+decoder_maker flac_decoder_maker()
+{
+    return [](const bin_part& part) -> std::unique_ptr<part_decoder> {
+        auto decoder = std::make_unique<flac_part_decoder>();
+        if (!decoder->open(part))
+            return nullptr;
+        return decoder;
+    };
+}
