@@ -660,7 +660,7 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
     console c;
     c.out = out.file;
     c.err = err.file;
-    std::string cue_path = source_path;
+    std::string cue_path = (s.dir / source_name).string();
     char program[] = "trackcarve";
     char jobs_option[] = "-j";
     char jobs[] = "2";
