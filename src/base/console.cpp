@@ -106,7 +106,12 @@ int finish(console& c)
 {
     erase_progress(c);
     // The dialogue is the run's report: losing it is a failure too.
-    if (std::fflush(c.out) != 0 || std::ferror(c.out) != 0)
-        report(c, "cannot write to standard output: %s", std::strerror(errno));
+    if (std::fflush(c.out) != 0 || std::ferror(c.out) != 0) {
+        bool told_here = false;
+        bool& told = c.output_loss_told != nullptr ? *c.output_loss_told : told_here;
+        if (!told)
+            report(c, "cannot write to standard output: %s", std::strerror(errno));
+        told = true;
+    }
     return c.stopped || c.problems > 0 ? 1 : 0;
 }

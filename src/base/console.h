@@ -18,6 +18,7 @@ struct console {
     bool show_progress = false;     // standard error is a terminal
     std::size_t progress_width = 0; // characters of the progress line now shown
     std::vector<std::string>* problem_log = nullptr;   // when set, each line put on standard error, unprefixed
+    bool* output_loss_told = nullptr;   // shared by the consoles of one call: a lost standard output is told once
 };
 
 // Where a run's words go: three calls and the context they are made on. A
@@ -53,7 +54,7 @@ void stop(voice to, const char* format, ...) __attribute__((format(TRACKCARVE_PR
 void draw_progress(console& c, const char* text);
 void erase_progress(console& c);
 
-// Flushes the dialogue, reporting a standard output that could not take it,
-// and returns the exit status: 0 for a clean run, 1 when it stopped on an
+// Flushes the dialogue, reporting a standard output that could not take it
+// (once, where output_loss_told is shared), and returns the exit status: 0 for a clean run, 1 when it stopped on an
 // error or reported a problem.
 int finish(console& c);

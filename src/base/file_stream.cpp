@@ -1,5 +1,9 @@
 #include "base/file_stream.h"
 
+#include "base/platform.h"
+
+#include <algorithm>
+
 bool close_file(file_stream& file)
 {
     std::FILE* stream = file.release();
@@ -7,4 +11,16 @@ bool close_file(file_stream& file)
         return true;
     const bool write_failed = std::ferror(stream) != 0;
     return std::fclose(stream) == 0 && !write_failed;
+}
+
+bool read_file_start(const char* path, std::string& text, std::size_t limit)
+{
+    const file_stream file = open_regular_file(path);
+    if (!file)
+        return false;
+    text.clear();
+    char block[4096];
+    for (std::size_t got; text.size() < limit && (got = std::fread(block, 1, sizeof block, file.get())) > 0;)
+        text.append(block, std::min(got, limit - text.size()));
+    return std::ferror(file.get()) == 0;
 }

@@ -4,6 +4,7 @@
 
 #include <cstdio>
 #include <memory>
+#include <string>
 
 struct file_closer {
     void operator()(std::FILE* file) const { std::fclose(file); }
@@ -12,3 +13,7 @@ using file_stream = std::unique_ptr<std::FILE, file_closer>;
 
 // Closes the stream now and says whether everything written reached the file.
 bool close_file(file_stream& file);
+
+// Up to limit bytes from the start of the regular file at path (not through
+// a FIFO or a device); false when it cannot be opened or read.
+bool read_file_start(const char* path, std::string& text, std::size_t limit);

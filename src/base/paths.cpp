@@ -3,6 +3,7 @@
 #include "base/platform.h"
 
 #include <algorithm>
+#include <cerrno>
 #include <cstdio>
 #include <cstring>
 
@@ -159,13 +160,23 @@ bool derive_paths(const char* cue_path, run_paths& paths, const output_naming& n
     return std::strlen(paths.out_parent) + longest < path_capacity;
 }
 
-void make_output_parent(const run_paths& paths)
+int make_output_parent(const run_paths& paths, std::string& failed)
 {
     const std::string parent = paths.out_parent;
     for (std::size_t i = 1; i <= parent.size(); ++i) {
-        if (i == parent.size() || is_folder_separator(parent[i]))
-            make_directory(parent.substr(0, i).c_str());   // fails harmlessly where it exists
+        if (i < parent.size() && !is_folder_separator(parent[i]))
+            continue;
+        const std::string folder = parent.substr(0, i);
+        if (make_directory(folder.c_str()) || errno == EEXIST)
+            continue;
+        // A drive ("C:") or a root that cannot be made but is there.
+        const int error = errno;
+        if (kind_of_path(folder.c_str()) == path_kind::directory)
+            continue;
+        failed = folder;
+        return error;
     }
+    return 0;
 }
 
 bool paths_of_folder(const char* folder, run_paths& paths)

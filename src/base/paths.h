@@ -47,9 +47,9 @@ std::string clean_output_name(const std::string& name, bool full_names);
 std::string name_without_extension(const char* name);
 
 // Makes out_parent and each folder above it that is missing (an -o folder
-// that does not exist yet). What cannot be made shows when the output
-// directory cannot be.
-void make_output_parent(const run_paths& paths);
+// that does not exist yet). Returns 0, or the errno of the first folder
+// that could not be made, whose path goes into failed.
+int make_output_parent(const run_paths& paths, std::string& failed);
 
 // The paths of a folder that is itself the output directory: for the files
 // written beside the output directories (a multi-disc playlist), with

@@ -49,6 +49,18 @@ bool place_new_file(const char* from, const char* to);
 
 bool remove_file(const char* path);
 
+// Puts what was written to the file on the disk itself, past every cache of
+// the system (fsync; FlushFileBuffers on Windows), so that once it is renamed
+// into place a power loss leaves the complete file there, never a hole.
+// Flushes the stream first. A file system that keeps nothing to flush is no
+// failure.
+bool flush_to_disk(std::FILE* file);
+
+// Puts the folder's entries, the names just renamed into it, on the disk
+// (fsync of the folder on POSIX). Nothing on Windows, where NTFS logs them
+// and no folder can be flushed.
+void flush_folder_to_disk(const char* path);
+
 // Makes the file bytes longer with zeros at its end, in one call: where the
 // file system allows, as a hole that takes no space and no time.
 bool append_zeros(std::FILE* file, std::int64_t bytes);
@@ -99,6 +111,17 @@ struct file_identity {
     bool operator==(const file_identity&) const = default;
 };
 file_identity identify_file(const char* path, bool follow);
+
+// What the file a path leads to is now, to tell later whether it changed:
+// its size, when it was last written (as modification_time gives it) and
+// which file it is. False when there is no such file.
+struct file_facts {
+    std::int64_t size = -1;
+    std::int64_t time = 0;
+    file_identity identity;
+    bool operator==(const file_facts&) const = default;
+};
+bool read_file_facts(const char* path, file_facts& facts);
 
 // The name is a symbolic link (on Windows also a directory junction), which
 // a path through it would follow.
@@ -194,8 +217,10 @@ bool utf8_from_encoding(const char* encoding, std::string_view text, std::string
 bool modification_time(const char* path, std::int64_t& time);
 
 // Appends bytes to the file (created when missing) in one write, so that
-// processes appending to one file side by side never mix their lines. False,
-// with errno set, when the file cannot be opened or the write is short.
+// processes appending to one file side by side never mix their lines. Only
+// a regular file is written: it is opened without blocking, so a FIFO with
+// no reader cannot hold the run. False, with errno set, when the file cannot
+// be opened (EINVAL: not a regular file) or the write is short.
 bool append_to_file(const char* path, const std::string& bytes);
 
 // The path from the root of the file system to the file a path names (its

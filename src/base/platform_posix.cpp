@@ -82,6 +82,24 @@ bool place_new_file(const char* from, const char* to)
 
 bool remove_file(const char* path) { return unlink(path) == 0; }
 
+namespace {
+
+// EINVAL, EROFS: a file or folder of a file system with nothing to flush.
+bool synced(int fd) { return fsync(fd) == 0 || errno == EINVAL || errno == EROFS; }
+
+} // namespace
+
+bool flush_to_disk(std::FILE* file) { return std::fflush(file) == 0 && synced(fileno(file)); }
+
+void flush_folder_to_disk(const char* path)
+{
+    const int fd = open(*path == '\0' ? "." : path, O_RDONLY | O_DIRECTORY | O_CLOEXEC);
+    if (fd < 0)
+        return;
+    synced(fd);
+    close(fd);
+}
+
 path_kind kind_of_path(const char* path)
 {
     struct stat info {};
@@ -98,6 +116,17 @@ file_identity identify_file(const char* path, bool follow)
     if ((follow ? stat(path, &info) : lstat(path, &info)) != 0)
         return {};
     return file_identity{static_cast<std::uint64_t>(info.st_dev), static_cast<std::uint64_t>(info.st_ino), true};
+}
+
+bool read_file_facts(const char* path, file_facts& facts)
+{
+    struct stat info {};
+    if (stat(path, &info) != 0)
+        return false;
+    facts.size = static_cast<std::int64_t>(info.st_size);
+    facts.time = std::int64_t{info.st_mtim.tv_sec} * 1000000000 + info.st_mtim.tv_nsec;
+    facts.identity = file_identity{static_cast<std::uint64_t>(info.st_dev), static_cast<std::uint64_t>(info.st_ino), true};
+    return true;
 }
 
 bool list_directory(const char* path, const std::function<void(const char* name)>& visit)
@@ -286,9 +315,15 @@ bool modification_time(const char* path, std::int64_t& time)
 
 bool append_to_file(const char* path, const std::string& bytes)
 {
-    const int fd = open(path, O_WRONLY | O_APPEND | O_CREAT | O_CLOEXEC, 0666);
+    const int fd = open(path, O_WRONLY | O_APPEND | O_CREAT | O_NONBLOCK | O_CLOEXEC, 0666);
     if (fd < 0)
         return false;
+    struct stat info {};
+    if (fstat(fd, &info) != 0 || !S_ISREG(info.st_mode) || fcntl(fd, F_SETFL, O_APPEND) != 0) {
+        close(fd);
+        errno = EINVAL;
+        return false;
+    }
     const ssize_t written = write(fd, bytes.data(), bytes.size());
     const int write_error = errno;
     const bool closed = close(fd) == 0;

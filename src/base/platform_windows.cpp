@@ -198,6 +198,17 @@ bool place_new_file(const char* from, const char* to)
 
 bool remove_file(const char* path) { return DeleteFileW(wide_path(path).c_str()) != 0; }
 
+bool flush_to_disk(std::FILE* file)
+{
+    if (std::fflush(file) != 0)
+        return false;
+    const auto handle = reinterpret_cast<HANDLE>(_get_osfhandle(_fileno(file)));
+    // ERROR_INVALID_FUNCTION: a device or file system with nothing to flush.
+    return FlushFileBuffers(handle) != 0 || GetLastError() == ERROR_INVALID_FUNCTION;
+}
+
+void flush_folder_to_disk(const char*) {}
+
 path_kind kind_of_path(const char* path)
 {
     const DWORD attributes = GetFileAttributesW(wide_path(path).c_str());
@@ -221,6 +232,25 @@ file_identity identify_file(const char* path, bool follow)
         return {};
     return file_identity{info.dwVolumeSerialNumber,
                          std::uint64_t{info.nFileIndexHigh} << 32 | info.nFileIndexLow, true};
+}
+
+bool read_file_facts(const char* path, file_facts& facts)
+{
+    const HANDLE opened = CreateFileW(wide_path(path).c_str(), FILE_READ_ATTRIBUTES,
+                                      FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE, nullptr, OPEN_EXISTING,
+                                      FILE_FLAG_BACKUP_SEMANTICS, nullptr);
+    if (opened == INVALID_HANDLE_VALUE)
+        return false;
+    const owned_handle file(opened);
+    BY_HANDLE_FILE_INFORMATION info{};
+    if (GetFileInformationByHandle(file.get(), &info) == 0)
+        return false;
+    facts.size = static_cast<std::int64_t>(std::uint64_t{info.nFileSizeHigh} << 32 | info.nFileSizeLow);
+    facts.time = static_cast<std::int64_t>(std::uint64_t{info.ftLastWriteTime.dwHighDateTime} << 32 |
+                                           info.ftLastWriteTime.dwLowDateTime);
+    facts.identity = file_identity{info.dwVolumeSerialNumber,
+                                   std::uint64_t{info.nFileIndexHigh} << 32 | info.nFileIndexLow, true};
+    return true;
 }
 
 bool list_directory(const char* path, const std::function<void(const char* name)>& visit)
@@ -322,6 +352,11 @@ bool append_to_file(const char* path, const std::string& bytes)
         return false;
     }
     const owned_handle file(opened);
+    // A pipe or a device: only a file on a disk takes the lines.
+    if (GetFileType(file.get()) != FILE_TYPE_DISK) {
+        errno = EINVAL;
+        return false;
+    }
     DWORD written = 0;
     const auto size = static_cast<DWORD>(bytes.size());
     if (WriteFile(file.get(), bytes.data(), size, &written, nullptr) == 0 || written != size) {
