@@ -1,8 +1,10 @@
 #include "extract/track_writer.h"
 
+#include "base/content_hash.h"
 #include "base/platform.h"
 #include "extract/lossless_data.h"
 #include "output/output_names.h"
+#include "output/split_record.h"
 
 #include <algorithm>
 #include <cerrno>
@@ -45,6 +47,14 @@ void compact_user_data(unsigned char* sectors, int count, int offset)
         std::memmove(sectors + i * user_data_size, sectors + i * raw_sector_size + offset, user_data_size);
 }
 
+// The zeros appended past the BIN's end, into the hash as into the file.
+void add_zeros(content_hash& hash, std::int64_t bytes, track_buffer& buffer)
+{
+    std::memset(buffer.sectors, 0, sizeof buffer.sectors);
+    for (; bytes > 0; bytes -= static_cast<std::int64_t>(sizeof buffer.sectors))
+        hash.add(buffer.sectors, static_cast<std::size_t>(std::min<std::int64_t>(bytes, sizeof buffer.sectors)));
+}
+
 struct data_copy {
     std::int64_t missing_sectors;       // sectors the BIN could not supply in full
     int write_error;                    // errno of the first failed write, else 0
@@ -55,9 +65,10 @@ struct data_copy {
 // written straight from where it was read. Whatever the BIN cannot supply is
 // zeros: a sector cut by its end keeps the bytes read, and the sectors after
 // it are appended as one run of zeros.
-data_copy copy_data_track(bin_reader& bin, std::FILE* iso_file, const track_span& track, track_buffer& buffer,
+data_copy copy_data_track(bin_reader& bin, output_file& iso, const track_span& track, track_buffer& buffer,
                           std::atomic<std::int64_t>& progress)
 {
+    std::FILE* const iso_file = iso.stream.get();
     const int offset = track.is_mode2 != 0 ? mode2_user_data_offset : mode1_user_data_offset;
     unsigned char* const sectors = buffer.sectors;
     const std::int64_t length = std::max(track.length_sectors, 0);
@@ -76,6 +87,7 @@ data_copy copy_data_track(bin_reader& bin, std::FILE* iso_file, const track_span
             form2 += count_xa_form2(sectors, static_cast<int>(got / raw_sector_size));
         compact_user_data(sectors, filled, offset);
         const auto block_size = static_cast<std::size_t>(filled) * user_data_size;
+        iso.fed.add(sectors, block_size);
         if (std::fwrite(sectors, 1, block_size, iso_file) != block_size)
             return data_copy{0, errno};
         remaining -= filled;
@@ -87,6 +99,7 @@ data_copy copy_data_track(bin_reader& bin, std::FILE* iso_file, const track_span
     }
     if (remaining > 0 && !append_zeros(iso_file, remaining * user_data_size))
         return data_copy{0, errno};
+    add_zeros(iso.fed, remaining * user_data_size, buffer);
     return data_copy{length - whole_sectors_read, 0, form2};
 }
 
@@ -134,9 +147,12 @@ track_outcome write_data_track(voice c, track_writer& writer, output_file& out, 
     // The zeros past the BIN's end stay a hole: only what is copied is set aside.
     const int sector_bytes = raw ? raw_sector_size : user_data_size;
     reserve_file_space(out.stream.get(), sectors_in_bin(writer.bin, track) * sector_bytes);
+    // A raw track is copied inside the kernel, its bytes never seen here:
+    // they are the BIN's own, which the record knows by its sources.
+    out.hashing = raw ? output_hash::none : output_hash::fed;
     const data_copy copy = raw
                                ? copy_raw_track(writer.bin, out.stream.get(), track, *writer.buffer, progress)
-                               : copy_data_track(writer.bin, out.stream.get(), track, *writer.buffer, progress);
+                               : copy_data_track(writer.bin, out, track, *writer.buffer, progress);
     if (copy.write_error != 0) {
         report(c, "cannot write %s: %s", out.final_path.c_str(), std::strerror(copy.write_error));
         return track_outcome{false, false};
@@ -238,7 +254,7 @@ range_check track_check(const track_span& track)
 // Opens, writes and commits the file; for track 0, says its line only when
 // one of its bytes is not zero, and else keeps no file.
 track_outcome write_named_track(voice c, track_writer& writer, std::int32_t number, const track_span& track,
-                                std::atomic<std::int64_t>& progress)
+                                std::atomic<std::int64_t>& progress, const std::string* recipe)
 {
     const bool is_audio = track.is_audio != 0;
     const track_file_name name = name_track_file(number, is_audio, writer.format);
@@ -268,6 +284,14 @@ track_outcome write_named_track(voice c, track_writer& writer, std::int32_t numb
     if (said_at_end)
         say(c, "Processing file... %s\n", name.text);
     outcome.written = outcome.written && commit_output_file(c, out);
+    if (outcome.written && recipe != nullptr) {
+        recorded_output entry = output_entry(*writer.folder, name.text);
+        entry.hashed = out.hashing != output_hash::none;
+        entry.hash = out.hash;
+        entry.recipe = *recipe;
+        entry.clean = outcome.complete && track.length_sectors > 0 && outcome.xa_form2_sectors == 0;
+        journal_output(*writer.folder, std::move(entry));
+    }
     return outcome;
 }
 
@@ -302,7 +326,71 @@ std::int64_t report_damage(voice c, const bin_reader& bin, const char* file_name
     return sectors;
 }
 
+const std::string* recipe_of(const track_writer& writer, std::int32_t number)
+{
+    if (writer.recipes == nullptr || writer.folder->journal == nullptr || number < 0 ||
+        static_cast<std::size_t>(number) >= writer.recipes->size())
+        return nullptr;
+    return &(*writer.recipes)[static_cast<std::size_t>(number)];
+}
+
+// The hash of the bytes a raw track is copied from, zeros past the BIN's end.
+std::uint64_t hash_of_raw_track(bin_reader& bin, const track_span& track, track_buffer& buffer)
+{
+    content_hash hash;
+    const std::int64_t track_bytes = std::int64_t{std::max(track.length_sectors, 0)} * raw_sector_size;
+    std::int64_t done = 0;
+    while (track.start_sector >= 0 && done < track_bytes) {
+        const auto wanted = static_cast<std::size_t>(std::min<std::int64_t>(track_bytes - done, sizeof buffer.sectors));
+        const std::size_t got =
+            read_bin(bin, std::int64_t{track.start_sector} * raw_sector_size + done, buffer.sectors, wanted);
+        hash.add(buffer.sectors, got);
+        done += static_cast<std::int64_t>(got);
+        if (got < wanted)
+            break;
+    }
+    add_zeros(hash, track_bytes - done, buffer);
+    return hash.value();
+}
+
+// The record says the file was written whole from this very recipe, and
+// it is still as written.
+bool keep_track_file(track_writer& writer, const char* name, const std::string& recipe,
+                     const track_span& track)
+{
+    const output_folder& folder = *writer.folder;
+    const recorded_output* found = find_output(folder.journal->found, name);
+    if (!track_file_as_recorded(*folder.paths, found, recipe, writer.bin, track, *writer.buffer))
+        return false;
+    // Found by its bytes, under a new time: the record takes the time, so
+    // that the next run finds it by its time again.
+    recorded_output entry = *found;
+    if (const recorded_output now = output_entry(folder, name); now.time != entry.time) {
+        entry.time = now.time;
+        journal_output(folder, std::move(entry));
+    }
+    return true;
+}
+
 } // namespace
+
+bool track_file_as_recorded(const run_paths& paths, const recorded_output* entry, const std::string& recipe,
+                            bin_reader& bin, const track_span& track, track_buffer& buffer)
+{
+    if (entry == nullptr || !entry->clean || entry->recipe != recipe)
+        return false;
+    switch (state_of_output(paths, *entry, buffer.sectors, sizeof buffer.sectors)) {
+    case output_state::same:
+        return true;
+    case output_state::changed:
+        return false;
+    case output_state::unsure:
+        break;
+    }
+    std::uint64_t file_hash = 0;
+    return hash_file(output_path(paths, entry->name).c_str(), buffer.sectors, sizeof buffer.sectors, file_hash) &&
+           file_hash == hash_of_raw_track(bin, track, buffer);
+}
 
 int next_serial_number(serial_source& serials)
 {
@@ -314,21 +402,35 @@ int next_serial_number(serial_source& serials)
 track_outcome extract_track(voice c, track_writer& writer, std::int32_t number, const track_span& track,
                             std::atomic<std::int64_t>& progress)
 {
-    // --lossless checks the bytes of the track as they are read.
-    range_check check = track_check(track);
+    // --lossless checks the bytes of the track as they are read, and proves
+    // each file as it is written: it keeps no track unread.
     const bool lossless = writer.format.lossless;
+    const std::string* recipe = lossless ? nullptr : recipe_of(writer, number);
+    const track_file_name name = name_track_file(number, track.is_audio != 0, writer.format);
+    if (recipe != nullptr && keep_track_file(writer, name.text, *recipe, track)) {
+        say(c, "Keeping file... %s\n", name.text);
+        progress += std::int64_t{std::max(track.length_sectors, 0)} * raw_sector_size;
+        return track_outcome{true, true};
+    }
+    range_check check = track_check(track);
     writer.bin.check = lossless ? &check : nullptr;
     writer.bin.damage.clear();
     track_outcome outcome =
         lossless && track.is_audio == 0 && number != 0 && !writer.format.raw_data
             ? write_lossless_data_track(c, writer, number, track, progress)
-            : write_named_track(c, writer, number, track, progress);
+            : write_named_track(c, writer, number, track, progress, recipe);
     writer.bin.check = nullptr;
     if (outcome.written) {
         track_format kept_as = writer.format;
         kept_as.raw_data = kept_as.raw_data || outcome.raw;
         outcome.damaged_sectors =
             report_damage(c, writer.bin, name_track_file(number, track.is_audio != 0, kept_as).text, number, track);
+    }
+    if (outcome.damaged_sectors > 0 && recipe != nullptr) {
+        recorded_output entry = output_entry(*writer.folder, name.text);   // not whole: never kept
+        entry.recipe = *recipe;
+        entry.clean = false;
+        journal_output(*writer.folder, std::move(entry));
     }
     outcome.complete = outcome.complete && (outcome.written || outcome.all_zero) && track.length_sectors > 0 &&
                        outcome.damaged_sectors == 0;

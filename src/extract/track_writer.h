@@ -9,12 +9,14 @@
 #include "extract/pcm_source.h"
 #include "extract/audio_tags.h"
 #include "output/output_file.h"
+#include "output/split_record.h"
 #include "output/track_format.h"
 
 #include <atomic>
 #include <cstdint>
 #include <memory>
 #include <mutex>
+#include <string>
 #include <vector>
 
 inline constexpr int user_data_size = 2048;
@@ -41,6 +43,7 @@ struct track_writer {
     const output_folder* folder = nullptr;
     track_format format;
     const std::vector<track_comments>* comments = nullptr;   // by track number; null: none
+    const std::vector<std::string>* recipes = nullptr;       // by track number; null: no record kept
 
     serial_source* serials = nullptr;
     bin_reader bin;
@@ -60,11 +63,20 @@ struct track_outcome {
     std::vector<sector_run> zero_sectors{};   // a .iso's sectors that are all zeros in the BIN, not regenerated
 };
 
+// Whether the folder's file `name` is still the one the record's entry says
+// was written whole from this recipe: by its size and time, or else by its
+// bytes (a raw track's against the BIN bytes it was copied from).
+bool track_file_as_recorded(const run_paths& paths, const recorded_output* entry, const std::string& recipe,
+                            bin_reader& bin, const track_span& track, track_buffer& buffer);
+
 // Writes the file of track `number` into the folder and says its "Processing
 // file..." line. Reports whatever was lost (missing BIN bytes, damaged
 // sectors, a file that could not be written); a file that could not be
 // written leaves the final name as it was. Adds the BIN bytes it has taken
 // to progress as it goes. With --lossless, track 0 is the sectors before
 // track 1's INDEX 01, kept (and said) only when one of its bytes is not zero.
+// With the folder's record kept: a file that the record says was written
+// whole from the same recipe, and is still as it was written, is kept
+// ("Keeping file..."), and a file written is entered in the record.
 track_outcome extract_track(voice c, track_writer& writer, std::int32_t number, const track_span& track,
                             std::atomic<std::int64_t>& progress);

@@ -2,6 +2,7 @@
 
 #include "base/platform.h"
 #include "output/output_names.h"
+#include "output/split_record.h"
 
 #include <algorithm>
 #include <cstdint>
@@ -13,12 +14,15 @@ constexpr char source_line_start[] = "REM SOURCE \"";
 
 // A CUE sheet numbers its tracks in two digits: no reader takes TRACK 100.
 constexpr std::int32_t max_sheet_tracks = 99;
-constexpr char file_line_start[] = "FILE \"";
 
-void put_line(std::FILE* file, const char* text)
+// A REM SOURCE line holds a path of any length; a longer first line is no
+// emulator sheet of this program.
+constexpr std::size_t source_line_limit = std::size_t{1} << 20;
+
+void put_line(std::string& lines, const std::string& text)
 {
-    std::fwrite(text, 1, std::strlen(text), file);
-    std::fwrite("\r\n", 1, 2, file);
+    lines += text;
+    lines += "\r\n";
 }
 
 // The silence a reader is to put before the track's file. Track 1 starts at
@@ -49,12 +53,12 @@ const char* audio_type_word(const track_format& format)
 
 // The sheet's CD-TEXT lines of one place (0: the disc), as they stand, in
 // sheet order; REM GENRE and REM DATE are comments to CUE readers, and stay out.
-void put_text_lines(std::FILE* file, const cue_sheet& sheet, std::int32_t track, const char* indent)
+void put_text_lines(std::string& lines, const cue_sheet& sheet, std::int32_t track, const char* indent)
 {
     for (const sheet_text& text : sheet.texts) {
         if (text.track != track || text.field == text_field::genre || text.field == text_field::date)
             continue;
-        put_line(file, (indent + text.line).c_str());
+        put_line(lines, indent + text.line);
     }
 }
 
@@ -69,14 +73,12 @@ const char* data_track_mode(std::int32_t number, const track_span& track, const 
 
 } // namespace
 
-void write_emulator_sheet(std::FILE* file, const char* source_name, const cue_sheet& sheet,
-                          const disc_layout& layout, const track_format& format)
+std::string emulator_sheet_text(const char* source_name, const cue_sheet& sheet, const disc_layout& layout,
+                                const track_format& format)
 {
-    std::string line = source_line_start;
-    line += source_name;
-    line += '"';
-    put_line(file, line.c_str());
-    put_text_lines(file, sheet, 0, "");
+    std::string lines;
+    put_line(lines, source_line_start + std::string(source_name) + '"');
+    put_text_lines(lines, sheet, 0, "");
     char text[96];
     for (std::int32_t number = 1; number <= layout.track_count; ++number) {
         const track_span& track = layout.tracks[number];
@@ -86,64 +88,43 @@ void write_emulator_sheet(std::FILE* file, const char* source_name, const cue_sh
         const std::int32_t session = sheet.records[number].session;
         if (session != 0 && (number == 1 || session != sheet.records[number - 1].session)) {
             std::snprintf(text, sizeof text, "REM SESSION %02i", static_cast<int>(session));
-            put_line(file, text);
+            put_line(lines, text);
         }
         std::snprintf(text, sizeof text, "FILE \"%s\" %s", name_track_file(number, is_audio, format).text,
                       is_audio ? audio_type_word(format) : "BINARY");
-        put_line(file, text);
+        put_line(lines, text);
         std::snprintf(text, sizeof text, "  TRACK %02i %s", static_cast<int>(number),
                       is_audio ? "AUDIO" : data_track_mode(number, track, format));
-        put_line(file, text);
-        put_text_lines(file, sheet, number, "    ");
+        put_line(lines, text);
+        put_text_lines(lines, sheet, number, "    ");
         if (sheet.records[number].flags[0] != '\0') {
             std::snprintf(text, sizeof text, "    FLAGS %s", sheet.records[number].flags);
-            put_line(file, text);
+            put_line(lines, text);
         }
         if (const std::int64_t pregap = sheet_pregap_frames(track, number); pregap > 0) {
             const msf_time t = to_msf(static_cast<std::int32_t>(std::min<std::int64_t>(pregap, INT32_MAX)));
             std::snprintf(text, sizeof text, "    PREGAP %2.2u:%2.2u:%2.2u", t.minutes, t.seconds, t.frames);
-            put_line(file, text);
+            put_line(lines, text);
         }
-        put_line(file, "    INDEX 01 00:00:00");
+        put_line(lines, "    INDEX 01 00:00:00");
     }
+    return lines;
 }
 
 bool read_sheet_source(const char* path, std::string& source_name)
 {
-    if (kind_of_path(path) != path_kind::regular_file)
-        return false;
-    file_stream file = open_regular_file(path);
-    if (!file)
-        return false;
-    char line[1100];
-    if (std::fgets(line, sizeof line, file.get()) == nullptr)
+    std::string head;
+    if (kind_of_path(path) != path_kind::regular_file || !read_file_start(path, head, source_line_limit))
         return false;
     const std::size_t start = sizeof source_line_start - 1;
-    if (std::strncmp(line, source_line_start, start) != 0)
+    const std::string line = head.substr(0, head.find('\n'));
+    if (line.compare(0, start, source_line_start) != 0)
         return false;
     // The name runs to the line's last quote: it may hold quotes itself.
-    const char* end = std::strrchr(line + start, '"');
-    if (end == nullptr)
+    const std::size_t end = line.rfind('"');
+    if (end == std::string::npos || end < start)
         return false;
-    source_name.assign(line + start, static_cast<std::size_t>(end - (line + start)));
-    return true;
-}
-
-bool read_sheet_files(const char* path, std::vector<std::string>& file_names)
-{
-    if (kind_of_path(path) != path_kind::regular_file)
-        return false;
-    file_stream file = open_regular_file(path);
-    if (!file)
-        return false;
-    file_names.clear();
-    const std::size_t start = sizeof file_line_start - 1;
-    for (char line[1100]; std::fgets(line, sizeof line, file.get()) != nullptr;) {
-        // The name runs to the line's last quote, before the file's type.
-        const char* end = std::strrchr(line, '"');
-        if (std::strncmp(line, file_line_start, start) == 0 && end != nullptr && end >= line + start)
-            file_names.emplace_back(line + start, static_cast<std::size_t>(end - (line + start)));
-    }
+    source_name = line.substr(start, end - start);
     return true;
 }
 
@@ -157,7 +138,12 @@ void write_companion_files(voice c, const output_folder& folder, const std::vect
             continue;
         }
         std::fwrite(companion.bytes.data(), 1, companion.bytes.size(), out.stream.get());
-        commit_output_file(c, out);
+        if (commit_output_file(c, out) && folder.journal != nullptr) {
+            recorded_output entry = output_entry(folder, name);
+            entry.hashed = true;
+            entry.hash = out.hash;
+            journal_output(folder, entry);
+        }
     }
 }
 
@@ -194,10 +180,17 @@ bool write_emulator_sheet_file(voice c, const output_folder& folder, const char*
         remove_emulator_sheet(folder);
         return false;
     }
-    write_emulator_sheet(out.stream.get(), source_name, sheet, layout, format);
+    const std::string text = emulator_sheet_text(source_name, sheet, layout, format);
+    std::fwrite(text.data(), 1, text.size(), out.stream.get());
     if (!commit_output_file(c, out)) {
         remove_emulator_sheet(folder);   // reported; an older sheet must not stand for these tracks
         return false;
+    }
+    if (folder.journal != nullptr) {
+        recorded_output entry = output_entry(folder, name);
+        entry.hashed = true;
+        entry.hash = out.hash;
+        journal_output(folder, entry);
     }
     return true;
 }

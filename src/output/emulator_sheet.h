@@ -14,7 +14,7 @@
 #include <string>
 #include <vector>
 
-// Writes the whole text, CR LF line ends: REM SOURCE and the disc's CD-TEXT
+// The whole text, CR LF line ends: REM SOURCE and the disc's CD-TEXT
 // lines (CATALOG, TITLE, PERFORMER, SONGWRITER), then per track its FILE,
 // TRACK, CD-TEXT (TITLE, PERFORMER, SONGWRITER, ISRC), FLAGS, PREGAP and
 // INDEX 01 lines. The CD-TEXT lines are the source's bytes as they stand.
@@ -23,16 +23,13 @@
 // PREGAP lines only, an INDEX 00 gap already being in the track file before.
 // An audio track 1's PREGAP line also holds the sectors before its INDEX 01;
 // a data track 1 has none. At most 99 tracks: the caller checks.
-void write_emulator_sheet(std::FILE* file, const char* source_name, const cue_sheet& sheet,
-                          const disc_layout& layout, const track_format& format);
+std::string emulator_sheet_text(const char* source_name, const cue_sheet& sheet, const disc_layout& layout,
+                                const track_format& format);
 
-// The sheet named on the first line of an emulator sheet at path; false when
-// there is no such file or its first line is not a REM SOURCE line.
+// The sheet named on the first line of an emulator sheet at path, however
+// long; false when there is no such file or its first line is not a REM
+// SOURCE line.
 bool read_sheet_source(const char* path, std::string& source_name);
-
-// The file names of the FILE lines of an emulator sheet at path, in order;
-// false when there is no such file.
-bool read_sheet_files(const char* path, std::vector<std::string>& file_names);
 
 // Whether a track's file can stand in the emulator sheet.
 struct track_fitness {
@@ -43,7 +40,8 @@ struct track_fitness {
 // The run's emulator sheet step: writes NAME.cue when every track's file is
 // fit for it (fitness by track number, [0] unused); else, or when it cannot
 // be written, reports why and removes one an earlier run left, as no sheet
-// may point at a broken disc or another run's files. True when it is in place.
+// may point at a broken disc or another run's files. True when it is in
+// place, and then in the record.
 bool write_emulator_sheet_file(voice c, const output_folder& folder, const char* source_name, const cue_sheet& sheet,
                                const disc_layout& layout, const track_format& format,
                                const std::vector<track_fitness>& fitness);

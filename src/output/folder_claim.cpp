@@ -53,8 +53,10 @@ bool claim_output_folder(voice c, const output_folder& folder, const disc_name& 
     const run_paths& paths = *folder.paths;
     const std::string dir = output_dir_path(paths);
     say(c, "Creating directory: %s\n\n", paths.out_name);
-    if (!make_directory(dir.c_str()) && errno != EEXIST)
+    if (claim.unmade == 0 && !make_directory(dir.c_str()) && errno != EEXIST) {
         claim.unmade = errno;
+        claim.unmade_path = dir;
+    }
     if (claim.unmade != 0)
         return true;
     // Its tracks would land in the folder it leads to, another sheet's perhaps.
@@ -65,6 +67,13 @@ bool claim_output_folder(voice c, const output_folder& folder, const disc_name& 
     // A file at the name: the TOC's step tells it.
     if (kind_of_path(dir.c_str()) != path_kind::directory)
         return true;
+    // -o naming the folder above the sheet's: the tracks would land among
+    // its sources, and replace a user's file of a track's name.
+    if (same_folder(dir.c_str(), paths.cue_dir)) {
+        report(c, "%s is the folder of the sheet itself; nothing was written there (give -o another folder)",
+               dir.c_str());
+        return false;
+    }
     if (!claim.lock.held())
         claim.lock = lock_folder(dir.c_str(), folder_lock_file_name());
     bool recorded = false;

@@ -7,10 +7,13 @@
 #include "cue/disc_source.h"
 #include "output/output_file.h"
 
+#include <string>
+
 // The output folder as a run holds it, from its claim to its last file.
 struct folder_claim {
-    folder_lock lock;   // no other run writes in the folder meanwhile
-    int unmade = 0;     // errno: why the folder could not be made; the TOC's step tells it
+    folder_lock lock;          // no other run writes in the folder meanwhile
+    int unmade = 0;            // errno: why the folder could not be made; the TOC's step tells it
+    std::string unmade_path;   // the folder that could not be made: the output folder's, or one above it
 };
 
 // The lock of an output folder that is there already, to wait for a run
@@ -18,8 +21,8 @@ struct folder_claim {
 folder_lock lock_existing_folder(const run_paths& paths);
 
 // Makes the output folder the run's own: creates it (an existing one is
-// used, unless another sheet's tracks are in it or its name is a symbolic
-// link), waits for any other run there to end, records the sheet as its
+// used, unless another sheet's tracks are in it, its name is a symbolic
+// link, or it is the sheet's own folder), waits for any other run there to end, records the sheet as its
 // owner if it has none, and clears it of the temporaries that killed runs
 // left. Says "Creating directory:". False when the run ends there.
 bool claim_output_folder(voice c, const output_folder& folder, const disc_name& disc, folder_claim& claim);

@@ -4,21 +4,20 @@
 #include "output/output_names.h"
 
 #include <cstring>
+#include <utility>
 
 bool read_folder_owner(const run_paths& paths, std::string& owner)
 {
     const std::string path = output_path(paths, owner_file_name());
     if (kind_of_path(path.c_str()) != path_kind::regular_file)
         return false;
-    file_stream file = open_regular_file(path.c_str());
-    if (!file)
+    // A path of any length, but not a file of any size: a longer one is no record.
+    constexpr std::size_t limit = std::size_t{1} << 20;
+    std::string name;
+    if (!read_file_start(path.c_str(), name, limit) || name.empty() || name.size() == limit ||
+        name.find('\0') != std::string::npos)
         return false;
-    // A file name is far shorter than a path: a longer record is not one.
-    char name[path_capacity];
-    const std::size_t length = std::fread(name, 1, sizeof name, file.get());
-    if (length == 0 || length == sizeof name || std::memchr(name, '\0', length) != nullptr)
-        return false;
-    owner.assign(name, length);
+    owner = std::move(name);
     return true;
 }
 
@@ -33,9 +32,18 @@ void write_folder_owner(voice c, const output_folder& folder, const char* sheet_
     commit_output_file(c, out);
 }
 
+bool same_folder(const char* a, const char* b)
+{
+    if (same_file_name(a, b))
+        return true;
+    const file_identity first = identify_file(*a == '\0' ? "." : a, true);
+    return first.known && first == identify_file(*b == '\0' ? "." : b, true);
+}
+
 std::string owner_name_of(const disc_name& disc, const run_paths& paths)
 {
-    const bool beside = std::strcmp(paths.out_parent, paths.cue_dir) == 0;
+    // "-o ./cds/" for a sheet in cds/ is beside it all the same.
+    const bool beside = same_folder(paths.out_parent, paths.cue_dir);
     const char* path = disc.path.c_str();
     const std::string name = beside ? std::string(base_name(path)) : full_path(path);
     return disc.member.empty() ? name : name + "/" + disc.member;

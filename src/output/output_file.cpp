@@ -17,6 +17,9 @@ bool is_input(const output_folder& folder, const std::string& path)
     return false;
 }
 
+// The folder part of a path formed by output_path: up to its last separator.
+std::string folder_of(const std::string& path) { return path.substr(0, path.rfind(path_separator)); }
+
 } // namespace
 
 output_file::~output_file() { discard_output_file(*this); }
@@ -50,8 +53,16 @@ const char* describe_open_failure(int failure)
 
 bool commit_output_file(voice to, output_file& out)
 {
-    if (!close_file(out.stream)) {
-        report(to, "cannot write %s: %s", out.final_path.c_str(), std::strerror(errno));
+    if (out.hashing == output_hash::fed)
+        out.hash = out.fed.value();
+    bool written = flush_to_disk(out.stream.get());
+    if (written && out.hashing == output_hash::read_back) {
+        unsigned char buffer[16384];
+        written = hash_file(out.temporary_path.c_str(), buffer, sizeof buffer, out.hash);
+    }
+    const int write_error = errno;
+    if (!close_file(out.stream) || !written) {
+        report(to, "cannot write %s: %s", out.final_path.c_str(), std::strerror(written ? errno : write_error));
         discard_output_file(out);
         return false;
     }
@@ -62,6 +73,7 @@ bool commit_output_file(voice to, output_file& out)
     }
     forget_temporary(*out.temporaries, out.temporary_path.c_str());
     out.temporaries = nullptr;
+    flush_folder_to_disk(folder_of(out.final_path).c_str());
     return true;
 }
 
@@ -115,12 +127,13 @@ void remove_output_file(const output_folder& folder, const char* name)
         remove_file(path.c_str());
 }
 
-void remove_stale_temporaries(const run_paths& paths)
+void remove_stale_temporaries(const run_paths& paths, const char* of)
 {
     const unsigned long self = current_process_id();
-    list_directory(output_dir_path(paths).c_str(), [&paths, self](const char* name) {
+    list_directory(output_dir_path(paths).c_str(), [&paths, of, self](const char* name) {
         const unsigned long owner = temporary_owner(name);
-        if (owner == 0 || (owner != self && process_is_running(owner)))
+        if (owner == 0 || (owner != self && process_is_running(owner)) ||
+            (of != nullptr && temporary_file_name(of, owner) != name))
             return;
         remove_file(output_path(paths, name).c_str());
     });

@@ -5,6 +5,7 @@
 #pragma once
 
 #include "base/console.h"
+#include "base/content_hash.h"
 #include "base/file_stream.h"
 #include "base/paths.h"
 #include "base/platform.h"
@@ -13,20 +14,31 @@
 #include <string>
 #include <vector>
 
+struct split_journal;
+
 // The folder a run writes into, and what must never be replaced there.
 struct output_folder {
     const run_paths* paths = nullptr;
     temporary_files* temporaries = nullptr;
     std::vector<file_identity> inputs;   // the sheet and its BIN files
+    split_journal* journal = nullptr;    // the folder's record as the run keeps it (split_record.h)
 };
 
 inline constexpr int output_is_input = -1;   // open_output_file's failure for an input's name
+
+// How a file's hash is taken: read back from the finished temporary (small
+// files, and audio, which the encoders may go back into), fed by its writer
+// as it writes (a data track's blocks), or not at all.
+enum class output_hash { read_back, fed, none };
 
 struct output_file {
     file_stream stream;
     std::string final_path;
     std::string temporary_path;
     temporary_files* temporaries = nullptr;   // set while the temporary exists
+    output_hash hashing = output_hash::read_back;
+    content_hash fed;                         // the bytes the writer fed in (output_hash::fed)
+    std::uint64_t hash = 0;                   // of the file put in place (unless output_hash::none)
 
     output_file() = default;
     ~output_file();
@@ -42,9 +54,11 @@ int open_output_file(output_file& out, const output_folder& folder, const char* 
 // The words for open_output_file's failure.
 const char* describe_open_failure(int failure);
 
-// Closes the temporary and renames it over the final name. False, after
-// reporting it, when the file could not be written or put in place; the
-// temporary is then removed and the final name left as it was.
+// Puts the temporary on the disk, takes its hash, closes it and renames it
+// over the final name, and then puts the folder's entry on the disk too: a
+// power loss at any moment leaves the old file or the complete new one.
+// False, after reporting it, when the file could not be written or put in
+// place; the temporary is then removed and the final name left as it was.
 bool commit_output_file(voice to, output_file& out);
 
 // Closes the temporary and gives it its final name only where nothing
@@ -66,8 +80,10 @@ void discard_output_file(output_file& out);
 void remove_output_file(const output_folder& folder, const char* name);
 
 // Removes the temporaries that runs ended by a kill left in the folder:
-// names of this program's own pattern whose process is gone.
-void remove_stale_temporaries(const run_paths& paths);
+// names of this program's own pattern whose process is gone. With `of`,
+// only the temporaries of that one file (in a folder not the run's own,
+// where a playlist is written).
+void remove_stale_temporaries(const run_paths& paths, const char* of = nullptr);
 
 // The same for the files that killed runs of this output name unpacked
 // beside the output folder.

@@ -156,6 +156,8 @@ const char* owner_file_name() { return ".trackcarve-owner"; }
 
 const char* folder_lock_file_name() { return ".trackcarve-lock"; }
 
+const char* record_file_name() { return ".trackcarve-record"; }
+
 std::string temporary_file_name(const char* name, unsigned long process_id)
 {
     std::string temporary(1, '.');

@@ -67,6 +67,9 @@ std::string playlist_file_name(const std::string& set_name);
 const char* owner_file_name();
 const char* folder_lock_file_name();
 
+// The record of what the split is, ".trackcarve-record" (split_record.h).
+const char* record_file_name();
+
 // The temporary a file of the folder is written under before it is renamed
 // over its name: ".<name>.<process id>.trackcarve-tmp", hidden, unique to the
 // process, and recognisable later by its suffix.

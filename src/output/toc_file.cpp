@@ -1,6 +1,7 @@
 #include "output/toc_file.h"
 
 #include "output/output_names.h"
+#include "output/split_record.h"
 
 #include <cstring>
 #include <string>
@@ -26,32 +27,36 @@ std::int32_t pregap_before(const disc_layout& layout, std::int32_t number)
     return number == 1 ? 0 : layout.tracks[number].pregap_frames;
 }
 
-void put(std::FILE* toc_file, const char* text) { std::fwrite(text, 1, std::strlen(text), toc_file); }
-
-void put_msf(std::FILE* toc_file, std::int32_t frame_count)
+void put_msf(std::string& toc, std::int32_t frame_count)
 {
     const msf_time t = to_msf(frame_count);
     char text[40];
     std::snprintf(text, sizeof text, "%2.2u:%2.2u:%2.2u\r\n", t.minutes, t.seconds, t.frames);
-    put(toc_file, text);
+    toc += text;
 }
 
 } // namespace
 
-void write_toc(std::FILE* toc_file, const disc_layout& layout, const track_format& format)
+std::string toc_text(const disc_layout& layout, const track_format& format)
 {
-    put(toc_file, "Leadin\r\n");
+    std::string toc = "Leadin\r\n";
     for (std::int32_t number = first_track_file(layout); number <= layout.track_count; ++number) {
         const track_span& track = layout.tracks[number];
         if (const std::int32_t pregap = pregap_before(layout, number); pregap > 0) {
-            put(toc_file, "Pregap: ");
-            put_msf(toc_file, pregap);
+            toc += "Pregap: ";
+            put_msf(toc, pregap);
         }
-        put(toc_file, name_track_file(number, track.is_audio != 0, format).text);
-        put(toc_file, " ");
-        put_msf(toc_file, track.length_sectors);
+        toc += name_track_file(number, track.is_audio != 0, format).text;
+        toc += ' ';
+        put_msf(toc, track.length_sectors);
     }
-    put(toc_file, "Leadout\r\n");
+    return toc + "Leadout\r\n";
+}
+
+void write_toc(std::FILE* toc_file, const disc_layout& layout, const track_format& format)
+{
+    const std::string text = toc_text(layout, format);
+    std::fwrite(text.data(), 1, text.size(), toc_file);
 }
 
 bool write_toc_file(voice c, const output_folder& folder, const folder_claim& claim, const disc_layout& layout,
@@ -61,7 +66,7 @@ bool write_toc_file(voice c, const output_folder& folder, const folder_claim& cl
     say(c, "Creating file: %s\n\n", name.c_str());
     if (claim.unmade != 0) {
         stop(c, "Error creando TOC\n");
-        report(c, "cannot create %s: %s", output_dir_path(*folder.paths).c_str(), std::strerror(claim.unmade));
+        report(c, "cannot create %s: %s", claim.unmade_path.c_str(), std::strerror(claim.unmade));
         return false;
     }
     output_file toc;
@@ -73,7 +78,12 @@ bool write_toc_file(voice c, const output_folder& folder, const folder_claim& cl
     write_toc(toc.stream.get(), layout, format);
     report_backward_tracks(c, layout);
     // A failure is reported; the track files do not depend on the TOC.
-    commit_output_file(c, toc);
+    if (commit_output_file(c, toc) && folder.journal != nullptr) {
+        recorded_output entry = output_entry(folder, name);
+        entry.hashed = true;
+        entry.hash = toc.hash;
+        journal_output(folder, entry);
+    }
     return true;
 }
 

@@ -1,6 +1,6 @@
 // The TOC file: "Leadin", each track's optional "Pregap:" line and its file
 // name with its length as minutes:seconds:frames, then "Leadout". Lines end
-// in CR LF on every platform.
+// in CR LF on every platform. Written into the record with its hash.
 #pragma once
 
 #include "base/console.h"
@@ -9,8 +9,10 @@
 #include "output/track_format.h"
 
 #include <cstdio>
+#include <string>
 
-// Writes the whole text; the caller checks the close.
+// The whole text; write_toc writes it, and the caller checks the close.
+std::string toc_text(const disc_layout& layout, const track_format& format);
 void write_toc(std::FILE* toc_file, const disc_layout& layout, const track_format& format);
 
 // The run's TOC step: says "Creating file:", writes NAME.toc in the claimed

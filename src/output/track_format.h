@@ -3,6 +3,8 @@
 #pragma once
 
 #include <cstdio>
+#include <string>
+#include <utility>
 #include <vector>
 
 // The encoders' side of an audio codec (src/extract/pcm_source.h): the
@@ -39,3 +41,23 @@ struct track_format {
     float quality = default_vorbis_quality;   // Vorbis VBR quality, -0.1 to 1 (-q -1 to 10)
     sheet_word word = sheet_word::by_codec;
 };
+
+// The files an option shapes, of those a track is written to.
+enum shaped_files : unsigned { shapes_data_tracks = 1, shapes_audio_tracks = 2 };
+
+// An option that shapes the files, as the folder's record keeps it: its
+// name, which track files it shapes (none: only the TOC or the emulator
+// sheet, which are checked by their text) and its value as text. One row
+// of the table in track_format.cpp each.
+struct shaping_option {
+    const char* name;
+    unsigned shapes;
+    std::string (*value)(const track_format& format);
+};
+
+// Every such option's name and value, in the table's order.
+std::vector<std::pair<std::string, std::string>> shaping_values(const track_format& format);
+
+// "name=value;" of each option that shapes that kind of track file: part
+// of what makes the file what it is.
+std::string shaping_text(const track_format& format, bool is_audio);
