@@ -322,7 +322,8 @@ TEST(EmulatorSheet, TrackCutByTheBinsEndRemovesTheOlderSheet)
                        "trackcarve: track2.ogg: the BIN ends 18816 audio frames before the end of the track; the "
                        "stream stops there\n"
                        "trackcarve: disc.cue not written: track1.iso was padded or cut where the BIN ended\n");
-    EXPECT_EQ(names_in(dir / "disc"), (std::vector<std::string>{".trackcarve-owner", "disc.toc", "track1.iso", "track2.ogg"}));
+    EXPECT_EQ(names_in(dir / "disc"), (std::vector<std::string>{".trackcarve-owner", ".trackcarve-record", "disc.toc",
+                                                          "track1.iso", "track2.ogg"}));
 }
 
 // A sheet that names no BIN writes a new TOC and no track file: the older

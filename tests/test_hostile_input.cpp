@@ -182,7 +182,7 @@ prepared_run write_twins(const fs::path& dir)
         EXPECT_EQ(read_file(out / "game.toc"), twin.toc);
         EXPECT_EQ(fs::file_size(out / "track1.iso"), static_cast<std::uintmax_t>(twin.data_sectors * 2048));
         EXPECT_EQ(decode_ogg(out / "track2.ogg").pcm_total, twin.audio_sectors * 588);
-        EXPECT_EQ(std::distance(fs::directory_iterator(out), fs::directory_iterator{}), 5);
+        EXPECT_EQ(std::distance(fs::directory_iterator(out), fs::directory_iterator{}), 6);
     };
     return run;
 }

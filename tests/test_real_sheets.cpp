@@ -36,7 +36,8 @@ void PrintTo(const sheet_row& row, std::ostream* out) { *out << row.name; }
 std::string audio(std::int64_t sectors) { return patterned_sectors(0, sectors); }
 
 const std::string two_tracks = "  TRACK 01 AUDIO\n    INDEX 01 00:00:00\n  TRACK 02 AUDIO\n    INDEX 01 00:02:00\n";
-const std::vector<std::string> two_files{".trackcarve-owner", "disc.cue", "disc.toc", "track1.ogg", "track2.ogg"};
+const std::vector<std::string> two_files{".trackcarve-owner", ".trackcarve-record", "disc.cue",
+                                         "disc.toc",          "track1.ogg",         "track2.ogg"};
 const std::vector<std::string> two_tocs{"Leadin", "track1.ogg 00:02:00", "track2.ogg 00:03:25", "Leadout"};
 
 std::string utf16_with_mark(const std::string& ascii)
@@ -53,14 +54,17 @@ const sheet_row sheet_rows[] = {
      {{"disc.bin", audio(1000)},
       {"d.cue", "FILE \"disc.bin\" BINARY\nTRACK 01 AUDIO\nINDEX 01 00:00:00\nTRACK 02 AUDIO\nPREGAP 00:00:30\n"
                 "INDEX 00 00:03:10\nINDEX 01 00:05:10\nTRACK 03 AUDIO\nINDEX 01 00:09:10\n"}},
-     "d.cue", {}, "", "d", {".trackcarve-owner", "d.cue", "d.toc", "track1.ogg", "track2.ogg", "track3.ogg"},
+     "d.cue", {}, "", "d",
+     {".trackcarve-owner", ".trackcarve-record", "d.cue", "d.toc", "track1.ogg", "track2.ogg", "track3.ogg"},
      {"Leadin", "track1.ogg 00:05:10", "Pregap: 00:00:30", "track2.ogg 00:04:00", "track3.ogg 00:04:15", "Leadout"},
      ""},
     // ':' and '\' are bytes of a name on POSIX.
     {"ColonAndBackslashInTheSheetsName",
      {{"zelda.bin", audio(400)}, {"Zelda: Ocarina\\Time.cue", "FILE \"zelda.bin\" BINARY\n" + two_tracks}},
      "Zelda: Ocarina\\Time.cue", {}, "", "ZeldaOcarinaTime",
-     {".trackcarve-owner", "ZeldaOcarinaTime.cue", "ZeldaOcarinaTime.toc", "track1.ogg", "track2.ogg"}, two_tocs,
+     {".trackcarve-owner", ".trackcarve-record", "ZeldaOcarinaTime.cue", "ZeldaOcarinaTime.toc", "track1.ogg",
+      "track2.ogg"},
+     two_tocs,
      ""},
     {"UnquotedFileNameWithBlanks",
      {{"my disc.bin", audio(400)},
@@ -96,7 +100,7 @@ const sheet_row sheet_rows[] = {
       {"disc.cue", "FILE \"disc.bin\" BINARY\nTRACK 01 AUDIO\nPREGAP 00:01:00\nINDEX 00 00:00:00\nINDEX 01 00:04:00\n"
                    "TRACK 02 AUDIO\nINDEX 01 00:06:00\n"}},
      "disc.cue", {"--flac"}, "", "disc",
-     {".trackcarve-owner", "disc.cue", "disc.toc", "track00.flac", "track1.flac", "track2.flac"},
+     {".trackcarve-owner", ".trackcarve-record", "disc.cue", "disc.toc", "track00.flac", "track1.flac", "track2.flac"},
      {"Leadin", "Pregap: 00:01:00", "track00.flac 00:04:00", "track1.flac 00:02:00", "track2.flac 00:03:25",
       "Leadout"},
      "", 300},
@@ -110,7 +114,7 @@ const sheet_row sheet_rows[] = {
      "disc.cue", {},
      "trackcarve: disc.sbi, the LibCrypt data of a PlayStation disc, goes beside disc.cue; PlayStation emulators "
      "run such a disc from raw data tracks only: split it with --raw-data\n",
-     "disc", {".trackcarve-owner", "disc.cue", "disc.sbi", "disc.toc", "track1.iso"},
+     "disc", {".trackcarve-owner", ".trackcarve-record", "disc.cue", "disc.sbi", "disc.toc", "track1.iso"},
      {"Leadin", "track1.iso 00:04:00", "Leadout"}, "", 0, {"Game (USA).SBI", "disc.sbi"}},
     {"BinGivenForTheSheet",
      {{"disc.bin", audio(400)}},

@@ -167,7 +167,7 @@ TEST(SafeOutputHardLinkedCopy, SurvivesARerun)
         fs::create_hard_link(entry.path(), dir / "kept" / entry.path().filename());
         kept[entry.path().filename().string()] = read_file(entry.path());
     }
-    ASSERT_EQ(kept.size(), 5u);
+    ASSERT_EQ(kept.size(), 6u);
 
     write_file(dir / "disc.bin", patterned_sectors(1000, 30));
     const command_result r = run_tool({cue});
@@ -228,6 +228,7 @@ TEST(SafeOutputOwner, SecondSheetWithTheSameFolderTouchesNothing)
     ASSERT_EQ(read_file(dir / folder / ".trackcarve-owner"), disc1);
     // As an earlier version left it: only its emulator sheet says whose it is.
     fs::remove(dir / folder / ".trackcarve-owner");
+    fs::remove(dir / folder / ".trackcarve-record");
     const auto before = snapshot(dir / folder);
     ASSERT_EQ(before.size(), 5u);
 
@@ -332,7 +333,7 @@ TEST_P(SafeOutputKill, RunEndedMidTrackLeavesNoPartialFile)
         EXPECT_TRUE(left.empty()) << left.front() << " left by an interrupted run";
 
     // The next run in the folder removes what the kill left.
-    const command_result next = run_tool({cue});
+    const command_result next = run_tool({"-q", "2", cue.string()});
     EXPECT_EQ(next.exit_status, 0) << next.err;
     EXPECT_TRUE(temporaries_in(out).empty());
     expect_no_partial_file(out);
@@ -390,7 +391,8 @@ TEST(SafeOutputKillRerun, KilledRerunKeepsTheEarlierFiles)
         earlier[entry.path().filename().string()] = read_file(entry.path());
     ASSERT_EQ(earlier.count("track2.ogg"), 1u);
 
-    child_process run({TRACKCARVE_EXE, cue.string()}, {}, start_watchdog);
+    // Another quality: the rerun writes track2.ogg again rather than keep it.
+    child_process run({TRACKCARVE_EXE, "-q", "2", cue.string()}, {}, start_watchdog);
     ASSERT_TRUE(wait_until_writing(run, out, "track2.ogg", earlier["track2.ogg"].size()))
         << "track2.ogg was never rewritten\n" << run.err();
     run.send(SIGKILL);

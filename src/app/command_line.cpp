@@ -52,7 +52,7 @@ constexpr option_entry option_table[] = {
     {text_encoding_option, "text-encoding", "NAME",
      "the sheet's CD-TEXT encoding, such as cp1251 or shift_jis (default: UTF-8, else Windows-1252)",
      "an encoding", "an encoding this system knows, such as cp1251 or shift_jis"},
-    {skip_done_option, "skip-done", nullptr, "skip a sheet whose split is complete and newer than its files",
+    {skip_done_option, "skip-done", nullptr, "skip a sheet whose split is complete and up to date",
      nullptr, nullptr},
     {report_option, "report", "FILE", "append a JSON line per sheet to FILE as each sheet ends", "a file name",
      "a file name"},

@@ -15,7 +15,7 @@ struct run_options {
     bool quality_given = false;  // -q was given (it does not go with a lossless codec)
     std::string output_dir;      // -o: the folder the output folders are made in; "" beside each sheet
     bool full_names = false;     // output names keep the sheet's whole name
-    bool skip_done = false;      // a sheet whose outputs are complete and newer is skipped
+    bool skip_done = false;      // a sheet whose split is complete and up to date is skipped
     std::string report_path;     // --report: JSON Lines appended here; "" for none
     std::string text_encoding;   // --text-encoding: what CD-TEXT is read in; "" for UTF-8, else Windows-1252
     bool hash = false;           // --hash: print each source file's CRC32, MD5 and SHA-1

@@ -98,7 +98,8 @@ sheet_tracks begin_restore(voice c, folder_restore& run, temporary_files& tempor
         return {};
     }
     if (!options.output_dir.empty()) {
-        make_output_parent(run.paths);
+        std::string unmade;   // which folder could not be made: not said here, as before
+        make_output_parent(run.paths, unmade);
         make_directory(output_dir_path(run.paths).c_str());
     }
     run.folder = output_folder{&run.paths, &temporaries, identities(run.split.inputs)};
@@ -116,8 +117,8 @@ sheet_tracks begin_restore(voice c, folder_restore& run, temporary_files& tempor
     run.feed = start_restore_feed(run.split, run.targets, run.writer, writers, shown ? all_parts : sha1_part);
     if (run.writer->files.empty())
         return {};
-    return sheet_tracks{&run.folder,    default_track_format(), nullptr, &run.split.bin, &run.split.pieces,
-                        run.feed.get(), restore_piece};
+    return sheet_tracks{&run.folder,       default_track_format(), nullptr,        nullptr,
+                        &run.split.bin,    &run.split.pieces,      run.feed.get(), restore_piece};
 }
 
 // Whether every piece gave back the bytes the manifest records and every

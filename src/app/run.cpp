@@ -10,6 +10,7 @@
 #include "base/paths.h"
 #include "base/platform.h"
 #include "base/temporary_files.h"
+#include "output/folder_owner.h"
 #include "output/output_names.h"
 
 #include <algorithm>
@@ -19,15 +20,6 @@
 #include <vector>
 
 namespace {
-
-// A directory by what it is, when it is there; else by its name.
-bool same_directory(const char* a, const char* b)
-{
-    if (same_file_name(a, b))
-        return true;
-    const file_identity first = identify_file(*a == '\0' ? "." : a, true);
-    return first.known && first == identify_file(*b == '\0' ? "." : b, true);
-}
 
 // Two sheets of one call run one after the other when one writes where the
 // other writes (the same output folder: the ownership check must see the
@@ -43,8 +35,8 @@ bool sheets_take_turns(const disc_name& first_disc, const disc_name& second_disc
         return false;
     const std::string first_out = output_path(first, "");
     const std::string second_out = output_path(second, "");
-    return (same_file_name(first.out_name, second.out_name) && same_directory(first.out_parent, second.out_parent)) ||
-           same_directory(first_out.c_str(), second.cue_dir) || same_directory(first.cue_dir, second_out.c_str());
+    return (same_file_name(first.out_name, second.out_name) && same_folder(first.out_parent, second.out_parent)) ||
+           same_folder(first_out.c_str(), second.cue_dir) || same_folder(first.cue_dir, second_out.c_str());
 }
 
 // The playlists of the multi-disc sets among the sheets; 1 when one could
@@ -88,6 +80,15 @@ int run_trackcarve(console& c, int argc, char** argv)
         return 2;
     }
     const int writers = line.options.jobs > 0 ? line.options.jobs : cpus;
+    const output_naming naming = naming_of(line.options);
+    if (!line.options.report_path.empty()) {
+        // Refused before anything is done, as a mistaken option is.
+        if (const std::string refused = report_file_refusal(line.options.report_path, line.sheets, naming);
+            !refused.empty()) {
+            report(c, "%s", refused.c_str());
+            return 2;
+        }
+    }
 
     // An interrupted run leaves no temporary behind, and a reader that goes
     // away (a closed pipe, or no standard output at all) costs the dialogue
@@ -108,7 +109,6 @@ int run_trackcarve(console& c, int argc, char** argv)
             discs.push_back(std::move(disc));
     std::vector<sheet_record> records(discs.size());
     std::vector<std::unique_ptr<sheet_run>> runs(discs.size());
-    const output_naming naming = naming_of(line.options);
     const sheet_steps steps{
         [&](voice said, std::size_t sheet) {
             runs[sheet] = std::make_unique<sheet_run>();

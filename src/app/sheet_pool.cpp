@@ -70,6 +70,7 @@ struct sheet_pool {
     std::vector<std::thread> threads;
     bool out_of_threads = false;       // the system gave no more
     serial_source serials;
+    bool output_loss_told = false;     // the sheets' consoles tell a lost standard output once
 };
 
 struct pool_work {
@@ -222,6 +223,7 @@ void write_track(sheet_pool& pool, pool_writer& own, std::size_t sheet, sheet_sl
     own.writer.folder = slot.tracks.folder;
     own.writer.format = slot.tracks.format;
     own.writer.comments = slot.tracks.comments;
+    own.writer.recipes = slot.tracks.recipes;
     own.writer.serials = &pool.serials;
     own.writer.bin.feed = slot.tracks.feed;
     own.writer.bin.feed_owner = static_cast<std::size_t>(job.number);
@@ -415,6 +417,7 @@ int play_sheet(console& c, sheet_pool& pool, std::size_t sheet, clock_type::time
 {
     console run{c.out, c.err, 0, false, c.show_progress};
     run.problem_log = pool.steps->problem_log(sheet);
+    run.output_loss_told = &pool.output_loss_told;
     sheet_slot& slot = reach_sheet(run, pool, sheet, start);
     play_transcript(run, pool, slot.before, start);
     for (track_job& job : slot.jobs)

@@ -26,6 +26,7 @@ struct sheet_tracks {
     const output_folder* folder = nullptr;
     track_format format;
     const std::vector<track_comments>* comments = nullptr;   // the tags of each track's audio file
+    const std::vector<std::string>* recipes = nullptr;       // what makes each track's file, for the record
     const virtual_bin* bin = nullptr;
     const disc_layout* layout = nullptr;
     source_feed* feed = nullptr;        // where the readers put what they read; then the tracks go in BIN order

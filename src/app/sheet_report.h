@@ -47,6 +47,15 @@ const char* sheet_status(const sheet_record& record, int exit_status);
 // that are not UTF-8 become U+FFFD.
 std::string report_line(const sheet_record& record, int exit_status);
 
+// Why the report file named by --report cannot take this call's lines, as
+// the one line that refuses the call; "" when it can. It must not be one of
+// the sheets or the files they are read from, lie in one of their output
+// folders, be anything but a regular file (a FIFO would hold the run), or
+// hold anything but report lines already (a sheet named where the file's
+// name was forgotten: "--report a.cue b.cue").
+std::string report_file_refusal(const std::string& report_path, const std::vector<const char*>& sheets,
+                                const output_naming& naming);
+
 // Appends the sheet's line to the report file in one write; reports on c a
 // file that cannot take it, and then returns false.
 bool append_report_line(console& c, const std::string& report_path, const sheet_record& record, int exit_status);

@@ -4,6 +4,7 @@
 #include "app/sheet_hashes.h"
 #include "app/skip_check.h"
 #include "base/platform.h"
+#include "extract/track_recipe.h"
 #include "output/emulator_sheet.h"
 #include "output/folder_owner.h"
 #include "output/output_names.h"
@@ -226,6 +227,42 @@ bool unpack_source(voice c, sheet_run& run, temporary_files& temporaries, sheet_
     return unpacked;
 }
 
+// The record the run keeps from here on: this call's options and sources,
+// and the files earlier runs wrote, as the folder's record has them.
+void start_journal(sheet_run& run, const track_format& format, std::vector<recorded_source> sources)
+{
+    split_journal& journal = run.journal;
+    read_split_record(run.paths, journal.found);
+    journal.record.options = shaping_values(format);
+    journal.record.sources = std::move(sources);
+    journal.record.outputs = journal.found.outputs;
+}
+
+std::vector<std::string> recipes_of(const sheet_run& run, const track_format& format,
+                                    const std::vector<recorded_source>& sources)
+{
+    const disc_layout& layout = run.source.layout;
+    std::vector<std::string> recipes(static_cast<std::size_t>(layout.track_count) + 1);
+    for (std::int32_t number = first_track_file(layout); number <= layout.track_count; ++number) {
+        const auto n = static_cast<std::size_t>(number);
+        recipes[n] = track_recipe(number, layout.tracks[number], run.source.bin, sources, format,
+                                  n < run.comments.size() ? &run.comments[n] : nullptr);
+    }
+    return recipes;
+}
+
+// Every file the run makes in the folder, by name.
+std::vector<std::string> made_files(const sheet_run& run, const track_format& format)
+{
+    std::vector<std::string> made{toc_file_name(run.paths), emulator_sheet_file_name(run.paths)};
+    for (const companion_file& companion : run.source.companions)
+        made.push_back(companion_file_name(run.paths, companion.extension));
+    for (std::int32_t number = first_track_file(run.source.layout); number <= run.source.layout.track_count;
+         ++number)
+        made.emplace_back(name_track_file(number, run.source.layout.tracks[number].is_audio != 0, format).text);
+    return made;
+}
+
 std::vector<bool> written_tracks(const std::vector<track_outcome>& outcomes)
 {
     std::vector<bool> written;
@@ -254,7 +291,7 @@ sheet_tracks begin_sheet(voice c, sheet_run& run, temporary_files& temporaries, 
     // check waits for it.
     if (options.skip_done)
         run.claim.lock = lock_existing_folder(run.paths);
-    if (options.skip_done && split_is_done(disc, run.paths, options.format, record)) {
+    if (options.skip_done && split_is_done(disc, run.paths, options.format, options.text_encoding, record)) {
         say_skipped(c, run.paths, disc);
         record.skipped = true;
         record.emulator_sheet_in_place = true;
@@ -287,18 +324,26 @@ sheet_tracks begin_sheet(voice c, sheet_run& run, temporary_files& temporaries, 
         return {};
     }
 
-    run.folder = output_folder{&run.paths, &temporaries, input_files(run.source)};
+    run.folder = output_folder{&run.paths, &temporaries, input_files(run.source), &run.journal};
     if (!options.output_dir.empty())
-        make_output_parent(run.paths);
-    if (!unpack_source(c, run, temporaries, record) || !claim_output_folder(c, run.folder, disc, run.claim) ||
-        !write_toc_file(c, run.folder, run.claim, run.source.layout, options.format))
+        run.claim.unmade = make_output_parent(run.paths, run.claim.unmade_path);
+    if (!unpack_source(c, run, temporaries, record))
+        return {};
+    // Taken before a byte of them is read: a file changed while the run
+    // reads it is found changed by the next run.
+    const std::vector<recorded_source> sources = source_states(run.source.files);
+    if (!claim_output_folder(c, run.folder, disc, run.claim))
+        return {};
+    start_journal(run, options.format, sources);
+    if (!write_toc_file(c, run.folder, run.claim, run.source.layout, options.format))
         return {};
     run.says_done = true;
     const std::vector<bool> none_written(static_cast<std::size_t>(run.source.layout.track_count) + 1);
     record_tracks(record, run.paths, run.source.layout, options.format, &none_written);
     if (!find_tracks_to_write(c, run, options))
         return {};
-    return sheet_tracks{&run.folder,     options.format,     &run.comments,
+    run.recipes = recipes_of(run, options.format, sources);
+    return sheet_tracks{&run.folder,     options.format,     &run.comments,      &run.recipes,
                         &run.source.bin, &run.source.layout, run.feed.get()};
 }
 
@@ -307,8 +352,8 @@ void end_sheet(voice c, sheet_run& run, const disc_name& disc, const run_options
 {
     std::vector<hashed_file> files;
     bool kept = false;
+    track_format format = options.format;
     if (run.has_tracks) {
-        track_format format = options.format;
         if (run.feed != nullptr) {
             finish_feed(*run.feed);
             files = hashed_files(c, run.source, *run.feed);
@@ -327,6 +372,10 @@ void end_sheet(voice c, sheet_run& run, const disc_name& disc, const run_options
     if (run.temporaries != nullptr)
         remove_unpacked_files(run.source, *run.temporaries);
     if (run.says_done) {
+        // Files of earlier options go once the new split stands whole.
+        if (record.emulator_sheet_in_place)
+            remove_unmade_outputs(run.folder, made_files(run, format));
+        write_journal(run.folder, record.emulator_sheet_in_place);
         say(c, "Done\n");
         record.finished = true;
     }

@@ -14,9 +14,11 @@
 #include "cue/disc_source.h"
 #include "output/folder_claim.h"
 #include "output/output_file.h"
+#include "output/split_record.h"
 
 #include <chrono>
 #include <memory>
+#include <string>
 #include <vector>
 
 // One sheet's run, shared by its part before the tracks and its part after
@@ -29,7 +31,9 @@ struct sheet_run {
     output_folder folder;
     temporary_files* temporaries = nullptr;   // that the source's files are unpacked through
     folder_claim claim;
+    split_journal journal;                  // the folder's record, kept as the files go in
     std::vector<track_comments> comments;
+    std::vector<std::string> recipes;      // each track file's, by track number ([0] unused)
     std::chrono::steady_clock::time_point start = std::chrono::steady_clock::now();
     bool says_done = false;    // the run got past the TOC: it ends in "Done"
     bool has_tracks = false;   // and has track files to write, then the emulator sheet

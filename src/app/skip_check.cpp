@@ -2,85 +2,107 @@
 
 #include "base/platform.h"
 #include "cue/disc_source.h"
+#include "extract/track_recipe.h"
+#include "extract/track_writer.h"
 #include "output/emulator_sheet.h"
 #include "output/folder_owner.h"
 #include "output/output_names.h"
+#include "output/split_record.h"
+#include "output/toc_file.h"
 
 #include <algorithm>
+#include <memory>
 #include <string>
 #include <vector>
 
 namespace {
 
-// Every output the split made is a regular file written after the last
-// change to any of its inputs.
-bool outputs_are_newer(const run_paths& paths, const std::vector<std::string>& outputs, std::int64_t inputs_time)
+// A CUE sheet numbers its tracks in two digits: a disc of more has no
+// emulator sheet, and so no complete split.
+constexpr std::int32_t max_sheet_tracks = 99;
+
+// The file holds exactly text, as the record says it was written.
+bool holds_text(const run_paths& paths, const split_record& found, const std::string& name, const std::string& text)
 {
-    for (const std::string& name : outputs) {
-        const std::string path = output_path(paths, name);
-        std::int64_t time = 0;
-        if (kind_of_path(path.c_str()) != path_kind::regular_file || !modification_time(path.c_str(), time) ||
-            time <= inputs_time)
-            return false;
-    }
-    return true;
+    const recorded_output* entry = find_output(found, name);
+    const std::string path = output_path(paths, name);
+    std::string held;
+    return entry != nullptr && entry->size == static_cast<std::int64_t>(text.size()) &&
+           kind_of_path(path.c_str()) == path_kind::regular_file && read_file_start(path.c_str(), held, text.size() + 1) &&
+           held == text;
 }
 
-// The latest change to a file the source is read from; false when one is missing.
-bool latest_input_time(const std::vector<std::string>& files, std::int64_t& latest)
+std::vector<std::string> sorted(std::vector<std::string> names)
 {
-    latest = 0;
-    for (const std::string& file : files) {
-        std::int64_t time = 0;
-        if (!modification_time(file.c_str(), time))
-            return false;
-        latest = std::max(latest, time);
-    }
-    return true;
+    std::sort(names.begin(), names.end());
+    return names;
+}
+
+// The record names exactly these files: none that earlier options made and
+// this run would remove.
+bool records_just(const split_record& found, std::vector<std::string> names)
+{
+    std::vector<std::string> recorded;
+    for (const recorded_output& output : found.outputs)
+        recorded.push_back(output.name);
+    return sorted(recorded) == sorted(std::move(names));
 }
 
 } // namespace
 
-bool split_is_done(const disc_name& disc, const run_paths& paths, const track_format& format, sheet_record& record)
+bool split_is_done(const disc_name& disc, const run_paths& paths, const track_format& format,
+                   const std::string& text_encoding, sheet_record& record)
 {
-    const disc_source source = read_disc_source(disc);
-    const std::string sheet_name = emulator_sheet_file_name(paths);
-    const std::string sheet_path = output_path(paths, sheet_name);
+    const std::string dir = output_dir_path(paths);
     std::string owner;
-    std::vector<std::string> files;
-    if (source.result != disc_source::state::read || source.bin.parts.empty() ||
-        !read_sheet_source(sheet_path.c_str(), owner) ||
-        !same_file_name(owner.c_str(), source_name_of(disc, paths).c_str()) ||
-        !read_sheet_files(sheet_path.c_str(), files))
+    split_record found;
+    // --lossless proves each file as it writes it, and the record does not
+    // hold its raw data tracks and manifest: such a split is made again.
+    // A linked output folder is the run's to refuse.
+    if (format.lossless || kind_of_path(dir.c_str()) != path_kind::directory || is_symbolic_link(dir.c_str()) ||
+        !read_split_record(paths, found) || !found.complete || found.options != shaping_values(format) ||
+        !read_folder_owner(paths, owner) || !same_file_name(owner.c_str(), owner_name_of(disc, paths).c_str()))
         return false;
-    std::vector<std::string> expected;
-    for (std::int32_t number = 1; number <= source.layout.track_count; ++number)
-        expected.emplace_back(name_track_file(number, source.layout.tracks[number].is_audio != 0, format).text);
-    // --lossless keeps a data track raw where its sectors do not all regenerate.
-    track_format raw_format = format;
-    raw_format.raw_data = true;
-    for (std::size_t i = 0; format.lossless && i < expected.size() && i < files.size(); ++i)
-        if (files[i] == name_track_file(static_cast<std::int32_t>(i) + 1, false, raw_format).text)
-            expected[i] = files[i];
-    std::int64_t inputs_time = 0;
-    if (expected.empty() || files != expected || !latest_input_time(source.files, inputs_time))
+    const disc_source source = read_disc_source(disc);
+    const disc_layout& layout = source.layout;
+    if (source.result != disc_source::state::read || source.bin.parts.empty() || layout.track_count <= 0 ||
+        layout.track_count > max_sheet_tracks)
         return false;
-    files.push_back(sheet_name);
-    files.push_back(toc_file_name(paths));
-    if (first_track_file(source.layout) == 0)   // not in the emulator sheet, but a file of the split
-        files.emplace_back(name_track_file(0, true, format).text);
+    const std::string toc_name = toc_file_name(paths);
+    const std::string sheet_name = emulator_sheet_file_name(paths);
+    std::vector<std::string> names{toc_name, sheet_name};
     for (const companion_file& companion : source.companions)
-        files.push_back(companion_file_name(paths, companion.extension));
-    if (format.lossless)
-        files.push_back(manifest_file_name(paths));
-    if (!outputs_are_newer(paths, files, inputs_time))
+        names.push_back(companion_file_name(paths, companion.extension));
+    for (std::int32_t number = first_track_file(layout); number <= layout.track_count; ++number)
+        names.emplace_back(name_track_file(number, layout.tracks[number].is_audio != 0, format).text);
+    if (!records_just(found, names) || !holds_text(paths, found, toc_name, toc_text(layout, format)) ||
+        !holds_text(paths, found, sheet_name,
+                    emulator_sheet_text(source_name_of(disc, paths).c_str(), source.sheet, layout, format)))
         return false;
-    record_tracks(record, paths, source.layout, format, nullptr);
+    for (const companion_file& companion : source.companions)
+        if (!holds_text(paths, found, companion_file_name(paths, companion.extension), companion.bytes))
+            return false;
+
+    const std::vector<track_comments> comments = comments_for_disc(source.sheet, text_encoding);
+    const std::vector<recorded_source> sources = source_states(source.files);
+    const std::unique_ptr<track_buffer> buffer(new track_buffer);
+    bin_reader bin;
+    bin.bin = &source.bin;
+    for (std::int32_t number = first_track_file(layout); number <= layout.track_count; ++number) {
+        const auto n = static_cast<std::size_t>(number);
+        const track_span& track = layout.tracks[number];
+        const std::string name = name_track_file(number, track.is_audio != 0, format).text;
+        const std::string recipe =
+            track_recipe(number, track, source.bin, sources, format, n < comments.size() ? &comments[n] : nullptr);
+        if (!track_file_as_recorded(paths, find_output(found, name), recipe, bin, track, *buffer))
+            return false;
+    }
+    record_tracks(record, paths, layout, format, nullptr);
     return true;
 }
 
 void say_skipped(voice c, const run_paths& paths, const disc_name& disc)
 {
-    say(c, "Skipping %s: its split in %s is complete and newer than its files\n", shown_name(disc).c_str(),
+    say(c, "Skipping %s: its split in %s is complete and up to date\n", shown_name(disc).c_str(),
         output_dir_path(paths).c_str());
 }

@@ -1,4 +1,4 @@
-// --skip-done: whether a sheet's split is complete and newer than its files.
+// --skip-done: whether a sheet's split is complete and up to date.
 #pragma once
 
 #include "app/sheet_report.h"
@@ -7,13 +7,20 @@
 #include "cue/disc_source.h"
 #include "output/track_format.h"
 
-// The sheet's output folder holds its emulator sheet, naming it; that
-// sheet's FILE lines are the track files this run would write; they, the
-// emulator sheet and the TOC all exist and are newer than the sheet and
-// every file it is read from. Reads the sheet without a word: anything
+#include <string>
+
+// The sheet's output folder (its own, not a link) has a complete record of
+// this sheet's split with this call's options; it names exactly the files
+// this run would write; the TOC, the emulator sheet and a LibCrypt file
+// hold the very bytes this run would write; and each track file, the
+// hidden track's too, was written whole from the recipe this run would
+// give it (the same sources, as they are now, the same options, place and
+// tags, the tags read in text_encoding) and is still as written: its size,
+// and its time or else its bytes. Reads the sheet without a word: anything
 // amiss in it is told by the run that follows. Records the tracks of a
 // split that is done.
-bool split_is_done(const disc_name& disc, const run_paths& paths, const track_format& format, sheet_record& record);
+bool split_is_done(const disc_name& disc, const run_paths& paths, const track_format& format,
+                   const std::string& text_encoding, sheet_record& record);
 
 // "Skipping NAME.cue: ..."
 void say_skipped(voice c, const run_paths& paths, const disc_name& disc);

@@ -29,6 +29,8 @@ constexpr shaping_option shaping_table[] = {
     {"quality", shapes_audio_tracks, quality_text},
     {"sheet_word", 0, sheet_word_text},
     {"raw_data", shapes_data_tracks, [](const track_format& f) { return std::string(f.raw_data ? "yes" : "no"); }},
+    {"lossless", shapes_audio_tracks | shapes_data_tracks,
+     [](const track_format& f) { return std::string(f.lossless ? "yes" : "no"); }},
 };
 
 } // namespace
