@@ -222,6 +222,15 @@ std::string full_console(const std::string& cue_name, const std::string& out_nam
     return text + "Done\n";
 }
 
+void expect_complete_split(const fs::path& out, const std::string& out_name)
+{
+    EXPECT_EQ(read_file(out / (out_name + ".toc")),
+              "Leadin\r\ntrack1.iso 00:00:10\r\ntrack2.ogg 00:00:20\r\nLeadout\r\n");
+    EXPECT_EQ(fs::file_size(out / "track1.iso"), 10u * 2048) << out;
+    EXPECT_EQ(decode_ogg(out / "track2.ogg").pcm_total, 20 * 588) << out;
+    EXPECT_NE(read_file(out / (out_name + ".cue")).find("FILE \"track1.iso\" BINARY\r\n"), std::string::npos) << out;
+}
+
 fs::path sample_disc_dir(bool mode2, bool redump)
 {
     // The generator is deterministic, so test binaries running side by side

@@ -109,6 +109,10 @@ std::string console_up_to_toc(const std::string& cue_name, const std::string& ou
 std::string full_console(const std::string& cue_name, const std::string& out_name,
                          const std::vector<std::string>& track_files = {"track1.iso", "track2.ogg"});
 
+// A small disc's complete split in out, named out_name: its TOC, track
+// files and emulator sheet.
+void expect_complete_split(const fs::path& out, const std::string& out_name);
+
 // The sample disc made by the generator (cached per test binary):
 // NAME.cue, NAME.bin, NAME.iso and NAME-files/ in a folder of its own. The
 // Redump-style disc has one BIN per track instead, and NAME-merged.cue over

@@ -18,15 +18,6 @@
 
 namespace {
 
-void expect_complete_split(const fs::path& out, const std::string& out_name)
-{
-    EXPECT_EQ(read_file(out / (out_name + ".toc")),
-              "Leadin\r\ntrack1.iso 00:00:10\r\ntrack2.ogg 00:00:20\r\nLeadout\r\n");
-    EXPECT_EQ(fs::file_size(out / "track1.iso"), 10u * 2048) << out;
-    EXPECT_EQ(decode_ogg(out / "track2.ogg").pcm_total, 20 * 588) << out;
-    EXPECT_NE(read_file(out / (out_name + ".cue")).find("FILE \"track1.iso\" BINARY\r\n"), std::string::npos) << out;
-}
-
 command_result trackcarve(std::vector<std::string> args, const std::function<void()>& in_child = {})
 {
     args.insert(args.begin(), TRACKCARVE_EXE);
@@ -81,20 +72,6 @@ TEST(Library, SheetsOfOneNameFromTwoFoldersDoNotShareOneOutputFolder)
     EXPECT_EQ(r.exit_status, 1);
 }
 
-// -o naming the folder above the sheet's: the output folder is the sheet's
-// own, and the emulator sheet would take the sheet's name.
-TEST(Library, OutputFolderElsewhereKeepsTheInputsUntouched)
-{
-    const fs::path dir = scratch_dir();
-    const fs::path cue = write_small_disc(dir / "disc", "disc");
-    const std::string sheet = read_file(cue);
-    const command_result r = trackcarve({"-o", dir.string(), cue.string()});
-    EXPECT_EQ(r.err, "trackcarve: cannot create " + cue.string() + ": the name holds one of this run's input files\n");
-    EXPECT_EQ(r.exit_status, 1);
-    EXPECT_EQ(read_file(cue), sheet);
-    EXPECT_EQ(fs::file_size(dir / "disc" / "track1.iso"), 10u * 2048);
-}
-
 // Four discs whose short names are one: only the whole names part them.
 TEST(Library, MultiDiscSetGetsOnePlaylistInDiscOrder)
 {
@@ -139,46 +116,6 @@ TEST(Library, MultiDiscSetGetsOnePlaylistInDiscOrder)
         dir);
     EXPECT_NE(mednafen.out.find("CD 4 TOC:"), std::string::npos) << mednafen.out;
     EXPECT_EQ(mednafen.out.find("CD 5 TOC:"), std::string::npos) << mednafen.out;
-}
-
-// A rerun with --skip-done splits again just the sheets whose split is no
-// longer complete and newer than their files.
-TEST(Library, SkipDoneSplitsAgainOnlyWhatChanged)
-{
-    const struct {
-        const char* change;
-        std::string changed_sheet;   // "" for none
-        std::function<void(const fs::path& dir)> make;
-    } rows[] = {
-        {"nothing", "", [](const fs::path&) {}},
-        {"a BIN touched", "b",
-         [](const fs::path& dir) { fs::last_write_time(dir / "b.bin", fs::file_time_type::clock::now()); }},
-        {"a sheet rewritten", "a", [](const fs::path& dir) { write_file(dir / "a.cue", read_file(dir / "a.cue")); }},
-        {"a track file deleted", "c", [](const fs::path& dir) { fs::remove(dir / "out" / "c" / "track2.ogg"); }},
-        {"an emulator sheet deleted", "c", [](const fs::path& dir) { fs::remove(dir / "out" / "c" / "c.cue"); }},
-        {"the TOC deleted", "a", [](const fs::path& dir) { fs::remove(dir / "out" / "a" / "a.toc"); }},
-    };
-    const fs::path dir = scratch_dir();
-    std::vector<std::string> args{"--skip-done", "-o", (dir / "out").string()};
-    for (const char* name : {"a", "b", "c"})
-        args.push_back(write_small_disc(dir, name).string());
-    for (const auto& row : rows) {
-        SCOPED_TRACE(row.change);
-        fs::remove_all(dir / "out");
-        ASSERT_EQ(trackcarve(args).exit_status, 0);
-        row.make(dir);
-        const command_result r = trackcarve(args);
-        std::string expected;
-        for (const std::string name : {"a", "b", "c"})
-            expected += name == row.changed_sheet ? full_console(name + ".cue", name)
-                                                  : "Skipping " + name + ".cue: its split in " +
-                                                        (dir / "out" / name).string() +
-                                                        " is complete and newer than its files\n";
-        EXPECT_EQ(r.out, expected);
-        EXPECT_EQ(r.exit_status, 0) << r.err;
-        for (const char* name : {"a", "b", "c"})
-            expect_complete_split(dir / "out" / name, name);
-    }
 }
 
 // One line per sheet as it ends, whatever became of it, and what it says
