@@ -27,6 +27,8 @@
 //   make_bench_input album BIN CUE
 //       An audio CD the same way: 10 AUDIO tracks of 2:20 to 5:30, 40:20 in
 //       all (427 MB), each the music above from its own seed.
+//   make_bench_input mixed-album BIN CUE
+//       The mixed disc's 12 AUDIO tracks without its data track, 40:06.
 #include <cmath>
 #include <cstdint>
 #include <cstdio>
@@ -332,6 +334,17 @@ int make_mixed(const char* bin_path, const char* cue_path, bool with_data)
     return make_disc(tracks, bin_path, cue_path, with_data ? 0 : 1);
 }
 
+// An album: the mixed disc's 12 audio tracks without its data track.
+int make_mixed_album(const char* bin_path, const char* cue_path)
+{
+    static const long seconds[] = {360, 75, 290, 140, 330, 60, 250, 185, 310, 105, 220, 75};
+    std::vector<disc_track> tracks;
+    long n = 0;
+    for (const long s : seconds)
+        tracks.push_back({true, s * 75 + (++n * 29) % 75});
+    return make_disc(tracks, bin_path, cue_path);
+}
+
 // 99 short tracks: one data track of 10 seconds' sectors, 98 audio tracks of
 // 2 to 6 seconds each (about 6.5 minutes of audio).
 int make_many(const char* bin_path, const char* cue_path)
@@ -377,6 +390,8 @@ int main(int argc, char** argv)
         return make_small(argv[2], argv[3]);
     if (argc == 4 && std::strcmp(argv[1], "album") == 0)
         return make_album(argv[2], argv[3]);
-    std::fprintf(stderr, "usage: make_bench_input data SECTORS BIN [ISO] | audio SECONDS BIN | mixed BIN CUE | mixed_audio BIN CUE | many BIN CUE | small BIN CUE | album BIN CUE\n");
+    if (argc == 4 && std::strcmp(argv[1], "mixed-album") == 0)
+        return make_mixed_album(argv[2], argv[3]);
+    std::fprintf(stderr, "usage: make_bench_input data SECTORS BIN [ISO] | audio SECONDS BIN | mixed BIN CUE | mixed_audio BIN CUE | many BIN CUE | small BIN CUE | album BIN CUE | mixed-album BIN CUE\n");
     return 2;
 }

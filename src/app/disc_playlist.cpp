@@ -129,7 +129,8 @@ void put_playlist(console& c, temporary_files& temporaries, const disc_set& set,
         return;
     }
     std::fwrite(text.data(), 1, text.size(), out.stream.get());
-    commit_output_file(c, out);   // reported when it fails
+    if (commit_output_file(c, out))   // reported when it fails
+        flush_folder_to_disk(output_dir_path(paths).c_str());
 }
 
 // Writes the set's playlist when every disc is in place; else rewrites one

@@ -17,9 +17,6 @@ bool is_input(const output_folder& folder, const std::string& path)
     return false;
 }
 
-// The folder part of a path formed by output_path: up to its last separator.
-std::string folder_of(const std::string& path) { return path.substr(0, path.rfind(path_separator)); }
-
 } // namespace
 
 output_file::~output_file() { discard_output_file(*this); }
@@ -55,7 +52,7 @@ bool commit_output_file(voice to, output_file& out)
 {
     if (out.hashing == output_hash::fed)
         out.hash = out.fed.value();
-    bool written = flush_to_disk(out.stream.get());
+    bool written = out.durable ? flush_to_disk(out.stream.get()) : std::fflush(out.stream.get()) == 0;
     if (written && out.hashing == output_hash::read_back) {
         unsigned char buffer[16384];
         written = hash_file(out.temporary_path.c_str(), buffer, sizeof buffer, out.hash);
@@ -73,7 +70,6 @@ bool commit_output_file(voice to, output_file& out)
     }
     forget_temporary(*out.temporaries, out.temporary_path.c_str());
     out.temporaries = nullptr;
-    flush_folder_to_disk(folder_of(out.final_path).c_str());
     return true;
 }
 

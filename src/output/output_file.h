@@ -37,6 +37,7 @@ struct output_file {
     std::string temporary_path;
     temporary_files* temporaries = nullptr;   // set while the temporary exists
     output_hash hashing = output_hash::read_back;
+    bool durable = true;                      // flushed to the disk before its rename
     content_hash fed;                         // the bytes the writer fed in (output_hash::fed)
     std::uint64_t hash = 0;                   // of the file put in place (unless output_hash::none)
 
@@ -54,9 +55,10 @@ int open_output_file(output_file& out, const output_folder& folder, const char* 
 // The words for open_output_file's failure.
 const char* describe_open_failure(int failure);
 
-// Puts the temporary on the disk, takes its hash, closes it and renames it
-// over the final name, and then puts the folder's entry on the disk too: a
-// power loss at any moment leaves the old file or the complete new one.
+// Puts the temporary on the disk (when durable), takes its hash, closes it
+// and renames it over the final name: a power loss at any moment leaves the
+// old file or the complete new one, once the folder's entries are on the
+// disk too (flush_folder_to_disk, when the run's files there are in place).
 // False, after reporting it, when the file could not be written or put in
 // place; the temporary is then removed and the final name left as it was.
 bool commit_output_file(voice to, output_file& out);

@@ -187,10 +187,11 @@ void say_nothing(void*, const std::string&) {}
 // the files this run replaced, and the next run writes those again; the
 // failure that kept it from being written (a full disk, say) is told by the
 // files it kept from being written too.
-void write_record(const output_folder& folder, const split_record& record)
+void write_record(const output_folder& folder, const split_record& record, bool durable)
 {
     output_file out;
     out.hashing = output_hash::none;
+    out.durable = durable;
     if (open_output_file(out, folder, record_file_name()) != 0)
         return;
     const std::string text = record_text(record);
@@ -267,7 +268,8 @@ void journal_output(const output_folder& folder, recorded_output entry)
     else
         outputs.push_back(std::move(entry));
     journal.record.complete = false;
-    write_record(folder, journal.record);
+    // Not flushed: a record a power loss takes leaves the files to be written again.
+    write_record(folder, journal.record, false);
 }
 
 void remove_unmade_outputs(const output_folder& folder, const std::vector<std::string>& made)
@@ -290,5 +292,8 @@ void write_journal(const output_folder& folder, bool complete)
     split_journal& journal = *folder.journal;
     const std::lock_guard<std::mutex> hold(journal.lock);
     journal.record.complete = complete;
-    write_record(folder, journal.record);
+    write_record(folder, journal.record, true);
+    // The last of the run's files: every rename the run made here goes to
+    // the disk with this one's.
+    flush_folder_to_disk(output_dir_path(*folder.paths).c_str());
 }

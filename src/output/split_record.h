@@ -78,5 +78,7 @@ void journal_output(const output_folder& folder, recorded_output entry);
 // leaves the record.
 void remove_unmade_outputs(const output_folder& folder, const std::vector<std::string>& made);
 
-// Writes the journal's record as it stands, marked complete or not.
+// Writes the journal's record as it stands, marked complete or not, as the
+// run's last file in the folder: flushed to the disk, and the folder's
+// entries with it, every file the run renamed into place included.
 void write_journal(const output_folder& folder, bool complete);
