@@ -25,11 +25,12 @@ std::int64_t output_file_size(const run_paths& paths, const char* name)
 // Every line this program appends starts so.
 constexpr char report_line_start[] = "{\"sheet\":";
 
-// The folder a path names a file in: up to its last separator, "." for none.
+// The folder a path names a file in: up to its last separator (not
+// included but for the root), "." for none.
 std::string folder_part(const std::string& path)
 {
     const std::size_t name = static_cast<std::size_t>(base_name(path.c_str()) - path.c_str());
-    return name == 0 ? std::string(".") : path.substr(0, name);
+    return name == 0 ? std::string(".") : path.substr(0, name > 1 ? name - 1 : name);
 }
 
 // The two paths name one folder, whether it is there yet or not.
