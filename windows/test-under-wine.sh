@@ -292,11 +292,13 @@ flac_run() {
 
 # A second run uses the existing folder and overwrites what is in it.
 second_run() {
-  local dir="$work/sample/sample"
+  local dir="$work/sample/sample" n
   head -c 100000 /dev/zero >"$dir/track1.iso"
   head -c 5000 /dev/zero >"$dir/sample.toc"
   win "$work/sample" sample.cue
+  # The tracks still as the record says are kept; the changed one is written again.
   sample_console sample sample
+  for n in 2 3 4; do console=${console/Processing file... track$n/Keeping file... track$n}; done
   expect_out "$console"
   expect_status 0
   expect_bytes "$dir/sample.toc" "$sample_toc"
@@ -750,7 +752,7 @@ full_names() {
 # disc is split again.
 skip_done() {
   local dir="$work/full" skipped
-  printf -v skipped 'Skipping My Game (Disc %s).cue: its split in My Game (Disc %s) is complete and newer than its files\n' 1 1 2 2
+  printf -v skipped 'Skipping My Game (Disc %s).cue: its split in My Game (Disc %s) is complete and up to date\n' 1 1 2 2
   win "$dir" --full-names --skip-done '*.cue'
   expect_out "$skipped"
   expect_status 0
@@ -760,6 +762,66 @@ skip_done() {
   small_console "My Game (Disc 2).cue" "My Game (Disc 2)"
   expect_out "${skipped%%$'\n'*}"$'\n'"$console"
   expect_status 0
+}
+
+# The record of a split: a truncated track is split again by --skip-done,
+# the other kept; then the split is skipped; another -q writes the audio
+# track again and keeps the data track.
+record_rerun() {
+  local dir="$work/record" kept
+  small_disc "$dir" game
+  win "$dir" game.cue
+  expect_status 0
+  [[ -f "$dir/game/.trackcarve-record" ]] || fail "no record"
+  head -c 1000 "$dir/game/track1.iso" >"$dir/cut" && mv "$dir/cut" "$dir/game/track1.iso"
+  win "$dir" --skip-done game.cue
+  small_console game.cue game
+  expect_out "${console/Processing file... track2/Keeping file... track2}"
+  [[ $(stat -c %s "$dir/game/track1.iso") == $((10 * 2048)) ]] || fail "track1.iso not written again"
+  win "$dir" --skip-done game.cue
+  expect_out $'Skipping game.cue: its split in game is complete and up to date\n'
+  win "$dir" --skip-done -q 3 game.cue
+  expect_out "${console/Processing file... track1/Keeping file... track1}"
+  expect_status 0
+}
+
+# --report refused before anything is done: a sheet of the call (the name
+# forgotten) and a file in an output folder.
+report_refused() {
+  local dir="$work/report"
+  small_disc "$dir" a
+  small_disc "$dir" b
+  win "$dir" --report a.cue b.cue
+  expect_status 2
+  expect_err $'trackcarve: --report a.cue: that file holds something other than report lines; give the report a new file, or one that holds earlier reports\n'
+  [[ ! -e "$dir/b" ]] || fail "b.cue was split"
+  win "$dir" a.cue
+  win "$dir" --report 'a\track1.iso' a.cue
+  expect_status 2
+  expect_err $'trackcarve: --report a\\track1.iso: that lies in the output folder of a.cue; give the report a file outside the output folders\n'
+}
+
+# -o naming the sheet's own folder in other letter case, which Windows takes
+# for the same folder: refused by what the folder is, nothing written.
+own_folder() {
+  local dir="$work/own"
+  small_disc "$dir/lib/Game" Game
+  win "$dir" -o LIB 'lib\Game\Game.cue'
+  expect_status 1
+  expect_out $'Open file Game.cue\n\nCreating directory: Game\n\n'
+  [[ $(ls -A "$dir/lib/Game") == $'Game.bin\nGame.cue' ]] || fail "files written among the sources: $(ls -A "$dir/lib/Game")"
+}
+
+# Playlists: a set named "#1 Hits" gets lines that begin "./", which m3u
+# readers take for paths; an empty file at a playlist's name is kept.
+playlists() {
+  local dir="$work/lists" n
+  for n in 1 2; do small_disc "$dir" "#1 Hits (Disc $n)"; small_disc "$dir" "Kept (Disc $n)"; done
+  : >"$dir/Kept.m3u"
+  win "$dir" --full-names '*.cue'
+  expect_status 1
+  expect_bytes "$dir/#1 Hits.m3u" $'./#1 Hits (Disc 1)/#1 Hits (Disc 1).cue\r\n./#1 Hits (Disc 2)/#1 Hits (Disc 2).cue\r\n'
+  expect_bytes "$dir/Kept.m3u" ""
 }
 
 # --raw-data, where the .exe copies with plain reads and writes: the sample
@@ -807,7 +869,10 @@ lossless_restore() {
   [[ $(ls -A "$w/sampleredump" | grep -vx .trackcarve-lock) == $(ls -A "$l/sampleredump") ]] ||
     fail "files: $(ls -A "$w/sampleredump" | tr '\n' ' ')/ Linux: $(ls -A "$l/sampleredump" | tr '\n' ' ')"
   for name in $(ls -A "$l/sampleredump"); do
-    if [[ $name == *.flac ]]; then
+    # The record holds the times the files were written and the sources' identities.
+    if [[ $name == .trackcarve-record ]]; then
+      continue
+    elif [[ $name == *.flac ]]; then
       flac -d -s -f --force-raw-format --endian=little --sign=signed -o "$work/ours.raw" "$w/sampleredump/$name"
       flac -d -s -f --force-raw-format --endian=little --sign=signed -o "$work/theirs.raw" "$l/sampleredump/$name"
       cmp "$work/ours.raw" "$work/theirs.raw" || fail "$name decodes to other samples"
@@ -904,7 +969,7 @@ check "sample MODE2: .ogg files pass ogginfo, exact lengths, decode like oggenc"
 check "-j 2 gives the bytes of -j 1: console text, TOC, .iso, sheet, decoded .ogg" side_by_side
 check "a CHD of the sample: the Linux build's console text, raw data track, sheet, audio" chd_sample
 check "--flac: .flac files pass flac -t and decode to their tracks' bytes; TOC, sheet word WAVE, tags" flac_run
-check "second run reuses the folder and overwrites; status 0" second_run
+check "second run reuses the folder, writes the changed track again and keeps the others; status 0" second_run
 check "owner record: the sheet's name, case ignored; a twin sheet is refused, nothing changed" owner_check
 check "folder lock: a second run of the sheet waits for the first to end" lock_wait
 check "syntax error: 'Error!! line 3 Invalid Track', status 1, nothing created" syntax_error
@@ -936,6 +1001,10 @@ check "--skip-done: both discs skipped; after touching a BIN, that disc is split
 check "--raw-data: one file per track, and a BIN cut short: as the Linux build" raw_data
 check "--lossless and --restore: the Linux build's folder, and the source given back byte for byte" lossless_restore
 check "a sheet in a .zip, and an ISO beside a WAVE file: as the Linux build" archive_and_wave
+check "the record: --skip-done writes a truncated track again and keeps the other, then skips; -q 3 writes the audio again" record_rerun
+check "--report naming a sheet of the call or a file in an output folder: status 2, nothing done" report_refused
+check "-o naming the sheet's own folder in other letter case: refused, nothing written" own_folder
+check "playlists: './' before a line that begins '#'; an empty file at the name is kept" playlists
 check "run-wine.sh --begin twice in a row: status 0, runs go on" second_begin
 
 all_run=1
