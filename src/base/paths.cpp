@@ -163,20 +163,22 @@ bool derive_paths(const char* cue_path, run_paths& paths, const output_naming& n
 int make_output_parent(const run_paths& paths, std::string& failed)
 {
     const std::string parent = paths.out_parent;
+    int first_failure = 0;
     for (std::size_t i = 1; i <= parent.size(); ++i) {
         if (i < parent.size() && !is_folder_separator(parent[i]))
             continue;
         const std::string folder = parent.substr(0, i);
-        if (make_directory(folder.c_str()) || errno == EEXIST)
-            continue;
-        // A drive ("C:") or a root that cannot be made but is there.
+        // A drive ("C:") or a server ("\\server") that cannot be made but is
+        // there, or whose share is: only where the folder is still missing
+        // at the end does the first failure tell why.
+        const bool made = make_directory(folder.c_str()) || errno == EEXIST;
         const int error = errno;
-        if (kind_of_path(folder.c_str()) == path_kind::directory)
-            continue;
-        failed = folder;
-        return error;
+        if (!made && first_failure == 0 && kind_of_path(folder.c_str()) != path_kind::directory) {
+            first_failure = error;
+            failed = folder;
+        }
     }
-    return 0;
+    return kind_of_path(parent.c_str()) == path_kind::directory ? 0 : first_failure;
 }
 
 bool paths_of_folder(const char* folder, run_paths& paths)
