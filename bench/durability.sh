@@ -7,7 +7,10 @@
 # interleaved, ROUNDS rounds (default 5), each into a fresh folder after a
 # sync, so that neither run pays for the other's dirty pages. Each ratio is
 # taken within a round, the median of the rounds judged. Checks that both
-# write the same files. Prints the load average before and after. Prints
+# write the same files. Under load, wall times mostly measure the other work
+# on the machine; so one more run of each under strace adds up the wall
+# time spent in fsync itself (strace -f -w -c), the steadier figure of what
+# the flushes cost. Prints the load average before and after. Prints
 # PASS/MISS and exits 0. Scratch files go to $BENCH_DIR/durability (default
 # /tmp/trackcarve-bench/durability, ~1 GB while it runs); TRACKCARVE=path
 # times another binary.
@@ -16,7 +19,7 @@
 set -euo pipefail
 source "$(dirname "$0")/lib.sh"
 
-need_packages eatmydata vorbis-tools g++ diffutils coreutils
+need_packages eatmydata vorbis-tools g++ diffutils coreutils strace
 find_trackcarve
 build_helpers
 
@@ -64,6 +67,20 @@ same_files() {
 same_ogg=$(same_files ogg ogg_nosync)
 same_flac=$(same_files flac flac_nosync)
 
+# fsync_time NAME ARGS...: "calls seconds" of fsync and fdatasync, wall time
+# inside the calls, over one traced split.
+fsync_time() {
+  local name=$1
+  shift
+  rm -rf "${d:?}/$name" && mkdir -p "$d/$name"
+  sync
+  strace -f -w -c -e trace=fsync,fdatasync -o "$d/$name.strace" "$trackcarve" "$@" -j 2 -o "$d/$name" "$d/album.cue" >/dev/null
+  awk '$NF == "total" { print $(NF - 1) + 0, $2 }' "$d/$name.strace"
+}
+log "tracing the flushes"
+read -r ogg_calls ogg_fsync < <(fsync_time ogg_traced)
+read -r flac_calls flac_fsync < <(fsync_time flac_traced --flac)
+
 col() { awk -v c="$1" -v f="$2" '$1 == c { print $f }' "$results" | median; }
 low() { awk -v c="$1" '$1 == c { print $2 }' "$results" | sort -g | head -n 1; }
 # paired A B: the median over the rounds of A's wall time / B's in one round.
@@ -89,4 +106,5 @@ printf '  Ogg:  durable / no fsync wall %.3f (median of the rounds; target <= 1.
 printf '  FLAC: durable / no fsync wall %.3f (median of the rounds)   [medians %s, CPU %s]\n' \
   "$flac_ratio" "$(ratio "$(col flac 2)" "$(col flac_nosync 2)")" "$(ratio "$(col flac 3)" "$(col flac_nosync 3)")"
 echo "  same files with and without the flushes: Ogg $same_ogg, FLAC $same_flac"
-rm -rf "${d:?}"/ogg "$d"/ogg_nosync "$d"/flac "$d"/flac_nosync
+echo "  wall time inside fsync, one traced split each: Ogg $ogg_calls calls, $ogg_fsync s ($(ratio "$ogg_fsync" "$(col ogg_nosync 2)") of the no-fsync median wall); FLAC $flac_calls calls, $flac_fsync s ($(ratio "$flac_fsync" "$(col flac_nosync 2)"))"
+rm -rf "${d:?}"/ogg "$d"/ogg_nosync "$d"/flac "$d"/flac_nosync "$d"/ogg_traced "$d"/flac_traced
