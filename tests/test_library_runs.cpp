@@ -126,6 +126,23 @@ const fault_row fault_rows[] = {
          EXPECT_EQ(r.err, "trackcarve: " + (dir / "game").string() + " is a symbolic link; nothing was written through it\n");
          EXPECT_EQ(r.exit_status, 1);
      }},
+    // The hidden track before track 1 and a LibCrypt file beside the sheet are files of the split too.
+    {"HiddenTrackAndLibCryptData", [](const fs::path& dir) {
+         write_file(dir / "disc.bin", patterned_sectors(0, 700));
+         write_file(dir / "disc.sbi", "SBI one");
+         write_file(dir / "disc.cue", "FILE \"disc.bin\" BINARY\nTRACK 01 AUDIO\nPREGAP 00:01:00\nINDEX 01 00:04:00\n"
+                                      "TRACK 02 AUDIO\nINDEX 01 00:06:00\n");
+         const std::string cue = (dir / "disc.cue").string();
+         trackcarve({"--flac", cue});
+         EXPECT_EQ(trackcarve({"--flac", "--skip-done", cue}).out,
+                   "Skipping disc.cue: its split in " + (dir / "disc").string() + " is complete and up to date\n");
+         fs::resize_file(dir / "disc" / "track00.flac", 1000);
+         write_file(dir / "disc.sbi", "SBI two");
+         EXPECT_EQ(trackcarve({"--flac", "--skip-done", cue}).out,
+                   console_up_to_toc("disc.cue", "disc") +
+                       "Processing file... track00.flac\nKeeping file... track1.flac\nKeeping file... track2.flac\nDone\n");
+         EXPECT_EQ(read_file(dir / "disc" / "disc.sbi"), "SBI two");
+     }},
     // 2. --report FILE was not checked.
     {"ReportNamedTheSheetBeforeIt", [](const fs::path& dir) {
          const std::string a = write_small_disc(dir, "a").string();
