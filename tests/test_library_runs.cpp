@@ -143,6 +143,14 @@ const fault_row fault_rows[] = {
                        "Processing file... track00.flac\nKeeping file... track1.flac\nKeeping file... track2.flac\nDone\n");
          EXPECT_EQ(read_file(dir / "disc" / "disc.sbi"), "SBI two");
      }},
+    // Tracks kept are not read by the writers: the hashes read them all the same.
+    {"KeptTracksStillHashed", [](const fs::path& dir) {
+         const command_result first = trackcarve({"--hash", write_small_disc(dir, "game").string()});
+         const command_result rerun = trackcarve({"--hash", (dir / "game.cue").string()});
+         EXPECT_EQ(rerun.out.substr(0, rerun.out.find("Done\n") + 5), rerun_console("game", false, false));
+         EXPECT_EQ(rerun.out.substr(rerun.out.find("Done\n")), first.out.substr(first.out.find("Done\n")));
+         EXPECT_EQ(rerun.exit_status, 0) << rerun.err;
+     }},
     // 2. --report FILE was not checked.
     {"ReportNamedTheSheetBeforeIt", [](const fs::path& dir) {
          const std::string a = write_small_disc(dir, "a").string();
