@@ -24,7 +24,7 @@ void bsdtar(const fs::path& dir, const std::vector<std::string>& args)
     ASSERT_EQ(r.exit_status, 0) << "bsdtar (libarchive-tools; scripts/install-deps.sh installs it): " << r.err;
 }
 
-// Every file of a split but its owner record, NAME.toc and NAME.cue by
+// Every file of a split but its owner record and record, NAME.toc and NAME.cue by
 // their extensions, and the emulator sheet without its first line (the REM
 // SOURCE that names the sheet).
 std::map<std::string, std::string> split_files(const fs::path& folder)
@@ -33,7 +33,7 @@ std::map<std::string, std::string> split_files(const fs::path& folder)
     for (const std::string& name : names_in(folder)) {
         std::string bytes = read_file(folder / name);
         const std::string extension = fs::path(name).extension().string();
-        if (name == ".trackcarve-owner")
+        if (name == ".trackcarve-owner" || name == ".trackcarve-record")   // the sources and times differ
             continue;
         if (extension == ".cue")
             bytes = bytes.substr(bytes.find('\n') + 1);
@@ -103,7 +103,12 @@ TEST(Archives, ASheetInAnArchiveSplitsAsUnpackedBesideIt)
         const std::string log = read_file(dir.parent_path() / "log.jsonl");
         EXPECT_NE(log.find("\"unpacked_bytes\":" + std::to_string(r.unpacked)), std::string::npos) << r.name << log;
         const command_result again = run_tool({"--flac", "--skip-done", archive}, dir);
-        EXPECT_EQ(again.out.rfind("Skipping " + archive + "/", 0), 0u) << again.out;
+        // A hidden track is seen only in the unpacked audio: that split is
+        // checked by a run that unpacks it again, and keeps every track.
+        if (r.name == std::string("hidden track"))
+            EXPECT_NE(again.out.find("Keeping file... track00.flac\n"), std::string::npos) << again.out;
+        else
+            EXPECT_EQ(again.out.rfind("Skipping " + archive + "/", 0), 0u) << again.out;
     }
 }
 
