@@ -16,6 +16,7 @@
 # Wine runs in a prefix of this job's own (created in ~10 s, removed at the
 # end), so jobs side by side share no wineserver; set TRACKCARVE_WINEPREFIX
 # to use another.
+case ${1-} in -h | --help) sed -n '2,/^[^#]/s/^# \{0,1\}//p' "$0"; exit 0 ;; esac
 set -euo pipefail
 export LC_ALL=C   # byte lengths and `ls` order, whatever the caller's locale
 
