@@ -381,7 +381,7 @@ int main(int argc, char** argv)
     std::fputs("usage: make_bench_input data SECTORS BIN [ISO]   raw MODE1 sectors (and their .iso)\n"
                "       make_bench_input audio SECONDS BIN        music-like 16-bit stereo PCM\n"
                "       make_bench_input mixed|many|small BIN CUE a disc of data and audio tracks\n"
-               "       make_bench_input mixed_audio BIN CUE      the mixed disc's audio tracks alone\n"
+               "       make_bench_input mixed_audio BIN CUE      the mixed disc's 12 audio tracks alone\n"
                "       make_bench_input album BIN CUE            a 40-minute album, no data track\n",
                help ? stdout : stderr);
     return help ? 0 : 2;
