@@ -75,7 +75,8 @@ TEST(Library, SheetsOfOneNameFromTwoFoldersDoNotShareOneOutputFolder)
     const command_result r = trackcarve({"-o", (dir / "out").string(), write_small_disc(dir / "usa", "Game").string(),
                                          write_small_disc(dir / "eur", "Game").string()});
     EXPECT_EQ(r.out, full_console("Game.cue", "Game") + "Open file Game.cue\n\nCreating directory: Game\n\n");
-    EXPECT_EQ(r.err, "trackcarve: " + (dir / "out" / "Game").string() + " holds the tracks of another sheet, \"" +
+    EXPECT_EQ(r.err, "trackcarve: " + (dir / "eur" / "Game.cue").string() + ": " + (dir / "out" / "Game").string() +
+                         " holds the tracks of another sheet, \"" +
                          (dir / "usa" / "Game.cue").string() +
                          "\"; nothing was overwritten (-o DIR or --full-names gives this sheet a folder of its own)\n");
     EXPECT_EQ(r.exit_status, 1);
@@ -217,9 +218,9 @@ TEST(Library, ReportLinesAgreeWithTheFiles)
         EXPECT_EQ(sheets[i]["tracks"][1]["sectors"], i == 0 ? 20 : 15);
         EXPECT_GE(sheets[i]["seconds"].get<double>(), 0.0);
     }
-    std::string reported;
+    std::string reported;   // with the sheet's name before it on standard error
     for (const auto& problem : sheets[1]["problems"])
-        reported += "trackcarve: " + problem.get<std::string>() + "\n";
+        reported += "trackcarve: " + sheets[1]["sheet"].get<std::string>() + ": " + problem.get<std::string>() + "\n";
     EXPECT_EQ(reported, first.err);
 }
 

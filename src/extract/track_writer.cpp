@@ -243,7 +243,7 @@ track_outcome write_named_track(voice c, track_writer& writer, std::int32_t numb
     const bool is_audio = track.is_audio != 0;
     const track_file_name name = name_track_file(number, is_audio, writer.format);
     const bool said_at_end = number == 0;
-    if (!said_at_end)
+    if (!said_at_end && !writer.said_early)
         say(c, "Processing file... %s\n", name.text);
 
     output_file out;
@@ -309,6 +309,16 @@ int next_serial_number(serial_source& serials)
     const std::lock_guard<std::mutex> hold(serials.lock);
     std::srand(static_cast<unsigned>(std::time(nullptr)));
     return std::rand();
+}
+
+bool named_before_writing(const track_format& format, std::int32_t number, const track_span& track)
+{
+    return number != 0 && !(format.lossless && track.is_audio == 0 && !format.raw_data);
+}
+
+void say_track_begins(voice c, std::int32_t number, const track_span& track, const track_format& format)
+{
+    say(c, "Processing file... %s\n", name_track_file(number, track.is_audio != 0, format).text);
 }
 
 track_outcome extract_track(voice c, track_writer& writer, std::int32_t number, const track_span& track,

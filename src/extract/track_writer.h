@@ -45,6 +45,7 @@ struct track_writer {
     serial_source* serials = nullptr;
     bin_reader bin;
     std::unique_ptr<track_buffer> buffer = std::make_unique<track_buffer>();
+    bool said_early = false;   // the track's "Processing file..." line was said as it began
 };
 
 struct track_outcome {
@@ -60,9 +61,19 @@ struct track_outcome {
     std::vector<sector_run> zero_sectors{};   // a .iso's sectors that are all zeros in the BIN, not regenerated
 };
 
+// Whether track `number`'s "Processing file..." line can be said as the
+// track begins: its name is known before it is written. Not so for track 0,
+// said only when kept, nor for a --lossless data track, named after what it
+// holds.
+bool named_before_writing(const track_format& format, std::int32_t number, const track_span& track);
+
+// Says track `number`'s "Processing file..." line, as the track begins.
+void say_track_begins(voice c, std::int32_t number, const track_span& track, const track_format& format);
+
 // Writes the file of track `number` into the folder and says its "Processing
-// file..." line. Reports whatever was lost (missing BIN bytes, damaged
-// sectors, a file that could not be written); a file that could not be
+// file..." line, unless writer.said_early. Reports whatever was lost
+// (missing BIN bytes, damaged sectors, a file that could not be written); a
+// file that could not be
 // written leaves the final name as it was. Adds the BIN bytes it has taken
 // to progress as it goes. With --lossless, track 0 is the sectors before
 // track 1's INDEX 01, kept (and said) only when one of its bytes is not zero.
