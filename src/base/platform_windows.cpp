@@ -169,12 +169,42 @@ file_stream open_regular_file(const char* path)
     return file;
 }
 
+namespace {
+
+// The errno of the last failed file call, for the callers that tell the
+// reasons apart.
+int errno_of_last_error()
+{
+    switch (GetLastError()) {
+    case ERROR_FILE_NOT_FOUND:
+    case ERROR_PATH_NOT_FOUND: return ENOENT;
+    case ERROR_FILE_EXISTS:
+    case ERROR_ALREADY_EXISTS: return EEXIST;
+    case ERROR_ACCESS_DENIED: return EACCES;
+    case ERROR_DISK_FULL:
+    case ERROR_HANDLE_DISK_FULL: return ENOSPC;
+    default: return EIO;
+    }
+}
+
+} // namespace
+
+// Shared for deleting too: an interrupt removes a temporary while a writer
+// still has it open (the name goes when the process ends and closes it).
 file_stream create_new_file(const char* path)
 {
-    const int fd =
-        _wopen(wide_path(path).c_str(), _O_WRONLY | _O_CREAT | _O_EXCL | _O_BINARY, _S_IREAD | _S_IWRITE);
-    if (fd < 0)
+    const HANDLE created = CreateFileW(wide_path(path).c_str(), GENERIC_WRITE,
+                                       FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE, nullptr, CREATE_NEW,
+                                       FILE_ATTRIBUTE_NORMAL, nullptr);
+    if (created == INVALID_HANDLE_VALUE) {
+        errno = errno_of_last_error();
         return nullptr;
+    }
+    const int fd = _open_osfhandle(reinterpret_cast<intptr_t>(created), _O_BINARY);
+    if (fd < 0) {
+        CloseHandle(created);
+        return nullptr;
+    }
     std::FILE* file = _fdopen(fd, "wb");
     if (file == nullptr)
         _close(fd);
@@ -307,25 +337,15 @@ bool append_to_file(const char* path, const std::string& bytes)
     // of the file as it then is, as O_APPEND does.
     const HANDLE opened = CreateFileW(wide_path(path).c_str(), FILE_APPEND_DATA, FILE_SHARE_READ | FILE_SHARE_WRITE,
                                       nullptr, OPEN_ALWAYS, FILE_ATTRIBUTE_NORMAL, nullptr);
-    const auto error_number = [] {
-        switch (GetLastError()) {
-        case ERROR_FILE_NOT_FOUND:
-        case ERROR_PATH_NOT_FOUND: return ENOENT;
-        case ERROR_ACCESS_DENIED: return EACCES;
-        case ERROR_DISK_FULL:
-        case ERROR_HANDLE_DISK_FULL: return ENOSPC;
-        default: return EIO;
-        }
-    };
     if (opened == INVALID_HANDLE_VALUE) {
-        errno = error_number();
+        errno = errno_of_last_error();
         return false;
     }
     const owned_handle file(opened);
     DWORD written = 0;
     const auto size = static_cast<DWORD>(bytes.size());
     if (WriteFile(file.get(), bytes.data(), size, &written, nullptr) == 0 || written != size) {
-        errno = error_number();
+        errno = errno_of_last_error();
         return false;
     }
     return true;
