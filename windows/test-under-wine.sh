@@ -60,7 +60,7 @@ trap 'exit 130' INT TERM
 for tool in "$exe" "$sample_tool" "$linux_exe"; do
   [[ -x $tool ]] || { echo "$tool is missing; build it first"; exit 1; }
 done
-for tool in ogginfo oggdec oggenc vorbiscomment flac metaflac chdman i686-w64-mingw32-objdump timeout iconv localedef; do
+for tool in ogginfo oggdec oggenc vorbiscomment flac metaflac chdman i686-w64-mingw32-objdump timeout iconv localedef script; do
   command -v "$tool" >/dev/null || { echo "$tool not found"; exit 1; }
 done
 
@@ -394,6 +394,77 @@ reported_problem() {
   expect_out $'Open file nobin.cue\n\nCreating directory: nobin\n\nCreating file: nobin.toc\n\nDone\n'
   expect_err $'trackcarve: the sheet names no BIN file; no track file written\n'
   expect_status 1
+}
+
+# With several sheets, each stderr line begins with its sheet's name.
+sheet_names() {
+  local dir="$work/names"
+  mkdir -p "$dir"
+  printf 'TRACK 01 MODE1/2352\nINDEX 01 00:00:00\n' >"$dir/nobin.cue"
+  cp "$dir/nobin.cue" "$dir/My Disc.cue"
+  win "$dir" nobin.cue "My Disc.cue"
+  expect_err $'trackcarve: nobin.cue: the sheet names no BIN file; no track file written\ntrackcarve: My Disc.cue: the sheet names no BIN file; no track file written\n'
+  expect_status 1
+}
+
+# --help: no line wider than 80 columns.
+help_width() {
+  win "$work" --help
+  expect_status 0
+  [[ $(head -c 17 "$work/out") == "Usage: trackcarve" ]] || fail "not the help: $(head -n 1 "$work/out")"
+  ! tr -d '\r' <"$work/out" | grep -q '.\{81\}' || fail "wider than 80: $(tr -d '\r' <"$work/out" | grep '.\{81\}')"
+}
+
+# A disc of 10 data sectors and three minutes of noise: seconds to encode.
+long_disc() { # long_disc DIR
+  mkdir -p "$1"
+  head -c $(((10 + 3 * 60 * 75) * 2352)) /dev/urandom >"$1/long.bin"
+  printf 'FILE "long.bin" BINARY\r\n  TRACK 01 MODE1/2352\r\n    INDEX 01 00:00:00\r\n  TRACK 02 AUDIO\r\n    INDEX 01 00:00:10\r\n' \
+    >"$1/long.cue"
+}
+
+# Standard error on a terminal (a console to the .exe): the progress line, with
+# the percent, the time left and the speed; the dialogue in its file whole.
+progress_line() {
+  local dir="$work/progress"
+  long_disc "$dir"
+  (cd "$dir" && LC_ALL=$wine_locale timeout -k 5 60 script -qec \
+    "'$run_wine' '$exe' long.cue >'$work/out' </dev/null" /dev/null) >"$work/terminal" 2>&1 </dev/null ||
+    fail "status $?: $(<"$work/out")"
+  small_console long.cue long
+  expect_out "$console"
+  # The console draws the line with escape sequences; the words stay.
+  sed 's/\x1b\[[0-9;?]*[A-Za-z]//g' "$work/terminal" >"$work/drawn"
+  grep -q '[0-9]%,' "$work/drawn" || fail "no percent: $(head -c 400 "$work/drawn")"
+  grep -q 'elapsed,' "$work/drawn" && grep -q 'left,' "$work/drawn" || fail "no times: $(head -c 400 "$work/drawn")"
+  grep -q '[0-9]x' "$work/drawn" || fail "no speed: $(head -c 400 "$work/drawn")"
+}
+
+# Ctrl-C mid-track (wine turns SIGINT into the console's Ctrl-C event): the
+# dialogue so far is in its file, the last line says what is left, and no
+# temporary stays.
+interrupted() {
+  local dir="$work/interrupt" pid child tries status=0
+  long_disc "$dir"
+  (cd "$dir" && LC_ALL=$wine_locale timeout -k 5 60 "$run_wine" "$exe" -j 1 long.cue) >"$work/out" 2>"$work/err" </dev/null &
+  pid=$!
+  for ((tries = 0; tries < 300; tries++)); do
+    [[ -n $(find "$dir/long" -name '.track2.ogg.*' -size +16k 2>/dev/null) ]] && break
+    sleep 0.1
+  done
+  # The .exe's own process, under timeout and run-wine.sh.
+  child=$pid
+  while child=$(pgrep -P "$child" | head -n 1) && [[ -n $child ]]; do
+    [[ $(ps -o comm= -p "$child") != trackcarve.exe ]] || break
+  done
+  [[ -n $child ]] || fail "no run to interrupt"
+  kill -INT "$child"
+  # (Wine's default Ctrl-C handler ends the process with status 0, Windows'
+  # with STATUS_CONTROL_C_EXIT: the status is not checked.)
+  wait "$pid" || status=$?
+  expect_out $'Open file long.cue\n\nCreating directory: long\n\nCreating file: long.toc\n\nProcessing file... track1.iso\nProcessing file... track2.ogg\n'
+  expect_err $'trackcarve: interrupted with 1 of 2 tracks complete; run the same command again to finish\n'
+  [[ -z $(find "$dir/long" -name '*.trackcarve-tmp') ]] || fail "a temporary is left: $(ls -a "$dir/long")"
 }
 
 # A Windows path: backslashes, spaces and brackets in the name.
@@ -913,6 +984,10 @@ check "missing sheet: 'Error abriendo CUE', status 1" missing_sheet
 check "folder named like a sheet: 'Error abriendo CUE', status 1" folder_as_sheet
 check "plain file where the folder goes: 'Error creando TOC', status 1" toc_not_created
 check "problem reported on stderr (no FILE line): status 1" reported_problem
+check "several sheets: each stderr line begins with its sheet's name" sheet_names
+check "--help: no line wider than 80 columns" help_width
+check "progress line on a console: percent, time left, speed; the dialogue whole" progress_line
+check "Ctrl-C mid-track: the dialogue so far in its file, a last word on stderr, no temporary" interrupted
 check "backslashes and spaces: sub\\My Game (Disc 1).cue -> sub\\MyGameDisc1" windows_path
 check "track 4.7 GB into a sparse BIN (64-bit seek)" far_track
 check "wildcard: *.cue with one sheet splits it" wildcard_one
