@@ -34,9 +34,11 @@ TEST(Run, EveryCommandAnswersHelp)
     const fs::path tools = dir / "path";
     fs::create_directories(tools);
     fs::create_symlink("/bin/sed", tools / "sed");
-    std::vector<std::vector<std::string>> commands{{MAKE_SAMPLE_DISC_EXE, "--help"}};
+    const fs::path source = TRACKCARVE_SOURCE_DIR;
+    std::vector<std::vector<std::string>> commands{{MAKE_SAMPLE_DISC_EXE, "--help"},
+                                                   {"/bin/bash", (source / ".ci" / "run").string(), "--help"}};
     for (const char* folder : {"scripts", "bench", "windows"})
-        for (const auto& entry : fs::directory_iterator(fs::path(TRACKCARVE_SOURCE_DIR) / folder))
+        for (const auto& entry : fs::directory_iterator(source / folder))
             if (entry.path().extension() == ".sh" && entry.path().filename() != "lib.sh")
                 commands.push_back({"/bin/bash", entry.path().string(), "--help"});
     for (const std::vector<std::string>& command : commands) {
