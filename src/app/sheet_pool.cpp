@@ -9,6 +9,7 @@
 #include <cstdint>
 #include <cstdio>
 #include <deque>
+#include <functional>
 #include <memory>
 #include <mutex>
 #include <system_error>
@@ -59,20 +60,60 @@ std::vector<track_job> jobs_for(const sheet_tracks& tracks)
     return jobs;
 }
 
-// One writer takes the tracks in order. More take the costliest first, so
-// that they end together. Tracks whose bytes feed the hashes go in BIN
-// order, so that the writer of the earliest bytes not yet hashed is always
-// at work.
-std::vector<std::size_t> job_order(const std::vector<track_job>& jobs, const sheet_tracks& tracks, std::size_t writers)
+std::int64_t work_of(const track_job& job) { return job.bytes * job.cost; }
+
+// When the sheet's writers would end if the one free now took `taken`, the
+// others went on with what they hold (busy), and every track left then went,
+// costliest first, to the writer free first.
+std::int64_t end_if_taken(const track_job* taken, std::vector<std::int64_t> busy,
+                          const std::vector<track_job*>& waiting)
 {
-    std::vector<std::size_t> order(jobs.size());
-    for (std::size_t i = 0; i < order.size(); ++i)
-        order[i] = i;
-    if (writers <= 1 || tracks.feed != nullptr)
-        return order;
-    const auto cost = [&](std::size_t i) { return jobs[i].bytes * jobs[i].cost; };
-    std::stable_sort(order.begin(), order.end(), [&](std::size_t a, std::size_t b) { return cost(a) > cost(b); });
-    return order;
+    std::vector<std::int64_t> rest;
+    for (const track_job* job : waiting)
+        if (job != taken)
+            rest.push_back(work_of(*job));
+    std::sort(rest.begin(), rest.end(), std::greater<>());
+    busy.push_back(work_of(*taken));
+    std::make_heap(busy.begin(), busy.end(), std::greater<>());
+    for (const std::int64_t work : rest) {
+        std::pop_heap(busy.begin(), busy.end(), std::greater<>());
+        busy.back() += work;
+        std::push_heap(busy.begin(), busy.end(), std::greater<>());
+    }
+    return *std::max_element(busy.begin(), busy.end());
+}
+
+// Under the lock: the sheet's next track for a free writer. The earliest
+// track whose taking now lets the writers end (within 0.5%) as soon as
+// taking the costliest would: the tracks begin close to their order, so
+// that each is told soon, and the writers still end together. (Modelled on
+// discs of a data track and 6 to 20 songs, this ends on average sooner than
+// costliest first, at worst 1% later, and tells a track at half the time
+// where costliest first told most of them at the very end.)
+track_job& next_job(sheet_slot& slot, std::size_t writers)
+{
+    std::vector<std::int64_t> busy;   // what the sheet's other writers still hold
+    std::vector<track_job*> waiting;  // in track order
+    for (track_job& job : slot.jobs) {
+        if (!job.started)
+            waiting.push_back(&job);
+        else if (!job.said.done)
+            busy.push_back(std::max<std::int64_t>(job.bytes - job.progress.load(std::memory_order_relaxed), 0) *
+                           job.cost);
+    }
+    // Tracks whose bytes feed the hashes go in BIN order, so that the writer
+    // of the earliest bytes not yet hashed is always at work.
+    if (writers <= 1 || waiting.size() == 1 || slot.tracks.feed != nullptr)
+        return *waiting.front();
+    busy.resize(std::max(busy.size(), writers - 1), 0);
+    const track_job* costliest =
+        *std::max_element(waiting.begin(), waiting.end(),
+                          [](const track_job* a, const track_job* b) { return work_of(*a) < work_of(*b); });
+    const std::int64_t longest_first = end_if_taken(costliest, busy, waiting);
+    for (track_job* job : waiting)
+        if (end_if_taken(job, busy, waiting) * 200 <= longest_first * 201)
+            return *job;
+    return *waiting.front();
 }
 
 // The next sheet may begin: it is near enough to the console, and no sheet
@@ -92,7 +133,7 @@ std::size_t work_waiting(const sheet_pool& pool)
 {
     std::size_t waiting = may_begin_next(pool) ? 1 : 0;
     for (std::size_t sheet = pool.played; sheet < pool.begun; ++sheet)
-        waiting += pool.sheets[sheet]->order.size() - pool.sheets[sheet]->next;
+        waiting += pool.sheets[sheet]->jobs.size() - pool.sheets[sheet]->handed_out;
     return waiting;
 }
 
@@ -102,8 +143,9 @@ pool_work next_work(sheet_pool& pool)
 {
     for (std::size_t sheet = pool.played; sheet < pool.begun; ++sheet) {
         sheet_slot& slot = *pool.sheets[sheet];
-        if (slot.next < slot.order.size()) {
-            track_job& job = slot.jobs[slot.order[slot.next++]];
+        if (slot.handed_out < slot.jobs.size()) {
+            track_job& job = next_job(slot, pool.jobs);
+            ++slot.handed_out;
             job.started = true;
             return pool_work{pool_work::kind::track, sheet, &slot, &job};
         }
@@ -150,14 +192,12 @@ void open_slot(sheet_pool& pool, std::size_t sheet, sheet_slot& slot)
 {
     const sheet_tracks tracks = pool.steps->begin(recorder_for(pool, slot.before), sheet);
     std::vector<track_job> jobs = jobs_for(tracks);
-    std::vector<std::size_t> order = job_order(jobs, tracks, pool.jobs);
     const bool no_tracks = jobs.empty();
     pool.tally->tracks_known += static_cast<int>(jobs.size());
     {
         const std::lock_guard<std::mutex> hold(pool.lock);
         slot.tracks = tracks;
         slot.jobs = std::move(jobs);
-        slot.order = std::move(order);
         slot.left = slot.jobs.size();
         slot.stopped = slot.before.stopped;
         --pool.beginning;

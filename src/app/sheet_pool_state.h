@@ -31,13 +31,12 @@ struct track_job {
 };
 
 // One sheet, from its beginning until the console has played it. Its jobs
-// and their order are set, once, before its begin's transcript is done.
+// are set, once, before its begin's transcript is done.
 struct sheet_slot {
     line_recorder before;           // what its begin said
     sheet_tracks tracks;
     std::vector<track_job> jobs;     // in track order, the hidden track 0 first if there is one
-    std::vector<std::size_t> order;  // the order the writers take them in
-    std::size_t next = 0;            // in that order, the next job to hand out
+    std::size_t handed_out = 0;      // jobs given to a writer
     std::size_t left = 0;            // jobs not yet ended
     line_recorder after;            // what its end said
     bool stopped = false;            // it ended on an error told in the dialogue
