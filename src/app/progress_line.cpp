@@ -56,11 +56,12 @@ std::size_t character_at(const std::string& text, std::size_t at, char32_t& code
 
 // The text as it shows in at most `room` columns: a control character or a
 // byte that is no UTF-8 as '?', cut with "..." where it would not fit.
-std::string fitted(const std::string& text, std::size_t room)
+progress_line fitted(const std::string& text, std::size_t room)
 {
     std::string shown;
     std::size_t used = 0;
     std::size_t cut_at = 0;   // the bytes of shown that leave room for "..."
+    std::size_t cut_columns = 0;
     for (std::size_t at = 0; at < text.size();) {
         char32_t code = 0;
         std::size_t length = character_at(text, at, code);
@@ -72,20 +73,22 @@ std::string fitted(const std::string& text, std::size_t room)
         const std::size_t width = columns_of(code);
         if (used + width > room) {
             shown.resize(cut_at);
-            if (room >= 3)
-                shown.append("...");
-            return shown;
+            if (room < 3)
+                return progress_line{shown, cut_columns};
+            return progress_line{shown.append("..."), cut_columns + 3};
         }
         if (shown_as_is)
             shown.append(text, at, length);
         else
             shown.push_back('?');
         used += width;
-        if (used + 3 <= room)
+        if (used + 3 <= room) {
             cut_at = shown.size();
+            cut_columns = used;
+        }
         at += length;
     }
-    return shown;
+    return progress_line{shown, used};
 }
 
 // The fraction of the call's work done: the sheets not read yet are taken
@@ -122,7 +125,7 @@ std::string sheets_part(const progress_figures& figures)
 
 } // namespace
 
-std::string progress_text(const progress_figures& figures, int& shown_percent)
+progress_line progress_text(const progress_figures& figures, int& shown_percent)
 {
     const double done = fraction_done(figures);
     shown_percent = std::max(shown_percent, static_cast<int>(done * 100));
@@ -140,12 +143,13 @@ std::string progress_text(const progress_figures& figures, int& shown_percent)
     text += speed;
     const std::string sheets = sheets_part(figures);
     if (sheets.empty() || text.size() + sheets.size() + 4 > progress_columns)
-        return text;
+        return progress_line{text, text.size()};
     std::string names;
     for (std::size_t i = 0; i < figures.names.size(); ++i) {
         if (i > 0)
             names.append(", ");
         names.append(figures.names[i]);
     }
-    return text + sheets + fitted(names, progress_columns - text.size() - sheets.size());
+    const progress_line shown_names = fitted(names, progress_columns - text.size() - sheets.size());
+    return progress_line{text + sheets + shown_names.text, text.size() + sheets.size() + shown_names.columns};
 }

@@ -26,7 +26,12 @@ struct progress_figures {
     std::vector<std::string> names;            // and their names
 };
 
+struct progress_line {
+    std::string text;
+    std::size_t columns;   // it takes on a terminal
+};
+
 // "42%, 5/12 tracks, 1:31 elapsed, 2:03 left, 53.2x" and, with several
 // sheets, ", sheet 2/7 NAME" (12+ while sheets are still to be read). The
 // percent never goes back: shown_percent is the last one shown.
-std::string progress_text(const progress_figures& figures, int& shown_percent);
+progress_line progress_text(const progress_figures& figures, int& shown_percent);

@@ -46,8 +46,8 @@ void show_progress(console& c, sheet_pool& pool, clock_type::time_point start)
 {
     if (!c.show_progress)
         return;
-    const std::string text = progress_text(progress_now(pool, start), pool.shown_percent);
-    draw_progress(c, text.c_str());
+    const progress_line line = progress_text(progress_now(pool, start), pool.shown_percent);
+    draw_progress(c, line.text, line.columns);
 }
 
 // How far one stream of a sheet's lines, dialogue or problems, has been

@@ -142,7 +142,7 @@ std::string name_on_line(const std::string& name)
     return quoted + '"';
 }
 
-void draw_progress(console& c, const char* text)
+void draw_progress(console& c, const std::string& text, std::size_t columns)
 {
     if (!c.show_progress)
         return;
@@ -151,11 +151,11 @@ void draw_progress(console& c, const char* text)
         return;
     // Dialogue on the same terminal must not arrive after the line.
     std::fflush(c.out);
-    const std::size_t width = std::strlen(text);
+    // Widths in columns: a name may take more bytes than columns, or fewer.
     const std::size_t shown = c.screen->progress_width;
-    std::fprintf(c.err, "\r%s%*s", text, static_cast<int>(shown > width ? shown - width : 0), "");
+    std::fprintf(c.err, "\r%s%*s", text.c_str(), static_cast<int>(shown > columns ? shown - columns : 0), "");
     std::fflush(c.err);
-    c.screen->progress_width = std::max(width, shown);
+    c.screen->progress_width = std::max(columns, shown);
 }
 
 void erase_progress(console& c)

@@ -69,9 +69,10 @@ void report(voice to, const char* format, ...) __attribute__((format(TRACKCARVE_
 // An error that ends the run, told in the dialogue ("Error abriendo CUE").
 void stop(voice to, const char* format, ...) __attribute__((format(TRACKCARVE_PRINTF_FORMAT, 2, 3)));
 
-// Draws (or redraws) the one live progress line on standard error, when it
-// is a terminal; whatever is said or reported next erases it first.
-void draw_progress(console& c, const char* text);
+// Draws (or redraws) the one live progress line, `columns` wide on the
+// terminal, on standard error, when it is a terminal; whatever is said or
+// reported next erases it first.
+void draw_progress(console& c, const std::string& text, std::size_t columns);
 void erase_progress(console& c);
 
 // For an interrupt, from any thread: ends the progress line, writes out the
