@@ -388,8 +388,8 @@ void print_help(console& c, int default_jobs)
                             with_default_jobs(entry.help, default_jobs),
                         width + 2);
     }
-    text += wrapped(std::string("  --").append(width - 2, ' ').append("end of the options: every later argument is a sheet"),
-                    width + 2);
+    const std::string end_of_options = "end of the options: every later argument is a sheet";
+    text += wrapped(std::string("  --").append(width - 2, ' ').append(end_of_options), width + 2);
     text += "\n";
     text += wrapped("Exit status: 0 when every sheet was split cleanly, 1 when a run stopped on an error "
                            "or reported a problem on standard error, 2 for a bad command line.",

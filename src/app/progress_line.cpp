@@ -100,7 +100,8 @@ double fraction_done(const progress_figures& figures)
                              static_cast<double>(figures.sheets_read);
         return std::clamp(figures.work_done / total, 0.0, 1.0);
     }
-    return static_cast<double>(figures.sheets_played) / static_cast<double>(std::max<std::size_t>(figures.sheet_count, 1));
+    const std::size_t sheets = std::max<std::size_t>(figures.sheet_count, 1);
+    return static_cast<double>(figures.sheets_played) / static_cast<double>(sheets);
 }
 
 // ", sheet 2/7 " or ", sheets 2,3/7 " (a first and last: "3-9/40" when more

@@ -65,7 +65,8 @@ std::string interrupted_line(const call_tally& tally)
 {
     const int written = tally.tracks_written;
     const std::string of_all = tally.every_sheet_read ? " of " + std::to_string(tally.tracks_known.load()) : "";
-    return "interrupted with " + std::to_string(written) + of_all + (written == 1 && of_all.empty() ? " track" : " tracks") +
+    const char* tracks = written == 1 && of_all.empty() ? " track" : " tracks";
+    return "interrupted with " + std::to_string(written) + of_all + tracks +
            " complete; run the same command again to finish";
 }
 

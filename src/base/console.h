@@ -17,7 +17,7 @@
 // thread and ends them.
 struct console_screen {
     std::mutex lock;                 // held while anything is written
-    std::size_t progress_width = 0;  // characters of the progress line now shown
+    std::size_t progress_width = 0;  // columns of the progress line now shown
     bool closed = false;             // an interrupt ended the output: nothing more is written
 };
 

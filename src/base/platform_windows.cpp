@@ -171,16 +171,23 @@ file_stream open_regular_file(const char* path)
 
 namespace {
 
-// The errno of the last failed file call, for the callers that tell the
-// reasons apart.
+// The errno of the last failed file call, as the C runtime's own calls set
+// it, for the callers that tell the reasons apart and the messages.
 int errno_of_last_error()
 {
     switch (GetLastError()) {
     case ERROR_FILE_NOT_FOUND:
-    case ERROR_PATH_NOT_FOUND: return ENOENT;
+    case ERROR_PATH_NOT_FOUND:
+    case ERROR_INVALID_NAME:
+    case ERROR_BAD_PATHNAME:
+    case ERROR_FILENAME_EXCED_RANGE: return ENOENT;
     case ERROR_FILE_EXISTS:
     case ERROR_ALREADY_EXISTS: return EEXIST;
-    case ERROR_ACCESS_DENIED: return EACCES;
+    case ERROR_ACCESS_DENIED:
+    case ERROR_SHARING_VIOLATION:
+    case ERROR_LOCK_VIOLATION:
+    case ERROR_WRITE_PROTECT: return EACCES;
+    case ERROR_TOO_MANY_OPEN_FILES: return EMFILE;
     case ERROR_DISK_FULL:
     case ERROR_HANDLE_DISK_FULL: return ENOSPC;
     default: return EIO;
