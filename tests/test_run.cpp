@@ -37,7 +37,7 @@ TEST(Run, EveryCommandAnswersHelp)
     const fs::path source = TRACKCARVE_SOURCE_DIR;
     std::vector<std::vector<std::string>> commands{{MAKE_SAMPLE_DISC_EXE, "--help"},
                                                    {"/bin/bash", (source / ".ci" / "run").string(), "--help"}};
-    for (const char* folder : {"scripts", "bench", "windows"})
+    for (const char* folder : {"scripts", "bench", "windows", "windows/lib-check"})
         for (const auto& entry : fs::directory_iterator(source / folder))
             if (entry.path().extension() == ".sh" && entry.path().filename() != "lib.sh")
                 commands.push_back({"/bin/bash", entry.path().string(), "--help"});
