@@ -122,7 +122,7 @@ TEST(Jobs, SeveralSheetsAreRunOneAfterAnother)
     EXPECT_EQ(r.out, "Open file missing.cue\n\nError abriendo CUE\n"
                      "Open file good.cue\n\nCreating directory: good\n\nCreating file: good.toc\n\n"
                      "Processing file... track1.iso\nProcessing file... track2.ogg\nDone\n");
-    EXPECT_EQ(r.err, "");
+    EXPECT_EQ(r.err, "trackcarve: missing.cue: cannot open the sheet missing.cue: No such file or directory\n");
     EXPECT_EQ(r.exit_status, 1) << "the highest status of the runs";
     EXPECT_EQ(fs::file_size(dir / "good" / "track1.iso"), 10u * 2048);
     EXPECT_EQ(decode_ogg(dir / "good" / "track2.ogg").pcm_total, 20 * 588);

@@ -78,7 +78,7 @@ TEST(Library, SheetsOfOneNameFromTwoFoldersDoNotShareOneOutputFolder)
     EXPECT_EQ(r.err, "trackcarve: " + (dir / "eur" / "Game.cue").string() + ": " + (dir / "out" / "Game").string() +
                          " holds the tracks of another sheet, \"" +
                          (dir / "usa" / "Game.cue").string() +
-                         "\"; nothing was overwritten (-o DIR or --full-names gives this sheet a folder of its own)\n");
+                         "\"; nothing was overwritten (--full-names gives this sheet a folder of its own)\n");
     EXPECT_EQ(r.exit_status, 1);
 }
 
@@ -208,6 +208,9 @@ TEST(Library, ReportLinesAgreeWithTheFiles)
     EXPECT_EQ(sheets[0]["output"], (dir / "good").string());
     EXPECT_EQ(sheets[0]["problems"].size(), 0u);
     EXPECT_EQ(sheets[2]["tracks"].size(), 0u);
+    EXPECT_EQ(sheets[2]["output"], nullptr) << "no folder was made";
+    EXPECT_EQ(sheets[2]["problems"], nlohmann::json::array({"cannot open the sheet " + (dir / "gone.cue").string() +
+                                                            ": No such file or directory"}));
     EXPECT_EQ(sheets[3]["tracks"], sheets[0]["tracks"]);
     for (const std::size_t i : {0u, 1u}) {
         const fs::path out = dir / (i == 0 ? "good" : "short");
@@ -219,8 +222,9 @@ TEST(Library, ReportLinesAgreeWithTheFiles)
         EXPECT_GE(sheets[i]["seconds"].get<double>(), 0.0);
     }
     std::string reported;   // with the sheet's name before it on standard error
-    for (const auto& problem : sheets[1]["problems"])
-        reported += "trackcarve: " + sheets[1]["sheet"].get<std::string>() + ": " + problem.get<std::string>() + "\n";
+    for (const std::size_t i : {1u, 2u})
+        for (const auto& problem : sheets[i]["problems"])
+            reported += "trackcarve: " + sheets[i]["sheet"].get<std::string>() + ": " + problem.get<std::string>() + "\n";
     EXPECT_EQ(reported, first.err);
 }
 

@@ -192,7 +192,9 @@ TEST(SafeOutputInputs, OutputFolderThatIsTheSheetsOwnFolder)
     const command_result r = run_tool({dir / "disc.cue"});
     EXPECT_EQ(r.exit_status, 1);
     EXPECT_EQ(r.out, "Open file disc.cue\n\nCreating directory: disc\n\n");
-    EXPECT_EQ(r.err, "trackcarve: " + (dir / "disc").string() + " is a symbolic link; nothing was written through it\n");
+    EXPECT_EQ(r.err, "trackcarve: " + (dir / "disc").string() +
+                         " is a symbolic link; nothing was written through it (-o DIR or --full-names gives this "
+                         "sheet a folder of its own)\n");
     EXPECT_TRUE(read_file(dir / "track1.iso") == bin) << "the run replaced its own input BIN";
     EXPECT_EQ(read_file(dir / "disc.cue"), sheet);
 

@@ -242,7 +242,7 @@ void write_track(sheet_pool& pool, pool_writer& own, std::size_t sheet, sheet_sl
         const std::lock_guard<std::mutex> hold(pool.lock);
         // With no job of the sheet left to hand out, its files are closed
         // before its end removes what it unpacked: Windows removes no open file.
-        if (slot.next == slot.order.size())
+        if (std::all_of(slot.jobs.begin(), slot.jobs.end(), [](const track_job& other) { return other.started; }))
             keep_reader_for(own, no_sheet, nullptr);
         last = --slot.left == 0;
     }

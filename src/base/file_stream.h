@@ -4,6 +4,7 @@
 
 #include <cstdio>
 #include <memory>
+#include <string>
 
 struct file_closer {
     void operator()(std::FILE* file) const { std::fclose(file); }
@@ -12,3 +13,8 @@ using file_stream = std::unique_ptr<std::FILE, file_closer>;
 
 // Closes the stream now and says whether everything written reached the file.
 bool close_file(file_stream& file);
+
+// Why open_regular_file(path) gave no stream, for a message; error is the
+// errno it left. What the name holds when that is not a file: "it is a
+// folder", else the system's words.
+std::string reason_not_opened(const char* path, int error);

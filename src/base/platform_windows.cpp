@@ -164,8 +164,10 @@ file_stream open_regular_file(const char* path)
     // does, and is refused here before any read.
     file_stream file(_wfopen(wide_path(path).c_str(), L"rb"));
     struct _stat64 info {};
-    if (file && (_fstat64(_fileno(file.get()), &info) != 0 || (info.st_mode & _S_IFMT) != _S_IFREG))
+    if (file && (_fstat64(_fileno(file.get()), &info) != 0 || (info.st_mode & _S_IFMT) != _S_IFREG)) {
+        errno = EINVAL;
         return nullptr;
+    }
     return file;
 }
 

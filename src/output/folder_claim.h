@@ -7,11 +7,22 @@
 #include "cue/disc_source.h"
 #include "output/output_file.h"
 
+#include <string>
+
 // The output folder as a run holds it, from its claim to its last file.
 struct folder_claim {
     folder_lock lock;   // no other run writes in the folder meanwhile
     int unmade = 0;     // errno: why the folder could not be made; the TOC's step tells it
 };
+
+// The advice where the outputs could go instead, naming only the options
+// not given already: "-o DIR or --full-names gives this sheet a folder of
+// its own" with neither.
+std::string own_folder_advice(const output_naming& naming);
+
+// The advice for a folder the run cannot write in: "give a folder you can
+// write to with -o DIR", or with -o "give -o a folder you can write to".
+std::string writable_folder_advice(const output_naming& naming);
 
 // The lock of an output folder that is there already, to wait for a run
 // writing in it; none for a folder that is missing or a symbolic link.

@@ -18,6 +18,7 @@ struct output_folder {
     const run_paths* paths = nullptr;
     temporary_files* temporaries = nullptr;
     std::vector<file_identity> inputs;   // the sheet and its BIN files
+    output_naming naming{};              // as the command line placed it: what advice fits
 };
 
 inline constexpr int output_is_input = -1;   // open_output_file's failure for an input's name
