@@ -24,6 +24,9 @@ std::string reason_not_opened(const char* path, int error)
             return "it is a folder";
         if (kind == path_kind::other)
             return "it is not a regular file";
+        // Windows says EINVAL for a name no file can have: a wildcard's.
+        if (kind == path_kind::missing && error == EINVAL)
+            error = ENOENT;
     }
     return std::strerror(error);
 }
