@@ -239,16 +239,18 @@ std::vector<bool> written_tracks(const std::vector<track_outcome>& outcomes)
 // Why the paths of a sheet's split are too long, and what shortens them.
 void report_path_too_long(voice c, const char* cue_path, const run_options& options)
 {
+    // Beside the sheet with short names, the output is as short as it gets.
     run_paths probe{};
     const std::string limit = std::to_string(path_capacity - 1) + " bytes";
-    if (!derive_paths(cue_path, probe, output_naming{}) && options.output_dir.empty())
+    if (!derive_paths(cue_path, probe, output_naming{}))
         report(c, "%s: the sheet's folder is too long a path for the files the run reads and writes there (each at "
                   "most %s); move the sheet and its BINs to a shorter path",
                cue_path, limit.c_str());
     else
-        report(c, "%s: its output folder is too long a path for the files written in it (each at most %s); "
-                  "give a shorter%s folder with -o DIR%s",
-               cue_path, limit.c_str(), options.output_dir.empty() ? "" : " -o",
+        report(c, "%s: its output folder is too long a path for the files written in it (each at most %s); %s%s",
+               cue_path, limit.c_str(),
+               options.output_dir.empty() ? "give a folder of a shorter path with -o DIR"
+                                          : "give -o a folder of a shorter path",
                options.full_names ? ", or leave out --full-names" : "");
 }
 
