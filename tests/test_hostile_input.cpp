@@ -231,10 +231,10 @@ const std::vector<hostile_row> hostile_rows = {
      exactly("trackcarve: line 1: a FILE line is FILE \"NAME\" BINARY, its name at most 1023 bytes; this one is "
              "FILE '\"disc'\n")},
     {"FileOfAnotherType",
-     [](const fs::path& dir) { return prepared_run{write_disc(dir, replace_all(small_sheet, "BINARY", "MP3"))}; },
+     [](const fs::path& dir) { return prepared_run{write_disc(dir, replace_all(small_sheet, "BINARY", "XYZ"))}; },
      error_console("disc.cue", "Error!! line 1 CMD: FILE is not BINARY form"), 1,
-     exactly("trackcarve: line 1: the FILE type is 'MP3'; only BINARY files, of raw 2352-byte sectors, are read: "
-             "convert disc.bin to one and write BINARY on this line\n")},
+     exactly("trackcarve: line 1: the FILE type is 'XYZ'; the types read are BINARY, MOTOROLA, WAVE and FLAC: "
+             "convert disc.bin to one of them and write its type on this line\n")},
     {"BinaryGarbageBeforeTheSheet",
      [](const fs::path& dir) { return prepared_run{write_disc(dir, garbage(1 << 16, 1234) + "\n" + small_sheet)}; },
      full_console("disc.cue", "disc"), 0, quiet},
@@ -310,8 +310,8 @@ const std::vector<hostile_row> hostile_rows = {
      error_console("disc.cue", "Error!! line 4 Invalid Track"), 1,
      exactly("trackcarve: line 2: track 1 is MODE2/2336, read as if its sectors were MODE2/2352; its data will be "
              "wrong\n"
-             "trackcarve: line 4: the track mode is 'CDG'; the modes read are AUDIO, MODE1/2352 and MODE2/2352, of "
-             "raw 2352-byte sectors (a BIN ripped raw)\n")},
+             "trackcarve: line 4: the track mode is 'CDG'; the modes read are AUDIO, MODE1/2352, MODE1/2048 and "
+             "MODE2/2352\n")},
     // Placed at 00:00:00, track 2 leaves track 1 no sector at all.
     {"TrackWithoutIndex",
      [](const fs::path& dir) {
