@@ -318,7 +318,8 @@ sheet_tracks begin_sheet(voice c, sheet_run& run, temporary_files& temporaries, 
         report(c, "%s", notice.c_str());
     if (run.source.result == disc_source::state::malformed) {
         stop(c, "Error!! line %i %s\n", run.source.error.line_number, run.source.error.message.c_str());
-        report(c, "%s", run.source.error.detail.c_str());
+        if (!run.source.error.detail.empty())
+            report(c, "%s", run.source.error.detail.c_str());
         return {};
     }
     if (run.source.result == disc_source::state::not_a_source) {
