@@ -357,7 +357,7 @@ syntax_error() {
   printf '\n\nTRACK 01 MODE1/2336\n' >"$dir/bad.cue"
   win "$dir" bad.cue
   expect_out $'Open file bad.cue\n\nError!! line 3 Invalid Track\n'
-  expect_err "trackcarve: line 3: the track mode is 'MODE1/2048'; the modes read are AUDIO, MODE1/2352 and MODE2/2352, of raw 2352-byte sectors (a BIN ripped raw)"$'\n'
+  expect_err "trackcarve: line 3: the track mode is 'MODE1/2336'; the modes read are AUDIO, MODE1/2352, MODE1/2048 and MODE2/2352"$'\n'
   expect_status 1
   [[ ! -e $dir/bad ]] || fail "the output folder was created"
 }
