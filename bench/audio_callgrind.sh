@@ -6,6 +6,7 @@
 # bench/audio_track.sh (made here if missing). Takes about half a minute.
 #
 #   bench/audio_callgrind.sh
+case ${1-} in -h | --help) sed -n '2,/^[^#]/s/^# \{0,1\}//p' "$0"; exit 0 ;; esac
 set -euo pipefail
 source "$(dirname "$0")/lib.sh"
 

@@ -11,6 +11,7 @@
 # per target; exits 0. SECONDS_LONG=0 skips the 40-minute runs.
 #
 #   bench/audio_choices.sh
+case ${1-} in -h | --help) sed -n '2,/^[^#]/s/^# \{0,1\}//p' "$0"; exit 0 ;; esac
 set -euo pipefail
 source "$(dirname "$0")/lib.sh"
 

@@ -10,6 +10,7 @@
 # another binary; SECONDS_LONG=0 skips the 40-minute RSS run.
 #
 #   bench/audio_track.sh
+case ${1-} in -h | --help) sed -n '2,/^[^#]/s/^# \{0,1\}//p' "$0"; exit 0 ;; esac
 set -euo pipefail
 source "$(dirname "$0")/lib.sh"
 

@@ -12,6 +12,7 @@
 # PASS/MISS per target, with the load average, and exits 0.
 #
 #   bench/chd_album.sh
+case ${1-} in -h | --help) sed -n '2,/^[^#]/s/^# \{0,1\}//p' "$0"; exit 0 ;; esac
 set -euo pipefail
 source "$(dirname "$0")/lib.sh"
 rounds=${ROUNDS:-3}

@@ -15,6 +15,7 @@
 # `git archive`, once, into $BENCH_DIR).
 #
 #   bench/data_track.sh            # ROUNDS=15 bench/data_track.sh for more rounds
+case ${1-} in -h | --help) sed -n '2,/^[^#]/s/^# \{0,1\}//p' "$0"; exit 0 ;; esac
 set -euo pipefail
 source "$(dirname "$0")/lib.sh"
 

@@ -17,6 +17,7 @@
 #
 #   bench/durability.sh
 set -euo pipefail
+case ${1-} in -h | --help) sed -n '2,/^[^#]/s/^# \{0,1\}//p' "$0"; exit 0 ;; esac
 source "$(dirname "$0")/lib.sh"
 
 need_packages eatmydata vorbis-tools g++ diffutils coreutils strace

@@ -10,6 +10,7 @@
 # <= 1.1. Prints PASS/MISS and exits 0. Scratch files go to $BENCH_DIR.
 #
 #   bench/flac_album.sh
+case ${1-} in -h | --help) sed -n '2,/^[^#]/s/^# \{0,1\}//p' "$0"; exit 0 ;; esac
 set -euo pipefail
 source "$(dirname "$0")/lib.sh"
 rounds=${ROUNDS:-3}

@@ -18,6 +18,7 @@
 # $BENCH_DIR/lock.
 #
 #   bench/folder_lock.sh
+case ${1-} in -h | --help) sed -n '2,/^[^#]/s/^# \{0,1\}//p' "$0"; exit 0 ;; esac
 set -euo pipefail
 source "$(dirname "$0")/lib.sh"
 

@@ -392,6 +392,13 @@ int main(int argc, char** argv)
         return make_album(argv[2], argv[3]);
     if (argc == 4 && std::strcmp(argv[1], "mixed-album") == 0)
         return make_mixed_album(argv[2], argv[3]);
-    std::fprintf(stderr, "usage: make_bench_input data SECTORS BIN [ISO] | audio SECONDS BIN | mixed BIN CUE | mixed_audio BIN CUE | many BIN CUE | small BIN CUE | album BIN CUE | mixed-album BIN CUE\n");
-    return 2;
+    const bool help = argc == 2 && (std::strcmp(argv[1], "--help") == 0 || std::strcmp(argv[1], "-h") == 0);
+    std::fputs("usage: make_bench_input data SECTORS BIN [ISO]   raw MODE1 sectors (and their .iso)\n"
+               "       make_bench_input audio SECONDS BIN        music-like 16-bit stereo PCM\n"
+               "       make_bench_input mixed|many|small BIN CUE a disc of data and audio tracks\n"
+               "       make_bench_input mixed_audio BIN CUE      the mixed disc's 12 audio tracks alone\n"
+               "       make_bench_input album BIN CUE            a 40-minute album, no data track\n"
+               "       make_bench_input mixed-album BIN CUE      the durability bench's album\n",
+               help ? stdout : stderr);
+    return help ? 0 : 2;
 }

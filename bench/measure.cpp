@@ -12,14 +12,18 @@
 
 #include <chrono>
 #include <cstdio>
+#include <cstring>
 
 extern char** environ;
 
 int main(int argc, char** argv)
 {
+    const bool help = argc == 2 && (std::strcmp(argv[1], "--help") == 0 || std::strcmp(argv[1], "-h") == 0);
     if (argc < 3) {
-        std::fprintf(stderr, "usage: measure OUT_FILE COMMAND [ARGS...]\n");
-        return 2;
+        std::fputs("usage: measure OUT_FILE COMMAND [ARGS...]\n"
+                   "Runs COMMAND and writes \"wall_seconds cpu_seconds peak_rss_kb exit_status\" to OUT_FILE.\n",
+                   help ? stdout : stderr);
+        return help ? 0 : 2;
     }
     posix_spawn_file_actions_t actions;
     posix_spawn_file_actions_init(&actions);

@@ -8,6 +8,7 @@
 # files. Prints PASS/MISS and exits 0. Scratch files go to $BENCH_DIR.
 #
 #   bench/multi_file.sh
+case ${1-} in -h | --help) sed -n '2,/^[^#]/s/^# \{0,1\}//p' "$0"; exit 0 ;; esac
 set -euo pipefail
 source "$(dirname "$0")/lib.sh"
 

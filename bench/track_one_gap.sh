@@ -9,6 +9,7 @@
 # RSS. Prints PASS/MISS per target, with the load average, and exits 0.
 #
 #   bench/track_one_gap.sh
+case ${1-} in -h | --help) sed -n '2,/^[^#]/s/^# \{0,1\}//p' "$0"; exit 0 ;; esac
 set -euo pipefail
 source "$(dirname "$0")/lib.sh"
 

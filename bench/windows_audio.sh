@@ -10,6 +10,7 @@
 # made on the first run (~10 s); TRACKCARVE_WINEPREFIX names another.
 #
 #   bench/windows_audio.sh
+case ${1-} in -h | --help) sed -n '2,/^[^#]/s/^# \{0,1\}//p' "$0"; exit 0 ;; esac
 set -euo pipefail
 source "$(dirname "$0")/lib.sh"
 

@@ -19,6 +19,7 @@
 #      that its i386 twin can match it. The next upgrade that sees the whole
 #      security suite brings both forward again.
 # Each retry says so on stderr. Exit status: apt-get's, from the last try.
+case ${1-} in -h | --help) sed -n '2,/^[^#]/s/^# \{0,1\}//p' "$0"; exit 0 ;; esac
 set -u
 [ "$(id -u)" -eq 0 ] && sudo= || sudo=sudo
 apt_get=($sudo env DEBIAN_FRONTEND=noninteractive apt-get)

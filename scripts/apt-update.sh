@@ -5,6 +5,7 @@
 # (scripts/apt-install.sh copes with lists that disagree between two
 # architectures), and fails there only if a package it needs is not in them.
 # Arguments go to apt-get before "update": -o options for a private list.
+case ${1-} in -h | --help) sed -n '2,/^[^#]/s/^# \{0,1\}//p' "$0"; exit 0 ;; esac
 set -u
 [ "$(id -u)" -eq 0 ] && sudo= || sudo=sudo
 for try in 1 2 3; do

@@ -11,6 +11,7 @@
 #      install pulled in, is purged again, leaving the machine as it was.
 # One PASS/FAIL line per check, then "N passed, M failed"; status 1 if any
 # check failed. Builds into build/ (scripts/build.sh) first.
+case ${1-} in -h | --help) sed -n '2,/^[^#]/s/^# \{0,1\}//p' "$0"; exit 0 ;; esac
 set -euo pipefail
 cd "$(dirname "$0")/.."
 

@@ -2,6 +2,7 @@
 # The layers of src/, as the data flows: base <- cue <- output <- extract <- app.
 # A file may include its own layer's headers and those of the layers below
 # it, never one above. Prints each include that points upward; status 1 if any.
+case ${1-} in -h | --help) sed -n '2,/^[^#]/s/^# \{0,1\}//p' "$0"; exit 0 ;; esac
 set -euo pipefail
 cd "$(dirname "$0")/../src"
 layers=(base cue output extract app)

@@ -2,6 +2,7 @@
 # Sets up, builds, makes the bundled sample disc image in sample/ and splits it.
 # Says what it is doing while it sets up and builds (on stderr); the split's
 # own output follows.
+case ${1-} in -h | --help) sed -n '2,/^[^#]/s/^# \{0,1\}//p' "$0"; exit 0 ;; esac
 set -euo pipefail
 cd "$(dirname "$0")/.."
 say() { echo "demo.sh: $*" >&2; }

@@ -11,6 +11,7 @@
 # in tests/fuzz/corpus/) or fuzz_whole_run (the whole program on a scratch
 # folder, seeds in tests/fuzz/corpus_whole_run/).
 # FUZZ_KEEP=1 keeps the scratch folder (grown corpus and log) after a clean run.
+case ${1-} in -h | --help) sed -n '2,/^[^#]/s/^# \{0,1\}//p' "$0"; exit 0 ;; esac
 set -euo pipefail
 cd "$(dirname "$0")/.."
 

@@ -164,13 +164,28 @@ pseudo_terminal::pseudo_terminal()
 
 pseudo_terminal::~pseudo_terminal() { close(controller_); }
 
+bool pseudo_terminal::read_more()
+{
+    char block[4096];
+    const ssize_t got = read(controller_, block, sizeof block);
+    if (got > 0)
+        seen_.append(block, static_cast<std::size_t>(got));
+    return got > 0;
+}
+
+bool pseudo_terminal::wait_for(const std::string& text)
+{
+    while (seen_.find(text) == std::string::npos)
+        if (!read_more())
+            return false;
+    return true;
+}
+
 std::string pseudo_terminal::read_all()
 {
-    std::string seen;
-    char block[4096];
-    for (ssize_t got; (got = read(controller_, block, sizeof block)) > 0;)
-        seen.append(block, static_cast<std::size_t>(got));
-    return seen;
+    while (read_more()) {
+    }
+    return seen_;
 }
 
 std::map<std::string, std::string> snapshot(const fs::path& root)

@@ -86,11 +86,17 @@ public:
     pseudo_terminal(const pseudo_terminal&) = delete;
     pseudo_terminal& operator=(const pseudo_terminal&) = delete;
     const std::string& name() const { return name_; }
+    // Reads until text has come through; false when no child holds the
+    // terminal open any more before it does.
+    bool wait_for(const std::string& text);
+    // Everything that came through, from the start.
     std::string read_all();
 
 private:
+    bool read_more();
     int controller_ = -1;
     std::string name_;
+    std::string seen_;   // read so far
 };
 
 // Every path under root (links not followed): kind, inode, time, and a

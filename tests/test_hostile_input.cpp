@@ -46,6 +46,13 @@ std::string error_console(const std::string& cue_name, const std::string& error)
     return "Open file " + cue_name + "\n\n" + error + "\n";
 }
 
+// The line for a BIN that did not open, in the scratch folder beside the sheet.
+std::string bin_unopened(int line, const std::string& name, const std::string& reason, const std::string& hint = "")
+{
+    return "trackcarve: line " + std::to_string(line) + ": cannot open the BIN {dir}/" + name + " (" + reason + ")" +
+           hint + "; put the BIN beside the sheet, in {dir}/, or correct the FILE line's name\n";
+}
+
 std::string replace_all(std::string text, const std::string& from, const std::string& to)
 {
     for (std::size_t p = text.find(from); p != std::string::npos; p = text.find(from, p + to.size()))
@@ -206,7 +213,9 @@ const std::vector<hostile_row> hostile_rows = {
      [](const fs::path& dir) {
          return prepared_run{write_disc(dir, "FILE \"" + std::string(10 << 20, 'n') + "\" BINARY\n" + small_sheet)};
      },
-     error_console("disc.cue", "Error!! line 1 CMD: FILE"), 1, quiet},
+     error_console("disc.cue", "Error!! line 1 CMD: FILE"), 1,
+     exactly("trackcarve: line 1: a FILE line is FILE \"NAME\" BINARY, its name at most 1023 bytes; this one is "
+             "FILE '\"" + std::string(36, 'n') + "...'\n")},
     {"NulBytesEndALinesText",
      [](const fs::path& dir) {
          return prepared_run{write_disc(dir, "FILE \"disc.bin\" BINARY\0 TRACK 99 AUDIO\n"
@@ -218,7 +227,14 @@ const std::vector<hostile_row> hostile_rows = {
      [](const fs::path& dir) {
          return prepared_run{write_disc(dir, "FILE \"disc\0.bin\" BINARY\n"s + small_sheet)};
      },
-     error_console("disc.cue", "Error!! line 1 CMD: FILE"), 1, quiet},
+     error_console("disc.cue", "Error!! line 1 CMD: FILE"), 1,
+     exactly("trackcarve: line 1: a FILE line is FILE \"NAME\" BINARY, its name at most 1023 bytes; this one is "
+             "FILE '\"disc'\n")},
+    {"FileOfAnotherType",
+     [](const fs::path& dir) { return prepared_run{write_disc(dir, replace_all(small_sheet, "BINARY", "XYZ"))}; },
+     error_console("disc.cue", "Error!! line 1 CMD: FILE is not BINARY form"), 1,
+     exactly("trackcarve: line 1: the FILE type is 'XYZ'; the types read are BINARY, MOTOROLA, WAVE and FLAC: "
+             "convert disc.bin to one of them and write its type on this line\n")},
     {"BinaryGarbageBeforeTheSheet",
      [](const fs::path& dir) { return prepared_run{write_disc(dir, garbage(1 << 16, 1234) + "\n" + small_sheet)}; },
      full_console("disc.cue", "disc"), 0, quiet},
@@ -234,12 +250,22 @@ const std::vector<hostile_row> hostile_rows = {
      [](const fs::path& dir) {
          return prepared_run{write_disc(dir, "FILE \"disc.bin\" BINARY\nTRACK 257 MODE1/2352\nINDEX 01 00:00:00\n")};
      },
-     error_console("disc.cue", "Error!! line 2 Invalid Track"), 1, quiet},
+     error_console("disc.cue", "Error!! line 2 Invalid Track"), 1,
+     exactly("trackcarve: line 2: TRACK '257 MODE1/2352': a track's number is 1 to 99, then its mode\n")},
     {"TrackNumber4294967297",
      [](const fs::path& dir) {
          return prepared_run{write_disc(dir, "FILE \"disc.bin\" BINARY\nTRACK 4294967297 AUDIO\nINDEX 01 00:00:00\n")};
      },
-     error_console("disc.cue", "Error!! line 2 Invalid Track"), 1, quiet},
+     error_console("disc.cue", "Error!! line 2 Invalid Track"), 1,
+     exactly("trackcarve: line 2: TRACK '4294967297 AUDIO': a track's number is 1 to 99, then its mode\n")},
+    {"IndexWithoutItsFrames",
+     [](const fs::path& dir) { return prepared_run{write_disc(dir, replace_all(small_sheet, "00:00:10", "00:10"))}; },
+     error_console("disc.cue", "Error!! line 5 Invalid Track Index"), 1,
+     exactly("trackcarve: line 5: INDEX '01 00:10': an INDEX line is INDEX 01 mm:ss:ff\n")},
+    {"PregapInSectors",
+     [](const fs::path& dir) { return prepared_run{write_disc(dir, small_sheet + "PREGAP 150\n")}; },
+     error_console("disc.cue", "Error!! line 6 Invalid Track Pregap"), 1,
+     exactly("trackcarve: line 6: PREGAP '150': a PREGAP line is PREGAP mm:ss:ff\n")},
     // 4294967295:4294967295:4294967295 wraps to -4576 frames: track 1 comes
     // out with a negative length and track 2 starts before the BIN.
     {"TimesWithPartsOf4294967295",
@@ -253,7 +279,8 @@ const std::vector<hostile_row> hostile_rows = {
     // Each FILE line opens its own file; the run stops at the first missing one.
     {"SecondFileMissing",
      [](const fs::path& dir) { return prepared_run{write_disc(dir, small_sheet + "FILE \"gone.bin\" BINARY\n")}; },
-     error_console("disc.cue", "Error!! line 6 CMD: FILE Open fail"), 1, quiet},
+     error_console("disc.cue", "Error!! line 6 CMD: FILE Open fail"), 1,
+     exactly(bin_unopened(6, "gone.bin", "No such file or directory"))},
     {"TracksRunningBackwards",
      [](const fs::path& dir) {
          return prepared_run{write_disc(dir, "FILE \"disc.bin\" BINARY\nTRACK 1 AUDIO\nINDEX 01 00:00:00\n"
@@ -282,7 +309,9 @@ const std::vector<hostile_row> hostile_rows = {
      },
      error_console("disc.cue", "Error!! line 4 Invalid Track"), 1,
      exactly("trackcarve: line 2: track 1 is MODE2/2336, read as if its sectors were MODE2/2352; its data will be "
-             "wrong\n")},
+             "wrong\n"
+             "trackcarve: line 4: the track mode is 'CDG'; the modes read are AUDIO, MODE1/2352, MODE1/2048 and "
+             "MODE2/2352\n")},
     // Placed at 00:00:00, track 2 leaves track 1 no sector at all.
     {"TrackWithoutIndex",
      [](const fs::path& dir) {
@@ -326,7 +355,20 @@ const std::vector<hostile_row> hostile_rows = {
          fs::create_directory(dir / "folder.bin");
          return prepared_run{write_disc(dir, replace_all(small_sheet, "disc.bin", "folder.bin"))};
      },
-     error_console("disc.cue", "Error!! line 1 CMD: FILE Open fail"), 1, quiet},
+     error_console("disc.cue", "Error!! line 1 CMD: FILE Open fail"), 1,
+     exactly(bin_unopened(1, "folder.bin", "it is a folder"))},
+    // Beside the sheet a name in another case is taken; in the folder the
+    // FILE line names, it is only pointed at.
+    {"BinInAnotherCaseInItsFolder",
+     [](const fs::path& dir) {
+         fs::create_directory(dir / "sub");
+         write_file(dir / "sub" / "Game.bin", "");
+         return prepared_run{write_disc(dir, replace_all(small_sheet, "disc.bin", "sub/game.bin"))};
+     },
+     error_console("disc.cue", "Error!! line 1 CMD: FILE Open fail"), 1,
+     exactly(bin_unopened(1, "sub/game.bin", "No such file or directory",
+                          ", nor {dir}/game.bin (No such file or directory); {dir}/sub/Game.bin differs only in "
+                          "letter case: rename it to game.bin"))},
     // chmod 000 does not stop root from reading, so the run drops to nobody.
     {"BinIsUnreadable",
      [](const fs::path& dir) {
@@ -335,7 +377,8 @@ const std::vector<hostile_row> hostile_rows = {
          run.in_child = drop_root_privileges;
          return run;
      },
-     error_console("disc.cue", "Error!! line 1 CMD: FILE Open fail"), 1, quiet},
+     error_console("disc.cue", "Error!! line 1 CMD: FILE Open fail"), 1,
+     exactly(bin_unopened(1, "disc.bin", "Permission denied"))},
     // Opening a FIFO for reading would wait for a writer that never comes.
     {"BinIsAFifo",
      [](const fs::path& dir) {
@@ -344,7 +387,8 @@ const std::vector<hostile_row> hostile_rows = {
              run.staging_failure = "mkfifo failed";
          return run;
      },
-     error_console("disc.cue", "Error!! line 1 CMD: FILE Open fail"), 1, quiet},
+     error_console("disc.cue", "Error!! line 1 CMD: FILE Open fail"), 1,
+     exactly(bin_unopened(1, "pipe.bin", "it is not a regular file"))},
     {"BinInAFolderBelowTheSheet",
      [](const fs::path& dir) {
          fs::create_directory(dir / "other");
@@ -386,7 +430,10 @@ const std::vector<hostile_row> hostile_rows = {
          write_disc(dir / prefix, small_sheet);
          return prepared_run{prefix + "disc.cue", dir};
      },
-     "Error!! path too long\n", 1, quiet},
+     "Error!! path too long\n", 1,
+     exactly("trackcarve: " + directory_prefix_of_length(2000 - 8) +
+             "disc.cue: the sheet's folder is too long a path for the files the run reads and writes there (each "
+             "at most 1023 bytes); move the sheet and its BINs to a shorter path\n")},
     // The longest directory prefix that leaves room for the longest output
     // path, "<25 letters>/<25 letters>.toc", in a path buffer.
     {"CuePathOfTheLongestAcceptedPrefix",
@@ -404,7 +451,20 @@ const std::vector<hostile_row> hostile_rows = {
              run.staging_failure = "mkfifo failed";
          return run;
      },
-     error_console("disc.cue", "Error abriendo CUE"), 1, quiet},
+     error_console("disc.cue", "Error abriendo CUE"), 1,
+     exactly("trackcarve: cannot open the sheet {dir}/disc.cue: it is not a regular file\n")},
+    {"SheetMissing", [](const fs::path& dir) { return prepared_run{dir / "gone.cue"}; },
+     error_console("gone.cue", "Error abriendo CUE"), 1,
+     exactly("trackcarve: cannot open the sheet {dir}/gone.cue: No such file or directory\n")},
+    {"FolderForASheet",
+     [](const fs::path& dir) {
+         fs::create_directory(dir / "discs");
+         write_disc(dir / "discs", small_sheet, "b.cue");
+         write_disc(dir / "discs", small_sheet, "a.CUE");
+         return prepared_run{dir / "discs"};
+     },
+     error_console("discs", "Error abriendo CUE"), 1,
+     exactly("trackcarve: cannot open the sheet {dir}/discs: it is a folder; name a CUE sheet in it: a.CUE, b.cue\n")},
     // chmod does not stop root from writing, so the run drops to nobody.
     {"SheetFolderIsReadOnly",
      [](const fs::path& dir) {
@@ -416,7 +476,8 @@ const std::vector<hostile_row> hostile_rows = {
          return run;
      },
      console_up_to_toc("disc.cue", "disc") + "Error creando TOC\n", 1,
-     exactly("trackcarve: cannot create {dir}/disc: Permission denied\n")},
+     exactly("trackcarve: cannot create the folder {dir}/disc: Permission denied; give a folder you can write to with "
+             "-o DIR\n")},
     // x/game.cue and y/game.cue are two discs; y's folder leads to x's.
     {"OutputFolderIsALinkToAnotherDiscsFolder",
      [](const fs::path& dir) {
@@ -430,7 +491,8 @@ const std::vector<hostile_row> hostile_rows = {
          return run;
      },
      refused_console("game.cue", "game"), 1,
-     exactly("trackcarve: {dir}/y/game is a symbolic link; nothing was written through it\n")},
+     exactly("trackcarve: {dir}/y/game is a symbolic link; nothing was written through it (-o DIR or --full-names "
+             "gives this sheet a folder of its own)\n")},
     {"OutputDirectoryNameTakenByAFile",
      [](const fs::path& dir) {
          prepared_run run{write_disc(dir, small_sheet)};
@@ -438,7 +500,8 @@ const std::vector<hostile_row> hostile_rows = {
          return run;
      },
      console_up_to_toc("disc.cue", "disc") + "Error creando TOC\n", 1,
-     exactly("trackcarve: cannot create {dir}/disc/disc.toc: Not a directory\n")},
+     exactly("trackcarve: cannot create the folder {dir}/disc: a file has that name; move the file, or give a folder "
+             "you can write to with -o DIR\n")},
     {"TrackFileNameTakenByADirectory",
      [](const fs::path& dir) {
          prepared_run run{write_disc(dir, small_sheet)};

@@ -5,6 +5,7 @@
 #include <gtest/gtest.h>
 
 #include <fcntl.h>
+#include <signal.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
@@ -68,26 +69,55 @@ TEST(Jobs, SideBySideGivesTheSameBytesInTheSameOrder)
 {
     const fs::path dir = scratch_dir();
     const fs::path cue = write_uneven_disc(dir);
-    // A problem in track 3 of 6: its name is taken by a directory.
-    fs::create_directories(dir / "uneven" / "track3.ogg");
-    // Both streams to one file, to see the lines in the order they came.
-    const auto merged = [] { dup2(1, 2); };
-    const command_result one = run_command({TRACKCARVE_EXE, "-j", "1", cue.string()}, {}, merged);
-    const auto first = outputs(dir / "uneven");
-    // Written afresh, not kept from the first run.
-    fs::remove_all(dir / "uneven");
-    fs::create_directories(dir / "uneven" / "track3.ogg");
-    const command_result three = run_command({TRACKCARVE_EXE, "--jobs=3", cue.string()}, {}, merged);
-
-    EXPECT_EQ(one.exit_status, 1);
-    EXPECT_EQ(three.exit_status, 1);
-    EXPECT_EQ(one.out, three.out);
+    // Problems in tracks 3 and 5 of 6: their names are taken by directories.
+    // Each run writes afresh, keeping nothing from the run before.
+    const auto fresh_folder = [&dir] {
+        fs::remove_all(dir / "uneven");
+        fs::create_directories(dir / "uneven" / "track3.ogg");
+        fs::create_directories(dir / "uneven" / "track5.ogg");
+    };
+    fresh_folder();
+    // Both streams to one file: with one writer the lines come in the order said.
+    const command_result merged = run_command({TRACKCARVE_EXE, "-j", "1", cue.string()}, {}, [] { dup2(1, 2); });
     const std::string problem = "Processing file... track3.ogg\ntrackcarve: cannot create " +
                                 (dir / "uneven" / "track3.ogg").string() + ": Is a directory\n"
                                 "Processing file... track4.ogg\n";
-    EXPECT_NE(three.out.find(problem), std::string::npos) << three.out;
-    EXPECT_EQ(outputs(dir / "uneven"), first);
-    EXPECT_EQ(first.size(), 7u) << "the owner record, the TOC and five track files; no emulator sheet";
+    EXPECT_NE(merged.out.find(problem), std::string::npos) << merged.out;
+
+    fresh_folder();
+    const command_result one = run_tool({"-j", "1", cue.string()});
+    const auto first = outputs(dir / "uneven");
+    EXPECT_EQ(one.exit_status, 1);
+    EXPECT_EQ(first.size(), 6u) << "the owner record, the TOC and four track files; no emulator sheet";
+    // Side by side the tracks end out of order; each stream keeps its order.
+    for (const char* jobs : {"2", "3"}) {
+        fresh_folder();
+        const command_result side = run_tool({"--jobs", jobs, cue.string()});
+        SCOPED_TRACE(jobs);
+        EXPECT_EQ(side.exit_status, 1);
+        EXPECT_EQ(side.out, one.out);
+        EXPECT_EQ(side.err, one.err);
+        EXPECT_EQ(outputs(dir / "uneven"), first);
+    }
+}
+
+// Side by side, a track is told as it begins, once the tracks before it are:
+// the short tracks after the long track 2 are told while it is written.
+TEST(Jobs, TracksAreToldAsTheyBegin)
+{
+    const fs::path dir = scratch_dir();
+    const fs::path cue = write_uneven_disc(dir);
+    pseudo_terminal terminal;
+    child_process run({TRACKCARVE_EXE, "-j", "2", cue.string()}, {}, [&terminal] {
+        start_watchdog();
+        const int out = open(terminal.name().c_str(), O_WRONLY | O_NOCTTY);
+        dup2(out, 1);   // standard output on the terminal, a line at a time
+        close(out);
+    });
+    ASSERT_TRUE(terminal.wait_for("Processing file... track6.ogg")) << terminal.read_all();
+    EXPECT_FALSE(fs::exists(dir / "uneven" / "track2.ogg")) << "told only once the long track was written";
+    terminal.read_all();
+    EXPECT_EQ(run.wait(), 0) << run.err();
 }
 
 TEST(Jobs, SeveralSheetsAreRunOneAfterAnother)
@@ -100,7 +130,7 @@ TEST(Jobs, SeveralSheetsAreRunOneAfterAnother)
     EXPECT_EQ(r.out, "Open file missing.cue\n\nError abriendo CUE\n"
                      "Open file good.cue\n\nCreating directory: good\n\nCreating file: good.toc\n\n"
                      "Processing file... track1.iso\nProcessing file... track2.ogg\nDone\n");
-    EXPECT_EQ(r.err, "");
+    EXPECT_EQ(r.err, "trackcarve: missing.cue: cannot open the sheet missing.cue: No such file or directory\n");
     EXPECT_EQ(r.exit_status, 1) << "the highest status of the runs";
     EXPECT_EQ(fs::file_size(dir / "good" / "track1.iso"), 10u * 2048);
     EXPECT_EQ(decode_ogg(dir / "good" / "track2.ogg").pcm_total, 20 * 588);
@@ -130,10 +160,14 @@ TEST(Jobs, ManySheetsInOneCallGiveWhatEachGivesAlone)
     const std::vector<std::string> sheets = write_library(dir / "source");
     fs::copy(dir / "source", dir / "alone", fs::copy_options::recursive);
     fs::copy(dir / "source", dir / "together", fs::copy_options::recursive);
+    // Run together, each standard error line begins with its sheet's name.
     command_result alone{0, "", ""};
     for (const std::string& sheet : sheets) {
         const command_result r = run_command({TRACKCARVE_EXE, "-j", "1", sheet}, dir / "alone");
-        alone = {std::max(alone.exit_status, r.exit_status), alone.out + r.out, alone.err + r.err};
+        std::string err = r.err;
+        for (std::size_t at = 0; (at = err.find("trackcarve: ", at)) != std::string::npos; at = err.find('\n', at))
+            err.insert(at + 12, sheet + ": ");
+        alone = {std::max(alone.exit_status, r.exit_status), alone.out + r.out, alone.err + err};
     }
     const auto call = [&](const char* jobs, const std::function<void()>& in_child = {}) {
         std::vector<std::string> command{TRACKCARVE_EXE, "-j", jobs};
@@ -148,11 +182,27 @@ TEST(Jobs, ManySheetsInOneCallGiveWhatEachGivesAlone)
     EXPECT_EQ(alone.exit_status, 1);
     EXPECT_NE(alone.err.find("twin holds the tracks of another sheet, \"twin.a.cue\""), std::string::npos) << alone.err;
     EXPECT_NE(alone.out.find("Done\nOpen file data.cue\n\nError!! line 5"), std::string::npos) << alone.out;
+    EXPECT_NE(together.err.find("trackcarve: uneven.cue: cannot create uneven/track3.ogg"), std::string::npos);
     for (const char* folder : {"uneven", "twin", "small", "data"})
         EXPECT_EQ(outputs(dir / "together" / folder), outputs(dir / "alone" / folder)) << folder;
-    // Both streams to one file: the lines keep their order across the two.
+    // One writer: both streams to one file keep their order across the two.
     const auto merged = [] { dup2(1, 2); };
-    EXPECT_EQ(call("3", merged).out, call("1", merged).out);
+    const command_result one_file = call("1", merged);
+    EXPECT_NE(one_file.out.find("Processing file... track3.ogg\ntrackcarve: uneven.cue: cannot create"),
+              std::string::npos) << one_file.out;
+}
+
+// A sheet's name begins its lines as it was given, quoted where it could be
+// taken for more or less than a name.
+TEST(Jobs, SheetNamesOnProblemLinesAreUnambiguous)
+{
+    const std::vector<std::pair<std::string, std::string>> names = {
+        {"Game (Disc 1).cue", "Game (Disc 1).cue"}, {"dir/a:b.cue", "dir/a:b.cue"},
+        {"Zelda: Link.cue", "\"Zelda: Link.cue\""}, {"two\nlines.cue", "\"two\\nlines.cue\""},
+        {"\"quoted\".cue", "\"\\\"quoted\\\".cue\""}, {"tab\there\x7f", "\"tab\\there\\x7f\""},
+    };
+    for (const auto& [name, shown] : names)
+        EXPECT_EQ(name_on_line(name), shown);
 }
 
 TEST(Jobs, OptionsAndTheirMistakes)
@@ -165,6 +215,10 @@ TEST(Jobs, OptionsAndTheirMistakes)
     EXPECT_EQ(help.exit_status, 0);
     EXPECT_EQ(help.out.rfind("Usage: trackcarve", 0), 0u) << help.out;
     EXPECT_NE(help.out.find("--jobs"), std::string::npos);
+    for (std::size_t at = 0, end; at < help.out.size(); at = end + 1) {
+        end = help.out.find('\n', at);
+        EXPECT_LE(end - at, 80u) << help.out.substr(at, end - at);
+    }
     const command_result version = run_tool({"-V"}, dir);
     EXPECT_EQ(version.exit_status, 0);
     EXPECT_EQ(version.out.rfind("trackcarve 2.", 0), 0u) << version.out;
@@ -200,31 +254,100 @@ TEST(Jobs, OptionsAndTheirMistakes)
 }
 
 // The progress line: drawn on a terminal and erased by the end, never on a
-// file or pipe.
+// file or pipe; ended by an interrupt before its last word.
+struct progress_case {
+    const char* name;
+    std::string sheet;        // each sheet's name: this and its number
+    std::vector<int> discs;   // audio sectors of each sheet's one track
+    bool interrupted;
+};
+
+const progress_case progress_cases[] = {
+    {"one sheet", "long", {9000}, false},
+    {"two sheets named in CJK, too long to show whole", "日本語のとても長いゲームの名前のディスク", {4500, 9000}, false},
+    {"one sheet interrupted", "long", {9000}, true},
+};
+
+// Columns on a terminal of text in ASCII and CJK: a CJK character, three
+// bytes in UTF-8, takes two.
+std::size_t columns(const std::string& text)
+{
+    std::size_t count = 0;
+    for (const char byte : text)
+        count += (byte & 0xC0) == 0x80 ? 0 : (byte & 0xF0) == 0xE0 ? 2 : 1;
+    return count;
+}
+
 TEST(Jobs, ProgressLineOnlyOnATerminal)
 {
+    for (const progress_case& row : progress_cases) {
+        SCOPED_TRACE(row.name);
+        const fs::path dir = scratch_dir();
+        std::vector<std::string> command{TRACKCARVE_EXE};
+        for (std::size_t i = 0; i < row.discs.size(); ++i) {
+            const std::string name = row.sheet + std::to_string(i + 1);
+            write_file(dir / (name + ".bin"), patterned_sectors(0, row.discs[i]));   // noise to encode
+            write_file(dir / (name + ".cue"), "FILE \"" + name + ".bin\" BINARY\nTRACK 01 AUDIO\nINDEX 01 00:00:00\n");
+            command.push_back((dir / (name + ".cue")).string());
+        }
+        pseudo_terminal terminal;
+        child_process run(command, {}, [&terminal] {
+            const int err = open(terminal.name().c_str(), O_WRONLY | O_NOCTTY);
+            dup2(err, 2);   // only standard error on the terminal; standard output is a file
+            close(err);
+        });
+        if (row.interrupted && terminal.wait_for(" left, "))
+            run.send(SIGINT);
+        const std::string seen = terminal.read_all();
+        const int status = run.wait();
+
+        // Each drawing and erasing at most 80 columns; each percent no lower
+        // than the one before.
+        std::vector<int> percents;
+        bool estimate = false;
+        for (std::size_t at = 0, end; at < seen.size(); at = end + 1) {
+            end = std::min(seen.find('\r', at), seen.size());
+            const std::string drawn = seen.substr(at, end - at);
+            if (drawn.rfind("trackcarve: ", 0) != 0) {
+                EXPECT_LE(columns(drawn), 80u) << drawn;
+            }
+            if (drawn.find("%, ") == std::string::npos)
+                continue;
+            percents.push_back(std::stoi(drawn));
+            estimate = estimate || drawn.find(" left, ") != std::string::npos;
+            if (row.discs.size() > 1) {
+                EXPECT_NE(drawn.find(" sheet"), std::string::npos) << drawn;
+            }
+        }
+        ASSERT_GE(percents.size(), 2u) << "no progress line: " << seen;
+        EXPECT_TRUE(std::is_sorted(percents.begin(), percents.end())) << seen;
+        EXPECT_LT(percents.front(), percents.back()) << seen;
+        EXPECT_TRUE(estimate) << "no estimate of the time left: " << seen;
+        if (row.discs.size() > 1) {   // the first alone or beside the second, then the second alone
+            EXPECT_NE(seen.find("/2 " + row.sheet.substr(0, 12)), std::string::npos) << seen;
+            EXPECT_NE(seen.find("sheet 2/2 " + row.sheet.substr(0, 12)), std::string::npos) << seen;
+        }
+        // Erased: blanks over it, the cursor back at the start, then only the
+        // interrupt's last word.
+        const std::string last_word =
+            row.interrupted ? "trackcarve: interrupted with 0 of 1 tracks complete; run the same command again "
+                              "to finish\r\n"
+                            : "";
+        ASSERT_GE(seen.size(), last_word.size() + 2);
+        const std::size_t erase = seen.rfind('\r', seen.size() - last_word.size() - 2);
+        ASSERT_NE(erase, std::string::npos);
+        EXPECT_EQ(seen.substr(seen.size() - last_word.size() - 1), "\r" + last_word);
+        EXPECT_EQ(seen.find_first_not_of(' ', erase + 1), seen.size() - last_word.size() - 1) << seen.substr(erase);
+        if (row.interrupted) {
+            EXPECT_TRUE(WIFSIGNALED(status) && WTERMSIG(status) == SIGINT) << status;
+            EXPECT_EQ(run.out(), "Open file long1.cue\n\nCreating directory: long1\n\nCreating file: long1.toc\n\n"
+                                 "Processing file... track1.ogg\n");
+        } else {
+            EXPECT_TRUE(WIFEXITED(status) && WEXITSTATUS(status) == 0) << seen;
+        }
+    }
     const fs::path dir = scratch_dir();
-    write_file(dir / "long.bin", patterned_sectors(0, 9000));   // two minutes of noise to encode
-    write_file(dir / "long.cue", "FILE \"long.bin\" BINARY\nTRACK 01 AUDIO\nINDEX 01 00:00:00\n");
-
-    pseudo_terminal terminal;
-    child_process run({TRACKCARVE_EXE, (dir / "long.cue").string()}, {}, [&terminal] {
-        const int err = open(terminal.name().c_str(), O_WRONLY | O_NOCTTY);
-        dup2(err, 2);   // only standard error on the terminal; standard output is a file
-        close(err);
-    });
-    const std::string seen = terminal.read_all();
-    const int status = run.wait();
-    ASSERT_TRUE(WIFEXITED(status) && WEXITSTATUS(status) == 0) << seen;
-    const std::size_t last = seen.rfind("x real time");
-    ASSERT_NE(last, std::string::npos) << "no progress line: " << seen;
-    EXPECT_NE(seen.find("track 1 "), std::string::npos) << seen;
-    // Erased: blanks over it, the cursor back at the start, nothing after.
-    const std::size_t erase = seen.find('\r', last);
-    ASSERT_NE(erase, std::string::npos);
-    EXPECT_EQ(seen.find_first_not_of(' ', erase + 1), seen.size() - 1) << seen.substr(erase);
-    EXPECT_EQ(seen.back(), '\r');
-
-    fs::remove_all(dir / "long");
-    EXPECT_EQ(run_tool({dir / "long.cue"}).err, "") << "a file gets no progress line";
+    write_file(dir / "short.bin", patterned_sectors(0, 300));
+    write_file(dir / "short.cue", "FILE \"short.bin\" BINARY\nTRACK 01 AUDIO\nINDEX 01 00:00:00\n");
+    EXPECT_EQ(run_tool({dir / "short.cue"}).err, "") << "a file gets no progress line";
 }

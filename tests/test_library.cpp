@@ -66,9 +66,10 @@ TEST(Library, SheetsOfOneNameFromTwoFoldersDoNotShareOneOutputFolder)
     const command_result r = trackcarve({"-o", (dir / "out").string(), write_small_disc(dir / "usa", "Game").string(),
                                          write_small_disc(dir / "eur", "Game").string()});
     EXPECT_EQ(r.out, full_console("Game.cue", "Game") + "Open file Game.cue\n\nCreating directory: Game\n\n");
-    EXPECT_EQ(r.err, "trackcarve: " + (dir / "out" / "Game").string() + " holds the tracks of another sheet, \"" +
+    EXPECT_EQ(r.err, "trackcarve: " + (dir / "eur" / "Game.cue").string() + ": " + (dir / "out" / "Game").string() +
+                         " holds the tracks of another sheet, \"" +
                          (dir / "usa" / "Game.cue").string() +
-                         "\"; nothing was overwritten (-o DIR or --full-names gives this sheet a folder of its own)\n");
+                         "\"; nothing was overwritten (--full-names gives this sheet a folder of its own)\n");
     EXPECT_EQ(r.exit_status, 1);
 }
 
@@ -144,6 +145,9 @@ TEST(Library, ReportLinesAgreeWithTheFiles)
     EXPECT_EQ(sheets[0]["output"], (dir / "good").string());
     EXPECT_EQ(sheets[0]["problems"].size(), 0u);
     EXPECT_EQ(sheets[2]["tracks"].size(), 0u);
+    EXPECT_EQ(sheets[2]["output"], nullptr) << "no folder was made";
+    EXPECT_EQ(sheets[2]["problems"], nlohmann::json::array({"cannot open the sheet " + (dir / "gone.cue").string() +
+                                                            ": No such file or directory"}));
     EXPECT_EQ(sheets[3]["tracks"], sheets[0]["tracks"]);
     for (const std::size_t i : {0u, 1u}) {
         const fs::path out = dir / (i == 0 ? "good" : "short");
@@ -154,9 +158,10 @@ TEST(Library, ReportLinesAgreeWithTheFiles)
         EXPECT_EQ(sheets[i]["tracks"][1]["sectors"], i == 0 ? 20 : 15);
         EXPECT_GE(sheets[i]["seconds"].get<double>(), 0.0);
     }
-    std::string reported;
-    for (const auto& problem : sheets[1]["problems"])
-        reported += "trackcarve: " + problem.get<std::string>() + "\n";
+    std::string reported;   // with the sheet's name before it on standard error
+    for (const std::size_t i : {1u, 2u})
+        for (const auto& problem : sheets[i]["problems"])
+            reported += "trackcarve: " + sheets[i]["sheet"].get<std::string>() + ": " + problem.get<std::string>() + "\n";
     EXPECT_EQ(reported, first.err);
 }
 

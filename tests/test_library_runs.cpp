@@ -123,7 +123,9 @@ const fault_row fault_rows[] = {
          fs::create_directory_symlink("elsewhere", dir / "game");
          const command_result r = trackcarve({"--skip-done", (dir / "game.cue").string()});
          EXPECT_EQ(r.out, "Open file game.cue\n\nCreating directory: game\n\n");
-         EXPECT_EQ(r.err, "trackcarve: " + (dir / "game").string() + " is a symbolic link; nothing was written through it\n");
+         EXPECT_EQ(r.err, "trackcarve: " + (dir / "game").string() +
+                              " is a symbolic link; nothing was written through it (-o DIR or --full-names gives "
+                              "this sheet a folder of its own)\n");
          EXPECT_EQ(r.exit_status, 1);
      }},
     // The hidden track before track 1 and a LibCrypt file beside the sheet are files of the split too.
@@ -274,12 +276,15 @@ const fault_row fault_rows[] = {
          fs::create_directory(dir / "locked");
          const command_result r = trackcarve({"-o", (dir / "locked" / "sub" / "out").string(), cue.string()}, {}, as_nobody);
          EXPECT_EQ(r.out, console_up_to_toc("game.cue", "game") + "Error creando TOC\n");
-         EXPECT_EQ(r.err, "trackcarve: cannot create " + (dir / "locked" / "sub").string() + ": Permission denied\n");
+         EXPECT_EQ(r.err, "trackcarve: cannot create the folder " + (dir / "locked" / "sub").string() +
+                             ": Permission denied; give -o a folder you can write to\n");
      }},
     {"StandardOutputAtDevFull", [](const fs::path& dir) {
          const command_result r = trackcarve({write_small_disc(dir, "a").string(), write_small_disc(dir, "b").string()},
                                              {}, [] { freopen("/dev/full", "w", stdout); });
-         EXPECT_EQ(r.err, "trackcarve: cannot write to standard output: No space left on device\n");
+         // Told once, on the line of the sheet that found it.
+         EXPECT_EQ(r.err, "trackcarve: " + (dir / "a.cue").string() +
+                              ": cannot write to standard output: No space left on device\n");
          EXPECT_EQ(r.exit_status, 1);
      }},
 };

@@ -5,7 +5,9 @@
 
 #include <unistd.h>
 
+#include <cstdlib>
 #include <string>
+#include <vector>
 
 namespace {
 
@@ -21,6 +23,32 @@ TEST(Run, WithoutArgumentPrintsUsage)
     EXPECT_EQ(r.out.substr(0, 10), "trackcarve");
     EXPECT_EQ(r.out.substr(r.out.size() - usage_tail.size()), usage_tail);
     EXPECT_EQ(r.out.find('\n'), r.out.size() - usage_tail.size());   // one first line
+}
+
+// The project's other commands answer --help with their usage and do
+// nothing else: a script finds no command but sed on its PATH, so one that
+// went on would fail at once.
+TEST(Run, EveryCommandAnswersHelp)
+{
+    const fs::path dir = scratch_dir();
+    const fs::path tools = dir / "path";
+    fs::create_directories(tools);
+    fs::create_symlink("/bin/sed", tools / "sed");
+    const fs::path source = TRACKCARVE_SOURCE_DIR;
+    std::vector<std::vector<std::string>> commands{{MAKE_SAMPLE_DISC_EXE, "--help"},
+                                                   {"/bin/bash", (source / ".ci" / "run").string(), "--help"}};
+    for (const char* folder : {"scripts", "bench", "windows", "windows/lib-check"})
+        for (const auto& entry : fs::directory_iterator(source / folder))
+            if (entry.path().extension() == ".sh" && entry.path().filename() != "lib.sh")
+                commands.push_back({"/bin/bash", entry.path().string(), "--help"});
+    for (const std::vector<std::string>& command : commands) {
+        SCOPED_TRACE(command[command.size() - 2]);
+        const command_result r = run_command(command, dir, [&tools] { setenv("PATH", tools.c_str(), 1); });
+        EXPECT_EQ(r.exit_status, 0) << r.err;
+        EXPECT_GT(r.out.size(), 40u);
+        EXPECT_EQ(r.err, "");
+        EXPECT_EQ(names_in(dir), std::vector<std::string>{"path"}) << "it made something";
+    }
 }
 
 TEST(Run, CompleteRunOnASmallDisc)
@@ -174,8 +202,10 @@ TEST(Run, ProblemLinesKeepTheirPlaceInTheDialogueOnOneStream)
     write_file(dir / "disc.bin", patterned_sectors(0, 30));
     write_file(dir / "disc.cue", "FILE \"disc.bin\" BINARY\nTRACK 01 MODE1/2352\nINDEX 01 00:00:00\n"
                                  "TRACK 02 AUDIO\nINDEX 01 00:00:40\n");
-    // Standard error joins standard output's file, which stdio buffers.
-    const command_result r = run_command({TRACKCARVE_EXE, (dir / "disc.cue").string()}, {}, [] { dup2(1, 2); });
+    // Standard error joins standard output's file, which stdio buffers. One
+    // writer: side by side, the two streams keep their orders apart.
+    const command_result r =
+        run_command({TRACKCARVE_EXE, "-j", "1", (dir / "disc.cue").string()}, {}, [] { dup2(1, 2); });
     EXPECT_EQ(r.out, "Open file disc.cue\n\nCreating directory: disc\n\nCreating file: disc.toc\n\n"
                      "Processing file... track1.iso\n"
                      "trackcarve: track1.iso: the BIN ends 10 sectors before the end of the track; padded with zeros\n"

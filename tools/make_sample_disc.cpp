@@ -4,6 +4,7 @@
 // sectors, or one BIN per track.
 //
 //   make_sample_disc OUTDIR [--mode2] [--redump]
+//   make_sample_disc --help
 //
 // Every output is byte-identical from run to run, so tests can compare against
 // the reference files written next to the image. The parts: sector_encoder
@@ -64,13 +65,34 @@ void make_disc(const fs::path& outdir, bool mode2, bool redump)
                 sample_music[0].sectors, sample_music[1].sectors, sample_music[2].sectors);
 }
 
+constexpr const char* usage_line = "usage: make_sample_disc OUTDIR [--mode2] [--redump]\n";
+
+// Asks for the help: -h or --help anywhere.
+bool asks_for_help(int argc, char** argv)
+{
+    for (int i = 1; i < argc; ++i)
+        if (std::string(argv[i]) == "-h" || std::string(argv[i]) == "--help")
+            return true;
+    return false;
+}
+
 } // namespace
 
 int main(int argc, char** argv)
 {
+    if (asks_for_help(argc, argv)) {
+        std::cout << usage_line
+                  << "Makes the sample CD image in OUTDIR (made when missing): a CUE sheet and its BIN,\n"
+                     "one data track (an ISO 9660 image) and three short audio tracks, with the files\n"
+                     "the tests compare against.\n"
+                     "  --mode2   the data track in MODE2/2352 (XA Form 1) sectors\n"
+                     "  --redump  one BIN per track, and NAME-merged.cue over one BIN\n";
+        return 0;
+    }
     bool mode2 = false;
     bool redump = false;
-    bool usage_ok = argc >= 2;
+    // OUTDIR first; a name like an option there is a mistake, not a folder.
+    bool usage_ok = argc >= 2 && argv[1][0] != '-';
     for (int i = 2; i < argc; ++i) {
         const std::string option = argv[i];
         mode2 = mode2 || option == "--mode2";
@@ -78,7 +100,7 @@ int main(int argc, char** argv)
         usage_ok = usage_ok && (option == "--mode2" || option == "--redump");
     }
     if (!usage_ok) {
-        std::cerr << "usage: make_sample_disc OUTDIR [--mode2] [--redump]\n";
+        std::cerr << usage_line;
         return 2;
     }
     try {

@@ -12,6 +12,7 @@
 #
 # Environment: TRACKCARVE_WIN32_BUILD (build dir, default build-win32), plus
 # those of setup.sh and run-wine.sh (TRACKCARVE_MINGW_PREFIX, TRACKCARVE_WINEPREFIX).
+case ${1-} in -h | --help) sed -n '2,/^[^#]/s/^# \{0,1\}//p' "$0"; exit 0 ;; esac
 set -euo pipefail
 cd "$(dirname "$0")/.."
 

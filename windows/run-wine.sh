@@ -19,6 +19,7 @@
 #   TRACKCARVE_WINE_NOWAIT=1 skip the final `wineserver -w`
 # stdin is /dev/null, so `system("pause")` or a console read returns at once
 # instead of hanging. The program's stdout has CR LF line ends.
+case ${1-} in -h | --help) sed -n '2,/^[^#]/s/^# \{0,1\}//p' "$0"; exit 0 ;; esac
 set -euo pipefail
 
 if [[ $# -lt 1 ]]; then

@@ -20,6 +20,7 @@
 # Environment:
 #   TRACKCARVE_MINGW_PREFIX  install prefix (default /opt/trackcarve-mingw)
 #   TRACKCARVE_MINGW_JOBS    parallel build jobs (default: nproc)
+case ${1-} in -h | --help) sed -n '2,/^[^#]/s/^# \{0,1\}//p' "$0"; exit 0 ;; esac
 set -euo pipefail
 
 here="$(cd "$(dirname "${BASH_SOURCE[0]}")" && pwd)"

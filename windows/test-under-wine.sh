@@ -16,6 +16,7 @@
 # Wine runs in a prefix of this job's own (created in ~10 s, removed at the
 # end), so jobs side by side share no wineserver; set TRACKCARVE_WINEPREFIX
 # to use another.
+case ${1-} in -h | --help) sed -n '2,/^[^#]/s/^# \{0,1\}//p' "$0"; exit 0 ;; esac
 set -euo pipefail
 export LC_ALL=C   # byte lengths and `ls` order, whatever the caller's locale
 
@@ -59,7 +60,7 @@ trap 'exit 130' INT TERM
 for tool in "$exe" "$sample_tool" "$linux_exe"; do
   [[ -x $tool ]] || { echo "$tool is missing; build it first"; exit 1; }
 done
-for tool in ogginfo oggdec oggenc vorbiscomment flac metaflac chdman i686-w64-mingw32-objdump timeout iconv localedef; do
+for tool in ogginfo oggdec oggenc vorbiscomment flac metaflac chdman i686-w64-mingw32-objdump timeout iconv localedef script; do
   command -v "$tool" >/dev/null || { echo "$tool not found"; exit 1; }
 done
 
@@ -358,7 +359,7 @@ syntax_error() {
   printf '\n\nTRACK 01 MODE1/2336\n' >"$dir/bad.cue"
   win "$dir" bad.cue
   expect_out $'Open file bad.cue\n\nError!! line 3 Invalid Track\n'
-  expect_err ""
+  expect_err "trackcarve: line 3: the track mode is 'MODE1/2336'; the modes read are AUDIO, MODE1/2352, MODE1/2048 and MODE2/2352"$'\n'
   expect_status 1
   [[ ! -e $dir/bad ]] || fail "the output folder was created"
 }
@@ -366,7 +367,7 @@ syntax_error() {
 missing_sheet() {
   win "$work" "nothing here.cue"
   expect_out $'Open file nothing here.cue\n\nError abriendo CUE\n'
-  expect_err ""
+  expect_err $'trackcarve: cannot open the sheet nothing here.cue: No such file or directory\n'
   expect_status 1
 }
 
@@ -374,6 +375,7 @@ folder_as_sheet() {
   mkdir -p "$work/folder.cue"
   win "$work" folder.cue
   expect_out $'Open file folder.cue\n\nError abriendo CUE\n'
+  expect_err $'trackcarve: cannot open the sheet folder.cue: it is a folder; name the CUE sheet to split\n'
   expect_status 1
 }
 
@@ -383,6 +385,7 @@ toc_not_created() {
   printf 'a plain file holds the folder name' >"$dir/disc"
   win "$dir" disc.cue
   expect_out $'Open file disc.cue\n\nCreating directory: disc\n\nCreating file: disc.toc\n\nError creando TOC\n'
+  expect_err $'trackcarve: cannot create the folder disc: a file has that name; move the file, or give a folder you can write to with -o DIR\n'
   expect_status 1
 }
 
@@ -395,6 +398,80 @@ reported_problem() {
   expect_out $'Open file nobin.cue\n\nCreating directory: nobin\n\nCreating file: nobin.toc\n\nDone\n'
   expect_err $'trackcarve: the sheet names no BIN file; no track file written\n'
   expect_status 1
+}
+
+# With several sheets, each stderr line begins with its sheet's name.
+sheet_names() {
+  local dir="$work/names"
+  mkdir -p "$dir"
+  printf 'TRACK 01 MODE1/2352\nINDEX 01 00:00:00\n' >"$dir/nobin.cue"
+  cp "$dir/nobin.cue" "$dir/My Disc.cue"
+  win "$dir" nobin.cue "My Disc.cue"
+  expect_err $'trackcarve: nobin.cue: the sheet names no BIN file; no track file written\ntrackcarve: My Disc.cue: the sheet names no BIN file; no track file written\n'
+  expect_status 1
+}
+
+# --help: no line wider than 80 columns.
+help_width() {
+  win "$work" --help
+  expect_status 0
+  [[ $(head -c 17 "$work/out") == "Usage: trackcarve" ]] || fail "not the help: $(head -n 1 "$work/out")"
+  ! tr -d '\r' <"$work/out" | grep -q '.\{81\}' || fail "wider than 80: $(tr -d '\r' <"$work/out" | grep '.\{81\}')"
+}
+
+# A disc of 10 data sectors and three minutes of noise: seconds to encode.
+long_disc() { # long_disc DIR
+  mkdir -p "$1"
+  head -c $(((10 + 3 * 60 * 75) * 2352)) /dev/urandom >"$1/long.bin"
+  printf 'FILE "long.bin" BINARY\r\n  TRACK 01 MODE1/2352\r\n    INDEX 01 00:00:00\r\n  TRACK 02 AUDIO\r\n    INDEX 01 00:00:10\r\n' \
+    >"$1/long.cue"
+}
+
+# Standard error on a terminal (a console to the .exe): the progress line, with
+# the percent, the time left and the speed; the dialogue in its file whole.
+progress_line() {
+  local dir="$work/progress"
+  long_disc "$dir"
+  (cd "$dir" && LC_ALL=$wine_locale timeout -k 5 60 script -qec \
+    "'$run_wine' '$exe' long.cue >'$work/out' </dev/null" /dev/null) >"$work/terminal" 2>&1 </dev/null ||
+    fail "status $?: $(<"$work/out")"
+  small_console long.cue long
+  expect_out "$console"
+  # The console draws the line with escape sequences; the words stay.
+  sed 's/\x1b\[[0-9;?]*[A-Za-z]//g' "$work/terminal" >"$work/drawn"
+  grep -q '[0-9]%,' "$work/drawn" || fail "no percent: $(head -c 400 "$work/drawn")"
+  grep -q 'elapsed,' "$work/drawn" && grep -q 'left,' "$work/drawn" || fail "no times: $(head -c 400 "$work/drawn")"
+  grep -q '[0-9]x' "$work/drawn" || fail "no speed: $(head -c 400 "$work/drawn")"
+}
+
+# Ctrl-C mid-track (wine turns SIGINT into the console's Ctrl-C event): the
+# dialogue so far is in its file, the last line says what is left, and no
+# temporary stays.
+interrupted() {
+  local dir="$work/interrupt" pid child tries status=0
+  long_disc "$dir"
+  (cd "$dir" && LC_ALL=$wine_locale timeout -k 5 60 "$run_wine" "$exe" -j 1 long.cue) >"$work/out" 2>"$work/err" </dev/null &
+  pid=$!
+  for ((tries = 0; tries < 300; tries++)); do
+    [[ -n $(find "$dir/long" -name '.track2.ogg.*' -size +16k 2>/dev/null) ]] && break
+    sleep 0.1
+  done
+  # The .exe's own process, under timeout and run-wine.sh.
+  child=$pid
+  while child=$(pgrep -P "$child" | head -n 1) && [[ -n $child ]]; do
+    [[ $(ps -o comm= -p "$child") != trackcarve.exe ]] || break
+  done
+  [[ -n $child ]] || fail "no run to interrupt"
+  kill -INT "$child"
+  # (Wine's default Ctrl-C handler ends the process with status 0, Windows'
+  # with STATUS_CONTROL_C_EXIT: the status is not checked.)
+  wait "$pid" || status=$?
+  # When wineserver ends the process with SIGKILL, run-wine.sh's shell says
+  # "Killed" on the same stderr: not the .exe's words.
+  sed -i '/run-wine\.sh: line [0-9]*: *[0-9]* Killed /d' "$work/err"
+  expect_out $'Open file long.cue\n\nCreating directory: long\n\nCreating file: long.toc\n\nProcessing file... track1.iso\nProcessing file... track2.ogg\n'
+  expect_err $'trackcarve: interrupted with 1 of 2 tracks complete; run the same command again to finish\n'
+  [[ -z $(find "$dir/long" -name '*.trackcarve-tmp') ]] || fail "a temporary is left: $(ls -a "$dir/long")"
 }
 
 # A Windows path: backslashes, spaces and brackets in the name.
@@ -474,6 +551,7 @@ wildcard_no_match() {
   mkdir -p "$work/wild4"
   win "$work/wild4" '*.cue'
   expect_out $'Open file *.cue\n\nError abriendo CUE\n'
+  expect_err $'trackcarve: cannot open the sheet *.cue: No such file or directory\n'
   expect_status 1
 }
 
@@ -972,17 +1050,21 @@ check "--flac: .flac files pass flac -t and decode to their tracks' bytes; TOC, 
 check "second run reuses the folder, writes the changed track again and keeps the others; status 0" second_run
 check "owner record: the sheet's name, case ignored; a twin sheet is refused, nothing changed" owner_check
 check "folder lock: a second run of the sheet waits for the first to end" lock_wait
-check "syntax error: 'Error!! line 3 Invalid Track', status 1, nothing created" syntax_error
-check "missing sheet: 'Error abriendo CUE', status 1" missing_sheet
-check "folder named like a sheet: 'Error abriendo CUE', status 1" folder_as_sheet
-check "plain file where the folder goes: 'Error creando TOC', status 1" toc_not_created
+check "syntax error: 'Error!! line 3 Invalid Track', the mode on stderr, status 1, nothing created" syntax_error
+check "missing sheet: 'Error abriendo CUE', the reason on stderr, status 1" missing_sheet
+check "folder named like a sheet: 'Error abriendo CUE', 'it is a folder', status 1" folder_as_sheet
+check "plain file where the folder goes: 'Error creando TOC', the file and -o DIR on stderr, status 1" toc_not_created
 check "problem reported on stderr (no FILE line): status 1" reported_problem
+check "several sheets: each stderr line begins with its sheet's name" sheet_names
+check "--help: no line wider than 80 columns" help_width
+check "progress line on a console: percent, time left, speed; the dialogue whole" progress_line
+check "Ctrl-C mid-track: the dialogue so far in its file, a last word on stderr, no temporary" interrupted
 check "backslashes and spaces: sub\\My Game (Disc 1).cue -> sub\\MyGameDisc1" windows_path
 check "track 4.7 GB into a sparse BIN (64-bit seek)" far_track
 check "wildcard: *.cue with one sheet splits it" wildcard_one
 check "wildcard: *.cue with b.cue and a.cue splits a.cue, then b.cue" wildcard_two
 check "wildcard: discs\\g?m*.cue finds discs\\game.cue" wildcard_in_folder
-check "wildcard: *.cue without a match: 'Error abriendo CUE', status 1" wildcard_no_match
+check "wildcard: *.cue without a match: 'Error abriendo CUE', no such file, status 1" wildcard_no_match
 check "Café.cue, a UTF-8 sheet naming Café.bin: as the Linux build" utf8_name
 check "日本.cue: as the Linux build" cjk_name
 check "disc🎵.cue: as the Linux build" emoji_name

@@ -36,15 +36,15 @@ struct option_entry {
 // Every option but the codecs', in the order --help lists them; each codec's
 // option follows -q.
 constexpr option_entry option_table[] = {
-    {'j', "jobs", "N", "write up to N tracks side by side (default: {jobs}, the CPUs online)",
+    {'j', "jobs", "N", "write N tracks at once (default: {jobs}, the CPUs online)",
      "a number of jobs", "a number of jobs from 1 to 9999"},
     {'o', "output", "DIR", "make the output folders in DIR (made when missing)",
      "a folder", "a folder name"},
-    {full_names_option, "full-names", nullptr, "name the output folder and files after the sheet's whole name",
+    {full_names_option, "full-names", nullptr, "name the folder and files after the sheet's whole name",
      nullptr, nullptr},
     {raw_data_option, "raw-data", nullptr,
      "data tracks as trackN.bin: their raw 2352-byte sectors", nullptr, nullptr},
-    {'q', "quality", "Q", "Ogg Vorbis quality from -1 to 10, as oggenc's -q (default: 1)",
+    {'q', "quality", "Q", "Ogg Vorbis quality -1 to 10, as oggenc's (default: 1)",
      "a quality", "a quality from -1 to 10"},
     {sheet_word_option, "sheet-word", "WORD",
      "OGG or WAVE: NAME.cue's audio type word (default: OGG; WAVE for FLAC)",
@@ -54,7 +54,7 @@ constexpr option_entry option_table[] = {
      "an encoding", "an encoding this system knows, such as cp1251 or shift_jis"},
     {skip_done_option, "skip-done", nullptr, "skip a sheet whose split is complete and up to date",
      nullptr, nullptr},
-    {report_option, "report", "FILE", "append a JSON line per sheet to FILE as each sheet ends", "a file name",
+    {report_option, "report", "FILE", "append a JSON line to FILE as each sheet ends", "a file name",
      "a file name"},
     {lossless_option, "lossless", nullptr,
      "keep every byte: FLAC audio, data as .iso only where it regenerates, and a manifest", nullptr, nullptr},
@@ -336,6 +336,29 @@ std::string help_label(const option_entry& entry)
     return label;
 }
 
+// The text in lines of at most 79 columns, broken at spaces; every line
+// after the first indented to `indent`.
+std::string wrapped(const std::string& text, std::size_t indent)
+{
+    constexpr std::size_t columns = 79;
+    std::string lines;
+    std::string line;
+    for (std::size_t at = 0; at < text.size();) {
+        const std::size_t word = text.find_first_not_of(' ', at);
+        if (word == std::string::npos)
+            break;
+        const std::size_t word_end = std::min(text.find(' ', word), text.size());
+        if (!line.empty() && line.size() + (word_end - at) > columns) {
+            lines += line + "\n";
+            line = std::string(indent, ' ') + text.substr(word, word_end - word);
+        } else {
+            line += text.substr(at, word_end - at);
+        }
+        at = word_end;
+    }
+    return lines + line + "\n";
+}
+
 std::string with_default_jobs(std::string text, int default_jobs)
 {
     const std::size_t at = text.find("{jobs}");
@@ -350,26 +373,28 @@ void print_help(console& c, int default_jobs)
     std::size_t width = 16;
     for (const option_entry& entry : entries)
         width = std::max(width, help_label(entry).size() + 2);
-    std::string options;
+    std::string text = wrapped("Usage: trackcarve [OPTION]... SHEET.cue|DISC.chd...", 0) +
+                       wrapped("  or:  trackcarve --restore [OPTION]... FOLDER...", 0) +
+                       wrapped("Splits each CD image, a CUE sheet and its BIN files or a CHD, into one file per "
+                               "track, in a new folder beside it: trackN.iso for a data track, trackN.ogg (Ogg "
+                               "Vorbis) for an audio track, NAME.toc listing them, and NAME.cue, a CUE sheet of "
+                               "those files for emulators. Several sheets are split one after another. With "
+                               "--restore, gives each split folder back as the disc image it was split from.",
+                               0) +
+                       "\n";
     for (const option_entry& entry : entries) {
-        const std::string label = help_label(entry);
-        options += "  " + label + std::string(width - label.size(), ' ') +
-                   with_default_jobs(entry.help, default_jobs) + "\n";
+        const std::string label = std::string(2, ' ').append(help_label(entry));
+        text += wrapped(label + std::string(width + 2 - label.size(), ' ') +
+                            with_default_jobs(entry.help, default_jobs),
+                        width + 2);
     }
-    options += "  --" + std::string(width - 2, ' ') + "end of the options: every later argument is a sheet\n";
-    say(c, "Usage: trackcarve [OPTION]... SHEET.cue|DISC.chd...\n"
-           "  or:  trackcarve --restore [OPTION]... FOLDER...\n"
-           "Splits each CD image, a CUE sheet and its BIN files or a CHD, into one file per\n"
-           "track, in a new folder beside it: trackN.iso for a data track, trackN.ogg (Ogg\n"
-           "Vorbis) for an audio track, NAME.toc listing them, and NAME.cue, a CUE sheet of\n"
-           "those files for emulators. Several sheets are split one after another. With\n"
-           "--restore, gives each split folder back as the disc image it was split from.\n"
-           "\n"
-           "%s"
-           "\n"
-           "Exit status: 0 when every sheet was split cleanly, 1 when a run stopped on an\n"
-           "error or reported a problem on standard error, 2 for a bad command line.\n",
-        options.c_str());
+    const std::string end_of_options = "end of the options: every later argument is a sheet";
+    text += wrapped(std::string("  --").append(width - 2, ' ').append(end_of_options), width + 2);
+    text += "\n";
+    text += wrapped("Exit status: 0 when every sheet was split cleanly, 1 when a run stopped on an error "
+                           "or reported a problem on standard error, 2 for a bad command line.",
+                           0);
+    say(c, "%s", text.c_str());
 }
 
 void print_version(console& c)

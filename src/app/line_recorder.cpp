@@ -38,6 +38,15 @@ voice recording_voice(line_recorder& recorder)
     return voice(&recorder, record_dialogue, record_problem, record_stop);
 }
 
+void end_dialogue(line_recorder& recorder)
+{
+    {
+        const std::lock_guard<std::mutex> hold(*recorder.lock);
+        recorder.dialogue_done = true;
+    }
+    recorder.changed->notify_all();
+}
+
 void end_recording(line_recorder& recorder)
 {
     // Once done is seen, the console's thread may play the recording and
@@ -45,6 +54,7 @@ void end_recording(line_recorder& recorder)
     std::condition_variable* const changed = recorder.changed;
     {
         const std::lock_guard<std::mutex> hold(*recorder.lock);
+        recorder.dialogue_done = true;
         recorder.done = true;
     }
     changed->notify_all();

@@ -21,6 +21,7 @@ struct line_recorder {
     std::mutex* lock = nullptr;
     std::condition_variable* changed = nullptr;   // notified on every line and at the end
     std::vector<recorded_line> lines;             // under *lock
+    bool dialogue_done = false;                   // under *lock: only reports may come now
     bool done = false;                            // under *lock
     bool stopped = false;                         // under *lock: it said the line that ends the run
 };
@@ -28,6 +29,11 @@ struct line_recorder {
 // The voice the track's writer is given: what it says and reports is
 // recorded, nothing is written.
 voice recording_voice(line_recorder& recorder);
+
+// Marks the recording's dialogue complete: what it records from now on is
+// reported, never said, so the console may play the next recording's
+// dialogue while this one's reports still come.
+void end_dialogue(line_recorder& recorder);
 
 // Marks the track's recording complete: no more lines will come.
 void end_recording(line_recorder& recorder);

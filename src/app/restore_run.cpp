@@ -216,7 +216,7 @@ std::string restore_line(const folder_restore& run, const std::vector<std::strin
 } // namespace
 
 int run_restore(console& c, temporary_files& temporaries, const std::vector<const char*>& folders,
-                const run_options& options, int writers, const dat_catalogue* dat)
+                const run_options& options, int writers, const dat_catalogue* dat, call_tally& tally)
 {
     std::vector<std::unique_ptr<folder_restore>> runs(folders.size());
     std::vector<std::vector<std::string>> problems(folders.size());
@@ -248,5 +248,5 @@ int run_restore(console& c, temporary_files& temporaries, const std::vector<cons
             return status;
         },
     };
-    return run_sheets(c, folders.size(), writers, steps);
+    return run_sheets(c, folders, writers, steps, tally);
 }

@@ -5,6 +5,7 @@
 
 #include "app/command_line.h"
 #include "app/dat_check.h"
+#include "app/sheet_pool.h"
 #include "base/console.h"
 #include "base/temporary_files.h"
 
@@ -13,4 +14,4 @@
 // Restores every folder, with up to `writers` decoding side by side; returns
 // the highest exit status of the folders.
 int run_restore(console& c, temporary_files& temporaries, const std::vector<const char*>& folders,
-                const run_options& options, int writers, const dat_catalogue* dat);
+                const run_options& options, int writers, const dat_catalogue* dat, call_tally& tally);

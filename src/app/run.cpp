@@ -14,6 +14,8 @@
 #include "output/output_names.h"
 
 #include <algorithm>
+#include <chrono>
+#include <future>
 #include <memory>
 #include <string>
 #include <thread>
@@ -44,9 +46,38 @@ bool sheets_take_turns(const disc_name& first_disc, const disc_name& second_disc
 int write_playlists(console& c, temporary_files& temporaries, const std::vector<sheet_record>& records,
                     bool full_names)
 {
-    console playlists{c.out, c.err, 0, false, false};
+    console playlists = console_beside(c);
+    playlists.show_progress = false;
     write_disc_playlists(playlists, temporaries, records, full_names);
     return playlists.problems > 0 ? 1 : 0;
+}
+
+// The last line of an interrupted call.
+std::string interrupted_line(const call_tally& tally)
+{
+    const int written = tally.tracks_written;
+    const std::string of_all = tally.every_sheet_read ? " of " + std::to_string(tally.tracks_known.load()) : "";
+    const char* tracks = written == 1 && of_all.empty() ? " track" : " tracks";
+    return "interrupted with " + std::to_string(written) + of_all + tracks +
+           " complete; run the same command again to finish";
+}
+
+// Ends the console for an interrupt, waiting for it no more than two
+// seconds: a reader of standard output that does not read must not keep
+// the process from ending.
+void close_console_in_time(const console& c, const std::string& last_line)
+{
+    auto closed = std::make_shared<std::promise<void>>();
+    std::future<void> done = closed->get_future();
+    try {
+        std::thread([c, last_line, closed] {
+            close_console(c, last_line);
+            closed->set_value();
+        }).detach();
+    } catch (const std::system_error&) {
+        return;
+    }
+    done.wait_for(std::chrono::seconds(2));
 }
 
 } // namespace
@@ -90,17 +121,22 @@ int run_trackcarve(console& c, int argc, char** argv)
         }
     }
 
-    // An interrupted run leaves no temporary behind, and a reader that goes
-    // away (a closed pipe, or no standard output at all) costs the dialogue
-    // only: every track is written, and none of them takes the dialogue.
+    // An interrupted run leaves no temporary behind, and its dialogue so far
+    // and a word on what is left are written out; a reader that goes away (a
+    // closed pipe, or no standard output at all) costs the dialogue only:
+    // every track is written, and none of them takes the dialogue.
     hold_standard_descriptors();
-    temporary_files temporaries;
-    const interrupt_watch watch([&temporaries] { remove_temporaries(temporaries); });
-    ignore_broken_pipe();
     c.show_progress = is_terminal(c.err);
+    temporary_files temporaries;
+    call_tally tally;
+    const interrupt_watch watch([&temporaries, &tally, shown = c] {
+        remove_temporaries(temporaries);
+        close_console_in_time(shown, interrupted_line(tally));
+    });
+    ignore_broken_pipe();
     if (line.options.restore)
         return run_restore(c, temporaries, line.sheets, line.options, writers,
-                           line.options.dat_path.empty() ? nullptr : &dat);
+                           line.options.dat_path.empty() ? nullptr : &dat, tally);
     // Each sheet is run as if it were the only one; the writers are shared.
     // An archive gives each sheet it holds.
     std::vector<disc_name> discs;
@@ -131,6 +167,13 @@ int run_trackcarve(console& c, int argc, char** argv)
             return std::max(sheet_status, reported ? 0 : 1);
         },
     };
-    const int status = run_sheets(c, discs.size(), writers, steps);
+    // Each line of standard error begins with its disc's name when there are several.
+    std::vector<std::string> disc_names;
+    for (const disc_name& disc : discs)
+        disc_names.push_back(full_name(disc));
+    std::vector<const char*> names;
+    for (const std::string& name : disc_names)
+        names.push_back(name.c_str());
+    const int status = run_sheets(c, names, writers, steps, tally);
     return std::max(status, write_playlists(c, temporaries, records, line.options.full_names));
 }

@@ -1,6 +1,7 @@
 // Runs every sheet of one call with one set of writer threads: the parts of
 // each sheet's run and its tracks are written side by side, and what they say
-// is played on the console sheet by sheet, as if they ran one after another.
+// is played on the console sheet by sheet, each stream in the order it would
+// have if they ran one after another.
 #pragma once
 
 #include "base/console.h"
@@ -50,10 +51,22 @@ struct sheet_steps {
     std::function<int(console& c, std::size_t sheet, int status)> played;
 };
 
-// Runs sheets 0..count-1 with up to `jobs` writers shared among them: a free
-// writer takes the next track of the earliest sheet begun, else begins the
-// next sheet. Each sheet's lines reach c whole and in sheet order, line for
-// line as if the sheets, and their tracks, ran one after another (jobs 1 runs
-// them so); while they work, c shows a progress line. Returns the highest exit
-// status of the sheets.
-int run_sheets(console& c, std::size_t count, int jobs, const sheet_steps& steps);
+// How far the call has got, for an interrupt's last word: read on any thread.
+struct call_tally {
+    std::atomic<int> tracks_written{0};     // track files put in place
+    std::atomic<int> tracks_known{0};       // tracks of the sheets read so far
+    std::atomic<bool> every_sheet_read{false};
+};
+
+// Runs the sheets (their names as given, in order) with up to `jobs`
+// writers shared among them: a free writer takes the next track of the
+// earliest sheet begun, else begins the next sheet. The sheets' lines reach
+// c in sheet order, and each stream's lines, dialogue and problems, in the
+// order they would have if the sheets and their tracks ran one after another
+// (jobs 1 runs them so): a track's "Processing file..." line is played as it
+// begins, once every line of the dialogue before it is out, while the
+// problems of the tracks before it may still come. With several sheets, each
+// problem line begins with its sheet's name. While they work, c shows a
+// progress line. Returns the highest exit status of the sheets.
+int run_sheets(console& c, const std::vector<const char*>& sheets, int jobs, const sheet_steps& steps,
+               call_tally& tally);

@@ -119,7 +119,7 @@ std::string report_line(const sheet_record& record, int exit_status)
                               {"bytes", track.bytes < 0 ? json(nullptr) : json(track.bytes)}});
     }
     json line{{"sheet", record.sheet},
-              {"output", record.out_name.empty() ? json(nullptr) : json(record.out_parent + record.out_name)},
+              {"output", record.has_folder ? json(record.out_parent + record.out_name) : json(nullptr)},
               {"status", sheet_status(record, exit_status)},
               {"seconds", std::round(record.seconds * 1000) / 1000},
               {"tracks", tracks},

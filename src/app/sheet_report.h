@@ -30,6 +30,7 @@ struct sheet_record {
     std::string sheet;                 // the path as given
     std::string out_parent;            // where its output folder is; both "" when the path was too long
     std::string out_name;
+    bool has_folder = false;           // the output folder is there, the sheet's: the report names it
     bool skipped = false;              // --skip-done found its split complete
     bool finished = false;             // the run went through to its "Done"
     bool emulator_sheet_in_place = false;   // written by this run, or found complete

@@ -10,6 +10,8 @@
 #include "output/output_names.h"
 #include "output/toc_file.h"
 
+#include <algorithm>
+#include <cctype>
 #include <cstring>
 #include <string>
 
@@ -271,6 +273,46 @@ std::vector<bool> written_tracks(const std::vector<track_outcome>& outcomes)
     return written;
 }
 
+// Why the paths of a sheet's split are too long, and what shortens them.
+void report_path_too_long(voice c, const char* cue_path, const run_options& options)
+{
+    // Beside the sheet with short names, the output is as short as it gets.
+    run_paths probe{};
+    const std::string limit = std::to_string(path_capacity - 1) + " bytes";
+    if (!derive_paths(cue_path, probe, output_naming{}))
+        report(c, "%s: the sheet's folder is too long a path for the files the run reads and writes there (each at "
+                  "most %s); move the sheet and its BINs to a shorter path",
+               cue_path, limit.c_str());
+    else
+        report(c, "%s: its output folder is too long a path for the files written in it (each at most %s); %s%s",
+               cue_path, limit.c_str(),
+               options.output_dir.empty() ? "give a folder of a shorter path with -o DIR"
+                                          : "give -o a folder of a shorter path",
+               options.full_names ? ", or leave out --full-names" : "");
+}
+
+// Why the sheet did not open, and the sheets in a folder given instead.
+void report_unopened(voice c, const char* cue_path, const std::string& reason)
+{
+    std::string sheets;
+    if (kind_of_path(cue_path) == path_kind::directory) {
+        std::vector<std::string> names;
+        list_directory(cue_path, [&](const char* name) {
+            std::string ending = std::string(name).substr(std::max<std::size_t>(std::strlen(name), 4) - 4);
+            for (char& letter : ending)
+                letter = static_cast<char>(std::tolower(static_cast<unsigned char>(letter)));
+            if (ending == ".cue" && std::strlen(name) > 4)
+                names.emplace_back(name);
+        });
+        std::sort(names.begin(), names.end());
+        for (const std::string& name : names)
+            sheets += (sheets.empty() ? "; name a CUE sheet in it: " : ", ") + name;
+        if (names.empty())
+            sheets = "; name the CUE sheet to split";
+    }
+    report(c, "cannot open the sheet %s: %s%s", cue_path, reason.c_str(), sheets.c_str());
+}
+
 } // namespace
 
 output_naming naming_of(const run_options& options)
@@ -283,6 +325,7 @@ sheet_tracks begin_sheet(voice c, sheet_run& run, temporary_files& temporaries, 
 {
     if (!derive_paths(naming_path(disc).c_str(), run.paths, naming_of(options))) {
         stop(c, "Error!! path too long\n");
+        report_path_too_long(c, naming_path(disc).c_str(), options);
         return {};
     }
     record.out_parent = run.paths.out_parent;
@@ -294,6 +337,7 @@ sheet_tracks begin_sheet(voice c, sheet_run& run, temporary_files& temporaries, 
     if (options.skip_done && split_is_done(disc, run.paths, options.format, options.text_encoding, record)) {
         say_skipped(c, run.paths, disc);
         record.skipped = true;
+        record.has_folder = true;
         record.emulator_sheet_in_place = true;
         return {};
     }
@@ -303,12 +347,16 @@ sheet_tracks begin_sheet(voice c, sheet_run& run, temporary_files& temporaries, 
         if (!run.source.refusal.empty())
             report(c, "%s: %s", disc.path.c_str(), printable_name(run.source.refusal).c_str());
         stop(c, "Error abriendo CUE\n");
+        if (run.source.refusal.empty())
+            report_unopened(c, full_name(disc).c_str(), run.source.error.message);
         return {};
     }
     for (const std::string& notice : run.source.sheet.notices)
         report(c, "%s", notice.c_str());
     if (run.source.result == disc_source::state::malformed) {
         stop(c, "Error!! line %i %s\n", run.source.error.line_number, run.source.error.message.c_str());
+        if (!run.source.error.detail.empty())
+            report(c, "%s", run.source.error.detail.c_str());
         return {};
     }
     if (run.source.result == disc_source::state::not_a_source) {
@@ -324,7 +372,7 @@ sheet_tracks begin_sheet(voice c, sheet_run& run, temporary_files& temporaries, 
         return {};
     }
 
-    run.folder = output_folder{&run.paths, &temporaries, input_files(run.source), &run.journal};
+    run.folder = output_folder{&run.paths, &temporaries, input_files(run.source), &run.journal, naming_of(options)};
     if (!options.output_dir.empty())
         run.claim.unmade = make_output_parent(run.paths, run.claim.unmade_path);
     if (!unpack_source(c, run, temporaries, record))
@@ -334,6 +382,7 @@ sheet_tracks begin_sheet(voice c, sheet_run& run, temporary_files& temporaries, 
     const std::vector<recorded_source> sources = source_states(run.source.files);
     if (!claim_output_folder(c, run.folder, disc, run.claim))
         return {};
+    record.has_folder = run.claim.unmade == 0;
     start_journal(run, options.format, sources);
     if (!write_toc_file(c, run.folder, run.claim, run.source.layout, options.format))
         return {};

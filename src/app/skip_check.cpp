@@ -3,6 +3,7 @@
 #include "base/platform.h"
 #include "cue/disc_source.h"
 #include "extract/track_recipe.h"
+#include "extract/kept_tracks.h"
 #include "extract/track_writer.h"
 #include "output/emulator_sheet.h"
 #include "output/folder_owner.h"

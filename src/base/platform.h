@@ -32,7 +32,7 @@ inline constexpr bool device_names_reserved = false;
 
 // Opens an existing regular file for binary reading; a directory, a FIFO or
 // a device is refused (POSIX would open a directory and fail only on the
-// first read, and a FIFO would block).
+// first read, and a FIFO would block). errno says why none was opened.
 file_stream open_regular_file(const char* path);
 
 // Creates a new file for binary writing; fails when anything at all holds

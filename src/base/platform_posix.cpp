@@ -37,8 +37,12 @@ file_stream open_regular_file(const char* path)
     if (fd < 0)
         return nullptr;
     struct stat info {};
-    if (fstat(fd, &info) != 0 || !S_ISREG(info.st_mode) || fcntl(fd, F_SETFL, 0) != 0) {
+    const bool stated = fstat(fd, &info) == 0;
+    if (!stated || !S_ISREG(info.st_mode) || fcntl(fd, F_SETFL, 0) != 0) {
+        // errno says why, for a folder and a FIFO too.
+        const int error = !stated || S_ISREG(info.st_mode) ? errno : S_ISDIR(info.st_mode) ? EISDIR : EINVAL;
         close(fd);
+        errno = error;
         return nullptr;
     }
     return stream_of(fd, "rb");

@@ -164,17 +164,56 @@ file_stream open_regular_file(const char* path)
     // does, and is refused here before any read.
     file_stream file(_wfopen(wide_path(path).c_str(), L"rb"));
     struct _stat64 info {};
-    if (file && (_fstat64(_fileno(file.get()), &info) != 0 || (info.st_mode & _S_IFMT) != _S_IFREG))
+    if (file && (_fstat64(_fileno(file.get()), &info) != 0 || (info.st_mode & _S_IFMT) != _S_IFREG)) {
+        errno = EINVAL;
         return nullptr;
+    }
     return file;
 }
 
+namespace {
+
+// The errno of the last failed file call, as the C runtime's own calls set
+// it, for the callers that tell the reasons apart and the messages.
+int errno_of_last_error()
+{
+    switch (GetLastError()) {
+    case ERROR_FILE_NOT_FOUND:
+    case ERROR_PATH_NOT_FOUND:
+    case ERROR_INVALID_NAME:
+    case ERROR_BAD_PATHNAME:
+    case ERROR_FILENAME_EXCED_RANGE: return ENOENT;
+    case ERROR_FILE_EXISTS:
+    case ERROR_ALREADY_EXISTS: return EEXIST;
+    case ERROR_ACCESS_DENIED:
+    case ERROR_SHARING_VIOLATION:
+    case ERROR_LOCK_VIOLATION:
+    case ERROR_WRITE_PROTECT: return EACCES;
+    case ERROR_TOO_MANY_OPEN_FILES: return EMFILE;
+    case ERROR_DISK_FULL:
+    case ERROR_HANDLE_DISK_FULL: return ENOSPC;
+    default: return EIO;
+    }
+}
+
+} // namespace
+
+// Shared for deleting too: an interrupt removes a temporary while a writer
+// still has it open (the name goes when the process ends and closes it).
 file_stream create_new_file(const char* path)
 {
-    const int fd =
-        _wopen(wide_path(path).c_str(), _O_WRONLY | _O_CREAT | _O_EXCL | _O_BINARY, _S_IREAD | _S_IWRITE);
-    if (fd < 0)
+    const HANDLE created = CreateFileW(wide_path(path).c_str(), GENERIC_WRITE,
+                                       FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE, nullptr, CREATE_NEW,
+                                       FILE_ATTRIBUTE_NORMAL, nullptr);
+    if (created == INVALID_HANDLE_VALUE) {
+        errno = errno_of_last_error();
         return nullptr;
+    }
+    const int fd = _open_osfhandle(reinterpret_cast<intptr_t>(created), _O_BINARY);
+    if (fd < 0) {
+        CloseHandle(created);
+        return nullptr;
+    }
     std::FILE* file = _fdopen(fd, "wb");
     if (file == nullptr)
         _close(fd);
@@ -337,18 +376,8 @@ bool append_to_file(const char* path, const std::string& bytes)
     // of the file as it then is, as O_APPEND does.
     const HANDLE opened = CreateFileW(wide_path(path).c_str(), FILE_APPEND_DATA, FILE_SHARE_READ | FILE_SHARE_WRITE,
                                       nullptr, OPEN_ALWAYS, FILE_ATTRIBUTE_NORMAL, nullptr);
-    const auto error_number = [] {
-        switch (GetLastError()) {
-        case ERROR_FILE_NOT_FOUND:
-        case ERROR_PATH_NOT_FOUND: return ENOENT;
-        case ERROR_ACCESS_DENIED: return EACCES;
-        case ERROR_DISK_FULL:
-        case ERROR_HANDLE_DISK_FULL: return ENOSPC;
-        default: return EIO;
-        }
-    };
     if (opened == INVALID_HANDLE_VALUE) {
-        errno = error_number();
+        errno = errno_of_last_error();
         return false;
     }
     const owned_handle file(opened);
@@ -360,7 +389,7 @@ bool append_to_file(const char* path, const std::string& bytes)
     DWORD written = 0;
     const auto size = static_cast<DWORD>(bytes.size());
     if (WriteFile(file.get(), bytes.data(), size, &written, nullptr) == 0 || written != size) {
-        errno = error_number();
+        errno = errno_of_last_error();
         return false;
     }
     return true;

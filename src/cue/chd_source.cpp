@@ -8,6 +8,7 @@
 #include "cue/chd_reader.h"
 #include "cue/chd_tracks.h"
 
+#include <cerrno>
 #include <algorithm>
 #include <cctype>
 #include <cstring>
@@ -107,14 +108,16 @@ disc_source read_chd_source(const disc_name& name)
     const char* path = name.path.c_str();
     disc_source source;
     const file_stream file = open_regular_file(path);
-    if (!file)
+    if (!file) {
+        source.error.message = reason_not_opened(path, errno);
         return source;
+    }
     source.files.emplace_back(path);
     auto disc = std::make_shared<chd_disc>();
     disc->path = path;
     if (const chd_problem problem = read_disc(file.get(), *disc)) {
         source.result = disc_source::state::not_a_source;
-        source.error = cue_error{0, std::string(path) + " " + problem.text};
+        source.error = cue_error{0, std::string(path) + " " + problem.text, {}};
         return source;
     }
     fill_chd_sheet(disc->tracks, disc->bin_sectors, base_name(path), source.sheet);

@@ -66,12 +66,29 @@ std::int32_t wrapping_add(std::int32_t frames, std::int64_t sectors)
     return static_cast<std::int32_t>(static_cast<std::uint32_t>(frames) + static_cast<std::uint32_t>(sectors));
 }
 
-bool syntax_error(cue_reader& reader, const char* message)
+// detail: what the line holds and how to mend it, for standard error.
+bool syntax_error(cue_reader& reader, const char* message, const std::string& detail)
 {
     char text[command_word_capacity + 64];
     std::snprintf(text, sizeof text, message, reader.command_word);
-    reader.result.error = cue_error{reader.line_number, text};
+    const std::string where = "line " + std::to_string(reader.line_number) + ": ";
+    reader.result.error = cue_error{reader.line_number, text, where + detail};
     return false;
+}
+
+// What a line holds from p on, for a message, in single quotes: at most 40
+// bytes, a control byte as '?'.
+std::string found_text(const char* p)
+{
+    std::string text(1, '\'');
+    for (; !ends_line(*p) || *p == '\t'; ++p)
+        text += *p == '\t' ? ' ' : static_cast<unsigned char>(*p) < 32 ? '?' : *p;
+    while (text.size() > 1 && is_blank(text.back()))
+        text.pop_back();
+    if (text.size() > 41)
+        text.replace(38, std::string::npos, "...");
+    text += '\'';
+    return text;
 }
 
 // A problem the run will report, in the order of the sheet's lines.
@@ -168,11 +185,10 @@ void count_current_file(cue_reader& reader)
 
 bool refuse_file(cue_reader& reader, const char* name, const std::string& what)
 {
-    notice(reader,
-           "line %i: %s holds %s, which is not read (a FILE holds raw sectors, or WAVE or FLAC audio of 16-bit "
-           "44.1 kHz stereo): convert it to such a FLAC or WAVE file",
-           reader.line_number, name, what.c_str());
-    return syntax_error(reader, ("CMD: %s holds " + what).c_str());
+    return syntax_error(reader, ("CMD: %s holds " + what).c_str(),
+                        std::string(name) + " holds " + what +
+                            ", which is not read (a FILE holds raw sectors, or WAVE or FLAC audio of 16-bit "
+                            "44.1 kHz stereo): convert it to such a FLAC or WAVE file");
 }
 
 // Every FILE line adds its file's whole sectors to one virtual BIN; the
@@ -182,23 +198,22 @@ bool read_file_command(cue_reader& reader, const char* p)
     char name[path_capacity];
     const char* type = read_file_name(p, name);
     if (type == nullptr)
-        return syntax_error(reader, "CMD: %s");
+        return syntax_error(reader, "CMD: %s",
+                            "a FILE line is FILE \"NAME\" BINARY, its name at most " +
+                                std::to_string(path_capacity - 1) + " bytes; this one is FILE " + found_text(p));
     const type_word word = read_type_word(type);
-    if (word == type_word::unknown) {
-        notice(reader, "line %i: FILE type %.*s is not read: BINARY, MOTOROLA, WAVE and FLAC are", reader.line_number,
-               static_cast<int>(word_length(type, 32)), type);
-        return syntax_error(reader, "CMD: %s is not BINARY form");
-    }
+    if (word == type_word::unknown)
+        return syntax_error(reader, "CMD: %s is not BINARY form",
+                            "the FILE type is " + found_text(type) +
+                                "; the types read are BINARY, MOTOROLA, WAVE and FLAC: convert " +
+                                file_name_from_sheet(name) + " to one of them and write its type on this line");
 
     // The name is made UTF-8 first: in another encoding (Shift-JIS, say) a
     // byte of a character can be a '\'.
     const std::string utf8_name = file_name_from_sheet(name);
     const bin_found found = reader.probe(utf8_name.c_str(), names_raw_sectors(word));
-    if (found.size_bytes < 0) {
-        if (!found.problem.empty())
-            reader.result.sheet.notices.push_back("line " + std::to_string(reader.line_number) + ": " + found.problem);
-        return syntax_error(reader, "CMD: %s Open fail");
-    }
+    if (found.size_bytes < 0)
+        return syntax_error(reader, "CMD: %s Open fail", found.problem);
     const std::string& bin_name = found.name.empty() ? utf8_name : found.name;
     const file_content content = reading_of(word, found.content);
     if (!content.refusal.empty())
@@ -228,10 +243,8 @@ bool fit_track_to_file(cue_reader& reader, bool is_audio, bool is_user_data)
         file.sector_bytes = mode1_user_data_bytes;
     else if (reader.file_counted && (file.sector_bytes == mode1_user_data_bytes) != is_user_data)
         misfit = "2048-byte and 2352-byte sectors in one file";
-    if (misfit != nullptr) {
-        notice(reader, "line %i: %s: the track cannot be read", reader.line_number, misfit);
-        return syntax_error(reader, "Invalid Track");
-    }
+    if (misfit != nullptr)
+        return syntax_error(reader, "Invalid Track", std::string(misfit) + ": the track cannot be read");
     count_current_file(reader);
     return true;
 }
@@ -242,12 +255,14 @@ bool read_track_command(cue_reader& reader, const char* p)
     reader.track = current_track{};
 
     // Saturate just above the table's range, so no number wraps back into it.
+    const char* const number_at = p;
     std::int32_t number = 0;
     for (; *p >= '0' && *p <= '9'; ++p)
         number = std::min(number * 10 + (*p - '0'), max_tracks + 1);
     p = skip_blanks(p);
     if (number == 0 || number > max_tracks)
-        return syntax_error(reader, "Invalid Track");
+        return syntax_error(reader, "Invalid Track",
+                            "TRACK " + found_text(number_at) + ": a track's number is 1 to 99, then its mode");
 
     const bool is_user_data = starts_with(p, "MODE1/2048");
     if (starts_with(p, "AUDIO"))
@@ -255,7 +270,9 @@ bool read_track_command(cue_reader& reader, const char* p)
     else if (starts_with(p, "MODE2"))
         reader.track.is_mode2 = 1;
     else if (!starts_with(p, "MODE1/2352") && !is_user_data)
-        return syntax_error(reader, "Invalid Track");
+        return syntax_error(reader, "Invalid Track",
+                            "the track mode is " + found_text(p) +
+                                "; the modes read are AUDIO, MODE1/2352, MODE1/2048 and MODE2/2352");
     if (!fit_track_to_file(reader, reader.track.is_audio != 0, is_user_data))
         return false;
     // Every sector is taken as 2352 bytes: a MODE2/2336 image comes out wrong.
@@ -280,6 +297,7 @@ bool read_track_command(cue_reader& reader, const char* p)
 
 bool read_index_command(cue_reader& reader, const char* p)
 {
+    const char* const line_rest = p;
     // Saturates: only 0 and 1 matter.
     int index = 0;
     for (; *p >= '0' && *p <= '9'; ++p)
@@ -287,7 +305,8 @@ bool read_index_command(cue_reader& reader, const char* p)
 
     std::uint32_t msf[3];
     if (scan_msf(skip_blanks(p), msf) < 3)
-        return syntax_error(reader, "Invalid Track Index");
+        return syntax_error(reader, "Invalid Track Index",
+                            "INDEX " + found_text(line_rest) + ": an INDEX line is INDEX 01 mm:ss:ff");
     if (reader.track.number == 0) {
         notice(reader, "line %i: INDEX before the first TRACK is ignored", reader.line_number);
         return true;
@@ -309,7 +328,8 @@ bool read_pregap_command(cue_reader& reader, const char* p)
 {
     std::uint32_t msf[3];
     if (scan_msf(p, msf) < 3)
-        return syntax_error(reader, "Invalid Track Pregap");
+        return syntax_error(reader, "Invalid Track Pregap",
+                            "PREGAP " + found_text(p) + ": a PREGAP line is PREGAP mm:ss:ff");
     if (reader.track.number == 0)
         notice(reader, "line %i: PREGAP before the first TRACK is ignored", reader.line_number);
     else

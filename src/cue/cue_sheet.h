@@ -83,4 +83,5 @@ const std::string* find_text(const cue_sheet& sheet, std::int32_t track, text_fi
 struct cue_error {
     int line_number;
     std::string message;
+    std::string detail;   // for standard error: what the line holds, the path and reason, the fix
 };

@@ -8,6 +8,7 @@
 #include "cue/file_parts.h"
 
 #include <algorithm>
+#include <cerrno>
 #include <cstring>
 #include <vector>
 
@@ -19,14 +20,21 @@ std::string bin_path(const std::string& sheet_dir, const std::string& name) { re
 
 // Opens the BIN a FILE line names only to size it: the track writers open
 // it again, so no more than a few files are ever open. A path longer than
-// the run's path buffers is not looked for.
-std::int64_t size_bin_file(const std::string& path)
+// the run's path buffers is not looked for. -1, and why into `why` when
+// given, when none opens.
+std::int64_t size_bin_file(const std::string& path, std::string* why = nullptr)
 {
-    if (path.size() >= path_capacity)
+    if (path.size() >= path_capacity) {
+        if (why != nullptr)
+            *why = "the path is longer than " + std::to_string(path_capacity - 1) + " bytes";
         return -1;
+    }
     file_stream file = open_regular_file(path.c_str());
-    if (!file)
+    if (!file) {
+        if (why != nullptr)
+            *why = reason_not_opened(path.c_str(), errno);
         return -1;
+    }
     const std::int64_t size = file_size(file.get());
     return size < 0 ? 0 : size;
 }
@@ -59,13 +67,16 @@ bool same_but_for_case(const std::string& a, const char* b)
            std::equal(a.begin(), a.end(), b, [](char x, char y) { return ascii_lower(x) == ascii_lower(y); });
 }
 
-// The names of the sheet's folder that are name but for the letter case of
-// A to Z.
-std::vector<std::string> names_but_for_case(const std::string& sheet_dir, const std::string& name)
+// The names of a folder (sheet_dir, or one below it) that are name but for
+// the letter case of A to Z, but not name itself; only those of files that
+// open when `openable`.
+std::vector<std::string> names_but_for_case(const std::string& sheet_dir, const std::string& name,
+                                            bool openable = true)
 {
     std::vector<std::string> found;
     list_directory(sheet_dir.empty() ? "." : sheet_dir.c_str(), [&](const char* entry) {
-        if (same_but_for_case(name, entry) && size_bin_file(bin_path(sheet_dir, entry)) >= 0)
+        if (same_but_for_case(name, entry) && name != entry &&
+            (!openable || size_bin_file(bin_path(sheet_dir, entry)) >= 0))
             found.emplace_back(entry);
     });
     std::sort(found.begin(), found.end());
@@ -98,19 +109,40 @@ bin_found find_bin_file(const std::string& sheet_dir, const std::string& name)
     const std::string base = base_name_anywhere(name.c_str());
     if (tries.empty() || tries.front() != base)
         tries.push_back(base);
-    for (const std::string& tried : tries)
-        if (const std::int64_t size = size_bin_file(bin_path(sheet_dir, tried)); size >= 0)
+    std::string reasons;
+    for (const std::string& tried : tries) {
+        std::string why;
+        if (const std::int64_t size = size_bin_file(bin_path(sheet_dir, tried), &why); size >= 0)
             return bin_found{size, tried};
+        reasons += (reasons.empty() ? "cannot open the BIN " : ", nor ") + bin_path(sheet_dir, tried);
+        reasons += " (" + why + ")";
+    }
+    const std::string folder = sheet_dir.empty() ? "." : sheet_dir;
+    const std::string fix = "; put the BIN beside the sheet, in " + folder + ", or correct the FILE line's name";
     if (base.empty() || base == "." || base == "..")
-        return bin_found{-1};
+        return bin_found{-1, {}, reasons + fix};
     const std::vector<std::string> matches = names_but_for_case(sheet_dir, base);
     if (matches.size() == 1)
         return bin_found{size_bin_file(bin_path(sheet_dir, matches[0])), matches[0]};
     if (matches.size() > 1)
         return bin_found{-1, {},
-                         base + " is not in " + (sheet_dir.empty() ? "." : sheet_dir) + ", and " + listed(matches) +
+                         base + " is not in " + folder + ", and " + listed(matches) +
                              " match it but for letter case; rename the one the sheet means to " + base};
-    return bin_found{-1};
+    // A name in another case that is no file, or one in the folder the name
+    // gives, which only the name as written is looked for in.
+    std::string other_cases;
+    for (const std::string& tried : tries) {
+        const char* tried_name = base_name(tried.c_str());
+        const std::string tried_dir = tried.substr(0, static_cast<std::size_t>(tried_name - tried.c_str()));
+        for (const std::string& match : names_but_for_case(sheet_dir + tried_dir, tried_name, false)) {
+            const std::string path = bin_path(sheet_dir, tried_dir + match);
+            std::string why;
+            other_cases += "; " + path + " differs only in letter case" +
+                           (size_bin_file(path, &why) < 0 ? " and cannot be opened either (" + why + ")"
+                                                          : ": rename it to " + std::string(tried_name));
+        }
+    }
+    return bin_found{-1, {}, reasons + other_cases + fix};
 }
 
 // A companion no larger than this is copied; a LibCrypt file is some KB.
@@ -164,8 +196,10 @@ disc_source read_cue_source(const disc_name& disc)
     const char* path = disc.path.c_str();
     disc_source source;
     file_stream cue_file = open_regular_file(path);
-    if (!cue_file)
+    if (!cue_file) {
+        source.error.message = reason_not_opened(path, errno);
         return source;
+    }
     const std::string sheet_dir(path, static_cast<std::size_t>(base_name(path) - path));
     cue_read read = read_cue_sheet(cue_file.get(), [&sheet_dir](const char* name, bool) {
         bin_found found = find_bin_file(sheet_dir, name);

@@ -62,7 +62,8 @@ struct disc_source {
     std::string refusal;       // for an unopened source: why, when the dialogue's line does not say
     cue_sheet sheet{};         // the track table and CD-TEXT; its notices hold even after an error
     cue_error error{};         // for a malformed source: its first malformed line; for a file that
-                               // cannot be split: why (message only)
+                               // cannot be split: why, and for one that did not open, why
+                               // (message only)
     disc_layout layout{};      // where each track lies in the virtual BIN
     virtual_bin bin;           // the tracks' bytes
     std::vector<std::string> files;   // every file it is read from, the one named first

@@ -9,7 +9,7 @@ namespace {
 // contents; the Beetle cores read a WAVE line's .ogg as raw noise.
 constexpr audio_codec codec_table[] = {
     {"Vorbis", "ogg", "OGG", nullptr, nullptr, nullptr, encode_vorbis_track},
-    {"FLAC", "flac", "WAVE", "flac", "audio tracks as lossless FLAC, trackN.flac, not Ogg Vorbis",
+    {"FLAC", "flac", "WAVE", "flac", "audio tracks as lossless FLAC (trackN.flac)",
      "FLAC is lossless", encode_flac_track},
 };
 

@@ -1,7 +1,7 @@
 #include "extract/track_writer.h"
 
-#include "base/content_hash.h"
 #include "base/platform.h"
+#include "extract/kept_tracks.h"
 #include "extract/lossless_data.h"
 #include "output/output_names.h"
 #include "output/split_record.h"
@@ -45,14 +45,6 @@ void compact_user_data(unsigned char* sectors, int count, int offset)
 {
     for (int i = 0; i < count; ++i)
         std::memmove(sectors + i * user_data_size, sectors + i * raw_sector_size + offset, user_data_size);
-}
-
-// The zeros appended past the BIN's end, into the hash as into the file.
-void add_zeros(content_hash& hash, std::int64_t bytes, track_buffer& buffer)
-{
-    std::memset(buffer.sectors, 0, sizeof buffer.sectors);
-    for (; bytes > 0; bytes -= static_cast<std::int64_t>(sizeof buffer.sectors))
-        hash.add(buffer.sectors, static_cast<std::size_t>(std::min<std::int64_t>(bytes, sizeof buffer.sectors)));
 }
 
 struct data_copy {
@@ -99,7 +91,7 @@ data_copy copy_data_track(bin_reader& bin, output_file& iso, const track_span& t
     }
     if (remaining > 0 && !append_zeros(iso_file, remaining * user_data_size))
         return data_copy{0, errno};
-    add_zeros(iso.fed, remaining * user_data_size, buffer);
+    hash_zeros(iso.fed, remaining * user_data_size, buffer);
     return data_copy{length - whole_sectors_read, 0, form2};
 }
 
@@ -259,7 +251,7 @@ track_outcome write_named_track(voice c, track_writer& writer, std::int32_t numb
     const bool is_audio = track.is_audio != 0;
     const track_file_name name = name_track_file(number, is_audio, writer.format);
     const bool said_at_end = number == 0;
-    if (!said_at_end)
+    if (!said_at_end && !writer.said_early)
         say(c, "Processing file... %s\n", name.text);
 
     output_file out;
@@ -326,71 +318,7 @@ std::int64_t report_damage(voice c, const bin_reader& bin, const char* file_name
     return sectors;
 }
 
-const std::string* recipe_of(const track_writer& writer, std::int32_t number)
-{
-    if (writer.recipes == nullptr || writer.folder->journal == nullptr || number < 0 ||
-        static_cast<std::size_t>(number) >= writer.recipes->size())
-        return nullptr;
-    return &(*writer.recipes)[static_cast<std::size_t>(number)];
-}
-
-// The hash of the bytes a raw track is copied from, zeros past the BIN's end.
-std::uint64_t hash_of_raw_track(bin_reader& bin, const track_span& track, track_buffer& buffer)
-{
-    content_hash hash;
-    const std::int64_t track_bytes = std::int64_t{std::max(track.length_sectors, 0)} * raw_sector_size;
-    std::int64_t done = 0;
-    while (track.start_sector >= 0 && done < track_bytes) {
-        const auto wanted = static_cast<std::size_t>(std::min<std::int64_t>(track_bytes - done, sizeof buffer.sectors));
-        const std::size_t got =
-            read_bin(bin, std::int64_t{track.start_sector} * raw_sector_size + done, buffer.sectors, wanted);
-        hash.add(buffer.sectors, got);
-        done += static_cast<std::int64_t>(got);
-        if (got < wanted)
-            break;
-    }
-    add_zeros(hash, track_bytes - done, buffer);
-    return hash.value();
-}
-
-// The record says the file was written whole from this very recipe, and
-// it is still as written.
-bool keep_track_file(track_writer& writer, const char* name, const std::string& recipe,
-                     const track_span& track)
-{
-    const output_folder& folder = *writer.folder;
-    const recorded_output* found = find_output(folder.journal->found, name);
-    if (!track_file_as_recorded(*folder.paths, found, recipe, writer.bin, track, *writer.buffer))
-        return false;
-    // Found by its bytes, under a new time: the record takes the time, so
-    // that the next run finds it by its time again.
-    recorded_output entry = *found;
-    if (const recorded_output now = output_entry(folder, name); now.time != entry.time) {
-        entry.time = now.time;
-        journal_output(folder, std::move(entry));
-    }
-    return true;
-}
-
 } // namespace
-
-bool track_file_as_recorded(const run_paths& paths, const recorded_output* entry, const std::string& recipe,
-                            bin_reader& bin, const track_span& track, track_buffer& buffer)
-{
-    if (entry == nullptr || !entry->clean || entry->recipe != recipe)
-        return false;
-    switch (state_of_output(paths, *entry, buffer.sectors, sizeof buffer.sectors)) {
-    case output_state::same:
-        return true;
-    case output_state::changed:
-        return false;
-    case output_state::unsure:
-        break;
-    }
-    std::uint64_t file_hash = 0;
-    return hash_file(output_path(paths, entry->name).c_str(), buffer.sectors, sizeof buffer.sectors, file_hash) &&
-           file_hash == hash_of_raw_track(bin, track, buffer);
-}
 
 int next_serial_number(serial_source& serials)
 {
@@ -399,16 +327,27 @@ int next_serial_number(serial_source& serials)
     return std::rand();
 }
 
+bool named_before_writing(const track_format& format, std::int32_t number, const track_span& track)
+{
+    return number != 0 && !(format.lossless && track.is_audio == 0 && !format.raw_data);
+}
+
+void say_track_begins(voice c, track_writer& writer, std::int32_t number, const track_span& track)
+{
+    writer.kept_early = track_is_kept(writer, number, track);
+    say(c, "%s file... %s\n", writer.kept_early ? "Keeping" : "Processing",
+        name_track_file(number, track.is_audio != 0, writer.format).text);
+}
+
 track_outcome extract_track(voice c, track_writer& writer, std::int32_t number, const track_span& track,
                             std::atomic<std::int64_t>& progress)
 {
-    // --lossless checks the bytes of the track as they are read, and proves
-    // each file as it is written: it keeps no track unread.
     const bool lossless = writer.format.lossless;
     const std::string* recipe = lossless ? nullptr : recipe_of(writer, number);
     const track_file_name name = name_track_file(number, track.is_audio != 0, writer.format);
-    if (recipe != nullptr && keep_track_file(writer, name.text, *recipe, track)) {
-        say(c, "Keeping file... %s\n", name.text);
+    if (writer.said_early ? writer.kept_early : track_is_kept(writer, number, track)) {
+        if (!writer.said_early)
+            say(c, "Keeping file... %s\n", name.text);
         progress += std::int64_t{std::max(track.length_sectors, 0)} * raw_sector_size;
         return track_outcome{true, true};
     }

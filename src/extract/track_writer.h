@@ -48,6 +48,8 @@ struct track_writer {
     serial_source* serials = nullptr;
     bin_reader bin;
     std::unique_ptr<track_buffer> buffer = std::make_unique<track_buffer>();
+    bool said_early = false;   // the track's line was said as it began
+    bool kept_early = false;   // and it was "Keeping file...": the file stays as it is
 };
 
 struct track_outcome {
@@ -63,15 +65,21 @@ struct track_outcome {
     std::vector<sector_run> zero_sectors{};   // a .iso's sectors that are all zeros in the BIN, not regenerated
 };
 
-// Whether the folder's file `name` is still the one the record's entry says
-// was written whole from this recipe: by its size and time, or else by its
-// bytes (a raw track's against the BIN bytes it was copied from).
-bool track_file_as_recorded(const run_paths& paths, const recorded_output* entry, const std::string& recipe,
-                            bin_reader& bin, const track_span& track, track_buffer& buffer);
+// Whether track `number`'s "Processing file..." line can be said as the
+// track begins: its name is known before it is written. Not so for track 0,
+// said only when kept, nor for a --lossless data track, named after what it
+// holds.
+bool named_before_writing(const track_format& format, std::int32_t number, const track_span& track);
+
+// Says track `number`'s line as the track begins: "Keeping file..." when
+// the record shows its file whole and unchanged (writer.kept_early), else
+// "Processing file...".
+void say_track_begins(voice c, track_writer& writer, std::int32_t number, const track_span& track);
 
 // Writes the file of track `number` into the folder and says its "Processing
-// file..." line. Reports whatever was lost (missing BIN bytes, damaged
-// sectors, a file that could not be written); a file that could not be
+// file..." line, unless writer.said_early. Reports whatever was lost
+// (missing BIN bytes, damaged sectors, a file that could not be written); a
+// file that could not be
 // written leaves the final name as it was. Adds the BIN bytes it has taken
 // to progress as it goes. With --lossless, track 0 is the sectors before
 // track 1's INDEX 01, kept (and said) only when one of its bytes is not zero.

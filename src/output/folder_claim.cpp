@@ -9,11 +9,11 @@
 
 namespace {
 
-void report_folder_of_another_sheet(voice c, const run_paths& paths, const std::string& owner)
+void report_folder_of_another_sheet(voice c, const output_folder& folder, const std::string& owner)
 {
-    report(c, "%s holds the tracks of another sheet, \"%s\"; nothing was overwritten "
-              "(-o DIR or --full-names gives this sheet a folder of its own)",
-           output_dir_path(paths).c_str(), printable_name(owner).c_str());
+    report(c, "%s holds the tracks of another sheet, \"%s\"; nothing was overwritten (%s)",
+           output_dir_path(*folder.paths).c_str(), printable_name(owner).c_str(),
+           own_folder_advice(folder.naming).c_str());
 }
 
 // Another sheet whose name gives the same folder must not overwrite the
@@ -21,8 +21,9 @@ void report_folder_of_another_sheet(voice c, const run_paths& paths, const std::
 // a folder an earlier version wrote has only its emulator sheet's REM SOURCE
 // line, which holds the name in printable form. `recorded`: the folder has
 // an owner record.
-bool folder_belongs_to_another_sheet(voice c, const run_paths& paths, const disc_name& disc, bool& recorded)
+bool folder_belongs_to_another_sheet(voice c, const output_folder& folder, const disc_name& disc, bool& recorded)
 {
+    const run_paths& paths = *folder.paths;
     std::string owner;
     std::string own_name;
     recorded = read_folder_owner(paths, owner);
@@ -34,11 +35,27 @@ bool folder_belongs_to_another_sheet(voice c, const run_paths& paths, const disc
         return false;
     if (same_file_name(owner.c_str(), own_name.c_str()))
         return false;
-    report_folder_of_another_sheet(c, paths, owner);
+    report_folder_of_another_sheet(c, folder, owner);
     return true;
 }
 
 } // namespace
+
+std::string own_folder_advice(const output_naming& naming)
+{
+    const bool output_dir = naming.output_dir != nullptr && *naming.output_dir != '\0';
+    const char* options = output_dir && naming.full_names ? "another -o DIR"
+                          : output_dir                   ? "--full-names"
+                          : naming.full_names            ? "-o DIR"
+                                                         : "-o DIR or --full-names";
+    return std::string(options) + " gives this sheet a folder of its own";
+}
+
+std::string writable_folder_advice(const output_naming& naming)
+{
+    return naming.output_dir != nullptr && *naming.output_dir != '\0' ? "give -o a folder you can write to"
+                                                                      : "give a folder you can write to with -o DIR";
+}
 
 folder_lock lock_existing_folder(const run_paths& paths)
 {
@@ -61,12 +78,15 @@ bool claim_output_folder(voice c, const output_folder& folder, const disc_name& 
         return true;
     // Its tracks would land in the folder it leads to, another sheet's perhaps.
     if (is_symbolic_link(dir.c_str())) {
-        report(c, "%s is a symbolic link; nothing was written through it", dir.c_str());
+        report(c, "%s is a symbolic link; nothing was written through it (%s)", dir.c_str(),
+               own_folder_advice(folder.naming).c_str());
         return false;
     }
     // A file at the name: the TOC's step tells it.
-    if (kind_of_path(dir.c_str()) != path_kind::directory)
+    if (kind_of_path(dir.c_str()) != path_kind::directory) {
+        claim.unmade = EEXIST;
         return true;
+    }
     // -o naming the folder above the sheet's: the tracks would land among
     // its sources, and replace a user's file of a track's name.
     if (same_folder(dir.c_str(), paths.cue_dir)) {
@@ -77,7 +97,7 @@ bool claim_output_folder(voice c, const output_folder& folder, const disc_name& 
     if (!claim.lock.held())
         claim.lock = lock_folder(dir.c_str(), folder_lock_file_name());
     bool recorded = false;
-    if (folder_belongs_to_another_sheet(c, paths, disc, recorded))
+    if (folder_belongs_to_another_sheet(c, folder, disc, recorded))
         return false;
     remove_stale_temporaries(paths);
     if (!recorded)

@@ -16,6 +16,15 @@ struct folder_claim {
     std::string unmade_path;   // the folder that could not be made: the output folder's, or one above it
 };
 
+// The advice where the outputs could go instead, naming only the options
+// not given already: "-o DIR or --full-names gives this sheet a folder of
+// its own" with neither.
+std::string own_folder_advice(const output_naming& naming);
+
+// The advice for a folder the run cannot write in: "give a folder you can
+// write to with -o DIR", or with -o "give -o a folder you can write to".
+std::string writable_folder_advice(const output_naming& naming);
+
 // The lock of an output folder that is there already, to wait for a run
 // writing in it; none for a folder that is missing or a symbolic link.
 folder_lock lock_existing_folder(const run_paths& paths);

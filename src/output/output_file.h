@@ -22,6 +22,7 @@ struct output_folder {
     temporary_files* temporaries = nullptr;
     std::vector<file_identity> inputs;   // the sheet and its BIN files
     split_journal* journal = nullptr;    // the folder's record as the run keeps it (split_record.h)
+    output_naming naming{};              // as the command line placed it: what advice fits
 };
 
 inline constexpr int output_is_input = -1;   // open_output_file's failure for an input's name

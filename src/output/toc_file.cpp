@@ -3,6 +3,7 @@
 #include "output/output_names.h"
 #include "output/split_record.h"
 
+#include <cerrno>
 #include <cstring>
 #include <string>
 
@@ -64,15 +65,23 @@ bool write_toc_file(voice c, const output_folder& folder, const folder_claim& cl
 {
     const std::string name = toc_file_name(*folder.paths);
     say(c, "Creating file: %s\n\n", name.c_str());
+    const std::string advice = writable_folder_advice(folder.naming);
+    if (claim.unmade == EEXIST) {
+        stop(c, "Error creando TOC\n");
+        report(c, "cannot create the folder %s: a file has that name; move the file, or %s",
+               output_dir_path(*folder.paths).c_str(), advice.c_str());
+        return false;
+    }
     if (claim.unmade != 0) {
         stop(c, "Error creando TOC\n");
-        report(c, "cannot create %s: %s", claim.unmade_path.c_str(), std::strerror(claim.unmade));
+        report(c, "cannot create the folder %s: %s; %s", claim.unmade_path.c_str(), std::strerror(claim.unmade),
+               advice.c_str());
         return false;
     }
     output_file toc;
     if (const int failure = open_output_file(toc, folder, name.c_str())) {
         stop(c, "Error creando TOC\n");
-        report(c, "cannot create %s: %s", toc.final_path.c_str(), describe_open_failure(failure));
+        report(c, "cannot create %s: %s; %s", toc.final_path.c_str(), describe_open_failure(failure), advice.c_str());
         return false;
     }
     write_toc(toc.stream.get(), layout, format);

@@ -388,14 +388,15 @@ void check_run(const scratch& s, const run_record& r)
     if (!starts_with(err, notices))
         fail("stderr does not start with the reader's notices");
     if (!read.ok || r.not_a_sheet) {
-        // A malformed line is the dialogue's error; a file that is no sheet at
-        // all one stderr line after the notices.
+        // A malformed line is the dialogue's error and its detail on stderr; a
+        // file that is no sheet at all one stderr line after the notices.
         const std::string refusal = "trackcarve: " + (s.dir / "disc.cue").string() + " is not a CUE sheet: ";
         const std::string malformed_line =
             "Error!! line " + std::to_string(read.error.line_number) + " " + read.error.message + "\n";
         const bool one_more_line = err.find('\n', notices.size()) + 1 == err.size();
         const bool as_told = r.not_a_sheet ? out == opened && starts_with(err, notices + refusal) && one_more_line
-                                           : out == opened + malformed_line && err == notices;
+                                           : out == opened + malformed_line &&
+                                                 err == notices + "trackcarve: " + read.error.detail + "\n";
         if (!as_told)
             fail("a malformed sheet: stdout \"%s\"", out.c_str());
         if (!before_out && fs::exists(fs::symlink_status(s.out)))
@@ -407,7 +408,9 @@ void check_run(const scratch& s, const run_record& r)
     const std::string created = opened + "Creating directory: disc\n\n";
     if (in_place) {
         if (out != created ||
-            err != notices + "trackcarve: " + s.out.string() + " is a symbolic link; nothing was written through it\n")
+            err != notices + "trackcarve: " + s.out.string() +
+                       " is a symbolic link; nothing was written through it (-o DIR or --full-names gives this "
+                       "sheet a folder of its own)\n")
             fail("a linked output folder: stdout \"%s\" stderr \"%s\"", out.c_str(), err.c_str());
         return;
     }

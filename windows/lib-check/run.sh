@@ -4,6 +4,7 @@
 # msvcrt.dll, and runs it under Wine in a prefix of its own (removed after).
 #   windows/lib-check/run.sh [BUILD_DIR]      (default build-win32/lib-check)
 # Prints the imports and lib_check's lines; status 1 if anything failed.
+case ${1-} in -h | --help) sed -n '2,/^[^#]/s/^# \{0,1\}//p' "$0"; exit 0 ;; esac
 set -euo pipefail
 here="$(cd "$(dirname "${BASH_SOURCE[0]}")" && pwd)"
 build="$(realpath -m "${1:-$here/../../build-win32/lib-check}")"
