@@ -76,21 +76,6 @@ bool syntax_error(cue_reader& reader, const char* message, const std::string& de
     return false;
 }
 
-// What a line holds from p on, for a message, in single quotes: at most 40
-// bytes, a control byte as '?'.
-std::string found_text(const char* p)
-{
-    std::string text(1, '\'');
-    for (; !ends_line(*p) || *p == '\t'; ++p)
-        text += *p == '\t' ? ' ' : static_cast<unsigned char>(*p) < 32 ? '?' : *p;
-    while (text.size() > 1 && is_blank(text.back()))
-        text.pop_back();
-    if (text.size() > 41)
-        text.replace(38, std::string::npos, "...");
-    text += '\'';
-    return text;
-}
-
 // A problem the run will report, in the order of the sheet's lines.
 void notice(cue_reader& reader, const char* format, ...) __attribute__((format(printf, 2, 3)));
 void notice(cue_reader& reader, const char* format, ...)

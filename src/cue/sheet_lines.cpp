@@ -235,3 +235,18 @@ int scan_msf(const char* text, std::uint32_t (&parts)[3])
     }
     return 3;
 }
+
+// What a line holds from p on, for a message, in single quotes: at most 40
+// bytes, a control byte as '?'.
+std::string found_text(const char* p)
+{
+    std::string text(1, '\'');
+    for (; !ends_line(*p) || *p == '\t'; ++p)
+        text += *p == '\t' ? ' ' : static_cast<unsigned char>(*p) < 32 ? '?' : *p;
+    while (text.size() > 1 && is_blank(text.back()))
+        text.pop_back();
+    if (text.size() > 41)
+        text.replace(38, std::string::npos, "...");
+    text += '\'';
+    return text;
+}

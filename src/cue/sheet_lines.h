@@ -20,6 +20,10 @@ std::size_t word_length(const char* text, std::size_t limit);
 bool is_word(const char* text, const char* word);
 bool is_word_in_any_case(const char* text, const char* word);
 
+// What a line holds from p on, for a message, in single quotes: at most 40
+// bytes, a control byte as '?'.
+std::string found_text(const char* p);
+
 // A sheet's bytes as its lines are read. A byte-order mark tells a Unicode
 // sheet: UTF-8, whose mark is skipped, or UTF-16 (Notepad's "Unicode"),
 // whose text is read as UTF-8. Without one, the bytes are read as they stand.
