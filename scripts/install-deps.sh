@@ -17,6 +17,7 @@ packages=(
   mednafen dosbox ffmpeg                # emulators and ffprobe: real readers of CUE sheets and .ogg files
   clang libclang-rt-14-dev              # fuzzer and sanitizers
   valgrind
+  jq                                    # the README's library recipe reads the report with it
   e2fsprogs                             # chattr, for an immutable file in the hostile-input table
   dpkg-dev file                         # cpack -G DEB: dpkg-shlibdeps finds the Depends
   mandoc groff-base man-db              # manual page lint (mandoc -Tlint, groff) and man -w
