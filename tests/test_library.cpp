@@ -1,6 +1,6 @@
 // A library of sheets: outputs in a folder of the user's choice, whole
 // names, the playlists of multi-disc sets, reruns that skip what is done,
-// the JSON Lines report, and the README's GNU parallel recipe.
+// the JSON Lines report, and the manual's GNU parallel recipe.
 #include "support.h"
 
 #include <gtest/gtest.h>
@@ -165,7 +165,7 @@ TEST(Library, ReportLinesAgreeWithTheFiles)
     EXPECT_EQ(reported, first.err);
 }
 
-// The README's recipe across machines, on one: GNU parallel runs a
+// The manual's recipe across machines, on one: GNU parallel runs a
 // trackcarve per sheet, twice; the second pass skips every sheet.
 TEST(Library, ParallelRecipeTwiceOverTenSheets)
 {
