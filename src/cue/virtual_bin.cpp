@@ -77,15 +77,17 @@ std::size_t read_part(bin_reader& reader, std::int64_t in_part, unsigned char* b
     return got;
 }
 
-// Through the buffer: a decoded part, written as it is read.
-byte_copy copy_decoded(bin_reader& reader, std::int64_t in_part, std::int64_t count, std::FILE* to,
-                       unsigned char* buffer, std::size_t buffer_size)
+using byte_reader = std::size_t (*)(bin_reader& reader, std::int64_t at, unsigned char* buffer, std::size_t size);
+
+// Through the buffer: read and written in turns, from `at` on.
+byte_copy copy_through_buffer(bin_reader& reader, byte_reader read, std::int64_t at, std::int64_t count,
+                              std::FILE* to, unsigned char* buffer, std::size_t buffer_size)
 {
     byte_copy done{0, 0};
     while (done.copied < count) {
         const auto wanted = static_cast<std::size_t>(std::min<std::int64_t>(count - done.copied,
                                                                             static_cast<std::int64_t>(buffer_size)));
-        const std::size_t got = read_decoded(reader, in_part + done.copied, buffer, wanted);
+        const std::size_t got = read(reader, at + done.copied, buffer, wanted);
         if (got > 0 && std::fwrite(buffer, 1, got, to) != got) {
             done.write_error = errno != 0 ? errno : EIO;
             break;
@@ -146,30 +148,6 @@ std::size_t read_bin(bin_reader& reader, std::int64_t offset, unsigned char* buf
     return done;
 }
 
-namespace {
-
-// Through the buffer: read and written in turns, so the feed sees the bytes.
-byte_copy copy_through_buffer(bin_reader& reader, std::int64_t offset, std::int64_t size, std::FILE* to,
-                              unsigned char* buffer, std::size_t buffer_size)
-{
-    byte_copy done{0, 0};
-    while (done.copied < size) {
-        const auto wanted = static_cast<std::size_t>(std::min<std::int64_t>(size - done.copied,
-                                                                            static_cast<std::int64_t>(buffer_size)));
-        const std::size_t got = read_bin(reader, offset + done.copied, buffer, wanted);
-        if (got > 0 && std::fwrite(buffer, 1, got, to) != got) {
-            done.write_error = errno != 0 ? errno : EIO;
-            break;
-        }
-        done.copied += static_cast<std::int64_t>(got);
-        if (got < wanted)
-            break;
-    }
-    return done;
-}
-
-} // namespace
-
 bool holds_nonzero_byte(bin_reader& reader, std::int64_t offset, std::int64_t size)
 {
     unsigned char block[16 * raw_sector_size];
@@ -188,8 +166,10 @@ bool holds_nonzero_byte(bin_reader& reader, std::int64_t offset, std::int64_t si
 byte_copy copy_bin(bin_reader& reader, std::int64_t offset, std::int64_t size, std::FILE* to, unsigned char* buffer,
                    std::size_t buffer_size)
 {
+    // Read and written in turns, so that the feed and the check see the bytes.
     if (reader.feed != nullptr || reader.check != nullptr)
-        return offset < 0 ? byte_copy{0, 0} : copy_through_buffer(reader, offset, size, to, buffer, buffer_size);
+        return offset < 0 ? byte_copy{0, 0}
+                          : copy_through_buffer(reader, read_bin, offset, size, to, buffer, buffer_size);
     byte_copy done{0, 0};
     while (offset >= 0 && done.copied < size) {
         const std::int64_t at = offset + done.copied;
@@ -199,7 +179,7 @@ byte_copy copy_bin(bin_reader& reader, std::int64_t offset, std::int64_t size, s
         const std::int64_t in_part = at - part.first_byte;
         const std::int64_t wanted = std::min(size - done.copied, part.bytes - in_part);
         const byte_copy step =
-            reader.decoder ? copy_decoded(reader, in_part, wanted, to, buffer, buffer_size)
+            reader.decoder ? copy_through_buffer(reader, read_decoded, in_part, wanted, to, buffer, buffer_size)
                            : copy_bytes(reader.file.get(), part.file_offset + in_part, to, wanted, buffer, buffer_size);
         reader.position = -1;   // copy_bytes leaves it undefined
         done.copied += step.copied;
