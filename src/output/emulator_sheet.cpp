@@ -38,19 +38,6 @@ std::int64_t sheet_pregap_frames(const track_span& track, std::int32_t number)
     return track.is_audio != 0 ? pregap + std::max(track.start_sector, 0) : 0;
 }
 
-const char* audio_type_word(const track_format& format)
-{
-    switch (format.word) {
-    case sheet_word::ogg:
-        return "OGG";
-    case sheet_word::wave:
-        return "WAVE";
-    case sheet_word::by_codec:
-        break;
-    }
-    return format.codec->sheet_word;
-}
-
 // The sheet's CD-TEXT lines of one place (0: the disc), as they stand, in
 // sheet order; REM GENRE and REM DATE are comments to CUE readers, and stay out.
 void put_text_lines(std::string& lines, const cue_sheet& sheet, std::int32_t track, const char* indent)

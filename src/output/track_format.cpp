@@ -2,20 +2,6 @@
 
 namespace {
 
-// The word the emulator sheet gets: the codec's own unless one is chosen.
-std::string sheet_word_text(const track_format& format)
-{
-    switch (format.word) {
-    case sheet_word::ogg:
-        return "OGG";
-    case sheet_word::wave:
-        return "WAVE";
-    case sheet_word::by_codec:
-        break;
-    }
-    return format.codec->sheet_word;
-}
-
 std::string quality_text(const track_format& format)
 {
     char text[32];
@@ -27,13 +13,26 @@ std::string quality_text(const track_format& format)
 constexpr shaping_option shaping_table[] = {
     {"codec", shapes_audio_tracks, [](const track_format& f) { return std::string(f.codec->extension); }},
     {"quality", shapes_audio_tracks, quality_text},
-    {"sheet_word", 0, sheet_word_text},
+    {"sheet_word", 0, [](const track_format& f) { return std::string(audio_type_word(f)); }},
     {"raw_data", shapes_data_tracks, [](const track_format& f) { return std::string(f.raw_data ? "yes" : "no"); }},
     {"lossless", shapes_audio_tracks | shapes_data_tracks,
      [](const track_format& f) { return std::string(f.lossless ? "yes" : "no"); }},
 };
 
 } // namespace
+
+const char* audio_type_word(const track_format& format)
+{
+    switch (format.word) {
+    case sheet_word::ogg:
+        return "OGG";
+    case sheet_word::wave:
+        return "WAVE";
+    case sheet_word::by_codec:
+        break;
+    }
+    return format.codec->sheet_word;
+}
 
 std::vector<std::pair<std::string, std::string>> shaping_values(const track_format& format)
 {

@@ -42,6 +42,10 @@ struct track_format {
     sheet_word word = sheet_word::by_codec;
 };
 
+// The type word of the emulator sheet's audio FILE lines: the codec's own
+// unless --sheet-word chose one.
+const char* audio_type_word(const track_format& format);
+
 // The files an option shapes, of those a track is written to.
 enum shaped_files : unsigned { shapes_data_tracks = 1, shapes_audio_tracks = 2 };
 
