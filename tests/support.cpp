@@ -451,3 +451,20 @@ std::vector<std::int64_t> mednafen_lbas(const fs::path& cue)
     EXPECT_FALSE(lbas.empty()) << "mednafen printed no table of contents:\n" << r.out << r.err;
     return lbas;
 }
+
+std::map<std::string, std::string> output_files(const fs::path& root)
+{
+    std::map<std::string, std::string> files;
+    for (const auto& entry : fs::recursive_directory_iterator(root)) {
+        if (!entry.is_regular_file() || entry.path().filename() == ".trackcarve-record")
+            continue;
+        const std::string name = fs::relative(entry.path(), root).string();
+        if (entry.path().extension() == ".ogg") {
+            const decoded_stream d = decode_ogg(entry.path());
+            files[name] = std::string(reinterpret_cast<const char*>(d.samples.data()), d.samples.size() * 2);
+        } else {
+            files[name] = read_file(entry.path());
+        }
+    }
+    return files;
+}

@@ -156,6 +156,12 @@ struct decoded_stream {
 };
 decoded_stream decode_ogg(const fs::path& path);
 
+// Every file the user sees under root (the hidden record, which holds the
+// times the files were written, left out), by its path from root: its
+// bytes, or for an .ogg its decoded samples, whose stream numbers differ
+// from run to run.
+std::map<std::string, std::string> output_files(const fs::path& root);
+
 // ogginfo (from vorbis-tools) reads the file without a warning or error.
 void expect_ogginfo_accepts(const fs::path& path);
 

@@ -44,25 +44,6 @@ fs::path write_disc(const fs::path& dir, const std::string& name, const std::vec
 // by side the tracks end out of order.
 fs::path write_uneven_disc(const fs::path& dir) { return write_disc(dir, "uneven", {40, 3000, 150, 150, 150, 150}); }
 
-// Every output file: its bytes, or for an .ogg its decoded samples.
-std::map<std::string, std::string> outputs(const fs::path& dir)
-{
-    std::map<std::string, std::string> files;
-    for (const auto& entry : fs::directory_iterator(dir)) {
-        const std::string name = entry.path().filename().string();
-        // The record holds the times the files were written.
-        if (!entry.is_regular_file() || name == ".trackcarve-record")
-            continue;
-        if (entry.path().extension() == ".ogg") {
-            const decoded_stream d = decode_ogg(entry.path());
-            files[name] = std::string(reinterpret_cast<const char*>(d.samples.data()), d.samples.size() * 2);
-        } else {
-            files[name] = read_file(entry.path());
-        }
-    }
-    return files;
-}
-
 } // namespace
 
 TEST(Jobs, SideBySideGivesTheSameBytesInTheSameOrder)
@@ -86,7 +67,7 @@ TEST(Jobs, SideBySideGivesTheSameBytesInTheSameOrder)
 
     fresh_folder();
     const command_result one = run_tool({"-j", "1", cue.string()});
-    const auto first = outputs(dir / "uneven");
+    const auto first = output_files(dir / "uneven");
     EXPECT_EQ(one.exit_status, 1);
     EXPECT_EQ(first.size(), 6u) << "the owner record, the TOC and four track files; no emulator sheet";
     // Side by side the tracks end out of order; each stream keeps its order.
@@ -97,7 +78,7 @@ TEST(Jobs, SideBySideGivesTheSameBytesInTheSameOrder)
         EXPECT_EQ(side.exit_status, 1);
         EXPECT_EQ(side.out, one.out);
         EXPECT_EQ(side.err, one.err);
-        EXPECT_EQ(outputs(dir / "uneven"), first);
+        EXPECT_EQ(output_files(dir / "uneven"), first);
     }
 }
 
@@ -184,7 +165,7 @@ TEST(Jobs, ManySheetsInOneCallGiveWhatEachGivesAlone)
     EXPECT_NE(alone.out.find("Done\nOpen file data.cue\n\nError!! line 5"), std::string::npos) << alone.out;
     EXPECT_NE(together.err.find("trackcarve: uneven.cue: cannot create uneven/track3.ogg"), std::string::npos);
     for (const char* folder : {"uneven", "twin", "small", "data"})
-        EXPECT_EQ(outputs(dir / "together" / folder), outputs(dir / "alone" / folder)) << folder;
+        EXPECT_EQ(output_files(dir / "together" / folder), output_files(dir / "alone" / folder)) << folder;
     // One writer: both streams to one file keep their order across the two.
     const auto merged = [] { dup2(1, 2); };
     const command_result one_file = call("1", merged);

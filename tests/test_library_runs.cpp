@@ -298,25 +298,6 @@ TEST_P(LibraryFault, IsFixed) { GetParam().check(scratch_dir()); }
 INSTANTIATE_TEST_SUITE_P(Rows, LibraryFault, testing::ValuesIn(fault_rows),
                          [](const testing::TestParamInfo<fault_row>& row) { return std::string(row.param.name); });
 
-// Every file of the output folders under root that the user sees, by path:
-// bytes, or an .ogg's decoded samples.
-std::map<std::string, std::string> split_files(const fs::path& root)
-{
-    std::map<std::string, std::string> files;
-    for (const auto& entry : fs::recursive_directory_iterator(root)) {
-        const std::string name = fs::relative(entry.path(), root).string();
-        if (!entry.is_regular_file() || entry.path().filename() == ".trackcarve-record")
-            continue;
-        if (entry.path().extension() == ".ogg") {
-            const decoded_stream d = decode_ogg(entry.path());
-            files[name] = std::string(reinterpret_cast<const char*>(d.samples.data()), d.samples.size() * 2);
-        } else {
-            files[name] = read_file(entry.path());
-        }
-    }
-    return files;
-}
-
 // The files the folder's record lists, in place as it says (the size).
 std::vector<std::string> recorded_in_place(const fs::path& out)
 {
@@ -375,7 +356,7 @@ TEST(LibraryKills, RandomKillsThenSkipDoneEndLikeACleanRun)
 
     const command_result rerun = run_command(with({"--skip-done", "-q", "3"}, "out"));
     EXPECT_EQ(rerun.exit_status, 0) << rerun.err;
-    EXPECT_EQ(split_files(dir / "out"), split_files(dir / "clean"));
+    EXPECT_EQ(output_files(dir / "out"), output_files(dir / "clean"));
     for (int n = 0; n < 20; ++n) {
         const std::string name = "disc" + std::to_string(n);
         const bool data_again = n == 7 || !lists(kept_before[n], "track1.iso");

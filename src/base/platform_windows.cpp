@@ -356,17 +356,11 @@ bool is_symbolic_link(const char* path)
 
 bool modification_time(const char* path, std::int64_t& time)
 {
-    // GetFileTime on a handle: _wstat64 refuses the \\?\ of a long path.
-    const HANDLE opened = CreateFileW(wide_path(path).c_str(), FILE_READ_ATTRIBUTES,
-                                      FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE, nullptr, OPEN_EXISTING,
-                                      FILE_FLAG_BACKUP_SEMANTICS, nullptr);
-    if (opened == INVALID_HANDLE_VALUE)
+    // By a handle: _wstat64 refuses the \\?\ of a long path.
+    file_facts facts;
+    if (!read_file_facts(path, facts))
         return false;
-    const owned_handle file(opened);
-    FILETIME written{};
-    if (GetFileTime(file.get(), nullptr, nullptr, &written) == 0)
-        return false;
-    time = static_cast<std::int64_t>(std::uint64_t{written.dwHighDateTime} << 32 | written.dwLowDateTime);
+    time = facts.time;
     return true;
 }
 
