@@ -302,7 +302,9 @@ TEST(Jobs, ProgressLineOnlyOnATerminal)
         }
         ASSERT_GE(percents.size(), 2u) << "no progress line: " << seen;
         EXPECT_TRUE(std::is_sorted(percents.begin(), percents.end())) << seen;
-        EXPECT_LT(percents.front(), percents.back()) << seen;
+        if (!row.interrupted) {   // an interrupt may come while it still shows 0%
+            EXPECT_LT(percents.front(), percents.back()) << seen;
+        }
         EXPECT_TRUE(estimate) << "no estimate of the time left: " << seen;
         if (row.discs.size() > 1) {   // the first alone or beside the second, then the second alone
             EXPECT_NE(seen.find("/2 " + row.sheet.substr(0, 12)), std::string::npos) << seen;
