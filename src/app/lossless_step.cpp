@@ -9,17 +9,15 @@ namespace {
 
 // The stream's bytes that the BIN's [first, end) are, when the feed kept
 // them: bytes of the BIN that no track holds.
-bool kept_bin_bytes(const disc_source& source, const source_feed& feed, std::int64_t first, std::int64_t end,
-                    std::string& bytes)
+bool kept_bin_bytes(const source_feed& feed, std::int64_t first, std::int64_t end, std::string& bytes)
 {
     bytes.clear();
-    for (std::size_t i = 0; i < source.bin.parts.size() && i < feed.files.size(); ++i) {
-        const bin_part& part = source.bin.parts[i];
-        const std::int64_t from = std::max(first, part.first_byte);
-        const std::int64_t to = std::min(end, part.first_byte + part.bytes);
+    for (const feed_file& file : feed.files) {
+        const std::int64_t from = std::max(first, file.bin_first);
+        const std::int64_t to = std::min(end, file.bin_first + file.bin_bytes);
+        const std::int64_t at = file.first + file.bin_offset - file.bin_first;
         std::string run;
-        if (from < to && !kept_bytes(feed, feed.files[i].first + (from - part.first_byte),
-                                     feed.files[i].first + (to - part.first_byte), run))
+        if (file.bin_first >= 0 && from < to && !kept_bytes(feed, at + from, at + to, run))
             return false;
         bytes += run;
     }
@@ -86,7 +84,7 @@ bool bin_pieces(const disc_source& source, const disc_layout& layout, const std:
         tail.what = manifest_piece::kind::bytes;
         tail.first = at;
         tail.bytes = source.bin.size_bytes - at;
-        if (!kept_bin_bytes(source, feed, at, source.bin.size_bytes, tail.data)) {
+        if (!kept_bin_bytes(feed, at, source.bin.size_bytes, tail.data)) {
             why = "the BIN's last " + std::to_string(tail.bytes) + " bytes are in no track";
             return false;
         }
@@ -100,22 +98,28 @@ bool bin_pieces(const disc_source& source, const disc_layout& layout, const std:
     return true;
 }
 
-// Each source file: its run of the BIN, and the incomplete last sector the
-// BIN leaves out of it.
-bool source_files(const disc_source& source, const source_feed& feed, const std::vector<hashed_file>& files,
+// Each source file: its run of the BIN, and the bytes of it before and
+// after that run (a WAVE file's header and trailing chunks, the incomplete
+// last sector the BIN leaves out).
+bool source_files(const source_feed& feed, const std::vector<hashed_file>& files,
                   std::vector<manifest_file>& entries, std::string& why)
 {
-    for (std::size_t i = 0; i < source.bin.parts.size(); ++i) {
-        const bin_part& part = source.bin.parts[i];
+    for (std::size_t i = 0; i < feed.files.size(); ++i) {
+        const feed_file& file = feed.files[i];
         const hashed_file& hashed = files[i + 1];
-        if (part.decoder || part.file_offset != 0 || i >= feed.files.size() || !hashed.whole) {
+        if (file.bin_first < 0) {
+            why = hashed.name + " is decoded (a FLAC, MOTOROLA or MODE1/2048 file): its tracks keep what it "
+                                "holds, not its own bytes; keep the file beside the split";
+            return false;
+        }
+        if (!hashed.whole) {
             why = hashed.name + " is not kept whole";
             return false;
         }
-        manifest_file entry{hashed.name, hashed.digest, part.first_byte, part.bytes, {}};
-        const feed_file& file = feed.files[i];
-        if (!kept_bytes(feed, file.first + part.bytes, file.first + file.size, entry.tail)) {
-            why = "the end of " + hashed.name + " is in no track";
+        manifest_file entry{hashed.name, hashed.digest, file.bin_first, file.bin_bytes, {}, {}};
+        if (!kept_bytes(feed, file.first, file.first + file.bin_offset, entry.head) ||
+            !kept_bytes(feed, file.first + file.bin_offset + file.bin_bytes, file.first + file.size, entry.tail)) {
+            why = "the ends of " + hashed.name + " are in no track";
             return false;
         }
         entries.push_back(std::move(entry));
@@ -138,7 +142,7 @@ bool write_lossless_manifest(voice c, const output_folder& folder, const disc_so
     manifest.bin_size = source.bin.size_bytes;
     std::string why;
     if (!bin_pieces(source, layout, outcomes, feed, format, manifest.pieces, why) ||
-        !source_files(source, feed, files, manifest.files, why)) {
+        !source_files(feed, files, manifest.files, why)) {
         report(c, "%s not written: %s", name.c_str(), why.c_str());
         remove_output_file(folder, name.c_str());
         return false;

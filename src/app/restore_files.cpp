@@ -14,8 +14,21 @@ void say_left(voice c, const restore_target& target)
     say(c, "%s is there already, identical: left as it is\n", target.name.c_str());
 }
 
+// Copies what `kept` holds of a file's bytes from `at` (kept_first: where
+// they begin in it).
+std::size_t copy_kept(const std::string& kept, std::int64_t kept_first, std::int64_t at, unsigned char* buffer,
+                      std::size_t size)
+{
+    const std::int64_t in_kept = at - kept_first;
+    if (in_kept < 0 || in_kept >= static_cast<std::int64_t>(kept.size()))
+        return 0;
+    const std::size_t count = std::min(size, kept.size() - static_cast<std::size_t>(in_kept));
+    std::memcpy(buffer, kept.data() + in_kept, count);
+    return count;
+}
+
 // Fills the stream's bytes that no decoder puts: a run of the BIN that only
-// zeros or kept bytes give, and a file's bytes after its run.
+// zeros or kept bytes give, and a file's bytes before and after its run.
 std::size_t fill_target(const std::vector<restore_target*>& files, bin_reader& reader, std::int64_t at,
                         unsigned char* buffer, std::size_t size)
 {
@@ -23,23 +36,20 @@ std::size_t fill_target(const std::vector<restore_target*>& files, bin_reader& r
     while (index + 1 < files.size() && files[index + 1]->first <= at)
         ++index;
     const restore_target& file = *files[index];
-    std::size_t done = 0;
+    const auto head = static_cast<std::int64_t>(file.head.size());
     std::int64_t in_file = at - file.first;
-    if (in_file < file.bin_bytes) {
-        const auto wanted = static_cast<std::size_t>(std::min<std::int64_t>(file.bin_bytes - in_file,
-                                                                            static_cast<std::int64_t>(size)));
-        done = read_bin(reader, file.bin_first + in_file, buffer, wanted);
-        if (done < wanted)
+    std::size_t done = copy_kept(file.head, 0, in_file, buffer, size);
+    in_file += static_cast<std::int64_t>(done);
+    if (done < size && in_file - head < file.bin_bytes) {
+        const auto wanted = static_cast<std::size_t>(
+            std::min<std::int64_t>(file.bin_bytes - (in_file - head), static_cast<std::int64_t>(size - done)));
+        const std::size_t got = read_bin(reader, file.bin_first + (in_file - head), buffer + done, wanted);
+        done += got;
+        if (got < wanted)
             return done;
-        in_file += static_cast<std::int64_t>(done);
+        in_file += static_cast<std::int64_t>(got);
     }
-    const std::int64_t in_tail = in_file - file.bin_bytes;
-    if (done < size && in_tail < static_cast<std::int64_t>(file.tail.size())) {
-        const std::size_t count = std::min(size - done, file.tail.size() - static_cast<std::size_t>(in_tail));
-        std::memcpy(buffer + done, file.tail.data() + in_tail, count);
-        done += count;
-    }
-    return done;
+    return done + copy_kept(file.tail, head + file.bin_bytes, in_file, buffer + done, size - done);
 }
 
 // Closes the files before the one that holds `at`, and opens that one.
@@ -115,6 +125,7 @@ bool restore_targets(const split_folder& split, std::vector<restore_target>& tar
         target.size = file.digest.size;
         target.bin_first = file.bin_first;
         target.bin_bytes = file.bin_bytes;
+        target.head = file.head;
         target.tail = file.tail;
         target.known = true;
         target.expected = file.digest;
@@ -189,8 +200,12 @@ std::unique_ptr<source_feed> start_restore_feed(split_folder& split, std::vector
         target.first = first;
         first += target.size;
         writer->files.push_back(&target);
-        plan.files.push_back({target.name, {}, target.size, target.first});
-        plan.segments.push_back({target.bin_first, target.bin_bytes, target.first});
+        feed_file& file = plan.files.emplace_back();
+        file.name = target.name;
+        file.size = target.size;
+        file.first = target.first;
+        plan.segments.push_back(
+            {target.bin_first, target.bin_bytes, target.first + static_cast<std::int64_t>(target.head.size())});
     }
     for (std::size_t i = 0; i < writer->files.size(); ++i)
         writer->outs.emplace_back();

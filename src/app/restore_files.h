@@ -25,7 +25,8 @@ struct restore_target {
     std::int64_t size = 0;
     std::int64_t bin_first = 0;  // its run of the disc's BIN
     std::int64_t bin_bytes = 0;
-    std::string tail;            // and its bytes after that run
+    std::string head;            // and its bytes before that run
+    std::string tail;            // and after it
     bool known = false;          // what it must be is known (a lossless split's manifest)
     file_digest expected;
     bool left = false;           // an identical file holds its name already

@@ -35,7 +35,7 @@ std::unique_ptr<source_feed> start_hashing(const disc_source& source, const disc
 std::vector<hashed_file> hashed_files(voice c, const disc_source& source, const source_feed& feed)
 {
     std::vector<hashed_file> files;
-    files.push_back({base_name(source.files.front().c_str()), digest_of(source.sheet_bytes), true});
+    files.push_back({source.sheet_name, digest_of(source.sheet_bytes), true});
     for (std::size_t i = 0; i < feed.files.size(); ++i) {
         files.push_back({feed.files[i].name, feed.digests[i], !feed.unreadable[i]});
         if (feed.unreadable[i])

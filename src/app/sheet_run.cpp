@@ -363,15 +363,6 @@ sheet_tracks begin_sheet(voice c, sheet_run& run, temporary_files& temporaries, 
         report(c, "%s", run.source.error.message.c_str());
         return {};
     }
-    // The hashes are of the sheet's own files as its tracks read them; those
-    // of a sheet in an archive are not read whole, nor all unpacked.
-    if (!run.source.archive.empty() && wants_hashes(options)) {
-        report(c, "%s: --lossless, --hash and --dat read a sheet's own files; unpack the archive (bsdtar -xf %s) and "
-                  "give the sheet; nothing was written",
-               full_name(disc).c_str(), disc.path.c_str());
-        return {};
-    }
-
     run.folder = output_folder{&run.paths, &temporaries, input_files(run.source), &run.journal, naming_of(options)};
     if (!options.output_dir.empty())
         run.claim.unmade = make_output_parent(run.paths, run.claim.unmade_path);

@@ -173,8 +173,10 @@ void stream_plain_members(disc_source& source, const std::vector<std::string>& p
         }
         for (const std::size_t part : file->parts) {
             bin_part& p = source.bin.parts[part];
-            if (!p.decoder)
+            if (!p.decoder) {
                 p.decoder = member_decoder_maker(source.archive, file->name);
+                p.verbatim = true;
+            }
         }
     }
     packed = std::move(unpacked);
@@ -252,6 +254,8 @@ disc_source read_archive_source(const disc_name& disc)
         return source;
     }
     source.result = disc_source::state::read;
+    source.sheet_name = base_name(disc.member.c_str());
+    source.sheet_bytes = text;
     source.layout = lay_out_tracks(source.sheet);
     // Until unpacked, each part names its file by its name in the archive.
     source.bin = join_sheet_files(source.sheet, source.layout, paths);

@@ -11,6 +11,7 @@
 #include <cerrno>
 #include <algorithm>
 #include <cctype>
+#include <cstdio>
 #include <cstring>
 #include <memory>
 
@@ -91,6 +92,67 @@ chd_problem read_disc(std::FILE* file, chd_disc& disc)
     return {};
 }
 
+std::string msf_text(std::int32_t frames)
+{
+    const msf_time msf = to_msf(frames);
+    char text[16];
+    std::snprintf(text, sizeof text, "%02u:%02u:%02u", msf.minutes, msf.seconds, msf.frames);
+    return text;
+}
+
+const char* type_word(chd_sector_kind kind)
+{
+    switch (kind) {
+    case chd_sector_kind::audio:
+        return "AUDIO";
+    case chd_sector_kind::mode1_raw:
+    case chd_sector_kind::mode1_data:
+        return "MODE1/2352";
+    default:
+        return "MODE2/2352";
+    }
+}
+
+// The dump the CHD keeps, as the catalogues of dumps list a disc: one BIN a
+// track, "NAME (Track N).bin" (N of two digits on a disc of ten or more
+// tracks; "NAME.bin" alone for one track), each from its first kept frame,
+// and their sheet, "NAME.cue", with CRLF line ends.
+void fill_chd_dump(const std::vector<chd_track>& tracks, std::int64_t bin_sectors, const std::string& name,
+                   disc_source& source)
+{
+    std::string& sheet = source.sheet_bytes;
+    for (std::size_t i = 0; i < tracks.size(); ++i) {
+        const chd_track& track = tracks[i];
+        std::string file = name;
+        if (tracks.size() > 1) {
+            char number[8];
+            std::snprintf(number, sizeof number, tracks.size() >= 10 ? "%02zu" : "%zu", i + 1);
+            file += std::string(" (Track ") + number + ")";
+        }
+        file += ".bin";
+        const std::int64_t end = i + 1 < tracks.size() ? tracks[i + 1].bin_sector : bin_sectors;
+        source.image_files.push_back(
+            {file, track.bin_sector * raw_sector_size, (end - track.bin_sector) * raw_sector_size});
+        char line[32];
+        std::snprintf(line, sizeof line, "  TRACK %02zu ", i + 1);
+        sheet += "FILE \"" + file + "\" BINARY\r\n" + line + type_word(track.kind) + "\r\n";
+        if (track.pregap > 0 && !track.pregap_kept)
+            sheet += "    PREGAP " + msf_text(track.pregap) + "\r\n";
+        if (track.pregap_kept)
+            sheet += "    INDEX 00 00:00:00\r\n";
+        sheet += "    INDEX 01 " + msf_text(track.pregap_kept ? track.pregap : 0) + "\r\n";
+    }
+    source.sheet_name = name + ".cue";
+}
+
+// The CHD's file name without its extension.
+std::string stem_of(const char* path)
+{
+    const std::string name = base_name(path);
+    const std::size_t dot = name.rfind('.');
+    return dot == std::string::npos || dot == 0 ? name : name.substr(0, dot);
+}
+
 } // namespace
 
 bool is_chd_source(const char* path)
@@ -121,6 +183,7 @@ disc_source read_chd_source(const disc_name& name)
         return source;
     }
     fill_chd_sheet(disc->tracks, disc->bin_sectors, base_name(path), source.sheet);
+    fill_chd_dump(disc->tracks, disc->bin_sectors, stem_of(path), source);
     source.result = disc_source::state::read;
     source.layout = lay_out_tracks(source.sheet);
     bin_part part = file_part(path, 0, disc->bin_sectors * raw_sector_size);

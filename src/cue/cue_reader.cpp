@@ -206,7 +206,8 @@ bool read_file_command(cue_reader& reader, const char* p)
 
     count_current_file(reader);
     reader.result.sheet.bin_files.push_back(
-        bin_file_entry{bin_name, reader.line_number, content.size_bytes, content.kind, content.data_offset});
+        bin_file_entry{bin_name, reader.line_number, content.size_bytes, content.kind, content.data_offset,
+                       raw_sector_size, found.size_bytes});
     reader.file_start = reader.whole_sectors;
     reader.file_counted = false;
     return true;

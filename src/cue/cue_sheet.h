@@ -41,6 +41,7 @@ struct bin_file_entry {
     file_kind kind = file_kind::binary;
     std::int64_t data_offset = 0;          // where those bytes begin in the file (a WAVE file's data)
     int sector_bytes = raw_sector_size;    // mode1_user_data_bytes: a file of MODE1/2048 tracks
+    std::int64_t file_bytes = -1;          // the whole file's size; -1: size_bytes
 };
 
 // An audio file's last sector is filled with silence, as a CD holds whole

@@ -222,6 +222,7 @@ disc_source read_cue_source(const disc_name& disc)
         return source;
     }
     source.result = disc_source::state::read;
+    source.sheet_name = base_name(path);
     source.sheet_bytes = whole_file(cue_file.get());
     source.layout = lay_out_tracks(source.sheet);
     std::vector<std::string> paths;

@@ -53,6 +53,15 @@ struct packed_file {
     std::string unpacked_path;         // "" until unpacked
 };
 
+// A file of the dump that a source holds in another form (a CHD's tracks):
+// a run of the virtual BIN, which the hashes and a lossless split take as
+// that file.
+struct image_file {
+    std::string name;
+    std::int64_t bin_first = 0;
+    std::int64_t bytes = 0;
+};
+
 struct disc_source {
     // not_a_source: a file that cannot be split as what it is (no sheet at
     // all, a damaged CHD, a hard disk's), error.message saying why in one
@@ -68,9 +77,13 @@ struct disc_source {
     virtual_bin bin;           // the tracks' bytes
     std::vector<std::string> files;   // every file it is read from, the one named first
     std::vector<companion_file> companions;
+    std::string sheet_name;           // the sheet's file name, as the hashes and a restore name it
     std::string sheet_bytes;          // the sheet as it stands, byte for byte (once read)
     std::string archive;              // the archive its files are in; "" for files of their own
     std::vector<packed_file> packed;  // of them, those the virtual BIN reads
+    // The dump's files when the source is not them (a CHD); the sheet's
+    // name and bytes are then those of the dump's sheet.
+    std::vector<image_file> image_files;
 };
 
 // The discs an argument names: each sheet of an archive, in the archive's

@@ -75,6 +75,7 @@ virtual_bin join_sheet_files(const cue_sheet& sheet, const disc_layout& layout, 
         if (file.kind == file_kind::wave && tail != 0) {
             bin.parts.push_back(file_part(paths[i], bin.size_bytes, raw_sector_size - tail));
             bin.parts.back().decoder = silence_decoder_maker();
+            bin.parts.back().silence = true;
             bin.size_bytes += raw_sector_size - tail;
         }
     }

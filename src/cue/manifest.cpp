@@ -172,10 +172,12 @@ bool read_file_entry(const json& value, manifest_file& file)
         return false;
     file.bin_first = value["bin_first"].get<std::int64_t>();
     file.bin_bytes = value["bin_bytes"].get<std::int64_t>();
-    if (value.contains("tail") && !read_text(value["tail"], file.tail))
+    if ((value.contains("head") && !read_text(value["head"], file.head)) ||
+        (value.contains("tail") && !read_text(value["tail"], file.tail)))
         return false;
     return file.bin_first >= 0 && file.bin_bytes >= 0 &&
-           file.digest.size == file.bin_bytes + static_cast<std::int64_t>(file.tail.size());
+           file.digest.size ==
+               static_cast<std::int64_t>(file.head.size()) + file.bin_bytes + static_cast<std::int64_t>(file.tail.size());
 }
 
 // The pieces run end to end over the BIN, and every file lies within it.
@@ -208,6 +210,8 @@ std::string manifest_text(const disc_manifest& manifest)
         put_digest(entry, file.digest, true);
         entry["bin_first"] = file.bin_first;
         entry["bin_bytes"] = file.bin_bytes;
+        if (!file.head.empty())
+            entry["head"] = json{{"base64", base64_of(file.head)}};
         if (!file.tail.empty())
             entry["tail"] = json{{"base64", base64_of(file.tail)}};
         files.push_back(std::move(entry));

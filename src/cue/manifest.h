@@ -29,13 +29,15 @@ struct manifest_piece {
     std::string data;         // bytes: the bytes themselves
 };
 
-// A source file: a run of the virtual BIN, and the incomplete last sector
-// the BIN leaves out of a file that another follows.
+// A source file: a run of the virtual BIN, with the bytes the BIN leaves
+// out of it before (a WAVE file's header) and after (its later chunks, the
+// incomplete last sector of a file that another follows).
 struct manifest_file {
     std::string name;         // as the sheet's FILE line found it: relative to the sheet's folder, below it
     file_digest digest;       // size, CRC32, MD5 and SHA-1
     std::int64_t bin_first = 0;
     std::int64_t bin_bytes = 0;
+    std::string head;
     std::string tail;
 };
 

@@ -83,7 +83,16 @@ std::vector<stream_range> unclaimed_runs(const std::vector<feed_claim>& claims, 
 struct file_filler {
     std::size_t file = SIZE_MAX;
     file_stream stream;
+    std::unique_ptr<part_decoder> decoder;   // for a file read through its reader
 };
+
+std::size_t read_through(part_decoder& decoder, std::int64_t offset, unsigned char* buffer, std::size_t size)
+{
+    std::size_t got = 0;
+    for (std::size_t n = 1; got < size && n > 0; got += n)
+        n = decoder.read(offset + static_cast<std::int64_t>(got), buffer + got, size - got);
+    return got;
+}
 
 std::size_t fill_from_file(source_feed& feed, file_filler& filler, std::int64_t at, unsigned char* buffer,
                            std::size_t size)
@@ -93,16 +102,87 @@ std::size_t fill_from_file(source_feed& feed, file_filler& filler, std::int64_t 
         ++index;
     const feed_file& file = feed.files[index];
     if (filler.file != index) {
-        filler.stream = open_regular_file(file.path.c_str());
+        filler.decoder = file.reader ? file.reader(file_part(file.path, 0, file.size)) : nullptr;
+        filler.stream = file.reader ? file_stream{} : open_regular_file(file.path.c_str());
         filler.file = index;
     }
     std::size_t got = 0;
-    if (filler.stream && seek_to(filler.stream.get(), at - file.first))
+    if (filler.decoder)
+        got = read_through(*filler.decoder, at - file.first, buffer, size);
+    else if (filler.stream && seek_to(filler.stream.get(), at - file.first))
         got = std::fread(buffer, 1, size, filler.stream.get());
     if (got < size)
         feed.unreadable[index] = true;
     keep_filled(feed, at, buffer, got);
     return got;
+}
+
+// A run of the virtual BIN read as a file of its own.
+class bin_run_reader final : public part_decoder {
+public:
+    bin_run_reader(const virtual_bin& bin, std::int64_t first) : first_(first) { reader_.bin = &bin; }
+    std::size_t read(std::int64_t offset, unsigned char* buffer, std::size_t size) override
+    {
+        return read_bin(reader_, first_ + offset, buffer, size);
+    }
+
+private:
+    bin_reader reader_;
+    std::int64_t first_;
+};
+
+// A sheet's files, each with the run of the BIN that is its bytes as they
+// stand, if one is.
+std::vector<feed_file> sheet_feed_files(const disc_source& source)
+{
+    std::vector<feed_file> files;
+    std::int64_t first = 0;
+    const std::vector<bin_file_entry>& entries = source.sheet.bin_files;
+    for (const bin_part& part : source.bin.parts) {
+        if (part.silence)
+            continue;
+        const std::size_t i = files.size();
+        feed_file file;
+        file.name = i < entries.size() ? entries[i].name : base_name(part.path.c_str());
+        file.path = part.path;
+        file.size = part.file_offset + part.bytes;
+        if (i < entries.size())
+            file.size = entries[i].file_bytes >= 0 ? entries[i].file_bytes : std::max(file.size, entries[i].size_bytes);
+        file.first = first;
+        // A decoded part's bytes are not its file's: the filler reads the file.
+        if (!part.decoder || part.verbatim) {
+            file.bin_first = part.first_byte;
+            file.bin_bytes = part.bytes;
+            file.bin_offset = part.file_offset;
+        }
+        if (part.verbatim)
+            file.reader = part.decoder;
+        first += file.size;
+        files.push_back(std::move(file));
+    }
+    return files;
+}
+
+// The dump's files of a source that keeps them in another form: each a run
+// of the BIN, which the filler reads through the BIN.
+std::vector<feed_file> image_feed_files(const disc_source& source)
+{
+    std::vector<feed_file> files;
+    std::int64_t first = 0;
+    const virtual_bin* bin = &source.bin;
+    for (const image_file& image : source.image_files) {
+        feed_file file;
+        file.name = image.name;
+        file.size = file.bin_bytes = image.bytes;
+        file.first = first;
+        file.bin_first = image.bin_first;
+        file.reader = [bin, at = image.bin_first](const bin_part&) {
+            return std::make_unique<bin_run_reader>(*bin, at);
+        };
+        first += file.size;
+        files.push_back(std::move(file));
+    }
+    return files;
 }
 
 struct feed_state {
@@ -130,22 +210,10 @@ feed_plan split_feed_plan(const disc_source& source, const disc_layout& layout, 
 {
     feed_plan plan;
     plan.window = window;
-    std::int64_t first = 0;
-    const std::vector<bin_file_entry>& entries = source.sheet.bin_files;
-    for (std::size_t i = 0; i < source.bin.parts.size(); ++i) {
-        const bin_part& part = source.bin.parts[i];
-        feed_file file;
-        file.name = i < entries.size() ? entries[i].name : base_name(part.path.c_str());
-        file.path = part.path;
-        file.size = i < entries.size() ? std::max(entries[i].size_bytes, part.file_offset + part.bytes)
-                                       : part.file_offset + part.bytes;
-        file.first = first;
-        // A decoded part's bytes are not its file's: the filler reads the file.
-        if (!part.decoder)
-            plan.segments.push_back({part.first_byte, part.bytes, first + part.file_offset});
-        first += file.size;
-        plan.files.push_back(std::move(file));
-    }
+    plan.files = source.image_files.empty() ? sheet_feed_files(source) : image_feed_files(source);
+    for (const feed_file& file : plan.files)
+        if (file.bin_first >= 0)
+            plan.segments.push_back({file.bin_first, file.bin_bytes, file.first + file.bin_offset});
     const std::int64_t bin_size = source.bin.size_bytes;
     const auto bin_byte = [bin_size](std::int64_t sector) {
         return std::clamp<std::int64_t>(sector * raw_sector_size, 0, bin_size);

@@ -10,6 +10,7 @@
 #include "base/digest.h"
 #include "base/ordered_stream.h"
 #include "cue/layout.h"
+#include "cue/virtual_bin.h"
 
 #include <cstdint>
 #include <memory>
@@ -23,6 +24,12 @@ struct feed_file {
     std::string path;         // where the filler reads it
     std::int64_t size = 0;
     std::int64_t first = 0;   // its first byte in the stream
+    // The run of the virtual BIN that is its bytes from bin_offset on, as
+    // they stand; bin_first -1: none is (a file read through a decoder).
+    std::int64_t bin_first = -1;
+    std::int64_t bin_bytes = 0;
+    std::int64_t bin_offset = 0;
+    decoder_maker reader;     // how the filler reads it when it is not a file at path
 };
 
 // A run of the virtual BIN that is a run of the stream: a plain part's bytes

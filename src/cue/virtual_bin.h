@@ -48,6 +48,8 @@ struct bin_part {
     std::int64_t bytes = 0;         // how many of them it takes
     std::int64_t file_offset = 0;   // where they begin in the file (a WAVE file's data, say)
     decoder_maker decoder;          // empty: a plain byte range of the file
+    bool verbatim = false;          // the decoder gives the file's bytes as they stand (an archive's member)
+    bool silence = false;           // no file's bytes: the silence that ends an audio file's last sector
 };
 
 // A part that is a plain byte range of a file.
