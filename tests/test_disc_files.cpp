@@ -186,7 +186,7 @@ TEST(DiscFiles, AnAudioFileEndingInsideASectorIsFilledWithSilenceAndSaysSo)
     sox(dir, {"-t", "raw", "-r", "44100", "-c", "2", "-b", "16", "-e", "signed", "-L", "a.raw", "a.wav"});
     write_file(dir / "a.cue", "FILE \"a.wav\" WAVE\nTRACK 01 AUDIO\nINDEX 01 00:00:00\n");
     const command_result r = run_tool({"--flac", "a.cue"}, dir);
-    EXPECT_EQ(r.err, "trackcarve: line 1: a.wav ends 488 audio frames into a sector; the sector is filled with "
+    EXPECT_EQ(r.err, "trackcarve: line 1: a.wav ends 100 audio frames into a sector; the sector is filled with "
                      "silence\n");
     EXPECT_TRUE(same_bytes(flac_samples(dir / "a" / "track1.flac"),
                            patterned_sectors(0, 3).substr(0, 2 * 2352 + 400) + std::string(2352 - 400, '\0')));

@@ -92,6 +92,18 @@ disc wave_files(const fs::path& dir)
     return {dir / "rip.cue", {}, "rip"};
 }
 
+// A file of 2048-byte MODE1 sectors, then big-endian audio that ends
+// inside a sector.
+disc iso_and_motorola(const fs::path& dir)
+{
+    fs::create_directories(dir);
+    write_file(dir / "data.iso", patterned_user_data(0, 300));
+    write_file(dir / "rip.raw", patterned_sectors(300, 150) + std::string(1000, 'm'));
+    write_file(dir / "m.cue", "FILE \"data.iso\" BINARY\n  TRACK 01 MODE1/2048\n    INDEX 01 00:00:00\n"
+                              "FILE \"rip.raw\" MOTOROLA\n  TRACK 02 AUDIO\n    INDEX 01 00:00:00\n");
+    return {dir / "m.cue", {}, "m"};
+}
+
 // One BIN a track, the last sector of two of them incomplete.
 disc cut_tracks(const fs::path& dir)
 {
@@ -185,6 +197,9 @@ INSTANTIATE_TEST_SUITE_P(
         trip_row{"BinInAFolder", bin_in_a_folder, {"track1.flac"}, 2},
         trip_row{"WaveFiles", wave_files, {"track1.flac", "track2.flac"}, 3, packed::no,
                  "trackcarve: line 1: rip 1.wav ends 294 audio frames into a sector; the sector is filled with "
+                 "silence\n"},
+        trip_row{"IsoAndMotorola", iso_and_motorola, {"track1.iso", "track2.flac"}, 3, packed::no,
+                 "trackcarve: line 4: rip.raw ends 250 audio frames into a sector; the sector is filled with "
                  "silence\n"},
         trip_row{"ZipOfOneBinATrack", cut_tracks, {"track1.iso", "track2.flac", "track3.flac", "track4.flac"}, 5,
                  packed::zip},

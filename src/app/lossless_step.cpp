@@ -17,7 +17,7 @@ bool kept_bin_bytes(const source_feed& feed, std::int64_t first, std::int64_t en
         const std::int64_t to = std::min(end, file.bin_first + file.bin_bytes);
         const std::int64_t at = file.first + file.bin_offset - file.bin_first;
         std::string run;
-        if (file.bin_first >= 0 && from < to && !kept_bytes(feed, at + from, at + to, run))
+        if (file.form == file_form::as_it_stands && from < to && !kept_bytes(feed, at + from, at + to, run))
             return false;
         bytes += run;
     }
@@ -100,25 +100,29 @@ bool bin_pieces(const disc_source& source, const disc_layout& layout, const std:
 
 // Each source file: its run of the BIN, and the bytes of it before and
 // after that run (a WAVE file's header and trailing chunks, the incomplete
-// last sector the BIN leaves out).
+// last sector the BIN leaves out); or its run and the form that makes the
+// file of it (big-endian audio, the user data of MODE1 sectors).
 bool source_files(const source_feed& feed, const std::vector<hashed_file>& files,
                   std::vector<manifest_file>& entries, std::string& why)
 {
     for (std::size_t i = 0; i < feed.files.size(); ++i) {
         const feed_file& file = feed.files[i];
         const hashed_file& hashed = files[i + 1];
-        if (file.bin_first < 0) {
-            why = hashed.name + " is decoded (a FLAC, MOTOROLA or MODE1/2048 file): its tracks keep what it "
-                                "holds, not its own bytes; keep the file beside the split";
+        if (file.form == file_form::decoded) {
+            why = hashed.name + " is a FLAC file: its tracks keep its samples, not its own bytes; keep the file "
+                                "beside the split";
             return false;
         }
         if (!hashed.whole) {
             why = hashed.name + " is not kept whole";
             return false;
         }
-        manifest_file entry{hashed.name, hashed.digest, file.bin_first, file.bin_bytes, {}, {}};
-        if (!kept_bytes(feed, file.first, file.first + file.bin_offset, entry.head) ||
-            !kept_bytes(feed, file.first + file.bin_offset + file.bin_bytes, file.first + file.size, entry.tail)) {
+        manifest_file entry{hashed.name, hashed.digest, file.bin_first, file.bin_bytes, {}, {}, file.form};
+        const bool ends_kept =
+            file.form != file_form::as_it_stands ||
+            (kept_bytes(feed, file.first, file.first + file.bin_offset, entry.head) &&
+             kept_bytes(feed, file.first + file.bin_offset + file.bin_bytes, file.first + file.size, entry.tail));
+        if (!ends_kept) {
             why = "the ends of " + hashed.name + " are in no track";
             return false;
         }

@@ -27,6 +27,41 @@ std::size_t copy_kept(const std::string& kept, std::int64_t kept_first, std::int
     return count;
 }
 
+// A file of another form than its run's bytes: big-endian audio (each pair
+// of bytes swapped) or the user data of MODE1 sectors.
+std::size_t read_formed(const restore_target& file, bin_reader& reader, std::int64_t in_file, unsigned char* buffer,
+                        std::size_t size)
+{
+    std::size_t done = 0;
+    while (done < size) {
+        const std::int64_t at = in_file + static_cast<std::int64_t>(done);
+        std::size_t got = 0;
+        if (file.form == file_form::user_data) {
+            const std::int64_t within = at % mode1_user_data_bytes;
+            const std::size_t wanted = std::min(size - done, static_cast<std::size_t>(mode1_user_data_bytes - within));
+            got = read_bin(reader, file.bin_first + at / mode1_user_data_bytes * raw_sector_size + 16 + within,
+                           buffer + done, wanted);
+            if (got < wanted)
+                return done + got;
+        } else {
+            // Whole pairs from an even offset.
+            unsigned char pairs[4096];
+            const std::int64_t pair_start = at & ~std::int64_t{1};
+            const auto skip = static_cast<std::size_t>(at - pair_start);
+            const std::size_t wanted = std::min(sizeof pairs, (size - done + skip + 1) & ~std::size_t{1});
+            const std::size_t read = read_bin(reader, file.bin_first + pair_start, pairs, wanted);
+            for (std::size_t i = 0; i + 1 < read; i += 2)
+                std::swap(pairs[i], pairs[i + 1]);
+            got = std::min(size - done, (read & ~std::size_t{1}) - std::min(skip, read & ~std::size_t{1}));
+            std::memcpy(buffer + done, pairs + skip, got);
+            if (read < wanted)
+                return done + got;
+        }
+        done += got;
+    }
+    return done;
+}
+
 // Fills the stream's bytes that no decoder puts: a run of the BIN that only
 // zeros or kept bytes give, and a file's bytes before and after its run.
 std::size_t fill_target(const std::vector<restore_target*>& files, bin_reader& reader, std::int64_t at,
@@ -36,6 +71,8 @@ std::size_t fill_target(const std::vector<restore_target*>& files, bin_reader& r
     while (index + 1 < files.size() && files[index + 1]->first <= at)
         ++index;
     const restore_target& file = *files[index];
+    if (file.form != file_form::as_it_stands)
+        return read_formed(file, reader, at - file.first, buffer, size);
     const auto head = static_cast<std::int64_t>(file.head.size());
     std::int64_t in_file = at - file.first;
     std::size_t done = copy_kept(file.head, 0, in_file, buffer, size);
@@ -125,6 +162,7 @@ bool restore_targets(const split_folder& split, std::vector<restore_target>& tar
         target.size = file.digest.size;
         target.bin_first = file.bin_first;
         target.bin_bytes = file.bin_bytes;
+        target.form = file.form;
         target.head = file.head;
         target.tail = file.tail;
         target.known = true;
@@ -204,8 +242,9 @@ std::unique_ptr<source_feed> start_restore_feed(split_folder& split, std::vector
         file.name = target.name;
         file.size = target.size;
         file.first = target.first;
-        plan.segments.push_back(
-            {target.bin_first, target.bin_bytes, target.first + static_cast<std::int64_t>(target.head.size())});
+        if (target.form == file_form::as_it_stands)
+            plan.segments.push_back(
+                {target.bin_first, target.bin_bytes, target.first + static_cast<std::int64_t>(target.head.size())});
     }
     for (std::size_t i = 0; i < writer->files.size(); ++i)
         writer->outs.emplace_back();

@@ -27,6 +27,7 @@ struct restore_target {
     std::int64_t bin_bytes = 0;
     std::string head;            // and its bytes before that run
     std::string tail;            // and after it
+    file_form form = file_form::as_it_stands;   // how the run makes the file
     bool known = false;          // what it must be is known (a lossless split's manifest)
     file_digest expected;
     bool left = false;           // an identical file holds its name already

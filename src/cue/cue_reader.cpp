@@ -165,7 +165,7 @@ void count_current_file(cue_reader& reader)
     const std::int64_t tail = file.size_bytes % raw_sector_size;
     if (is_audio_file(file) && tail != 0)
         notice(reader, "line %i: %s ends %lld audio frames into a sector; the sector is filled with silence",
-               file.line_number, file.name.c_str(), static_cast<long long>((raw_sector_size - tail) / 4));
+               file.line_number, file.name.c_str(), static_cast<long long>(tail / 4));
 }
 
 bool refuse_file(cue_reader& reader, const char* name, const std::string& what)

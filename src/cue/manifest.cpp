@@ -163,6 +163,18 @@ bool read_piece(const json& value, manifest_piece& piece)
     return false;
 }
 
+constexpr const char* form_words[] = {"as_it_stands", "swapped", "user_data"};
+
+bool read_form(const json& value, file_form& form)
+{
+    for (std::size_t i = 1; i < std::size(form_words); ++i)
+        if (value.is_string() && value.get<std::string>() == form_words[i]) {
+            form = static_cast<file_form>(i);
+            return true;
+        }
+    return false;
+}
+
 bool read_file_entry(const json& value, manifest_file& file)
 {
     if (!value.is_object() || !value.contains("name") || !read_text(value["name"], file.name) ||
@@ -173,11 +185,17 @@ bool read_file_entry(const json& value, manifest_file& file)
     file.bin_first = value["bin_first"].get<std::int64_t>();
     file.bin_bytes = value["bin_bytes"].get<std::int64_t>();
     if ((value.contains("head") && !read_text(value["head"], file.head)) ||
-        (value.contains("tail") && !read_text(value["tail"], file.tail)))
+        (value.contains("tail") && !read_text(value["tail"], file.tail)) ||
+        (value.contains("form") && !read_form(value["form"], file.form)))
         return false;
-    return file.bin_first >= 0 && file.bin_bytes >= 0 &&
-           file.digest.size ==
+    if (file.bin_first < 0 || file.bin_bytes < 0)
+        return false;
+    if (file.form == file_form::as_it_stands)
+        return file.digest.size ==
                static_cast<std::int64_t>(file.head.size()) + file.bin_bytes + static_cast<std::int64_t>(file.tail.size());
+    const std::int64_t made = file.form == file_form::swapped ? file.bin_bytes
+                                                              : file.bin_bytes / raw_sector_size * mode1_user_data_bytes;
+    return file.head.empty() && file.tail.empty() && file.digest.size <= made;
 }
 
 // The pieces run end to end over the BIN, and every file lies within it.
@@ -210,6 +228,8 @@ std::string manifest_text(const disc_manifest& manifest)
         put_digest(entry, file.digest, true);
         entry["bin_first"] = file.bin_first;
         entry["bin_bytes"] = file.bin_bytes;
+        if (file.form != file_form::as_it_stands)
+            entry["form"] = form_words[static_cast<std::size_t>(file.form)];
         if (!file.head.empty())
             entry["head"] = json{{"base64", base64_of(file.head)}};
         if (!file.tail.empty())

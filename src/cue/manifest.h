@@ -7,6 +7,7 @@
 
 #include "base/digest.h"
 #include "cue/sector_codes.h"
+#include "cue/virtual_bin.h"
 
 #include <cstdint>
 #include <string>
@@ -31,7 +32,8 @@ struct manifest_piece {
 
 // A source file: a run of the virtual BIN, with the bytes the BIN leaves
 // out of it before (a WAVE file's header) and after (its later chunks, the
-// incomplete last sector of a file that another follows).
+// incomplete last sector of a file that another follows); or the first
+// `size` bytes that its form makes of the run.
 struct manifest_file {
     std::string name;         // as the sheet's FILE line found it: relative to the sheet's folder, below it
     file_digest digest;       // size, CRC32, MD5 and SHA-1
@@ -39,6 +41,7 @@ struct manifest_file {
     std::int64_t bin_bytes = 0;
     std::string head;
     std::string tail;
+    file_form form = file_form::as_it_stands;   // never decoded
 };
 
 struct disc_manifest {

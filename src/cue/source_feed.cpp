@@ -131,6 +131,17 @@ private:
     std::int64_t first_;
 };
 
+file_form form_of(const bin_file_entry& entry, const bin_part& part)
+{
+    if (!part.decoder || part.verbatim)
+        return file_form::as_it_stands;
+    if (entry.kind == file_kind::motorola)
+        return file_form::swapped;
+    if (entry.kind == file_kind::binary && entry.sector_bytes == mode1_user_data_bytes)
+        return file_form::user_data;
+    return file_form::decoded;
+}
+
 // A sheet's files, each with the run of the BIN that is its bytes as they
 // stand, if one is.
 std::vector<feed_file> sheet_feed_files(const disc_source& source)
@@ -149,12 +160,10 @@ std::vector<feed_file> sheet_feed_files(const disc_source& source)
         if (i < entries.size())
             file.size = entries[i].file_bytes >= 0 ? entries[i].file_bytes : std::max(file.size, entries[i].size_bytes);
         file.first = first;
-        // A decoded part's bytes are not its file's: the filler reads the file.
-        if (!part.decoder || part.verbatim) {
-            file.bin_first = part.first_byte;
-            file.bin_bytes = part.bytes;
-            file.bin_offset = part.file_offset;
-        }
+        file.bin_first = part.first_byte;
+        file.bin_bytes = part.bytes;
+        file.bin_offset = part.file_offset;
+        file.form = i < entries.size() ? form_of(entries[i], part) : file_form::decoded;
         if (part.verbatim)
             file.reader = part.decoder;
         first += file.size;
@@ -175,6 +184,7 @@ std::vector<feed_file> image_feed_files(const disc_source& source)
         file.name = image.name;
         file.size = file.bin_bytes = image.bytes;
         file.first = first;
+        file.form = file_form::as_it_stands;
         file.bin_first = image.bin_first;
         file.reader = [bin, at = image.bin_first](const bin_part&) {
             return std::make_unique<bin_run_reader>(*bin, at);
@@ -212,7 +222,8 @@ feed_plan split_feed_plan(const disc_source& source, const disc_layout& layout, 
     plan.window = window;
     plan.files = source.image_files.empty() ? sheet_feed_files(source) : image_feed_files(source);
     for (const feed_file& file : plan.files)
-        if (file.bin_first >= 0)
+        // Only bytes as they stand are the stream's: the filler reads the others.
+        if (file.form == file_form::as_it_stands)
             plan.segments.push_back({file.bin_first, file.bin_bytes, file.first + file.bin_offset});
     const std::int64_t bin_size = source.bin.size_bytes;
     const auto bin_byte = [bin_size](std::int64_t sector) {

@@ -24,9 +24,9 @@ struct feed_file {
     std::string path;         // where the filler reads it
     std::int64_t size = 0;
     std::int64_t first = 0;   // its first byte in the stream
-    // The run of the virtual BIN that is its bytes from bin_offset on, as
-    // they stand; bin_first -1: none is (a file read through a decoder).
-    std::int64_t bin_first = -1;
+    // How its bytes from bin_offset on come from its run of the virtual BIN.
+    file_form form = file_form::decoded;
+    std::int64_t bin_first = 0;
     std::int64_t bin_bytes = 0;
     std::int64_t bin_offset = 0;
     decoder_maker reader;     // how the filler reads it when it is not a file at path

@@ -40,6 +40,11 @@ public:
 };
 using decoder_maker = std::function<std::unique_ptr<part_decoder>(const bin_part& part)>;
 
+// How a file's bytes come from its run of the virtual BIN: as they stand;
+// each pair of bytes swapped (big-endian audio); the 2048 bytes of user
+// data of each MODE1 sector; or not from the BIN at all (a FLAC file's).
+enum class file_form { as_it_stands, swapped, user_data, decoded };
+
 struct source_feed;   // cue/source_feed.h
 
 struct bin_part {
