@@ -8,8 +8,10 @@
 #   scripts/fuzz.sh [TARGET] [SECONDS]
 #
 # TARGET: fuzz_cue_sheet (the default: the CUE reader and the layout, seeds
-# in tests/fuzz/corpus/) or fuzz_whole_run (the whole program on a scratch
-# folder, seeds in tests/fuzz/corpus_whole_run/).
+# in tests/fuzz/corpus/), fuzz_whole_run (the whole program on a scratch
+# folder, seeds in tests/fuzz/corpus_whole_run/) or fuzz_records (the
+# readers of a lossless split's manifest and of a DAT, seeds in
+# tests/fuzz/corpus_records/).
 # FUZZ_KEEP=1 keeps the scratch folder (grown corpus and log) after a clean run.
 case ${1-} in -h | --help) sed -n '2,/^[^#]/s/^# \{0,1\}//p' "$0"; exit 0 ;; esac
 set -euo pipefail
@@ -24,10 +26,11 @@ seconds=${1:-60}
 case $target in
   fuzz_cue_sheet) corpus=tests/fuzz/corpus dictionary=tests/fuzz/cue.dict max_len=20000 ;;
   fuzz_whole_run) corpus=tests/fuzz/corpus_whole_run dictionary=tests/fuzz/whole_run.dict max_len=4096 ;;
+  fuzz_records) corpus=tests/fuzz/corpus_records dictionary=tests/fuzz/records.dict max_len=8192 ;;
   *) seconds=bad ;;
 esac
 if ! [[ $seconds =~ ^[0-9]+$ ]] || ((seconds == 0)) || [ $# -gt 1 ]; then
-  echo "usage: scripts/fuzz.sh [fuzz_cue_sheet|fuzz_whole_run] [SECONDS]" >&2
+  echo "usage: scripts/fuzz.sh [fuzz_cue_sheet|fuzz_whole_run|fuzz_records] [SECONDS]" >&2
   exit 2
 fi
 for tool in clang clang++ cmake; do

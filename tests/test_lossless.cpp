@@ -123,7 +123,9 @@ fs::path pack_disc(const fs::path& dir, const disc& d, packed how)
     const std::string stem = d.cue.stem().string();
     if (how == packed::chd) {
         const fs::path chd = dir / (stem + ".chd");
-        EXPECT_EQ(run_command({"/usr/bin/chdman", "createcd", "-i", d.cue.string(), "-o", chd.string()}).exit_status, 0);
+        const command_result made =
+            run_command({"/usr/bin/chdman", "createcd", "-i", d.cue.string(), "-o", chd.string()});
+        EXPECT_EQ(made.exit_status, 0) << made.err;
         return chd;
     }
     const fs::path archive = dir / (stem + (how == packed::zip ? ".zip" : ".7z"));
@@ -225,6 +227,12 @@ TEST(Restore, RefusesWhatDoesNotGiveBackTheBytes)
         write_file(copy / file, bytes);
         return copy;
     };
+    // A manifest whose word is a number, as a hand edit may leave it.
+    const fs::path edited = dir / "edited";
+    fs::copy(dir / "sample", edited);
+    std::string manifest = read_file(edited / "sample.manifest.json");
+    manifest.replace(manifest.find("\"manifest\": \""), 13, "\"manifest\": 1, \"x\": \"");
+    write_file(edited / "sample.manifest.json", manifest);
     const struct {
         fs::path folder;
         std::string there;   // the bytes of back/sample.bin beforehand; "" for none
@@ -233,6 +241,8 @@ TEST(Restore, RefusesWhatDoesNotGiveBackTheBytes)
     } rows[] = {
         {damaged("track3.flac"), "", 1, "trackcarve: track3.flac does not give back the bytes the manifest records\n"},
         {damaged("track1.iso"), "", 1, "trackcarve: track1.iso does not give back the bytes the manifest records\n"},
+        {edited, "", 1, "trackcarve: " + edited.string() + ": sample.manifest.json: its entries are not well formed; "
+                        "nothing restored\n"},
         {dir / "sample", "not the BIN", 1,
          "trackcarve: " + (dir / "back" / "sample.bin").string() + " is there and is not the file " +
              (dir / "sample").string() + " gives back; nothing restored from it\n"},

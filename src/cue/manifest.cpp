@@ -190,12 +190,13 @@ bool read_file_entry(const json& value, manifest_file& file)
         return false;
     if (file.bin_first < 0 || file.bin_bytes < 0)
         return false;
+    const auto head = static_cast<std::int64_t>(file.head.size());
+    const auto tail = static_cast<std::int64_t>(file.tail.size());
     if (file.form == file_form::as_it_stands)
-        return file.digest.size ==
-               static_cast<std::int64_t>(file.head.size()) + file.bin_bytes + static_cast<std::int64_t>(file.tail.size());
-    const std::int64_t made = file.form == file_form::swapped ? file.bin_bytes
-                                                              : file.bin_bytes / raw_sector_size * mode1_user_data_bytes;
-    return file.head.empty() && file.tail.empty() && file.digest.size <= made;
+        return file.bin_bytes <= INT64_MAX - head - tail && file.digest.size == head + file.bin_bytes + tail;
+    const std::int64_t made =
+        file.form == file_form::swapped ? file.bin_bytes : file.bin_bytes / raw_sector_size * mode1_user_data_bytes;
+    return head == 0 && tail == 0 && file.digest.size <= made;
 }
 
 // The pieces run end to end over the BIN, and every file lies within it.
@@ -203,14 +204,14 @@ bool covers_the_bin(const disc_manifest& manifest)
 {
     std::int64_t at = 0;
     for (const manifest_piece& piece : manifest.pieces) {
-        if (piece.first != at)
+        if (piece.first != at || piece.bytes < 0 || piece.bytes > manifest.bin_size - at)
             return false;
         at += piece.bytes;
     }
     if (at != manifest.bin_size)
         return false;
     for (const manifest_file& file : manifest.files)
-        if (file.bin_first + file.bin_bytes > manifest.bin_size)
+        if (file.bin_first > manifest.bin_size || file.bin_bytes > manifest.bin_size - file.bin_first)
             return false;
     return true;
 }
@@ -247,17 +248,13 @@ std::string manifest_text(const disc_manifest& manifest)
     return whole.dump(2) + "\n";
 }
 
-bool read_manifest(const std::string& text, disc_manifest& manifest, std::string& why)
+namespace {
+
+bool read_manifest_json(const json& whole, disc_manifest& manifest, std::string& why)
 {
-    json whole;
-    try {
-        whole = json::parse(text);
-    } catch (const json::exception& e) {
-        why = std::string("it is not JSON: ") + e.what();
-        return false;
-    }
     why = "it is not a manifest of this program's version";
-    if (!whole.is_object() || whole.value("manifest", "") != manifest_word || whole.value("version", 0) != 1 ||
+    if (!whole.is_object() || whole.value("manifest", "") != manifest_word || !whole.contains("version") ||
+        !whole["version"].is_number_integer() || whole["version"].get<std::int64_t>() != manifest_version ||
         !whole.contains("sheet") || !whole.contains("files") || !whole["files"].is_array() ||
         !whole.contains("bin") || !whole["bin"].is_object() || !whole["bin"].contains("pieces") ||
         !whole["bin"]["pieces"].is_array() || !whole["bin"].contains("size") ||
@@ -280,4 +277,25 @@ bool read_manifest(const std::string& text, disc_manifest& manifest, std::string
             return false;
     why = "its pieces do not cover the disc's bytes end to end";
     return covers_the_bin(manifest);
+}
+
+} // namespace
+
+bool read_manifest(const std::string& text, disc_manifest& manifest, std::string& why)
+{
+    json whole;
+    try {
+        whole = json::parse(text);
+    } catch (const json::exception& e) {
+        why = std::string("it is not JSON: ") + e.what();
+        return false;
+    }
+    // A value of another type than the one asked for (a number where a
+    // word belongs) throws: the manifest is not one.
+    try {
+        return read_manifest_json(whole, manifest, why);
+    } catch (const json::exception&) {
+        why = "its entries are not well formed";
+        return false;
+    }
 }
