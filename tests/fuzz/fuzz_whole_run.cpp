@@ -23,7 +23,9 @@
 //           header is disc.chd, split instead of the sheet; its tracks are
 //           checked against its sectors as the CHD reader gives them, and a
 //           file it refuses must be one line and nothing made (so is a
-//           sheet that begins with the CHD signature)
+//           sheet that begins with the CHD signature) | 64 --hash (of a
+//           sheet: after Done, the sheet's and each file's size, CRC32, MD5
+//           and SHA-1, each as the whole file gives it)
 //   [1..4]  a.bin and b.bin: whole sectors (mod 49) and a partial sector's
 //           bytes (0 unless the byte's top bit is set) each
 //   [5..8]  the variant: what sits at each of eight final names, a nibble each
@@ -31,6 +33,7 @@
 // The BINs repeat the bytes after the sheet, mixed with their offset so that
 // no two sectors are alike.
 #include "app/run.h"
+#include "base/digest.h"
 #include "cue/archive_source.h"
 #include "cue/cue_reader.h"
 #include "cue/disc_source.h"
@@ -85,7 +88,7 @@ constexpr std::int64_t max_data_sectors = 2000;
 constexpr std::int64_t max_chd_bytes = std::int64_t{6000} * raw_sector_size;
 
 enum flag : std::uint8_t { two_writers = 1, variant = 2, folder_is_sheet_folder = 4, owned_by_another = 8,
-                           raw_data = 16, chd_input = 32 };
+                           raw_data = 16, chd_input = 32, hashes = 64 };
 
 // What the variant puts at a final name.
 enum class planted {
@@ -338,7 +341,29 @@ struct run_record {
     std::string out;
     std::string err;
     int status;
+    std::string hash_lines;   // what --hash said after Done
 };
+
+// What --hash says after Done: the sheet's and each file's digests as the
+// whole file gives them (nothing, after a failure before any track).
+std::string expected_hash_lines(const scratch& s, const run_record& r)
+{
+    // A run that fails before it reads a track hashes nothing.
+    if ((r.flags & hashes) == 0 || (r.status != 0 && r.hash_lines.empty()))
+        return "";
+    std::vector<std::string> names{r.source_name};
+    for (const bin_file_entry& entry : r.read.sheet.bin_files)
+        names.push_back(entry.name);
+    std::string lines;
+    for (const std::string& name : names) {
+        file_digest digest;
+        if (!digest_of_file((s.dir / name).c_str(), digest))
+            fail("%s cannot be hashed", name.c_str());
+        lines += name + ": " + std::to_string(digest.size) + " bytes, CRC32 " + crc32_hex(digest.crc32) + ", MD5 " +
+                 hex_of(digest.md5) + ", SHA-1 " + hex_of(digest.sha1) + "\n";
+    }
+    return lines;
+}
 
 void check_run(const scratch& s, const run_record& r)
 {
@@ -467,6 +492,8 @@ void check_run(const scratch& s, const run_record& r)
     }
     if (!starts_with(out, toc_line) || out.size() < 5 || out.substr(out.size() - 5) != "Done\n")
         fail("stdout \"%s\"", out.c_str());
+    if (r.hash_lines != expected_hash_lines(s, r))
+        fail("hashes \"%s\"", r.hash_lines.c_str());
     captured_stream toc;
     track_format format = default_track_format();
     format.raw_data = (flags & raw_data) != 0;
@@ -649,7 +676,8 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
                  {},
                  {},
                  {},
-                 0};
+                 0,
+                 {}};
     r.bin = is_chd ? chd_bin(source, r.damaged) : sheet_bin(read, r.inputs);
     if (!is_chd)
         r.damaged.assign(static_cast<std::size_t>(std::max(read.sheet.track_count, 0)) + 1, false);
@@ -671,11 +699,26 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
         jobs[0] = '1';
     char raw_option[] = "--raw-data";
     char end_of_options[] = "--";
-    char* argv[] = {program, jobs_option, jobs, end_of_options, cue_path.data(), nullptr};
-    char* raw_argv[] = {program, jobs_option, jobs, raw_option, end_of_options, cue_path.data(), nullptr};
-    r.status = (flags & raw_data) != 0 ? run_trackcarve(c, 6, raw_argv) : run_trackcarve(c, 5, argv);
+    char hash_option[] = "--hash";
+    char* argv[] = {program, jobs_option, jobs, nullptr, nullptr, nullptr, nullptr};
+    int argc = 3;
+    if ((flags & raw_data) != 0)
+        argv[argc++] = raw_option;
+    if ((flags & hashes) != 0 && !is_chd)
+        argv[argc++] = hash_option;
+    argv[argc++] = end_of_options;
+    argv[argc++] = cue_path.data();
+    r.status = run_trackcarve(c, argc, argv);
     r.out = out.contents();
     r.err = err.contents();
+    if ((flags & hashes) != 0 && !is_chd) {
+        const std::size_t done = r.out.rfind("Done\n");
+        if (done != std::string::npos) {
+            r.hash_lines = r.out.substr(done + 5);
+            r.out.resize(done + 5);
+        }
+    } else
+        r.flags &= static_cast<std::uint8_t>(~hashes);
 
     if (is_chd && source.result != disc_source::state::read)
         check_refusal(s, r, source);
