@@ -373,9 +373,10 @@ void print_help(console& c, int default_jobs)
     std::size_t width = 16;
     for (const option_entry& entry : entries)
         width = std::max(width, help_label(entry).size() + 2);
-    std::string text = wrapped("Usage: trackcarve [OPTION]... SHEET.cue|DISC.chd...", 0) +
+    std::string text = wrapped("Usage: trackcarve [OPTION]... SHEET.cue|DISC.chd|ARCHIVE.zip|ARCHIVE.7z...", 0) +
                        wrapped("  or:  trackcarve --restore [OPTION]... FOLDER...", 0) +
-                       wrapped("Splits each CD image, a CUE sheet and its BIN files or a CHD, into one file per "
+                       wrapped("Splits each CD image, a CUE sheet and its BIN files (or the sheets in a .zip or "
+                               ".7z) or a CHD, into one file per "
                                "track, in a new folder beside it: trackN.iso for a data track, trackN.ogg (Ogg "
                                "Vorbis) for an audio track, NAME.toc listing them, and NAME.cue, a CUE sheet of "
                                "those files for emulators. Several sheets are split one after another. With "
