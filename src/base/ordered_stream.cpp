@@ -20,7 +20,9 @@ constexpr std::int64_t wake_bytes = std::int64_t{256} << 10;
 struct ordered_stream_state {
     stream_plan plan;
     std::int64_t window = 0;
-    std::vector<unsigned char> ring;
+    // Left unset: every byte is put or filled before it is taken, and
+    // zeroing a ring of tens of megabytes would hold up the start.
+    std::unique_ptr<unsigned char[]> ring;
     std::mutex lock;
     std::condition_variable changed;
     std::vector<std::int64_t> taken;      // each consumer's position
@@ -108,7 +110,7 @@ void copy_in(ordered_stream_state& s, std::int64_t first, std::int64_t end, cons
     while (first < end) {
         const std::int64_t slot = first % s.window;
         const std::int64_t count = std::min(end - first, s.window - slot);
-        std::memcpy(s.ring.data() + slot, bytes, static_cast<std::size_t>(count));
+        std::memcpy(s.ring.get() + slot, bytes, static_cast<std::size_t>(count));
         first += count;
         bytes += count;
     }
@@ -124,7 +126,7 @@ bool step(ordered_stream_state& s, std::size_t c, std::unique_lock<std::mutex>& 
     if (const std::int64_t end = present_end(s, at); end > at) {
         const std::int64_t count = std::min({end - at, largest_take, s.window - slot, next_mark(s, at) - at});
         hold.unlock();
-        s.plan.consumers[c](at, s.ring.data() + slot, static_cast<std::size_t>(count));
+        s.plan.consumers[c](at, s.ring.get() + slot, static_cast<std::size_t>(count));
         hold.lock();
         s.taken[c] += count;
         advance_low(s);
@@ -143,8 +145,8 @@ bool step(ordered_stream_state& s, std::size_t c, std::unique_lock<std::mutex>& 
     s.filling = {at, end};
     hold.unlock();
     const auto count = static_cast<std::size_t>(end - at);
-    const std::size_t got = s.plan.fill ? std::min(s.plan.fill(at, s.ring.data() + slot, count), count) : 0;
-    std::memset(s.ring.data() + slot + got, 0, count - got);
+    const std::size_t got = s.plan.fill ? std::min(s.plan.fill(at, s.ring.get() + slot, count), count) : 0;
+    std::memset(s.ring.get() + slot + got, 0, count - got);
     hold.lock();
     s.filling = {};
     add_present(s, at, end);
@@ -199,8 +201,9 @@ ordered_stream::ordered_stream(stream_plan plan) : state_(std::make_unique<order
 {
     ordered_stream_state& s = *state_;
     s.plan = std::move(plan);
-    s.window = std::max<std::int64_t>(static_cast<std::int64_t>(s.plan.window), 4096);
-    s.ring.resize(static_cast<std::size_t>(s.window));
+    // No larger than the stream: a short one needs no more.
+    s.window = std::max<std::int64_t>(std::min(static_cast<std::int64_t>(s.plan.window), s.plan.total), 4096);
+    s.ring = std::make_unique_for_overwrite<unsigned char[]>(static_cast<std::size_t>(s.window));
     s.taken.assign(s.plan.consumers.size(), 0);
     if (s.taken.empty())
         s.taken.push_back(s.plan.total);   // nobody takes anything: the stream is taken whole
