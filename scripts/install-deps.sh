@@ -22,7 +22,8 @@ packages=(
   dpkg-dev file                         # cpack -G DEB: dpkg-shlibdeps finds the Depends
   mandoc groff-base man-db              # manual page lint (mandoc -Tlint, groff) and man -w
   parallel                              # GNU parallel, for the library recipe's test
-  zlib1g-dev                            # crc32 of tracks; zip and CHD members (deflate)
+  zlib1g-dev                            # zip and CHD members (deflate)
+  libdeflate-dev                        # CRC32 of tracks
   nettle-dev                            # MD5 and SHA-1 of tracks (Nettle)
   libxxhash-dev                         # XXH3, the fast hash of output files
   libarchive-dev                        # disc images inside .zip and .7z archives

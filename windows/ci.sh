@@ -59,7 +59,7 @@ stage "cross-build: $build/trackcarve.exe" 600 "$build/build.log" bash -c '
   cmake --fresh -S . -B "$1" -DCMAKE_TOOLCHAIN_FILE=windows/mingw-i686.cmake \
     -DCMAKE_BUILD_TYPE=Release -DTRACKCARVE_TESTS=OFF
   cmake --build "$1" -j "$(nproc)"' build "$build"
-stage "libraries: zlib, Nettle, xxHash, liblzma, libzstd, bzip2, libFLAC, expat, libarchive (zip, 7z) under wine" \
+stage "libraries: zlib, libdeflate, Nettle, xxHash, liblzma, libzstd, bzip2, libFLAC, expat, libarchive (zip, 7z) under wine" \
   600 "$build/lib-check.log" windows/lib-check/run.sh "$build/lib-check"
 
 # Each wine run has its own limit; this one bounds the whole. On TERM the

@@ -7,9 +7,10 @@
 #   - the header-only JSON library (Debian's nlohmann-json3-dev), copied
 #     into the prefix with a .pc file of its own;
 #   - for the features that read archives, CHD images and hash tracks:
-#     static zlib, bzip2, liblzma, libzstd, Nettle and libarchive (reading
-#     only, no crypto), from Debian's source packages too, and xxHash
-#     header-only from the host's libxxhash-dev;
+#     static zlib, bzip2, liblzma, libzstd, Nettle, libdeflate (the CRC32
+#     of hashed tracks) and libarchive (reading only, no crypto), from
+#     Debian's source packages too, and xxHash header-only from the host's
+#     libxxhash-dev;
 #   - static expat, the XML reader of --dat's DATs, from Debian's source.
 # Every library has a .pc file in $prefix/lib/pkgconfig that carries what a
 # static link needs (its dependencies in Requires/Libs, and the defines that
@@ -123,7 +124,7 @@ extract() { # extract NAME DIR: unpack the downloaded NAME_*.dsc into $work/src/
 }
 
 # Source package names; libzstd is zstd's, xz-utils liblzma's.
-sources=(libogg libvorbis flac zlib bzip2 xz-utils libzstd nettle libarchive expat)
+sources=(libogg libvorbis flac zlib bzip2 xz-utils libzstd nettle libdeflate libarchive expat)
 step "sources (apt-get source ${sources[*]})"
 missing_sources=()
 for name in "${sources[@]}"; do
@@ -154,6 +155,7 @@ extract bzip2 bzip2
 extract xz-utils xz
 extract libzstd zstd
 extract nettle nettle
+extract libdeflate libdeflate
 extract libarchive libarchive
 extract expat expat
 done_step "unpacked into $work/src"
@@ -339,6 +341,30 @@ else
   touch "$work/src/nettle/config.h.in" "$work/src/nettle/stamp-h.in"
   autotools_build "$work/src/nettle" "$work/build-nettle" $nettle_options
   built nettle "$nettle_options"
+  done_step "built and installed"
+fi
+
+step "libdeflate (static, i686-w64-mingw32)"
+# The library alone from its plain Makefile, which names it
+# libdeflatestatic.lib for a Windows target; installed as libdeflate.a with
+# a libdeflate.pc written here. Its header imports from a DLL only when
+# LIBDEFLATE_DLL is defined.
+libdeflate_options="libdeflatestatic.lib"
+if up_to_date libdeflate "$libdeflate_options" lib/libdeflate.a lib/pkgconfig/libdeflate.pc include/libdeflate.h; then
+  done_step "already in $prefix, skipped"
+else
+  rm -rf "$work/build-libdeflate"
+  cp -r "$work/src/libdeflate" "$work/build-libdeflate"
+  run_logged "$work/build-libdeflate.build.log" make -C "$work/build-libdeflate" -j "$jobs" libdeflatestatic.lib \
+    CC="$cross_cc" AR=i686-w64-mingw32-ar CFLAGS="$cross_cflags"
+  mkdir -p "$prefix/include" "$prefix/lib/pkgconfig"
+  cp "$work/build-libdeflate/libdeflate.h" "$prefix/include/"
+  cp "$work/build-libdeflate/libdeflatestatic.lib" "$prefix/lib/libdeflate.a"
+  libdeflate_version=$(sed -n 's/^Version: *//p' "$work"/src/libdeflate_*.dsc | head -n 1)
+  printf '%s\n' "prefix=$prefix" 'libdir=${prefix}/lib' 'includedir=${prefix}/include' '' \
+    'Name: libdeflate' 'Description: fast DEFLATE and CRC32' "Version: ${libdeflate_version%%-*}" \
+    'Libs: -L${libdir} -ldeflate' 'Cflags: -I${includedir}' >"$prefix/lib/pkgconfig/libdeflate.pc"
+  built libdeflate "$libdeflate_options"
   done_step "built and installed"
 fi
 

@@ -2,18 +2,16 @@
 
 #include "base/platform.h"
 
+#include <libdeflate.h>
 #include <nettle/base64.h>
-#include <zlib.h>
 
-#include <algorithm>
-#include <climits>
 #include <vector>
 
 void start_hash(hash_state& state, unsigned parts)
 {
     state.parts = parts;
     state.size = 0;
-    state.crc = static_cast<std::uint32_t>(crc32(0, nullptr, 0));
+    state.crc = 0;
     md5_init(&state.md5);
     sha1_init(&state.sha1);
 }
@@ -25,12 +23,8 @@ void add_bytes(hash_state& state, const unsigned char* bytes, std::size_t size)
         md5_update(&state.md5, size, bytes);
     if ((state.parts & sha1_part) != 0)
         sha1_update(&state.sha1, size, bytes);
-    // zlib takes a 32-bit length.
-    for (std::size_t done = 0; (state.parts & crc32_part) != 0 && done < size;) {
-        const auto step = static_cast<uInt>(std::min<std::size_t>(size - done, UINT_MAX));
-        state.crc = static_cast<std::uint32_t>(crc32(state.crc, bytes + done, step));
-        done += step;
-    }
+    if ((state.parts & crc32_part) != 0)
+        state.crc = libdeflate_crc32(state.crc, bytes, size);
 }
 
 void finish_hash(hash_state& state, file_digest& digest)

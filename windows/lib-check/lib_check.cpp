@@ -1,5 +1,5 @@
 // lib_check: calls each static library of the Windows prefix once and checks
-// the answer: zlib, Nettle, xxHash, liblzma, libzstd, bzip2, libFLAC, expat,
+// the answer: zlib, libdeflate, Nettle, xxHash, liblzma, libzstd, bzip2, libFLAC, expat,
 // and libarchive reading a zip and a 7z of each common method. One PASS/FAIL line
 // each, then "N passed, M failed"; exit status 1 if any failed.
 #include <archive.h>
@@ -7,6 +7,7 @@
 #include <bzlib.h>
 #include <expat.h>
 #include <FLAC/stream_decoder.h>
+#include <libdeflate.h>
 #include <lzma.h>
 #include <nettle/md5.h>
 #include <nettle/sha1.h>
@@ -78,6 +79,8 @@ int main() {
 
   unsigned long crc = crc32(0, bytes, uInt(size));
   check(crc == 1217512801ul, "zlib " + std::string(zlibVersion()) + " crc32", std::to_string(crc));
+  const unsigned long deflate_crc = libdeflate_crc32(0, bytes, size);
+  check(deflate_crc == 1217512801ul, "libdeflate crc32", std::to_string(deflate_crc));
 
   md5_ctx md5;
   md5_init(&md5);
