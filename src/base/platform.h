@@ -56,6 +56,13 @@ bool remove_file(const char* path);
 // failure.
 bool flush_to_disk(std::FILE* file);
 
+// Starts putting bytes of the file, from offset on, on the disk and returns
+// at once (Linux sync_file_range), so that the flush_to_disk that ends the
+// file finds little left to write and its wait overlaps the work still
+// going on. Only a head start, never a promise: nothing where the platform
+// has no such call, and no error when it fails.
+void start_flush_to_disk(std::FILE* file, std::int64_t offset, std::int64_t bytes);
+
 // Puts the folder's entries, the names just renamed into it, on the disk
 // (fsync of the folder on POSIX). Nothing on Windows, where NTFS logs them
 // and no folder can be flushed.

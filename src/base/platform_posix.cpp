@@ -91,6 +91,19 @@ bool synced(int fd) { return fsync(fd) == 0 || errno == EINVAL || errno == EROFS
 
 bool flush_to_disk(std::FILE* file) { return std::fflush(file) == 0 && synced(fileno(file)); }
 
+void start_flush_to_disk(std::FILE* file, std::int64_t offset, std::int64_t bytes)
+{
+#ifdef __linux__
+    if (bytes > 0 && sync_file_range(fileno(file), offset, bytes, SYNC_FILE_RANGE_WRITE) != 0) {
+        // Not an error: the flush at the end writes what this did not start.
+    }
+#else
+    (void)file;
+    (void)offset;
+    (void)bytes;
+#endif
+}
+
 void flush_folder_to_disk(const char* path)
 {
     const int fd = open(*path == '\0' ? "." : path, O_RDONLY | O_DIRECTORY | O_CLOEXEC);

@@ -246,6 +246,10 @@ bool flush_to_disk(std::FILE* file)
     return FlushFileBuffers(handle) != 0 || GetLastError() == ERROR_INVALID_FUNCTION;
 }
 
+// Windows has no call that starts the writes without waiting for them:
+// FlushFileBuffers at the end does it all.
+void start_flush_to_disk(std::FILE*, std::int64_t, std::int64_t) {}
+
 void flush_folder_to_disk(const char*) {}
 
 path_kind kind_of_path(const char* path)

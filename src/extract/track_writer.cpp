@@ -47,6 +47,25 @@ void compact_user_data(unsigned char* sectors, int count, int offset)
         std::memmove(sectors + i * user_data_size, sectors + i * raw_sector_size + offset, user_data_size);
 }
 
+// A copy starts the disk writes of each this many bytes it wrote: the
+// commit's flush of the file then waits for the last of them only, while
+// the hashes of the source are still being taken.
+constexpr std::int64_t flush_ahead_bytes = std::int64_t{16} << 20;
+
+struct flush_ahead {
+    std::FILE* file;
+    bool on;                    // the file goes to the disk when committed
+    std::int64_t started = 0;   // its bytes whose writes have started
+};
+
+void wrote_up_to(flush_ahead& ahead, std::int64_t written)
+{
+    if (ahead.on && written - ahead.started >= flush_ahead_bytes) {
+        start_flush_to_disk(ahead.file, ahead.started, written - ahead.started);
+        ahead.started = written;
+    }
+}
+
 struct data_copy {
     std::int64_t missing_sectors;       // sectors the BIN could not supply in full
     int write_error;                    // errno of the first failed write, else 0
@@ -69,6 +88,7 @@ data_copy copy_data_track(bin_reader& bin, output_file& iso, const track_span& t
     std::int64_t form2 = 0;
     // A negative start cannot be read from: the whole track is zeros.
     std::int64_t position = track.start_sector < 0 ? -1 : std::int64_t{track.start_sector} * raw_sector_size;
+    flush_ahead ahead{iso_file, iso.durable};
     while (position >= 0 && remaining > 0) {
         const int count = static_cast<int>(std::min<std::int64_t>(remaining, sectors_per_read));
         const auto wanted = static_cast<std::size_t>(count) * raw_sector_size;
@@ -83,6 +103,7 @@ data_copy copy_data_track(bin_reader& bin, output_file& iso, const track_span& t
         if (std::fwrite(sectors, 1, block_size, iso_file) != block_size)
             return data_copy{0, errno};
         remaining -= filled;
+        wrote_up_to(ahead, (length - remaining) * user_data_size);
         whole_sectors_read += static_cast<std::int64_t>(got / raw_sector_size);
         position += static_cast<std::int64_t>(wanted);
         progress += static_cast<std::int64_t>(got);
@@ -98,9 +119,11 @@ data_copy copy_data_track(bin_reader& bin, output_file& iso, const track_span& t
 // Copies the track's raw sectors as they are, one byte range of the BIN,
 // inside the kernel where it can, a few megabytes a call so the progress
 // line moves. What the BIN cannot supply is zeros, as in an .iso.
-data_copy copy_raw_track(bin_reader& bin, std::FILE* raw_file, const track_span& track, track_buffer& buffer,
+data_copy copy_raw_track(bin_reader& bin, output_file& raw, const track_span& track, track_buffer& buffer,
                          std::atomic<std::int64_t>& progress)
 {
+    std::FILE* const raw_file = raw.stream.get();
+    flush_ahead ahead{raw_file, raw.durable};
     constexpr std::int64_t bytes_per_call = std::int64_t{4096} * raw_sector_size;
     const std::int64_t length = std::max(track.length_sectors, 0);
     const std::int64_t track_bytes = length * raw_sector_size;
@@ -114,6 +137,7 @@ data_copy copy_raw_track(bin_reader& bin, std::FILE* raw_file, const track_span&
             return data_copy{0, step.write_error};
         copied += step.copied;
         progress += step.copied;
+        wrote_up_to(ahead, copied);
         if (step.copied < wanted)
             break;   // the end of the input
     }
@@ -143,7 +167,7 @@ track_outcome write_data_track(voice c, track_writer& writer, output_file& out, 
     // they are the BIN's own, which the record knows by its sources.
     out.hashing = raw ? output_hash::none : output_hash::fed;
     const data_copy copy = raw
-                               ? copy_raw_track(writer.bin, out.stream.get(), track, *writer.buffer, progress)
+                               ? copy_raw_track(writer.bin, out, track, *writer.buffer, progress)
                                : copy_data_track(writer.bin, out, track, *writer.buffer, progress);
     if (copy.write_error != 0) {
         report(c, "cannot write %s: %s", out.final_path.c_str(), std::strerror(copy.write_error));
