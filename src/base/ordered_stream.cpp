@@ -210,6 +210,10 @@ ordered_stream::ordered_stream(stream_plan plan) : state_(std::make_unique<order
     s.waiting.assign(s.taken.size(), 0);
     const std::unique_lock<std::mutex> hold(s.lock);
     for (std::size_t c = 0; c < s.plan.consumers.size(); ++c) {
+        if (c < s.plan.by_producers.size() && s.plan.by_producers[c]) {
+            s.unthreaded.push_back(c);
+            continue;
+        }
         try {
             s.threads.emplace_back(consume, std::ref(s), c);
         } catch (const std::system_error&) {

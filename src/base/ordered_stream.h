@@ -41,6 +41,9 @@ struct stream_plan {
     std::vector<std::int64_t> marks;    // sorted: where the files begin
     std::vector<stream_claim> claims;
     std::vector<stream_consumer> consumers;
+    // By consumer (none: false): run by the producers' own calls, as they
+    // put bytes or wait for room, rather than on a thread of its own.
+    std::vector<bool> by_producers;
     stream_filler fill;                 // runs on the first consumer's thread
 };
 

@@ -286,10 +286,17 @@ std::unique_ptr<source_feed> start_feed(feed_plan plan)
         stream.consumers.push_back([hashers](std::int64_t at, const unsigned char* bytes, std::size_t size) {
             hash_bytes(hashers->md5, at, bytes, size);
         });
-    if (hashers->others.parts != 0)
+    if (hashers->others.parts != 0) {
+        // MD5, the slowest, keeps a processor to itself: the others take
+        // the bytes on the writers' threads as they put them, rather than
+        // on a third thread that the system would now and then run on the
+        // MD5's processor (where two processors are all there is).
+        stream.by_producers.assign(stream.consumers.size(), false);
+        stream.by_producers.push_back(!stream.consumers.empty());
         stream.consumers.push_back([hashers](std::int64_t at, const unsigned char* bytes, std::size_t size) {
             hash_bytes(hashers->others, at, bytes, size);
         });
+    }
     for (stream_consumer& consumer : plan.more)
         stream.consumers.push_back(std::move(consumer));
     stream.fill = plan.fill ? std::move(plan.fill)
