@@ -1,6 +1,7 @@
 #include "app/sheet_hashes.h"
 
 #include "base/paths.h"
+#include "cue/layout.h"
 
 #include <algorithm>
 
@@ -27,7 +28,12 @@ std::size_t feed_window(int writers)
 std::unique_ptr<source_feed> start_hashing(const disc_source& source, const disc_layout& layout, int writers,
                                            bool keep_tails)
 {
-    feed_plan plan = split_feed_plan(source, layout, feed_window(writers));
+    // A disc of fewer track files than writers leaves the others idle: a
+    // ring for them would only be memory to fault in and give back. The
+    // sectors before track 1 may be a file of their own (track 0).
+    const bool track_zero = first_track_file(layout) == 0 || (keep_tails && layout.tracks[1].start_sector > 0);
+    const int files = std::max(layout.track_count + (track_zero ? 1 : 0), 1);
+    feed_plan plan = split_feed_plan(source, layout, feed_window(std::min(writers, files)));
     plan.keep_limit = keep_tails ? kept_run_limit : 0;
     return start_feed(std::move(plan));
 }
