@@ -265,12 +265,14 @@ std::unique_ptr<source_feed> start_feed(feed_plan plan)
     stream_plan stream;
     const feed_file* last = feed->files.empty() ? nullptr : &feed->files.back();
     stream.total = last == nullptr ? 0 : last->first + last->size;
-    if (plan.keep_limit > 0)
-        for (const stream_range& run : unclaimed_runs(plan.claims, stream.total))
-            if (run.end - run.first <= plan.keep_limit) {
-                feed->kept_ranges.push_back(run);
-                feed->kept.emplace_back(static_cast<std::size_t>(run.end - run.first), '\0');
-            }
+    std::int64_t unclaimed = 0;
+    for (const stream_range& run : unclaimed_runs(plan.claims, stream.total)) {
+        unclaimed += run.end - run.first;
+        if (run.end - run.first <= plan.keep_limit) {
+            feed->kept_ranges.push_back(run);
+            feed->kept.emplace_back(static_cast<std::size_t>(run.end - run.first), '\0');
+        }
+    }
     stream.window = plan.window;
     for (const feed_file& file : feed->files)
         stream.marks.push_back(file.first);
@@ -287,12 +289,15 @@ std::unique_ptr<source_feed> start_feed(feed_plan plan)
             hash_bytes(hashers->md5, at, bytes, size);
         });
     if (hashers->others.parts != 0) {
-        // MD5, the slowest, keeps a processor to itself: the others take
-        // the bytes on the writers' threads as they put them, rather than
-        // on a third thread that the system would now and then run on the
-        // MD5's processor (where two processors are all there is).
+        // MD5, the slowest, keeps a processor to itself: where the writers
+        // put (nearly) every byte, the others take them on the writers'
+        // threads as they put them, rather than on a third thread that the
+        // system would now and then run on the MD5's processor (where two
+        // processors are all there is). Bytes the filler reads, no writer
+        // would hash but as it waits: those keep a thread.
         stream.by_producers.assign(stream.consumers.size(), false);
-        stream.by_producers.push_back(!stream.consumers.empty());
+        stream.by_producers.push_back(!stream.consumers.empty() &&
+                                      unclaimed <= static_cast<std::int64_t>(plan.window));
         stream.consumers.push_back([hashers](std::int64_t at, const unsigned char* bytes, std::size_t size) {
             hash_bytes(hashers->others, at, bytes, size);
         });
