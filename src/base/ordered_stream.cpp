@@ -32,7 +32,7 @@ struct ordered_stream_state {
     std::vector<std::thread> threads;
     std::vector<std::size_t> unthreaded;  // consumers run by the producers' calls instead
     std::vector<char> waiting;            // by consumer: it waits for bytes
-    int producers_waiting = 0;            // producers that wait for room in the ring
+    int producers_waiting = 0;            // producers that wait for room, or to pump (finish too)
     bool pumping = false;
     bool finished = false;
 };
@@ -130,8 +130,10 @@ bool step(ordered_stream_state& s, std::size_t c, std::unique_lock<std::mutex>& 
         hold.lock();
         s.taken[c] += count;
         advance_low(s);
-        // The room it made is for producers, and for the filler.
-        if (s.producers_waiting > 0 || s.waiting[0] != 0)
+        // The room it made is for producers, and for the filler where the
+        // first consumer waits on bytes that no producer claims (on claimed
+        // ones it waits for their producer, which wakes it).
+        if (s.producers_waiting > 0 || (s.waiting[0] != 0 && !is_claimed(s, s.taken[0])))
             s.changed.notify_all();
         return true;
     }
@@ -169,7 +171,9 @@ bool pump(ordered_stream_state& s, std::unique_lock<std::mutex>& hold)
                 progressed = any = true;
     }
     s.pumping = false;
-    s.changed.notify_all();
+    // For whoever found it pumping and waits to pump in turn.
+    if (s.producers_waiting > 0)
+        s.changed.notify_all();
     return any;
 }
 
@@ -295,8 +299,11 @@ void ordered_stream::finish()
         s.changed.notify_all();
         while (std::any_of(s.unthreaded.begin(), s.unthreaded.end(),
                            [&s](std::size_t c) { return s.taken[c] < s.plan.total; }))
-            if (!pump(s, hold))
+            if (!pump(s, hold)) {
+                ++s.producers_waiting;
                 s.changed.wait(hold);
+                --s.producers_waiting;
+            }
     }
     for (std::thread& thread : s.threads)
         thread.join();
