@@ -105,7 +105,7 @@ echo "  load average after:  $load_after"
 if ((album_rounds > 0)); then
   create_ratio=$(paired "$album_results" lossless createcd)
   restore_ratio=$(paired "$restore_results" restore extractcd)
-  echo "  the album: $(stat -c %s "$d/album.bin") bytes of BIN, $album_rounds rounds"
+  echo "  the album: $(stat -L -c %s "$d/album.bin") bytes of BIN, $album_rounds rounds"
   table "$album_results" lossless createcd
   table "$restore_results" restore extractcd
   echo "  lossless/createcd wall $create_ratio (target <= 0.2) $(verdict "$create_ratio" 0.2)  [CPU $(paired "$album_results" lossless createcd 3)]"
