@@ -7,6 +7,8 @@
 #include <algorithm>
 #include <cstring>
 #include <memory>
+#include <string>
+#include <utility>
 #include <vector>
 
 namespace {
@@ -14,7 +16,7 @@ namespace {
 struct decoder_deleter {
     void operator()(FLAC__StreamDecoder* decoder) const { FLAC__stream_decoder_delete(decoder); }
 };
-using flac_decoder = std::unique_ptr<FLAC__StreamDecoder, decoder_deleter>;
+using stream_decoder = std::unique_ptr<FLAC__StreamDecoder, decoder_deleter>;
 
 // libFLAC reads through these, from a byte_reader: a file of ours (libFLAC
 // would open one itself only by a narrow name, and seek it with a 32-bit
@@ -130,13 +132,20 @@ FLAC__StreamDecoderWriteStatus take_frame(const FLAC__StreamDecoder*, const FLAC
     if (header.channels != cd_channels || header.bits_per_sample != cd_bits_per_sample ||
         std::size_t{header.blocksize} * 4 > state.frame.size())
         return FLAC__STREAM_DECODER_WRITE_STATUS_ABORT;
+    // Both channels interleaved and made little-endian in one pass. What the
+    // loop reads is held in locals: a byte store may alias anything, and
+    // the compiler would read the header and the channels again after each.
+    const unsigned count = header.blocksize;
+    const FLAC__int32* left = channels[0];
+    const FLAC__int32* right = channels[1];
     unsigned char* out = state.frame.data();
-    for (unsigned i = 0; i < header.blocksize; ++i) {
-        for (unsigned channel = 0; channel < cd_channels; ++channel) {
-            const auto sample = static_cast<std::uint16_t>(channels[channel][i]);
-            *out++ = static_cast<unsigned char>(sample & 0xFFU);
-            *out++ = static_cast<unsigned char>(sample >> 8);
-        }
+    for (unsigned i = 0; i < count; ++i, out += 4) {
+        const auto left_sample = static_cast<std::uint16_t>(left[i]);
+        const auto right_sample = static_cast<std::uint16_t>(right[i]);
+        out[0] = static_cast<unsigned char>(left_sample & 0xFFU);
+        out[1] = static_cast<unsigned char>(left_sample >> 8);
+        out[2] = static_cast<unsigned char>(right_sample & 0xFFU);
+        out[3] = static_cast<unsigned char>(right_sample >> 8);
     }
     // libFLAC numbers every frame by its first sample, once it has read it.
     state.frame_start = static_cast<std::int64_t>(header.number.sample_number) * 4;
@@ -147,7 +156,7 @@ FLAC__StreamDecoderWriteStatus take_frame(const FLAC__StreamDecoder*, const FLAC
 
 class flac_part_decoder final : public part_decoder {
 public:
-    bool open(const bin_part& part);
+    bool open(const std::string& path);
     std::size_t read(std::int64_t offset, unsigned char* buffer, std::size_t size) override;
 
 private:
@@ -155,16 +164,19 @@ private:
 
     frame_state state_;      // first: it outlives the decoder that calls back with it
     file_stream file_;
-    flac_decoder decoder_;   // last: gone before its file
+    stream_decoder decoder_;   // last: gone before its file
 };
 
-bool flac_part_decoder::open(const bin_part& part)
+bool flac_part_decoder::open(const std::string& path)
 {
-    file_ = open_regular_file(part.path.c_str());
+    file_ = open_regular_file(path.c_str());
     decoder_.reset(FLAC__stream_decoder_new());
     if (!file_ || !decoder_)
         return false;
     std::FILE* file = file_.get();
+    // libFLAC asks for its whole buffer (8 KiB) at a time: each read one
+    // system call straight into it, rather than split around a stdio buffer.
+    std::setvbuf(file, nullptr, _IONBF, 0);
     state_.size = file_size(file);
     state_.read = [file, at = std::int64_t{-1}](std::int64_t offset, unsigned char* buffer,
                                                 std::size_t size) mutable -> std::size_t {
@@ -217,7 +229,7 @@ std::size_t flac_part_decoder::read(std::int64_t offset, unsigned char* buffer, 
 
 bool read_flac_stream_info(const byte_reader& read, std::int64_t file_size, flac_stream_info& info)
 {
-    const flac_decoder decoder(FLAC__stream_decoder_new());
+    const stream_decoder decoder(FLAC__stream_decoder_new());
     stream_info_state state;
     state.read = read;
     state.size = file_size;
@@ -231,12 +243,42 @@ bool read_flac_stream_info(const byte_reader& read, std::int64_t file_size, flac
     return state.found;
 }
 
+namespace {
+
+std::unique_ptr<part_decoder> open_flac_part(const std::string& path)
+{
+    auto decoder = std::make_unique<flac_part_decoder>();
+    if (!decoder->open(path))
+        return nullptr;
+    return decoder;
+}
+
+} // namespace
+
 decoder_maker flac_decoder_maker()
 {
-    return [](const bin_part& part) -> std::unique_ptr<part_decoder> {
-        auto decoder = std::make_unique<flac_part_decoder>();
-        if (!decoder->open(part))
-            return nullptr;
-        return decoder;
-    };
+    return [](const bin_part& part) { return open_flac_part(part.path); };
+}
+
+decoder_maker flac_decoder(std::string path)
+{
+    return [path = std::move(path)](const bin_part&) { return open_flac_part(path); };
+}
+
+std::int64_t flac_audio_bytes(const std::string& path)
+{
+    const file_stream file = open_regular_file(path.c_str());
+    if (!file)
+        return -1;
+    std::FILE* stream = file.get();
+    flac_stream_info info;
+    const bool read = read_flac_stream_info(
+        [stream](std::int64_t offset, unsigned char* buffer, std::size_t size) -> std::size_t {
+            return seek_to(stream, offset) ? std::fread(buffer, 1, size, stream) : 0;
+        },
+        file_size(stream), info);
+    if (!read || info.sample_rate != cd_sample_rate || info.channels != cd_channels ||
+        info.bits_per_sample != cd_bits_per_sample)
+        return -1;
+    return static_cast<std::int64_t>(info.total_samples) * 4;
 }

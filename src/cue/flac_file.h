@@ -6,6 +6,7 @@
 #include "cue/virtual_bin.h"
 
 #include <cstdint>
+#include <string>
 
 struct flac_stream_info {
     unsigned sample_rate = 0;
@@ -21,3 +22,10 @@ bool read_flac_stream_info(const byte_reader& read, std::int64_t file_size, flac
 // Decodes the part's file, 16-bit stereo: the part's bytes are its samples
 // as little-endian pairs, and silence after its last sample.
 decoder_maker flac_decoder_maker();
+// The same for the FLAC file at path, whatever part it is made for (a
+// split's track file read back).
+decoder_maker flac_decoder(std::string path);
+
+// The bytes of audio the FLAC file at path holds (4 per stereo frame); -1
+// when it cannot be read, or is not 44100 Hz stereo 16-bit audio.
+std::int64_t flac_audio_bytes(const std::string& path);

@@ -3,7 +3,6 @@
 #include "base/platform.h"
 #include "cue/sector_codes.h"
 
-#include <FLAC/stream_decoder.h>
 #include <vorbis/vorbisfile.h>
 
 #include <algorithm>
@@ -98,112 +97,6 @@ private:
     unsigned char sectors_[batch * sector];
     std::int64_t cached_first_ = -1;
     std::int64_t cached_ = 0;
-};
-
-struct flac_decoder_deleter {
-    void operator()(FLAC__StreamDecoder* decoder) const { FLAC__stream_decoder_delete(decoder); }
-};
-
-// A FLAC file's samples, a frame at a time.
-class flac_part final : public part_decoder {
-public:
-    explicit flac_part(const std::string& path) : decoder_(FLAC__stream_decoder_new())
-    {
-        pending_.reserve(max_block_bytes);
-        file_stream file = open_regular_file(path.c_str());
-        // The decoder closes the file it is given once initialised with it.
-        if (decoder_ && file &&
-            FLAC__stream_decoder_init_FILE(decoder_.get(), file.get(), take_frame, take_metadata, take_error,
-                                           this) == FLAC__STREAM_DECODER_INIT_STATUS_OK)
-            file.release();
-        else
-            broken_ = true;
-    }
-    std::size_t read(std::int64_t offset, unsigned char* buffer, std::size_t size) override
-    {
-        if (broken_ || (offset != position_ && !seek(offset)))
-            return 0;
-        std::size_t done = 0;
-        while (done < size && !broken_) {
-            if (taken_ == pending_.size()) {
-                pending_.clear();
-                taken_ = 0;
-                if (FLAC__stream_decoder_get_state(decoder_.get()) == FLAC__STREAM_DECODER_END_OF_STREAM ||
-                    !FLAC__stream_decoder_process_single(decoder_.get()))
-                    break;
-                continue;
-            }
-            const std::size_t count = std::min(size - done, pending_.size() - taken_);
-            std::memcpy(buffer + done, pending_.data() + taken_, count);
-            taken_ += count;
-            done += count;
-        }
-        position_ += static_cast<std::int64_t>(done);
-        return done;
-    }
-    std::int64_t total_bytes()
-    {
-        if (!broken_ && total_samples_ < 0)
-            FLAC__stream_decoder_process_until_end_of_metadata(decoder_.get());
-        return broken_ || !stereo_cd_audio_ ? -1 : total_samples_ * 4;
-    }
-
-private:
-    static constexpr std::size_t max_block_bytes = 65535 * 4;
-
-    bool seek(std::int64_t offset)
-    {
-        pending_.clear();
-        taken_ = 0;
-        if (FLAC__stream_decoder_seek_absolute(decoder_.get(), static_cast<FLAC__uint64>(offset / 4)) == 0) {
-            broken_ = true;
-            return false;
-        }
-        // The decoder hands on the frame that holds the sample from the sample on.
-        taken_ = std::min(pending_.size(), static_cast<std::size_t>(offset % 4));
-        position_ = offset;
-        return true;
-    }
-
-    static FLAC__StreamDecoderWriteStatus take_frame(const FLAC__StreamDecoder*, const FLAC__Frame* frame,
-                                                     const FLAC__int32* const channels[], void* context)
-    {
-        auto& self = *static_cast<flac_part*>(context);
-        if (frame->header.channels != 2 || frame->header.bits_per_sample != 16) {
-            self.broken_ = true;
-            return FLAC__STREAM_DECODER_WRITE_STATUS_ABORT;
-        }
-        const std::size_t at = self.pending_.size();
-        self.pending_.resize(at + std::size_t{frame->header.blocksize} * 4);
-        unsigned char* out = self.pending_.data() + at;
-        for (unsigned i = 0; i < frame->header.blocksize; ++i)
-            for (int channel = 0; channel < 2; ++channel) {
-                const auto sample = static_cast<std::uint16_t>(channels[channel][i]);
-                *out++ = static_cast<unsigned char>(sample & 0xFF);
-                *out++ = static_cast<unsigned char>(sample >> 8);
-            }
-        return FLAC__STREAM_DECODER_WRITE_STATUS_CONTINUE;
-    }
-    static void take_metadata(const FLAC__StreamDecoder*, const FLAC__StreamMetadata* block, void* context)
-    {
-        auto& self = *static_cast<flac_part*>(context);
-        if (block->type != FLAC__METADATA_TYPE_STREAMINFO)
-            return;
-        const FLAC__StreamMetadata_StreamInfo& info = block->data.stream_info;
-        self.total_samples_ = static_cast<std::int64_t>(info.total_samples);
-        self.stereo_cd_audio_ = info.channels == 2 && info.bits_per_sample == 16 && info.sample_rate == 44100;
-    }
-    // A damaged frame is decoded as what the library makes of it: the
-    // bytes then differ, which the caller's check shows.
-    static void take_error(const FLAC__StreamDecoder*, FLAC__StreamDecoderErrorStatus, void*) {}
-
-    std::unique_ptr<FLAC__StreamDecoder, flac_decoder_deleter> decoder_;
-    std::vector<unsigned char> pending_;   // decoded and not yet read
-    std::size_t taken_ = 0;
-    std::int64_t position_ = 0;
-    std::int64_t total_samples_ = -1;
-    bool stereo_cd_audio_ = false;
-    bool broken_ = false;
 };
 
 // An Ogg Vorbis file through our own stream, so that every platform opens
@@ -319,16 +212,9 @@ decoder_maker iso_decoder(std::string path, bool mode2, std::int64_t first_lba, 
     };
 }
 
-decoder_maker flac_decoder(std::string path)
-{
-    return [path](const bin_part&) { return std::make_unique<flac_part>(path); };
-}
-
 decoder_maker vorbis_decoder(std::string path)
 {
     return [path](const bin_part&) { return std::make_unique<vorbis_part>(path); };
 }
-
-std::int64_t flac_audio_bytes(const std::string& path) { return flac_part(path).total_bytes(); }
 
 std::int64_t vorbis_audio_bytes(const std::string& path) { return vorbis_part(path).total_bytes(); }

@@ -1,7 +1,8 @@
 // Virtual BIN parts whose bytes are decoded from a split's track files, so
-// that a split folder reads as the disc it was split from: a FLAC or Ogg
-// Vorbis file's samples, a .iso's sectors regenerated whole, zeros, bytes
-// kept in memory.
+// that a split folder reads as the disc it was split from: an Ogg Vorbis
+// file's samples, a .iso's sectors regenerated whole, zeros, bytes kept in
+// memory. A FLAC file's samples come through the decoder of cue/flac_file.h,
+// the one a sheet's FLAC file is read with.
 #pragma once
 
 #include "cue/sector_codes.h"
@@ -22,10 +23,8 @@ decoder_maker bytes_decoder(std::string bytes);
 decoder_maker iso_decoder(std::string path, bool mode2, std::int64_t first_lba,
                           std::vector<sector_run> zero_sectors = {});
 // 44100 Hz stereo 16-bit audio as little-endian bytes, as a BIN holds it.
-decoder_maker flac_decoder(std::string path);
 decoder_maker vorbis_decoder(std::string path);
 
-// The bytes of audio a FLAC or Ogg Vorbis file holds (4 per stereo frame);
-// -1 when it cannot be read, or is not 44100 Hz stereo 16-bit audio.
-std::int64_t flac_audio_bytes(const std::string& path);
+// The bytes of audio an Ogg Vorbis file holds (4 per stereo frame); -1 when
+// it cannot be read, or is not 44100 Hz stereo 16-bit audio.
 std::int64_t vorbis_audio_bytes(const std::string& path);

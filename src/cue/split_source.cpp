@@ -3,6 +3,7 @@
 #include "base/file_stream.h"
 #include "base/paths.h"
 #include "base/platform.h"
+#include "cue/flac_file.h"
 #include "cue/part_decoders.h"
 
 #include <algorithm>
