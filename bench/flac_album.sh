@@ -8,6 +8,8 @@
 # split from the FLAC file adds to the one from the BIN. Checks that both
 # splits write the same .flac files byte for byte. Target: FLAC / BIN wall
 # <= 1.1. Prints PASS/MISS and exits 0. Scratch files go to $BENCH_DIR.
+# BASELINE=path also times that binary's split from the FLAC file in the same
+# rounds (and checks its files too), for a before/after within one run.
 #
 #   bench/flac_album.sh
 case ${1-} in -h | --help) sed -n '2,/^[^#]/s/^# \{0,1\}//p' "$0"; exit 0 ;; esac
@@ -16,6 +18,7 @@ source "$(dirname "$0")/lib.sh"
 rounds=${ROUNDS:-3}
 seconds=2400
 tracks=12
+baseline=${BASELINE:-}
 
 need_packages g++ flac
 find_trackcarve
@@ -41,8 +44,10 @@ make_once "flac-album-$seconds" make_album
 
 run_bin() { rm -rf "$d/bin"; run_timed "$1" "$trackcarve" -j 2 --flac "$d/bin.cue"; }
 run_flac() { rm -rf "$d/flac"; run_timed "$1" "$trackcarve" -j 2 --flac "$d/flac.cue"; }
+run_base_flac() { rm -rf "$d/base"; run_timed "$1" "$baseline" -j 2 --flac -o "$d/base" "$d/flac.cue"; }
 run_decode() { run_timed "$1" sh -c "flac -s -d -c --force-raw-format --endian=little --sign=signed '$d/album.flac' >/dev/null"; }
 commands=(bin flac decode)
+[ -n "$baseline" ] && commands+=(base_flac)
 cat "$d/album.bin" "$d/album.flac" >/dev/null
 load_before=$(cut -d' ' -f1-3 /proc/loadavg)
 results=$d/results.txt
@@ -50,7 +55,10 @@ time_rounds "$results"
 load_after=$(cut -d' ' -f1-3 /proc/loadavg)
 
 same=yes
-for ((n = 1; n <= tracks; n++)); do cmp -s "$d/bin/track$n.flac" "$d/flac/track$n.flac" || same=NO; done
+for ((n = 1; n <= tracks; n++)); do
+  cmp -s "$d/bin/track$n.flac" "$d/flac/track$n.flac" || same=NO
+  [ -z "$baseline" ] || cmp -s "$d/bin/track$n.flac" "$d/base/flac/track$n.flac" || same=NO
+done
 
 col() { awk -v c="$1" -v f="$2" '$1 == c { print $f }' "$results" | median; }
 bin_wall=$(col bin 2) flac_wall=$(col flac 2)
@@ -61,7 +69,9 @@ printf '  %-22s %13s %13s\n' '' 'median wall s' 'median CPU s'
 printf '  %-22s %13s %13s\n' "from its BIN" "$bin_wall" "$(col bin 3)"
 printf '  %-22s %13s %13s\n' "from one FLAC file" "$flac_wall" "$(col flac 3)"
 echo "  FLAC / BIN: $r (target <= 1.1) $(verdict "$r" 1.1)   [CPU $(ratio "$(col flac 3)" "$(col bin 3)")]"
+[ -z "$baseline" ] || printf '  %-22s %13s %13s   FLAC file, baseline / BIN: %s\n' "baseline, FLAC file" \
+  "$(col base_flac 2)" "$(col base_flac 3)" "$(ratio "$(col base_flac 2)" "$bin_wall")"
 printf '  %-22s %13s %13s\n' "control: flac -d" "$(col decode 2)" "$(col decode 3)"
 echo "  CPU the FLAC file adds: $(awk -v a="$(col flac 3)" -v b="$(col bin 3)" 'BEGIN { printf "%.2f", a - b }') s, flac -d alone: $(col decode 3) s"
 echo "  same .flac files: $same"
-rm -rf "$d/bin" "$d/flac"
+rm -rf "$d/bin" "$d/flac" "$d/base"
