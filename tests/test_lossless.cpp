@@ -205,6 +205,8 @@ INSTANTIATE_TEST_SUITE_P(
                  "silence\n"},
         trip_row{"ZipOfOneBinATrack", cut_tracks, {"track1.iso", "track2.flac", "track3.flac", "track4.flac"}, 5,
                  packed::zip},
+        trip_row{"SevenZipOfOneBinATrack", cut_tracks, {"track1.iso", "track2.flac", "track3.flac", "track4.flac"},
+                 5, packed::seven_zip},
         trip_row{"SevenZip", hidden_track, {"track00.flac", "track1.flac", "track2.flac"}, 2, packed::seven_zip},
         trip_row{"Chd", [](const fs::path& dir) { return copy_sample(dir, false, true); },
                  {"track1.iso", "track2.flac", "track3.flac", "track4.flac"}, 5, packed::chd}),

@@ -62,6 +62,16 @@ std::vector<track_job> jobs_for(const sheet_tracks& tracks)
 
 std::int64_t work_of(const track_job& job) { return job.bytes * job.cost; }
 
+// The sheet's BIN is one pass through a solid archive: its tracks go in
+// order, each once the one before has ended.
+bool one_at_a_time(const sheet_slot& slot) { return slot.tracks.bin != nullptr && slot.tracks.bin->one_reader; }
+
+bool has_track_to_hand_out(const sheet_slot& slot)
+{
+    const std::size_t ended = slot.jobs.size() - slot.left;
+    return slot.handed_out < slot.jobs.size() && (!one_at_a_time(slot) || slot.handed_out == ended);
+}
+
 // When the sheet's writers would end if the one free now took `taken`, the
 // others went on with what they hold (busy), and every track left then went,
 // costliest first, to the writer free first.
@@ -103,7 +113,7 @@ track_job& next_job(sheet_slot& slot, std::size_t writers)
     }
     // Tracks whose bytes feed the hashes go in BIN order, so that the writer
     // of the earliest bytes not yet hashed is always at work.
-    if (writers <= 1 || waiting.size() == 1 || slot.tracks.feed != nullptr)
+    if (writers <= 1 || waiting.size() == 1 || slot.tracks.feed != nullptr || one_at_a_time(slot))
         return *waiting.front();
     busy.resize(std::max(busy.size(), writers - 1), 0);
     const track_job* costliest =
@@ -132,8 +142,10 @@ bool may_begin_next(const sheet_pool& pool)
 std::size_t work_waiting(const sheet_pool& pool)
 {
     std::size_t waiting = may_begin_next(pool) ? 1 : 0;
-    for (std::size_t sheet = pool.played; sheet < pool.begun; ++sheet)
-        waiting += pool.sheets[sheet]->jobs.size() - pool.sheets[sheet]->handed_out;
+    for (std::size_t sheet = pool.played; sheet < pool.begun; ++sheet) {
+        const sheet_slot& slot = *pool.sheets[sheet];
+        waiting += one_at_a_time(slot) ? std::size_t{has_track_to_hand_out(slot)} : slot.jobs.size() - slot.handed_out;
+    }
     return waiting;
 }
 
@@ -143,7 +155,7 @@ pool_work next_work(sheet_pool& pool)
 {
     for (std::size_t sheet = pool.played; sheet < pool.begun; ++sheet) {
         sheet_slot& slot = *pool.sheets[sheet];
-        if (slot.handed_out < slot.jobs.size()) {
+        if (has_track_to_hand_out(slot)) {
             track_job& job = next_job(slot, pool.jobs);
             ++slot.handed_out;
             job.started = true;
@@ -248,6 +260,8 @@ void write_track(sheet_pool& pool, pool_writer& own, std::size_t sheet, sheet_sl
             keep_reader_for(own, no_sheet, nullptr);
         last = --slot.left == 0;
     }
+    if (one_at_a_time(slot))
+        pool.changed.notify_all();   // the sheet's next track may go to any writer now
     if (last)
         close_slot(pool, sheet, slot);
 }

@@ -70,6 +70,168 @@ private:
     std::int64_t file_offset_;
 };
 
+std::size_t read_data(open_archive& opened, unsigned char* buffer, std::size_t size)
+{
+    const la_ssize_t got = archive_read_data(opened.handle.get(), buffer, size);
+    return got > 0 ? static_cast<std::size_t>(got) : 0;
+}
+
+std::size_t index_in(const std::vector<std::string>& order, const std::string& name)
+{
+    return static_cast<std::size_t>(std::find(order.begin(), order.end(), name) - order.begin());
+}
+
+// Reads on in the member, keeping the last bytes read.
+std::size_t take(solid_stream& stream, unsigned char* buffer, std::size_t size)
+{
+    const std::size_t got = read_data(stream.opened, buffer, size);
+    const std::size_t ring = stream.recent.size();
+    const std::size_t kept = std::min(got, ring);
+    for (std::size_t done = 0; done < kept;) {
+        const auto at = static_cast<std::size_t>((stream.position + static_cast<std::int64_t>(got - kept + done)) %
+                                                  static_cast<std::int64_t>(ring));
+        const std::size_t count = std::min(kept - done, ring - at);
+        std::memcpy(stream.recent.data() + at, buffer + (got - kept) + done, count);
+        done += count;
+    }
+    stream.position += static_cast<std::int64_t>(got);
+    return got;
+}
+
+std::size_t copy_run(const kept_run& run, std::int64_t offset, unsigned char* buffer, std::size_t size)
+{
+    if (offset < run.first || offset >= run.first + static_cast<std::int64_t>(run.bytes.size()))
+        return 0;
+    const auto from = static_cast<std::size_t>(offset - run.first);
+    const std::size_t count = std::min(size, run.bytes.size() - from);
+    std::memcpy(buffer, run.bytes.data() + from, count);
+    return count;
+}
+
+// The last bytes the pass read of its member, in order.
+kept_run recent_run(const solid_stream& stream)
+{
+    const std::size_t ring = stream.recent.size();
+    kept_run run;
+    run.first = std::max<std::int64_t>(stream.position - static_cast<std::int64_t>(ring), 0);
+    run.bytes.resize(static_cast<std::size_t>(stream.position - run.first));
+    for (std::size_t done = 0; done < run.bytes.size();) {
+        const auto at = static_cast<std::size_t>((run.first + static_cast<std::int64_t>(done)) %
+                                                 static_cast<std::int64_t>(ring));
+        const std::size_t count = std::min(run.bytes.size() - done, ring - at);
+        std::memcpy(run.bytes.data() + done, stream.recent.data() + at, count);
+        done += count;
+    }
+    return run;
+}
+
+std::size_t read_kept(const solid_stream& stream, const std::string& name, std::int64_t offset,
+                      unsigned char* buffer, std::size_t size)
+{
+    if (stream.member == name && stream.position >= 0 && offset < stream.position)
+        if (const std::size_t count = copy_run(recent_run(stream), offset, buffer, size))
+            return count;
+    const auto runs = stream.kept.find(name);
+    if (runs != stream.kept.end())
+        for (const kept_run& run : runs->second)
+            if (const std::size_t count = copy_run(run, offset, buffer, size))
+                return count;
+    return 0;
+}
+
+// Keeps the last bytes read of the member the pass leaves.
+void leave_member(solid_stream& stream)
+{
+    if (stream.position < 0)
+        return;
+    if (stream.member_size - stream.position <= static_cast<std::int64_t>(solid_kept_size))
+        while (take(stream, stream.skipped.data(), stream.skipped.size()) > 0) {
+        }
+    std::vector<kept_run>& runs = stream.kept[stream.member];   // its first bytes, then its last
+    runs.resize(2);
+    runs[1] = recent_run(stream);
+    stream.position = -1;
+}
+
+// Brings the pass to the start of member name: on from where it stands when
+// the member lies ahead, else from the archive's start. Keeps the member's
+// first bytes the first time it is passed.
+bool enter_member(solid_stream& stream, const std::string& name)
+{
+    const bool ahead = stream.position >= 0 && index_in(stream.order, name) > index_in(stream.order, stream.member);
+    leave_member(stream);
+    if (!ahead) {
+        stream.opened = open_archive{};
+        if (!open_archive_file(stream.archive_path.c_str(), stream.opened))
+            return false;
+    }
+    bool found = false;
+    if (!visit_members(stream.opened, [&](const std::string& member, std::int64_t size) {
+            found = member == name;
+            stream.member_size = size;
+            return !found;
+        }) ||
+        !found)
+        return false;
+    stream.member = name;
+    stream.position = 0;
+    std::vector<kept_run>& runs = stream.kept[name];
+    if (runs.empty()) {
+        kept_run head;
+        head.bytes.resize(solid_kept_size);
+        head.bytes.resize(take(stream, head.bytes.data(), head.bytes.size()));
+        runs.push_back(std::move(head));
+    }
+    return true;
+}
+
+std::size_t read_solid(solid_stream& stream, const std::string& name, std::int64_t offset, unsigned char* buffer,
+                       std::size_t size)
+{
+    const std::lock_guard<std::mutex> hold(stream.lock);
+    if (const std::size_t kept = read_kept(stream, name, offset, buffer, size))
+        return kept;
+    const bool on_the_way = stream.member == name && stream.position >= 0 && offset >= stream.position;
+    if (!on_the_way) {
+        if (!enter_member(stream, name))
+            return 0;
+        if (const std::size_t kept = read_kept(stream, name, offset, buffer, size))
+            return kept;
+    }
+    while (stream.position < offset)
+        if (take(stream, stream.skipped.data(),
+                 static_cast<std::size_t>(std::min<std::int64_t>(
+                     offset - stream.position, static_cast<std::int64_t>(stream.skipped.size())))) == 0)
+            return 0;
+    return take(stream, buffer, size);
+}
+
+class solid_decoder : public part_decoder {
+public:
+    solid_decoder(std::shared_ptr<solid_stream> stream, std::string name, std::int64_t file_offset)
+        : stream_(std::move(stream)), name_(std::move(name)), file_offset_(file_offset)
+    {
+    }
+
+    std::size_t read(std::int64_t offset, unsigned char* buffer, std::size_t size) override
+    {
+        std::size_t done = 0;
+        while (done < size) {
+            const std::size_t got = read_solid(*stream_, name_, file_offset_ + offset + static_cast<std::int64_t>(done),
+                                               buffer + done, size - done);
+            if (got == 0)
+                break;
+            done += got;
+        }
+        return done;
+    }
+
+private:
+    std::shared_ptr<solid_stream> stream_;
+    std::string name_;
+    std::int64_t file_offset_;
+};
+
 } // namespace
 
 bool open_archive::fail(const char* why)
@@ -155,5 +317,12 @@ decoder_maker member_decoder_maker(const std::string& archive_path, const std::s
 {
     return [archive_path, name](const bin_part& part) {
         return std::make_unique<member_decoder>(archive_path, name, part.file_offset);
+    };
+}
+
+decoder_maker solid_decoder_maker(const std::shared_ptr<solid_stream>& stream, const std::string& name)
+{
+    return [stream, name](const bin_part& part) {
+        return std::make_unique<solid_decoder>(stream, name, part.file_offset);
     };
 }

@@ -11,7 +11,9 @@
 
 #include <cstddef>
 #include <cstdint>
+#include <map>
 #include <memory>
+#include <mutex>
 #include <string>
 #include <vector>
 
@@ -84,3 +86,35 @@ private:
 // The parts of a plain file (BINARY or WAVE) that is not unpacked read from
 // the archive's member name, from its start onward.
 decoder_maker member_decoder_maker(const std::string& archive_path, const std::string& name);
+
+// One pass through a 7z archive, shared by the readers of all its members
+// that the split reads. A 7z packs its files into one solid block, which
+// can only be read from its start: readers that take the members in the
+// archive's order, one after another, unpack it once, and nothing of it
+// goes to disk. A read behind the pass opens the archive again, save in the
+// bytes kept for the reads that come back a little: each member's first 64
+// KiB (a WAVE file's chunks), the last 64 KiB read of the member the pass
+// is in, and of a member it left, its last 64 KiB read (its rest read on
+// first when no more is left: the incomplete sector that ends a BIN).
+constexpr std::size_t solid_kept_size = 65536;
+
+struct kept_run {
+    std::int64_t first = 0;
+    std::vector<unsigned char> bytes;
+};
+
+struct solid_stream {
+    std::string archive_path;
+    std::vector<std::string> order;   // the members read, in the archive's order
+    std::mutex lock;                  // guards what follows
+    open_archive opened;
+    std::string member;               // the member the pass stands in
+    std::int64_t member_size = 0;
+    std::int64_t position = -1;       // its bytes read so far; -1: the pass stands in none
+    std::vector<unsigned char> recent = std::vector<unsigned char>(solid_kept_size);   // by offset % its size
+    std::map<std::string, std::vector<kept_run>> kept;
+    std::vector<unsigned char> skipped = std::vector<unsigned char>(copy_block_size);   // read on past
+};
+
+// The parts of a plain file read from the member name through the shared pass.
+decoder_maker solid_decoder_maker(const std::shared_ptr<solid_stream>& stream, const std::string& name);

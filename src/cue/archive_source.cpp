@@ -136,49 +136,71 @@ int tracks_reading(const packed_file& file, const virtual_bin& bin, const disc_l
     return tracks;
 }
 
-// Which files are unpacked, so that at most one is on disk beside the
-// output (the extra room a split takes is at most the largest file). A zip
-// compresses each member on its own and finds it through its directory: a
-// plain file (BINARY or WAVE) is read straight from the archive, save the
-// one that most tracks read, where each would unpack it again up to its
-// own start. A file read through a decoder (FLAC, MOTOROLA, MODE1/2048)
-// seeks in it, and a 7z packs its files into one solid block that can only
-// be read from its start: those are unpacked.
-void stream_plain_members(disc_source& source, const std::vector<std::string>& paths, bool zip)
+// The files read through a decoder (FLAC, MOTOROLA, MODE1/2048), which
+// seeks in them: those are unpacked.
+bool is_decoded(const disc_source& source, const std::vector<std::string>& paths, const packed_file& file)
+{
+    for (std::size_t i = 0; i < paths.size(); ++i) {
+        const bin_file_entry& entry = source.sheet.bin_files[i];
+        if (paths[i] == file.name && entry.kind != file_kind::wave &&
+            !(entry.kind == file_kind::binary && entry.sector_bytes == raw_sector_size))
+            return true;
+    }
+    return false;
+}
+
+void read_straight(disc_source& source, const packed_file& file, const decoder_maker& decoder)
+{
+    for (const std::size_t part : file.parts) {
+        bin_part& p = source.bin.parts[part];
+        if (!p.decoder) {
+            p.decoder = decoder;
+            p.verbatim = true;
+        }
+    }
+}
+
+// Which files are unpacked, so that the extra room a split takes is at most
+// the largest file. A zip compresses each member on its own and finds it
+// through its directory: a plain file (BINARY or WAVE) is read straight
+// from the archive, save the one that most tracks read, where each would
+// unpack it again up to its own start (unpacked only when no other is).
+// A 7z packs its files into one solid block that can only be read from its
+// start: one plain file is unpacked, and two or more are read straight, in
+// one pass, with the tracks written one after another.
+void stream_plain_members(disc_source& source, const std::vector<std::string>& paths,
+                          const std::vector<member_record>& members, bool zip)
 {
     std::vector<packed_file>& packed = source.packed;
-    if (!zip || packed.empty())
+    const auto plain = [&](const packed_file& file) { return !is_decoded(source, paths, file); };
+    const auto plain_count = std::count_if(packed.begin(), packed.end(), plain);
+    if (!zip && plain_count < 2)
         return;
-    const auto decoded = [&](const packed_file& file) {
-        for (std::size_t i = 0; i < paths.size(); ++i) {
-            const bin_file_entry& entry = source.sheet.bin_files[i];
-            if (paths[i] == file.name && entry.kind != file_kind::wave &&
-                !(entry.kind == file_kind::binary && entry.sector_bytes == raw_sector_size))
-                return true;
-        }
-        return false;
-    };
-    const bool any_decoded = std::any_of(packed.begin(), packed.end(), decoded);
+    std::shared_ptr<solid_stream> solid;
+    if (!zip) {
+        solid = std::make_shared<solid_stream>();
+        solid->archive_path = source.archive;
+        for (const member_record& member : members)
+            if (std::any_of(packed.begin(), packed.end(),
+                            [&](const packed_file& file) { return file.name == member.name && plain(file); }))
+                solid->order.push_back(member.name);
+    }
     const auto most_read = std::max_element(packed.begin(), packed.end(), [&](const packed_file& a,
                                                                               const packed_file& b) {
         const int tracks_a = tracks_reading(a, source.bin, source.layout);
         const int tracks_b = tracks_reading(b, source.bin, source.layout);
         return tracks_a != tracks_b ? tracks_a < tracks_b : a.size < b.size;
     });
+    const bool unpack_most_read = zip && plain_count == static_cast<std::ptrdiff_t>(packed.size());
     std::vector<packed_file> unpacked;
     for (auto file = packed.begin(); file != packed.end(); ++file) {
-        if (decoded(*file) || (!any_decoded && file == most_read)) {
+        if (!plain(*file) || (unpack_most_read && file == most_read))
             unpacked.push_back(*file);
-            continue;
-        }
-        for (const std::size_t part : file->parts) {
-            bin_part& p = source.bin.parts[part];
-            if (!p.decoder) {
-                p.decoder = member_decoder_maker(source.archive, file->name);
-                p.verbatim = true;
-            }
-        }
+        else
+            read_straight(source, *file, zip ? member_decoder_maker(source.archive, file->name)
+                                             : solid_decoder_maker(solid, file->name));
     }
+    source.bin.one_reader = !zip;
     packed = std::move(unpacked);
 }
 
@@ -260,7 +282,7 @@ disc_source read_archive_source(const disc_name& disc)
     // Until unpacked, each part names its file by its name in the archive.
     source.bin = join_sheet_files(source.sheet, source.layout, paths);
     gather_packed_files(source, members);
-    stream_plain_members(source, paths, starts_with(disc.path.c_str(), zip_mark, sizeof zip_mark));
+    stream_plain_members(source, paths, members, starts_with(disc.path.c_str(), zip_mark, sizeof zip_mark));
     return source;
 }
 

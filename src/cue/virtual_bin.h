@@ -63,6 +63,9 @@ bin_part file_part(std::string path, std::int64_t first_byte, std::int64_t bytes
 struct virtual_bin {
     std::vector<bin_part> parts;
     std::int64_t size_bytes = 0;
+    // Its parts are one pass through a solid archive: read in order, one
+    // track at a time.
+    bool one_reader = false;
 };
 
 // The bytes [first, end) of the BIN as one reader reads them, in order: their
