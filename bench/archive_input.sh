@@ -9,7 +9,9 @@
 # one's and leaves no temporary behind. Targets: archive / (bsdtar -x +
 # split) wall <= 1.1 for each format. Also the same disc as Redump keeps
 # it, one BIN a track in a .zip, where all BINs but one are read straight
-# from the archive. Prints PASS/MISS and exits 0.
+# from the archive, and in a .7z, where all are read straight in one pass
+# and the tracks are written one after another. Prints PASS/MISS and
+# exits 0.
 #
 #   bench/archive_input.sh
 case ${1-} in -h | --help) sed -n '2,/^[^#]/s/^# \{0,1\}//p' "$0"; exit 0 ;; esac
@@ -30,8 +32,9 @@ make_archives() {
 }
 make_once archive-input make_archives
 
-# The mixed disc cut into one BIN a track (each from its INDEX 01), zipped.
-make_tracks_zip() {
+# The mixed disc cut into one BIN a track (each from its INDEX 01), in a
+# .zip and a .7z.
+make_tracks_archives() {
   local starts modes n count total
   mkdir -p "$d/tracks"
   mapfile -t starts < <(awk '/INDEX 01/ { split($3, t, ":"); print (t[1] * 60 + t[2]) * 75 + t[3] }' "$d/disc/mixed.cue")
@@ -44,10 +47,11 @@ make_tracks_zip() {
     dd if="$d/disc/mixed.bin" of="$d/tracks/mixed (Track $n).bin" bs=2352 skip="${starts[n - 1]}" count="$count" status=none
     printf 'FILE "mixed (Track %d).bin" BINARY\n  TRACK %02d %s\n    INDEX 01 00:00:00\n' "$n" "$n" "${modes[n - 1]}" >>"$d/tracks/mixed.cue"
   done
-  (cd "$d/tracks" && bsdtar -a -cf ../tracks.zip mixed.cue mixed\ \(Track*)
+  (cd "$d/tracks" && bsdtar -a -cf ../tracks.zip mixed.cue mixed\ \(Track* &&
+    bsdtar --options 7zip:compression-level=1 -a -cf ../tracks.7z mixed.cue mixed\ \(Track*)
   rm -rf "$d/tracks"
 }
-make_once archive-input-tracks make_tracks_zip
+make_once archive-input-tracks-2 make_tracks_archives
 
 split_archive() { rm -rf "$d/mixed" "$d/out.$2"; run_timed "$1" "$trackcarve" -j 2 --flac -o "$d/out.$2" "$d/mixed.$2"; }
 split_unpacked() {
@@ -61,16 +65,19 @@ run_7z() { split_archive "$1" 7z; }
 run_unpacked_7z() { split_unpacked "$1" 7z; }
 run_tracks() { split_archive "$1" tracks; }
 run_unpacked_tracks() { split_unpacked "$1" tracks; }
-commands=(zip unpacked_zip 7z unpacked_7z tracks unpacked_tracks)
+run_tracks7z() { split_archive "$1" tracks7z; }
+run_unpacked_tracks7z() { split_unpacked "$1" tracks7z; }
+commands=(zip unpacked_zip 7z unpacked_7z tracks unpacked_tracks tracks7z unpacked_tracks7z)
 cp "$d/tracks.zip" "$d/mixed.tracks"
-cat "$d/mixed.zip" "$d/mixed.7z" "$d/mixed.tracks" >/dev/null
+cp "$d/tracks.7z" "$d/mixed.tracks7z"
+cat "$d/mixed.zip" "$d/mixed.7z" "$d/mixed.tracks" "$d/mixed.tracks7z" >/dev/null
 load_before=$(cut -d' ' -f1-3 /proc/loadavg)
 results=$d/results.txt
 time_rounds "$results"
 load_after=$(cut -d' ' -f1-3 /proc/loadavg)
 
 same=yes
-for kind in zip 7z tracks; do
+for kind in zip 7z tracks tracks7z; do
   for f in "$d/x.$kind/mixed"/track*; do cmp -s "$f" "$d/out.$kind/mixed/${f##*/}" || same=NO; done
 done
 left=$(find "$d" -name '*trackcarve-tmp' | wc -l)
@@ -79,11 +86,11 @@ col() { awk -v c="$1" -v f="$2" '$1 == c { print $f }' "$results" | median; }
 echo
 echo "== the mixed disc ($(stat -c %s "$d/disc/mixed.bin") bytes of BIN) split -j 2 --flac, $rounds rounds, $(date -u +%Y-%m-%d), load before: $load_before, after: $load_after"
 printf '  %-28s %13s %13s %12s\n' '' 'median wall s' 'median CPU s' 'archive MB'
-for kind in zip 7z tracks; do
+for kind in zip 7z tracks tracks7z; do
   printf '  %-28s %13s %13s %12s\n' "trackcarve mixed.$kind" "$(col $kind 2)" "$(col $kind 3)" $(($(stat -c %s "$d/mixed.$kind") / 1000000))
   printf '  %-28s %13s %13s\n' "bsdtar -x + trackcarve" "$(col unpacked_$kind 2)" "$(col unpacked_$kind 3)"
   r=$(ratio "$(col $kind 2)" "$(col unpacked_$kind 2)")
   echo "  $kind / (bsdtar -x + split): $r (target <= 1.1) $(verdict "$r" 1.1)   [CPU $(ratio "$(col $kind 3)" "$(col unpacked_$kind 3)")]"
 done
 echo "  same track files: $same; temporaries left: $left"
-rm -rf "$d"/x.* "$d"/out.* "$d/mixed.tracks"
+rm -rf "$d"/x.* "$d"/out.* "$d/mixed.tracks" "$d/mixed.tracks7z"

@@ -203,6 +203,9 @@ INSTANTIATE_TEST_SUITE_P(
         trip_row{"IsoAndMotorola", iso_and_motorola, {"track1.iso", "track2.flac"}, 3, packed::no,
                  "trackcarve: line 4: rip.raw ends 250 audio frames into a sector; the sector is filled with "
                  "silence\n"},
+        trip_row{"SevenZipOfIsoAndMotorola", iso_and_motorola, {"track1.iso", "track2.flac"}, 3, packed::seven_zip,
+                 "trackcarve: line 4: rip.raw ends 250 audio frames into a sector; the sector is filled with "
+                 "silence\n"},
         trip_row{"ZipOfOneBinATrack", cut_tracks, {"track1.iso", "track2.flac", "track3.flac", "track4.flac"}, 5,
                  packed::zip},
         trip_row{"SevenZipOfOneBinATrack", cut_tracks, {"track1.iso", "track2.flac", "track3.flac", "track4.flac"},

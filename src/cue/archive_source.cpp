@@ -136,25 +136,25 @@ int tracks_reading(const packed_file& file, const virtual_bin& bin, const disc_l
     return tracks;
 }
 
-// The files read through a decoder (FLAC, MOTOROLA, MODE1/2048), which
-// seeks in them: those are unpacked.
-bool is_decoded(const disc_source& source, const std::vector<std::string>& paths, const packed_file& file)
+// A FLAC file is read with seeks: it is unpacked.
+bool is_flac(const disc_source& source, const std::vector<std::string>& paths, const packed_file& file)
 {
-    for (std::size_t i = 0; i < paths.size(); ++i) {
-        const bin_file_entry& entry = source.sheet.bin_files[i];
-        if (paths[i] == file.name && entry.kind != file_kind::wave &&
-            !(entry.kind == file_kind::binary && entry.sector_bytes == raw_sector_size))
+    for (std::size_t i = 0; i < paths.size(); ++i)
+        if (paths[i] == file.name && source.sheet.bin_files[i].kind == file_kind::flac)
             return true;
-    }
     return false;
 }
 
-void read_straight(disc_source& source, const packed_file& file, const decoder_maker& decoder)
+// The file's parts read from the archive's member: as they stand, or
+// through their decoder (big-endian audio, MODE1 user data).
+void read_straight(disc_source& source, const packed_file& file, const decoder_maker& member)
 {
     for (const std::size_t part : file.parts) {
         bin_part& p = source.bin.parts[part];
-        if (!p.decoder) {
-            p.decoder = decoder;
+        if (p.decoder) {
+            p.source = member;
+        } else {
+            p.decoder = member;
             p.verbatim = true;
         }
     }
@@ -162,19 +162,19 @@ void read_straight(disc_source& source, const packed_file& file, const decoder_m
 
 // Which files are unpacked, so that the extra room a split takes is at most
 // the largest file. A zip compresses each member on its own and finds it
-// through its directory: a plain file (BINARY or WAVE) is read straight
-// from the archive, save the one that most tracks read, where each would
-// unpack it again up to its own start (unpacked only when no other is).
-// A 7z packs its files into one solid block that can only be read from its
-// start: one plain file is unpacked, and two or more are read straight, in
-// one pass, with the tracks written one after another.
-void stream_plain_members(disc_source& source, const std::vector<std::string>& paths,
-                          const std::vector<member_record>& members, bool zip)
+// through its directory: a file is read straight from the archive, save the
+// one that most tracks read, where each would unpack it again up to its own
+// start (unpacked only when no other is). A 7z packs its files into one
+// solid block that can only be read from its start: one file is unpacked,
+// and two or more are read straight, in one pass, with the tracks written
+// one after another. A FLAC file, read with seeks, is unpacked.
+void choose_files_to_unpack(disc_source& source, const std::vector<std::string>& paths,
+                            const std::vector<member_record>& members, bool zip)
 {
     std::vector<packed_file>& packed = source.packed;
-    const auto plain = [&](const packed_file& file) { return !is_decoded(source, paths, file); };
-    const auto plain_count = std::count_if(packed.begin(), packed.end(), plain);
-    if (!zip && plain_count < 2)
+    const auto straight = [&](const packed_file& file) { return !is_flac(source, paths, file); };
+    const auto straight_count = std::count_if(packed.begin(), packed.end(), straight);
+    if (!zip && straight_count < 2)
         return;
     std::shared_ptr<solid_stream> solid;
     if (!zip) {
@@ -182,7 +182,7 @@ void stream_plain_members(disc_source& source, const std::vector<std::string>& p
         solid->archive_path = source.archive;
         for (const member_record& member : members)
             if (std::any_of(packed.begin(), packed.end(),
-                            [&](const packed_file& file) { return file.name == member.name && plain(file); }))
+                            [&](const packed_file& file) { return file.name == member.name && straight(file); }))
                 solid->order.push_back(member.name);
     }
     const auto most_read = std::max_element(packed.begin(), packed.end(), [&](const packed_file& a,
@@ -191,10 +191,10 @@ void stream_plain_members(disc_source& source, const std::vector<std::string>& p
         const int tracks_b = tracks_reading(b, source.bin, source.layout);
         return tracks_a != tracks_b ? tracks_a < tracks_b : a.size < b.size;
     });
-    const bool unpack_most_read = zip && plain_count == static_cast<std::ptrdiff_t>(packed.size());
+    const bool unpack_most_read = zip && straight_count == static_cast<std::ptrdiff_t>(packed.size());
     std::vector<packed_file> unpacked;
     for (auto file = packed.begin(); file != packed.end(); ++file) {
-        if (!plain(*file) || (unpack_most_read && file == most_read))
+        if (!straight(*file) || (unpack_most_read && file == most_read))
             unpacked.push_back(*file);
         else
             read_straight(source, *file, zip ? member_decoder_maker(source.archive, file->name)
@@ -282,7 +282,7 @@ disc_source read_archive_source(const disc_name& disc)
     // Until unpacked, each part names its file by its name in the archive.
     source.bin = join_sheet_files(source.sheet, source.layout, paths);
     gather_packed_files(source, members);
-    stream_plain_members(source, paths, members, starts_with(disc.path.c_str(), zip_mark, sizeof zip_mark));
+    choose_files_to_unpack(source, paths, members, starts_with(disc.path.c_str(), zip_mark, sizeof zip_mark));
     return source;
 }
 

@@ -1,8 +1,8 @@
 // The CUE sheets in a .zip or .7z archive, each with the files it names
 // beside it in the archive, read with libarchive. An archive's members can
-// only be read from their start: from a zip, plain files are read straight
-// from it and at most one is unpacked before the tracks are cut; from a 7z,
-// all of them.
+// only be read from their start: their files are read straight from it,
+// save at most one (and each FLAC file, which is read with seeks), which is
+// unpacked before the tracks are cut.
 #pragma once
 
 #include "cue/disc_source.h"

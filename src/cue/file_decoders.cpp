@@ -11,13 +11,29 @@ namespace {
 constexpr std::int64_t mode1_user_data_size = 2048;
 constexpr int mode1_user_data_offset = 16;
 
-// Reads from a file of our own, seeking only where the last read did not end.
+// Reads a file's bytes, from a file of our own (seeking only where the last
+// read did not end) or from the part's source.
 struct file_reader {
     file_stream file;
+    std::unique_ptr<part_decoder> source;
     std::int64_t position = -1;
+
+    explicit file_reader(const bin_part& part)
+    {
+        if (part.source) {
+            bin_part whole = part;
+            whole.file_offset = 0;
+            source = part.source(whole);
+        } else {
+            file = open_regular_file(part.path.c_str());
+        }
+    }
+    bool opened() const { return file != nullptr || source != nullptr; }
 
     std::size_t read(std::int64_t offset, unsigned char* buffer, std::size_t size)
     {
+        if (source)
+            return source->read(offset, buffer, size);
         if (position != offset && !seek_to(file.get(), offset)) {
             position = -1;
             return 0;
@@ -30,11 +46,8 @@ struct file_reader {
 
 class motorola_decoder final : public part_decoder {
 public:
-    explicit motorola_decoder(const bin_part& part) : offset_(part.file_offset)
-    {
-        in_.file = open_regular_file(part.path.c_str());
-    }
-    bool opened() const { return in_.file != nullptr; }
+    explicit motorola_decoder(const bin_part& part) : in_(part), offset_(part.file_offset) {}
+    bool opened() const { return in_.opened(); }
 
     std::size_t read(std::int64_t offset, unsigned char* buffer, std::size_t size) override
     {
@@ -64,11 +77,11 @@ private:
 
 class mode1_user_data_decoder final : public part_decoder {
 public:
-    mode1_user_data_decoder(const bin_part& part, std::int32_t first_lba) : offset_(part.file_offset), lba_(first_lba)
+    mode1_user_data_decoder(const bin_part& part, std::int32_t first_lba)
+        : in_(part), offset_(part.file_offset), lba_(first_lba)
     {
-        in_.file = open_regular_file(part.path.c_str());
     }
-    bool opened() const { return in_.file != nullptr; }
+    bool opened() const { return in_.opened(); }
 
     std::size_t read(std::int64_t offset, unsigned char* buffer, std::size_t size) override
     {

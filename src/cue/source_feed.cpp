@@ -166,6 +166,8 @@ std::vector<feed_file> sheet_feed_files(const disc_source& source)
         file.form = i < entries.size() ? form_of(entries[i], part) : file_form::decoded;
         if (part.verbatim)
             file.reader = part.decoder;
+        else if (part.source)
+            file.reader = part.source;
         first += file.size;
         files.push_back(std::move(file));
     }

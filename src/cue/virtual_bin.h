@@ -54,6 +54,10 @@ struct bin_part {
     std::int64_t file_offset = 0;   // where they begin in the file (a WAVE file's data, say)
     decoder_maker decoder;          // empty: a plain byte range of the file
     bool verbatim = false;          // the decoder gives the file's bytes as they stand (an archive's member)
+    // Where a decoder of a file's bytes (big-endian audio, MODE1 user data)
+    // reads them when they are an archive's member, from the member's start;
+    // empty: the file at path.
+    decoder_maker source;
     bool silence = false;           // no file's bytes: the silence that ends an audio file's last sector
 };
 
