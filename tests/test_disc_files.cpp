@@ -113,6 +113,43 @@ TEST(DiscFiles, AMusicRipSplitsIntoItsExactSamples)
     }
 }
 
+// The rip as one FLAC file a track, each track's gap at the start of its
+// file, in a .zip and a .7z: read straight from the archive (from the 7z in
+// one pass, nothing unpacked), the same track files and hashes as unpacked.
+TEST(DiscFiles, OneFlacFileATrackInAnArchiveIsReadStraight)
+{
+    const fs::path dir = scratch_dir();
+    const std::string pcm = rip_pcm();
+    std::string sheet = "TITLE \"Album\"\n";
+    const std::int64_t starts[] = {0, 90, 240, rip_sectors};
+    for (int n = 1; n <= 3; ++n) {
+        const std::string name = "t" + std::to_string(n);
+        write_file(dir / (name + ".raw"), sectors_of(pcm, starts[n - 1], starts[n] - starts[n - 1]));
+        sox(dir, {"-t", "raw", "-r", "44100", "-c", "2", "-b", "16", "-e", "signed", "-L", name + ".raw", name + ".wav"});
+        ASSERT_EQ(run_command({"/usr/bin/flac", "-s", name + ".wav", "-o", name + ".flac"}, dir).exit_status, 0);
+        sheet += "FILE \"" + name + ".flac\" WAVE\n  TRACK 0" + std::to_string(n) + " AUDIO\n" +
+                 (n == 1 ? "" : "    INDEX 00 00:00:00\n") + "    INDEX 01 00:00:" + (n == 1 ? "00" : "10") + "\n";
+    }
+    write_file(dir / "rip.cue", sheet);
+    const command_result unpacked = run_tool({"--flac", "--hash", "rip.cue"}, dir);
+    ASSERT_EQ(unpacked.exit_status, 0) << unpacked.err;
+    const std::int64_t track_sectors[][2] = {{0, 100}, {100, 150}, {250, 130}};
+    for (int n = 1; n <= 3; ++n)
+        EXPECT_TRUE(same_bytes(flac_samples(dir / "rip" / ("track" + std::to_string(n) + ".flac")),
+                               sectors_of(pcm, track_sectors[n - 1][0], track_sectors[n - 1][1])));
+    for (const char* archive : {"rip.zip", "rip.7z"}) {
+        ASSERT_EQ(run_command({"/usr/bin/bsdtar", "-a", "-cf", archive, "rip.cue", "t1.flac", "t2.flac", "t3.flac"}, dir)
+                      .exit_status, 0);
+        const std::string out = std::string("from-") + archive;
+        const command_result r = run_tool({"--flac", "--hash", "--report", "log.jsonl", "-o", out, archive}, dir);
+        EXPECT_EQ(r.exit_status, 0) << archive << r.err;
+        EXPECT_EQ(r.out.substr(r.out.find("Done\n")), unpacked.out.substr(unpacked.out.find("Done\n"))) << archive;
+        for (const char* track : {"track1.flac", "track2.flac", "track3.flac"})
+            EXPECT_TRUE(same_bytes(read_file(dir / out / "rip" / track), read_file(dir / "rip" / track))) << track;
+    }
+    EXPECT_NE(read_file(dir / "log.jsonl").find("\"unpacked_bytes\":0"), std::string::npos) << "the 7z: nothing";
+}
+
 TEST(DiscFiles, AnIsoBesideAWaveFileGivesItsBytesAndRegeneratedSectors)
 {
     const fs::path dir = scratch_dir();

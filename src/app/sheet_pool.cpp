@@ -93,6 +93,18 @@ std::int64_t end_if_taken(const track_job* taken, std::vector<std::int64_t> busy
     return *std::max_element(busy.begin(), busy.end());
 }
 
+// The track whose first bytes come first in the one pass its sheet's BIN is
+// read in (an archive's order need not be the tracks').
+track_job& earliest_in_pass(const sheet_slot& slot, const std::vector<track_job*>& waiting)
+{
+    const auto rank = [&](const track_job* job) {
+        const std::int32_t sector = std::max(slot.tracks.layout->tracks[job->number].start_sector, 0);
+        return pass_rank_at(*slot.tracks.bin, std::int64_t{sector} * raw_sector_size);
+    };
+    return **std::min_element(waiting.begin(), waiting.end(),
+                              [&](const track_job* a, const track_job* b) { return rank(a) < rank(b); });
+}
+
 // Under the lock: the sheet's next track for a free writer. The earliest
 // track whose taking now lets the writers end (within 0.5%) as soon as
 // taking the costliest would: the tracks begin close to their order, so
@@ -111,9 +123,11 @@ track_job& next_job(sheet_slot& slot, std::size_t writers)
             busy.push_back(std::max<std::int64_t>(job.bytes - job.progress.load(std::memory_order_relaxed), 0) *
                            job.cost);
     }
+    if (one_at_a_time(slot))
+        return earliest_in_pass(slot, waiting);
     // Tracks whose bytes feed the hashes go in BIN order, so that the writer
     // of the earliest bytes not yet hashed is always at work.
-    if (writers <= 1 || waiting.size() == 1 || slot.tracks.feed != nullptr || one_at_a_time(slot))
+    if (writers <= 1 || waiting.size() == 1 || slot.tracks.feed != nullptr)
         return *waiting.front();
     busy.resize(std::max(busy.size(), writers - 1), 0);
     const track_job* costliest =

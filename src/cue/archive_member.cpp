@@ -185,27 +185,6 @@ bool enter_member(solid_stream& stream, const std::string& name)
     return true;
 }
 
-std::size_t read_solid(solid_stream& stream, const std::string& name, std::int64_t offset, unsigned char* buffer,
-                       std::size_t size)
-{
-    const std::lock_guard<std::mutex> hold(stream.lock);
-    if (const std::size_t kept = read_kept(stream, name, offset, buffer, size))
-        return kept;
-    const bool on_the_way = stream.member == name && stream.position >= 0 && offset >= stream.position;
-    if (!on_the_way) {
-        if (!enter_member(stream, name))
-            return 0;
-        if (const std::size_t kept = read_kept(stream, name, offset, buffer, size))
-            return kept;
-    }
-    while (stream.position < offset)
-        if (take(stream, stream.skipped.data(),
-                 static_cast<std::size_t>(std::min<std::int64_t>(
-                     offset - stream.position, static_cast<std::int64_t>(stream.skipped.size())))) == 0)
-            return 0;
-    return take(stream, buffer, size);
-}
-
 class solid_decoder : public part_decoder {
 public:
     solid_decoder(std::shared_ptr<solid_stream> stream, std::string name, std::int64_t file_offset)
@@ -233,6 +212,27 @@ private:
 };
 
 } // namespace
+
+std::size_t read_solid(solid_stream& stream, const std::string& name, std::int64_t offset, unsigned char* buffer,
+                       std::size_t size)
+{
+    const std::lock_guard<std::mutex> hold(stream.lock);
+    if (const std::size_t kept = read_kept(stream, name, offset, buffer, size))
+        return kept;
+    const bool on_the_way = stream.member == name && stream.position >= 0 && offset >= stream.position;
+    if (!on_the_way) {
+        if (!enter_member(stream, name))
+            return 0;
+        if (const std::size_t kept = read_kept(stream, name, offset, buffer, size))
+            return kept;
+    }
+    while (stream.position < offset)
+        if (take(stream, stream.skipped.data(),
+                 static_cast<std::size_t>(std::min<std::int64_t>(
+                     offset - stream.position, static_cast<std::int64_t>(stream.skipped.size())))) == 0)
+            return 0;
+    return take(stream, buffer, size);
+}
 
 bool open_archive::fail(const char* why)
 {

@@ -116,5 +116,9 @@ struct solid_stream {
     std::vector<unsigned char> skipped = std::vector<unsigned char>(copy_block_size);   // read on past
 };
 
+// Up to size bytes of the member name from offset, through the pass.
+std::size_t read_solid(solid_stream& stream, const std::string& name, std::int64_t offset, unsigned char* buffer,
+                       std::size_t size);
+
 // The parts of a plain file read from the member name through the shared pass.
 decoder_maker solid_decoder_maker(const std::shared_ptr<solid_stream>& stream, const std::string& name);

@@ -55,10 +55,19 @@ const member_record* find_member(const std::vector<member_record>& members, cons
 }
 
 
-file_content probe_member(const std::string& archive_path, const member_record& member, bool raw_word)
+// The member's first bytes, for what the file holds: from a 7z through the
+// pass the tracks read it by, so that probing each file does not unpack
+// the ones before it again.
+file_content probe_member(const std::string& archive_path, const member_record& member, bool raw_word,
+                          const std::shared_ptr<solid_stream>& solid)
 {
     if (raw_word)
         return bin_found(member.size).content;
+    if (solid)
+        return read_file_content([solid, name = member.name](std::int64_t offset, unsigned char* buffer,
+                                                             std::size_t size) {
+            return read_solid(*solid, name, offset, buffer, size);
+        }, member.size);
     auto reader = std::make_shared<member_reader>();
     reader->archive_path = archive_path;
     reader->name = member.name;
@@ -136,23 +145,17 @@ int tracks_reading(const packed_file& file, const virtual_bin& bin, const disc_l
     return tracks;
 }
 
-// A FLAC file is read with seeks: it is unpacked.
-bool is_flac(const disc_source& source, const std::vector<std::string>& paths, const packed_file& file)
-{
-    for (std::size_t i = 0; i < paths.size(); ++i)
-        if (paths[i] == file.name && source.sheet.bin_files[i].kind == file_kind::flac)
-            return true;
-    return false;
-}
-
 // The file's parts read from the archive's member: as they stand, or
-// through their decoder (big-endian audio, MODE1 user data).
-void read_straight(disc_source& source, const packed_file& file, const decoder_maker& member)
+// through their decoder (FLAC, big-endian audio, MODE1 user data).
+void read_straight(disc_source& source, const packed_file& file, const decoder_maker& member,
+                   const decoder_maker& hashed, std::size_t pass_rank)
 {
     for (const std::size_t part : file.parts) {
         bin_part& p = source.bin.parts[part];
+        p.pass_rank = pass_rank;
         if (p.decoder) {
             p.source = member;
+            p.hashed_source = hashed;
         } else {
             p.decoder = member;
             p.verbatim = true;
@@ -160,47 +163,51 @@ void read_straight(disc_source& source, const packed_file& file, const decoder_m
     }
 }
 
+std::shared_ptr<solid_stream> solid_pass(const std::string& archive, const std::vector<member_record>& members)
+{
+    auto solid = std::make_shared<solid_stream>();
+    solid->archive_path = archive;
+    for (const member_record& member : members)
+        solid->order.push_back(member.name);
+    return solid;
+}
+
 // Which files are unpacked, so that the extra room a split takes is at most
 // the largest file. A zip compresses each member on its own and finds it
 // through its directory: a file is read straight from the archive, save the
 // one that most tracks read, where each would unpack it again up to its own
-// start (unpacked only when no other is). A 7z packs its files into one
-// solid block that can only be read from its start: one file is unpacked,
-// and two or more are read straight, in one pass, with the tracks written
-// one after another. A FLAC file, read with seeks, is unpacked.
-void choose_files_to_unpack(disc_source& source, const std::vector<std::string>& paths,
-                            const std::vector<member_record>& members, bool zip)
+// start (or seek in it, a FLAC file). A 7z packs its files into one solid
+// block that can only be read from its start: a sheet's one file is
+// unpacked, and two or more are read straight, in one pass, with the tracks
+// written one after another.
+void choose_files_to_unpack(disc_source& source, const std::vector<member_record>& members,
+                            const std::shared_ptr<solid_stream>& solid)
 {
+    const bool zip = solid == nullptr;
     std::vector<packed_file>& packed = source.packed;
-    const auto straight = [&](const packed_file& file) { return !is_flac(source, paths, file); };
-    const auto straight_count = std::count_if(packed.begin(), packed.end(), straight);
-    if (!zip && straight_count < 2)
+    if (packed.empty() || (!zip && packed.size() < 2))
         return;
-    std::shared_ptr<solid_stream> solid;
-    if (!zip) {
-        solid = std::make_shared<solid_stream>();
-        solid->archive_path = source.archive;
-        for (const member_record& member : members)
-            if (std::any_of(packed.begin(), packed.end(),
-                            [&](const packed_file& file) { return file.name == member.name && straight(file); }))
-                solid->order.push_back(member.name);
-    }
     const auto most_read = std::max_element(packed.begin(), packed.end(), [&](const packed_file& a,
                                                                               const packed_file& b) {
         const int tracks_a = tracks_reading(a, source.bin, source.layout);
         const int tracks_b = tracks_reading(b, source.bin, source.layout);
         return tracks_a != tracks_b ? tracks_a < tracks_b : a.size < b.size;
     });
-    const bool unpack_most_read = zip && straight_count == static_cast<std::ptrdiff_t>(packed.size());
-    std::vector<packed_file> unpacked;
-    for (auto file = packed.begin(); file != packed.end(); ++file) {
-        if (!straight(*file) || (unpack_most_read && file == most_read))
-            unpacked.push_back(*file);
+    const std::shared_ptr<solid_stream> hashed = zip ? nullptr : solid_pass(source.archive, members);
+    for (const packed_file& file : packed) {
+        if (zip && &file == &*most_read)
+            continue;
+        if (zip)
+            read_straight(source, file, member_decoder_maker(source.archive, file.name), {}, 0);
         else
-            read_straight(source, *file, zip ? member_decoder_maker(source.archive, file->name)
-                                             : solid_decoder_maker(solid, file->name));
+            read_straight(source, file, solid_decoder_maker(solid, file.name), solid_decoder_maker(hashed, file.name),
+                          static_cast<std::size_t>(std::find(solid->order.begin(), solid->order.end(), file.name) -
+                                                   solid->order.begin()));
     }
     source.bin.one_reader = !zip;
+    std::vector<packed_file> unpacked;
+    if (zip)
+        unpacked.push_back(*most_read);
     packed = std::move(unpacked);
 }
 
@@ -258,6 +265,8 @@ disc_source read_archive_source(const disc_name& disc)
     source.files.push_back(disc.path);
     const std::string sheet_dir(disc.member.c_str(), static_cast<std::size_t>(
                                                          base_name(disc.member.c_str()) - disc.member.c_str()));
+    const std::shared_ptr<solid_stream> solid =
+        starts_with(disc.path.c_str(), zip_mark, sizeof zip_mark) ? nullptr : solid_pass(disc.path, members);
     std::vector<std::string> paths;
     cue_read read = read_cue_text(text, [&](const char* name, bool raw_word) {
         const std::string base = base_name_anywhere(name);
@@ -266,7 +275,7 @@ disc_source read_archive_source(const disc_name& disc)
             return bin_found{-1};
         paths.push_back(member->name);
         bin_found found{member->size, member->name.substr(sheet_dir.size())};
-        found.content = probe_member(disc.path, *member, raw_word);
+        found.content = probe_member(disc.path, *member, raw_word, solid);
         return found;
     });
     source.sheet = std::move(read.sheet);
@@ -282,7 +291,7 @@ disc_source read_archive_source(const disc_name& disc)
     // Until unpacked, each part names its file by its name in the archive.
     source.bin = join_sheet_files(source.sheet, source.layout, paths);
     gather_packed_files(source, members);
-    choose_files_to_unpack(source, paths, members, starts_with(disc.path.c_str(), zip_mark, sizeof zip_mark));
+    choose_files_to_unpack(source, members, solid);
     return source;
 }
 

@@ -5,6 +5,7 @@
 #include <FLAC/stream_decoder.h>
 
 #include <algorithm>
+#include <climits>
 #include <cstring>
 #include <memory>
 #include <string>
@@ -157,21 +158,24 @@ FLAC__StreamDecoderWriteStatus take_frame(const FLAC__StreamDecoder*, const FLAC
 class flac_part_decoder final : public part_decoder {
 public:
     bool open(const std::string& path);
+    bool open(std::unique_ptr<part_decoder> member);
     std::size_t read(std::int64_t offset, unsigned char* buffer, std::size_t size) override;
 
 private:
+    bool start();
+    bool decode_next_frame();
     bool decode_frame_holding(std::int64_t offset);
 
     frame_state state_;      // first: it outlives the decoder that calls back with it
     file_stream file_;
+    std::unique_ptr<part_decoder> member_;   // or an archive's member, read from its start on
     stream_decoder decoder_;   // last: gone before its file
 };
 
 bool flac_part_decoder::open(const std::string& path)
 {
     file_ = open_regular_file(path.c_str());
-    decoder_.reset(FLAC__stream_decoder_new());
-    if (!file_ || !decoder_)
+    if (!file_)
         return false;
     std::FILE* file = file_.get();
     // libFLAC asks for its whole buffer (8 KiB) at a time: each read one
@@ -186,24 +190,67 @@ bool flac_part_decoder::open(const std::string& path)
         at = offset + static_cast<std::int64_t>(got);
         return got;
     };
-    return init_decoder(decoder_.get(), take_frame, take_metadata, state_) &&
+    return start();
+}
+
+// A member is read from its start and on: its size is not asked for, as
+// nothing seeks in it.
+bool flac_part_decoder::open(std::unique_ptr<part_decoder> member)
+{
+    member_ = std::move(member);
+    if (!member_)
+        return false;
+    state_.size = INT64_MAX;
+    part_decoder* source = member_.get();
+    state_.read = [source](std::int64_t offset, unsigned char* buffer, std::size_t size) {
+        return source->read(offset, buffer, size);
+    };
+    return start();
+}
+
+bool flac_part_decoder::start()
+{
+    decoder_.reset(FLAC__stream_decoder_new());
+    return decoder_ && init_decoder(decoder_.get(), take_frame, take_metadata, state_) &&
            FLAC__stream_decoder_process_until_end_of_metadata(decoder_.get()) && state_.fit;
 }
 
-// Decodes the frame after the last one, or seeks to the one that holds
-// offset: libFLAC then gives that frame from offset's sample on.
-bool flac_part_decoder::decode_frame_holding(std::int64_t offset)
+bool flac_part_decoder::decode_next_frame()
 {
     state_.got_frame = false;
-    if (state_.frame_size > 0 && offset == state_.frame_start + static_cast<std::int64_t>(state_.frame_size)) {
-        while (!state_.got_frame && FLAC__stream_decoder_process_single(decoder_.get()) &&
-               FLAC__stream_decoder_get_state(decoder_.get()) != FLAC__STREAM_DECODER_END_OF_STREAM) {
-        }
-    } else if (!FLAC__stream_decoder_seek_absolute(decoder_.get(), static_cast<FLAC__uint64>(offset / 4))) {
-        FLAC__stream_decoder_flush(decoder_.get());
-        return false;
+    while (!state_.got_frame && FLAC__stream_decoder_process_single(decoder_.get()) &&
+           FLAC__stream_decoder_get_state(decoder_.get()) != FLAC__STREAM_DECODER_END_OF_STREAM) {
     }
-    return state_.got_frame && state_.holds(offset);
+    return state_.got_frame;
+}
+
+// Decodes the frame after the last one, or seeks to the one that holds
+// offset: libFLAC then gives that frame from offset's sample on. In a
+// member, which is read only onward, the frames up to offset are decoded
+// instead, from the stream's start again for an earlier offset (the
+// tracks of a file a track read ask for its first seconds, then the rest).
+bool flac_part_decoder::decode_frame_holding(std::int64_t offset)
+{
+    if (state_.frame_size > 0 && offset == state_.frame_start + static_cast<std::int64_t>(state_.frame_size))
+        return decode_next_frame() && state_.holds(offset);
+    if (!member_) {
+        state_.got_frame = false;
+        if (!FLAC__stream_decoder_seek_absolute(decoder_.get(), static_cast<FLAC__uint64>(offset / 4))) {
+            FLAC__stream_decoder_flush(decoder_.get());
+            return false;
+        }
+        return state_.got_frame && state_.holds(offset);
+    }
+    if (state_.frame_size > 0 && offset < state_.frame_start) {
+        state_.frame_size = 0;
+        if (!FLAC__stream_decoder_reset(decoder_.get()) ||
+            !FLAC__stream_decoder_process_until_end_of_metadata(decoder_.get()))
+            return false;
+    }
+    while (decode_next_frame())
+        if (state_.holds(offset))
+            return true;
+    return false;
 }
 
 std::size_t flac_part_decoder::read(std::int64_t offset, unsigned char* buffer, std::size_t size)
@@ -257,7 +304,14 @@ std::unique_ptr<part_decoder> open_flac_part(const std::string& path)
 
 decoder_maker flac_decoder_maker()
 {
-    return [](const bin_part& part) { return open_flac_part(part.path); };
+    return [](const bin_part& part) -> std::unique_ptr<part_decoder> {
+        if (!part.source)
+            return open_flac_part(part.path);
+        auto decoder = std::make_unique<flac_part_decoder>();
+        if (!decoder->open(part.source(file_part(part.path, 0, 0))))
+            return nullptr;
+        return decoder;
+    };
 }
 
 decoder_maker flac_decoder(std::string path)

@@ -167,7 +167,7 @@ std::vector<feed_file> sheet_feed_files(const disc_source& source)
         if (part.verbatim)
             file.reader = part.decoder;
         else if (part.source)
-            file.reader = part.source;
+            file.reader = part.hashed_source ? part.hashed_source : part.source;
         first += file.size;
         files.push_back(std::move(file));
     }

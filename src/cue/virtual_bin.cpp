@@ -115,6 +115,14 @@ void check_bytes(range_check& check, std::int64_t offset, const unsigned char* b
 
 } // namespace
 
+std::size_t pass_rank_at(const virtual_bin& bin, std::int64_t at)
+{
+    for (const bin_part& part : bin.parts)
+        if (at < part.first_byte + part.bytes)
+            return part.pass_rank;
+    return bin.parts.empty() ? 0 : bin.parts.back().pass_rank;
+}
+
 bin_part file_part(std::string path, std::int64_t first_byte, std::int64_t bytes, std::int64_t file_offset)
 {
     bin_part part;

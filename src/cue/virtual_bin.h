@@ -54,11 +54,16 @@ struct bin_part {
     std::int64_t file_offset = 0;   // where they begin in the file (a WAVE file's data, say)
     decoder_maker decoder;          // empty: a plain byte range of the file
     bool verbatim = false;          // the decoder gives the file's bytes as they stand (an archive's member)
-    // Where a decoder of a file's bytes (big-endian audio, MODE1 user data)
-    // reads them when they are an archive's member, from the member's start;
+    // Where a decoder of a file's bytes (FLAC, big-endian audio, MODE1 user
+    // data) reads them when they are an archive's member, from the member's start;
     // empty: the file at path.
     decoder_maker source;
+    // Where the hashes read a FLAC file's bytes when source is one pass
+    // through a 7z: a pass of their own, as they read the file whole, apart
+    // from the tracks.
+    decoder_maker hashed_source;
     bool silence = false;           // no file's bytes: the silence that ends an audio file's last sector
+    std::size_t pass_rank = 0;      // in a BIN read in one pass: its file's place in the pass
 };
 
 // A part that is a plain byte range of a file.
@@ -71,6 +76,9 @@ struct virtual_bin {
     // track at a time.
     bool one_reader = false;
 };
+
+// The place in the pass of the file that holds byte `at` of a BIN read in one pass.
+std::size_t pass_rank_at(const virtual_bin& bin, std::int64_t at);
 
 // The bytes [first, end) of the BIN as one reader reads them, in order: their
 // MD5 and CRC32, and whether any of them is not zero. What the reader reads
