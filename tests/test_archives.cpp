@@ -146,6 +146,29 @@ TEST(Archives, ADamagedArchiveOrOneWithoutASheetIsOneLineAndLeavesNothing)
     }
 }
 
+// A member read straight whose data are damaged is found as its track is
+// written: that track says so, and why, and the run ends in status 1.
+TEST(Archives, DamageInAMemberReadStraightIsToldWithItsTrack)
+{
+    const fs::path dir = scratch_dir();
+    for (const auto& file : fs::directory_iterator(sample_disc_dir(false, true)))
+        if (file.is_regular_file() && file.path().filename().string().rfind("sample_redump", 0) == 0)
+            fs::copy(file.path(), dir / file.path().filename());
+    bsdtar(dir, {"-a", "-cf", "game.zip", "sample_redump.cue", "sample_redump (Track 1).bin",
+                 "sample_redump (Track 2).bin", "sample_redump (Track 3).bin", "sample_redump (Track 4).bin"});
+    std::string zip = read_file(dir / "game.zip");
+    // Track 4's BIN, read straight (Track 3's, the largest of those two tracks read, is unpacked).
+    const std::size_t track4 = zip.find("sample_redump (Track 4).bin");   // its local header: the data follow
+    ASSERT_NE(track4, std::string::npos);
+    zip[track4 + 2000] = static_cast<char>(zip[track4 + 2000] ^ 0x55);
+    write_file(dir / "game.zip", zip);
+    const command_result run = run_tool({"--flac", "-o", "out", "game.zip"}, dir);
+    EXPECT_EQ(run.exit_status, 1);
+    EXPECT_NE(run.err.find("trackcarve: track4.flac: "), std::string::npos) << run.err;
+    EXPECT_NE(run.err.find("the archive is damaged there (sample_redump (Track 4).bin: "), std::string::npos) << run.err;
+    EXPECT_FALSE(holds_temporaries(dir));
+}
+
 TEST(Archives, WhatAnInterruptedRunUnpackedIsRemovedThenOrByTheNextRun)
 {
     for (const int signal_number : {SIGINT, SIGKILL}) {

@@ -3,6 +3,7 @@
 #include "base/platform.h"
 
 #include <algorithm>
+#include <cctype>
 #include <cerrno>
 #include <cstring>
 
@@ -41,6 +42,29 @@ la_int64_t skip_input(archive* handle, void* data, la_int64_t request)
     return seek_input(handle, data, from + request, SEEK_SET) < 0 ? 0 : request;
 }
 
+// Reads on in the member the archive stands at; an error is kept, with the
+// member's name.
+std::size_t read_data(open_archive& opened, unsigned char* buffer, std::size_t size)
+{
+    const la_ssize_t got = archive_read_data(opened.handle.get(), buffer, size);
+    if (got < 0 && opened.error.empty())
+        opened.fail(archive_error_string(opened.handle.get()));
+    return got > 0 ? static_cast<std::size_t>(got) : 0;
+}
+
+// The rest of a read that the archive's damage cut short: zeros, told as
+// damage, so that the track says why.
+std::size_t zeros_for_damage(part_decoder& decoder, std::int64_t offset, unsigned char* buffer, std::size_t done,
+                             std::size_t size, const std::string& error)
+{
+    if (error.empty() || done == size)
+        return done;
+    std::memset(buffer + done, 0, size - done);
+    decoder.damage.push_back({offset + static_cast<std::int64_t>(done), static_cast<std::int64_t>(size - done),
+                              "the archive is damaged there (" + error + "): copy or download it again"});
+    return size;
+}
+
 class member_decoder : public part_decoder {
 public:
     member_decoder(const std::string& archive_path, const std::string& name, std::int64_t file_offset)
@@ -62,19 +86,13 @@ public:
                 break;
             done += got;
         }
-        return done;
+        return zeros_for_damage(*this, offset, buffer, done, size, reader_.opened.error);
     }
 
 private:
     member_reader reader_;
     std::int64_t file_offset_;
 };
-
-std::size_t read_data(open_archive& opened, unsigned char* buffer, std::size_t size)
-{
-    const la_ssize_t got = archive_read_data(opened.handle.get(), buffer, size);
-    return got > 0 ? static_cast<std::size_t>(got) : 0;
-}
 
 std::size_t index_in(const std::vector<std::string>& order, const std::string& name)
 {
@@ -185,6 +203,25 @@ bool enter_member(solid_stream& stream, const std::string& name)
     return true;
 }
 
+// Reads from the pass, bringing it to the member and on to offset.
+std::size_t read_on_the_pass(solid_stream& stream, const std::string& name, std::int64_t offset,
+                             unsigned char* buffer, std::size_t size)
+{
+    const bool on_the_way = stream.member == name && stream.position >= 0 && offset >= stream.position;
+    if (!on_the_way) {
+        if (!enter_member(stream, name))
+            return 0;
+        if (const std::size_t kept = read_kept(stream, name, offset, buffer, size))
+            return kept;
+    }
+    while (stream.position < offset)
+        if (take(stream, stream.skipped.data(),
+                 static_cast<std::size_t>(std::min<std::int64_t>(
+                     offset - stream.position, static_cast<std::int64_t>(stream.skipped.size())))) == 0)
+            return 0;
+    return take(stream, buffer, size);
+}
+
 class solid_decoder : public part_decoder {
 public:
     solid_decoder(std::shared_ptr<solid_stream> stream, std::string name, std::int64_t file_offset)
@@ -202,7 +239,7 @@ public:
                 break;
             done += got;
         }
-        return done;
+        return done < size ? zeros_for_damage(*this, offset, buffer, done, size, solid_damage(*stream_)) : done;
     }
 
 private:
@@ -219,24 +256,26 @@ std::size_t read_solid(solid_stream& stream, const std::string& name, std::int64
     const std::lock_guard<std::mutex> hold(stream.lock);
     if (const std::size_t kept = read_kept(stream, name, offset, buffer, size))
         return kept;
-    const bool on_the_way = stream.member == name && stream.position >= 0 && offset >= stream.position;
-    if (!on_the_way) {
-        if (!enter_member(stream, name))
-            return 0;
-        if (const std::size_t kept = read_kept(stream, name, offset, buffer, size))
-            return kept;
-    }
-    while (stream.position < offset)
-        if (take(stream, stream.skipped.data(),
-                 static_cast<std::size_t>(std::min<std::int64_t>(
-                     offset - stream.position, static_cast<std::int64_t>(stream.skipped.size())))) == 0)
-            return 0;
-    return take(stream, buffer, size);
+    // Past damage, the pass would only meet it again.
+    if (!stream.damage.empty())
+        return 0;
+    const std::size_t got = read_on_the_pass(stream, name, offset, buffer, size);
+    if (got == 0)
+        stream.damage = stream.opened.error;
+    return got;
+}
+
+std::string solid_damage(solid_stream& stream)
+{
+    const std::lock_guard<std::mutex> hold(stream.lock);
+    return stream.damage;
 }
 
 bool open_archive::fail(const char* why)
 {
     error = why != nullptr ? why : "not a zip or 7z archive that can be read";
+    while (!error.empty() && std::isspace(static_cast<unsigned char>(error.back())) != 0)   // some end in a newline
+        error.pop_back();
     if (!member.empty())
         error = member + ": " + error;
     return false;
@@ -285,11 +324,9 @@ bool member_reader::reopen()
 
 std::size_t member_reader::read_on(unsigned char* buffer, std::size_t size)
 {
-    const la_ssize_t got = archive_read_data(opened.handle.get(), buffer, size);
-    if (got <= 0)
-        return 0;
-    position += got;
-    return static_cast<std::size_t>(got);
+    const std::size_t got = read_data(opened, buffer, size);
+    position += static_cast<std::int64_t>(got);
+    return got;
 }
 
 std::size_t member_reader::read(std::int64_t offset, unsigned char* buffer, std::size_t size)

@@ -114,11 +114,15 @@ struct solid_stream {
     std::vector<unsigned char> recent = std::vector<unsigned char>(solid_kept_size);   // by offset % its size
     std::map<std::string, std::vector<kept_run>> kept;
     std::vector<unsigned char> skipped = std::vector<unsigned char>(copy_block_size);   // read on past
+    std::string damage;   // where the pass met damage, and what: nothing after it is read
 };
 
 // Up to size bytes of the member name from offset, through the pass.
 std::size_t read_solid(solid_stream& stream, const std::string& name, std::int64_t offset, unsigned char* buffer,
                        std::size_t size);
+
+// The damage the pass met, if any.
+std::string solid_damage(solid_stream& stream);
 
 // The parts of a plain file read from the member name through the shared pass.
 decoder_maker solid_decoder_maker(const std::shared_ptr<solid_stream>& stream, const std::string& name);

@@ -320,8 +320,10 @@ bool unpack_archive_files(disc_source& source, temporary_files& temporaries,
                               if (std::fwrite(block.data(), 1, static_cast<std::size_t>(got), out.get()) !=
                                   static_cast<std::size_t>(got))
                                   break;
-                          if (got < 0)
-                              failure = name + ": " + archive_error_string(opened.handle.get()) + damaged_hint(true);
+                          if (got < 0) {
+                              opened.fail(archive_error_string(opened.handle.get()));
+                              failure = opened.error + damaged_hint(true);
+                          }
                           else if (!close_file(out))
                               failure = "cannot write " + path + ": " + std::strerror(errno) + damaged_hint(false);
                           return failure.empty() && --left > 0;
