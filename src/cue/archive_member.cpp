@@ -99,10 +99,74 @@ std::size_t index_in(const std::vector<std::string>& order, const std::string& n
     return static_cast<std::size_t>(std::find(order.begin(), order.end(), name) - order.begin());
 }
 
-// Reads on in the member, keeping the last bytes read.
-std::size_t take(solid_stream& stream, unsigned char* buffer, std::size_t size)
+using solid_hold = std::unique_lock<std::mutex>;
+
+constexpr std::size_t pump_block = std::size_t{1} << 18;
+constexpr std::size_t pump_ring = std::size_t{16} << 20;
+
+void run_pump(solid_stream& stream)
 {
-    const std::size_t got = read_data(stream.opened, buffer, size);
+    solid_hold hold(stream.lock);
+    std::vector<unsigned char> block(pump_block);
+    for (;;) {
+        stream.changed.wait(hold, [&] {
+            return stream.quit || (stream.pumping && !stream.member_ended &&
+                                   stream.ahead_count + block.size() <= stream.ahead.size());
+        });
+        if (stream.quit)
+            return;
+        stream.pump_reading = true;
+        hold.unlock();
+        const std::size_t got = read_data(stream.opened, block.data(), block.size());
+        hold.lock();
+        stream.pump_reading = false;
+        const std::size_t ring = stream.ahead.size();
+        for (std::size_t done = 0; done < got;) {
+            const std::size_t at = (stream.ahead_first + stream.ahead_count) % ring;
+            const std::size_t count = std::min(got - done, ring - at);
+            std::memcpy(stream.ahead.data() + at, block.data() + done, count);
+            done += count;
+            stream.ahead_count += count;
+        }
+        stream.member_ended = got == 0;
+        stream.changed.notify_all();
+    }
+}
+
+// Sets the pump reading on in the member the archive now stands at.
+void start_pump(solid_stream& stream)
+{
+    stream.ahead_first = stream.ahead_count = 0;
+    stream.member_ended = false;
+    stream.pumping = true;
+    if (!stream.pump.joinable()) {
+        stream.ahead.resize(pump_ring);
+        stream.pump = std::thread(run_pump, std::ref(stream));
+    }
+    stream.changed.notify_all();
+}
+
+// Stops the pump, so that the archive can be moved on or opened again.
+void stop_pump(solid_stream& stream, solid_hold& hold)
+{
+    stream.pumping = false;
+    stream.changed.wait(hold, [&] { return !stream.pump_reading; });
+    stream.ahead_first = stream.ahead_count = 0;
+}
+
+// Reads on in the member, keeping the last bytes read.
+std::size_t take(solid_stream& stream, solid_hold& hold, unsigned char* buffer, std::size_t size)
+{
+    stream.changed.wait(hold, [&] { return stream.ahead_count > 0 || stream.member_ended || !stream.pumping; });
+    std::size_t got = 0;
+    while (got < size && stream.ahead_count > 0) {
+        const std::size_t count = std::min({size - got, stream.ahead_count, stream.ahead.size() - stream.ahead_first});
+        std::memcpy(buffer + got, stream.ahead.data() + stream.ahead_first, count);
+        stream.ahead_first = (stream.ahead_first + count) % stream.ahead.size();
+        stream.ahead_count -= count;
+        got += count;
+    }
+    stream.changed.notify_all();
     const std::size_t ring = stream.recent.size();
     const std::size_t kept = std::min(got, ring);
     for (std::size_t done = 0; done < kept;) {
@@ -158,13 +222,14 @@ std::size_t read_kept(const solid_stream& stream, const std::string& name, std::
 }
 
 // Keeps the last bytes read of the member the pass leaves.
-void leave_member(solid_stream& stream)
+void leave_member(solid_stream& stream, solid_hold& hold)
 {
     if (stream.position < 0)
         return;
     if (stream.member_size - stream.position <= static_cast<std::int64_t>(solid_kept_size))
-        while (take(stream, stream.skipped.data(), stream.skipped.size()) > 0) {
+        while (take(stream, hold, stream.skipped.data(), stream.skipped.size()) > 0) {
         }
+    stop_pump(stream, hold);
     std::vector<kept_run>& runs = stream.kept[stream.member];   // its first bytes, then its last
     runs.resize(2);
     runs[1] = recent_run(stream);
@@ -174,10 +239,10 @@ void leave_member(solid_stream& stream)
 // Brings the pass to the start of member name: on from where it stands when
 // the member lies ahead, else from the archive's start. Keeps the member's
 // first bytes the first time it is passed.
-bool enter_member(solid_stream& stream, const std::string& name)
+bool enter_member(solid_stream& stream, solid_hold& hold, const std::string& name)
 {
     const bool ahead = stream.position >= 0 && index_in(stream.order, name) > index_in(stream.order, stream.member);
-    leave_member(stream);
+    leave_member(stream, hold);
     if (!ahead) {
         stream.opened = open_archive{};
         if (!open_archive_file(stream.archive_path.c_str(), stream.opened))
@@ -193,33 +258,40 @@ bool enter_member(solid_stream& stream, const std::string& name)
         return false;
     stream.member = name;
     stream.position = 0;
+    start_pump(stream);
     std::vector<kept_run>& runs = stream.kept[name];
     if (runs.empty()) {
         kept_run head;
         head.bytes.resize(solid_kept_size);
-        head.bytes.resize(take(stream, head.bytes.data(), head.bytes.size()));
+        std::size_t got = 0;
+        while (got < head.bytes.size())
+            if (const std::size_t more = take(stream, hold, head.bytes.data() + got, head.bytes.size() - got))
+                got += more;
+            else
+                break;
+        head.bytes.resize(got);
         runs.push_back(std::move(head));
     }
     return true;
 }
 
 // Reads from the pass, bringing it to the member and on to offset.
-std::size_t read_on_the_pass(solid_stream& stream, const std::string& name, std::int64_t offset,
+std::size_t read_on_the_pass(solid_stream& stream, solid_hold& hold, const std::string& name, std::int64_t offset,
                              unsigned char* buffer, std::size_t size)
 {
     const bool on_the_way = stream.member == name && stream.position >= 0 && offset >= stream.position;
     if (!on_the_way) {
-        if (!enter_member(stream, name))
+        if (!enter_member(stream, hold, name))
             return 0;
         if (const std::size_t kept = read_kept(stream, name, offset, buffer, size))
             return kept;
     }
     while (stream.position < offset)
-        if (take(stream, stream.skipped.data(),
+        if (take(stream, hold, stream.skipped.data(),
                  static_cast<std::size_t>(std::min<std::int64_t>(
                      offset - stream.position, static_cast<std::int64_t>(stream.skipped.size())))) == 0)
             return 0;
-    return take(stream, buffer, size);
+    return take(stream, hold, buffer, size);
 }
 
 class solid_decoder : public part_decoder {
@@ -253,16 +325,27 @@ private:
 std::size_t read_solid(solid_stream& stream, const std::string& name, std::int64_t offset, unsigned char* buffer,
                        std::size_t size)
 {
-    const std::lock_guard<std::mutex> hold(stream.lock);
+    solid_hold hold(stream.lock);
     if (const std::size_t kept = read_kept(stream, name, offset, buffer, size))
         return kept;
     // Past damage, the pass would only meet it again.
     if (!stream.damage.empty())
         return 0;
-    const std::size_t got = read_on_the_pass(stream, name, offset, buffer, size);
-    if (got == 0)
+    const std::size_t got = read_on_the_pass(stream, hold, name, offset, buffer, size);
+    if (got == 0 && !stream.pump_reading)
         stream.damage = stream.opened.error;
     return got;
+}
+
+solid_stream::~solid_stream()
+{
+    {
+        const std::lock_guard<std::mutex> hold(lock);
+        quit = true;
+    }
+    changed.notify_all();
+    if (pump.joinable())
+        pump.join();
 }
 
 std::string solid_damage(solid_stream& stream)

@@ -11,9 +11,11 @@
 
 #include <cstddef>
 #include <cstdint>
+#include <condition_variable>
 #include <map>
 #include <memory>
 #include <mutex>
+#include <thread>
 #include <string>
 #include <vector>
 
@@ -107,6 +109,18 @@ struct solid_stream {
     std::string archive_path;
     std::vector<std::string> order;   // the members read, in the archive's order
     std::mutex lock;                  // guards what follows
+    // The pump: a thread that unpacks the member the pass stands in ahead of
+    // its readers, so that unpacking overlaps what they do with the bytes.
+    // While it reads, the archive is its own.
+    std::thread pump;
+    std::condition_variable changed;
+    std::vector<unsigned char> ahead;   // a ring of what it unpacked, not yet taken
+    std::size_t ahead_first = 0;
+    std::size_t ahead_count = 0;
+    bool pumping = false;        // it may read on in the member
+    bool pump_reading = false;   // it is reading
+    bool member_ended = false;   // it read the member to its end, or to damage
+    bool quit = false;
     open_archive opened;
     std::string member;               // the member the pass stands in
     std::int64_t member_size = 0;
@@ -115,6 +129,11 @@ struct solid_stream {
     std::map<std::string, std::vector<kept_run>> kept;
     std::vector<unsigned char> skipped = std::vector<unsigned char>(copy_block_size);   // read on past
     std::string damage;   // where the pass met damage, and what: nothing after it is read
+
+    solid_stream() = default;
+    solid_stream(const solid_stream&) = delete;
+    solid_stream& operator=(const solid_stream&) = delete;
+    ~solid_stream();
 };
 
 // Up to size bytes of the member name from offset, through the pass.
