@@ -10,7 +10,8 @@
 # split) wall <= 1.1 for each format. Also the same disc as Redump keeps
 # it, one BIN a track in a .zip, where all BINs but one are read straight
 # from the archive, and in a .7z, where all are read straight in one pass
-# and the tracks are written one after another. Prints PASS/MISS and
+# and the tracks are written one after another. Gives the bytes each split
+# unpacked beside its output (its --report line). Prints PASS/MISS and
 # exits 0.
 #
 #   bench/archive_input.sh
@@ -53,7 +54,10 @@ make_tracks_archives() {
 }
 make_once archive-input-tracks-2 make_tracks_archives
 
-split_archive() { rm -rf "$d/mixed" "$d/out.$2"; run_timed "$1" "$trackcarve" -j 2 --flac -o "$d/out.$2" "$d/mixed.$2"; }
+split_archive() {
+  rm -rf "$d/mixed" "$d/out.$2" "$d/report.$2"
+  run_timed "$1" "$trackcarve" -j 2 --flac --report "$d/report.$2" -o "$d/out.$2" "$d/mixed.$2"
+}
 split_unpacked() {
   rm -rf "$d/x.$2"
   mkdir -p "$d/x.$2"
@@ -93,4 +97,7 @@ for kind in zip 7z tracks tracks7z; do
   echo "  $kind / (bsdtar -x + split): $r (target <= 1.1) $(verdict "$r" 1.1)   [CPU $(ratio "$(col $kind 3)" "$(col unpacked_$kind 3)")]"
 done
 echo "  same track files: $same; temporaries left: $left"
-rm -rf "$d"/x.* "$d"/out.* "$d/mixed.tracks" "$d/mixed.tracks7z"
+for kind in zip 7z tracks tracks7z; do
+  echo "  mixed.$kind: $(grep -o '"unpacked_bytes":[0-9]*' "$d/report.$kind" | cut -d: -f2) bytes unpacked beside the output (--report)"
+done
+rm -rf "$d"/x.* "$d"/out.* "$d"/report.* "$d/mixed.tracks" "$d/mixed.tracks7z"
