@@ -187,28 +187,27 @@ void choose_files_to_unpack(disc_source& source, const std::vector<member_record
     std::vector<packed_file>& packed = source.packed;
     if (packed.empty() || (!zip && packed.size() < 2))
         return;
-    const auto most_read = std::max_element(packed.begin(), packed.end(), [&](const packed_file& a,
-                                                                              const packed_file& b) {
-        const int tracks_a = tracks_reading(a, source.bin, source.layout);
-        const int tracks_b = tracks_reading(b, source.bin, source.layout);
-        return tracks_a != tracks_b ? tracks_a < tracks_b : a.size < b.size;
-    });
-    const std::shared_ptr<solid_stream> hashed = zip ? nullptr : solid_pass(source.archive, members);
-    for (const packed_file& file : packed) {
-        if (zip && &file == &*most_read)
-            continue;
-        if (zip)
-            read_straight(source, file, member_decoder_maker(source.archive, file.name), {}, 0);
-        else
-            read_straight(source, file, solid_decoder_maker(solid, file.name), solid_decoder_maker(hashed, file.name),
-                          static_cast<std::size_t>(std::find(solid->order.begin(), solid->order.end(), file.name) -
-                                                   solid->order.begin()));
+    if (zip) {
+        const auto most_read = std::max_element(packed.begin(), packed.end(), [&](const packed_file& a,
+                                                                                  const packed_file& b) {
+            const int tracks_a = tracks_reading(a, source.bin, source.layout);
+            const int tracks_b = tracks_reading(b, source.bin, source.layout);
+            return tracks_a != tracks_b ? tracks_a < tracks_b : a.size < b.size;
+        });
+        for (const packed_file& file : packed)
+            if (&file != &*most_read)
+                read_straight(source, file, member_decoder_maker(source.archive, file.name), {}, 0);
+        packed = {*most_read};
+        return;
     }
-    source.bin.one_reader = !zip;
-    std::vector<packed_file> unpacked;
-    if (zip)
-        unpacked.push_back(*most_read);
-    packed = std::move(unpacked);
+    const std::shared_ptr<solid_stream> hashed = solid_pass(source.archive, members);
+    for (const packed_file& file : packed) {
+        const auto rank = std::find(solid->order.begin(), solid->order.end(), file.name) - solid->order.begin();
+        read_straight(source, file, solid_decoder_maker(solid, file.name), solid_decoder_maker(hashed, file.name),
+                      static_cast<std::size_t>(rank));
+    }
+    source.bin.one_reader = true;
+    packed.clear();
 }
 
 constexpr unsigned char zip_mark[] = {'P', 'K', 3, 4};
