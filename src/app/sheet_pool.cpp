@@ -266,15 +266,18 @@ void write_track(sheet_pool& pool, pool_writer& own, std::size_t sheet, sheet_sl
         ++pool.tally->tracks_written;
     end_recording(job.said);
     bool last = false;
+    bool in_turn = false;
     {
         const std::lock_guard<std::mutex> hold(pool.lock);
+        in_turn = one_at_a_time(slot);
         // With no job of the sheet left to hand out, its files are closed
         // before its end removes what it unpacked: Windows removes no open file.
         if (std::all_of(slot.jobs.begin(), slot.jobs.end(), [](const track_job& other) { return other.started; }))
             keep_reader_for(own, no_sheet, nullptr);
         last = --slot.left == 0;
     }
-    if (one_at_a_time(slot))
+    // Past the lock the slot is another's to end and free, unless this was its last track.
+    if (in_turn)
         pool.changed.notify_all();   // the sheet's next track may go to any writer now
     if (last)
         close_slot(pool, sheet, slot);
