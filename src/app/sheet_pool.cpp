@@ -62,14 +62,12 @@ std::vector<track_job> jobs_for(const sheet_tracks& tracks)
 
 std::int64_t work_of(const track_job& job) { return job.bytes * job.cost; }
 
-// The sheet's BIN is one pass through a solid archive: its tracks go in
-// order, each once the one before has ended.
-bool one_at_a_time(const sheet_slot& slot) { return slot.tracks.bin != nullptr && slot.tracks.bin->one_reader; }
-
+// A sheet whose tracks go one at a time hands out its next once the one
+// before has ended.
 bool has_track_to_hand_out(const sheet_slot& slot)
 {
     const std::size_t ended = slot.jobs.size() - slot.left;
-    return slot.handed_out < slot.jobs.size() && (!one_at_a_time(slot) || slot.handed_out == ended);
+    return slot.handed_out < slot.jobs.size() && (!slot.one_at_a_time || slot.handed_out == ended);
 }
 
 // When the sheet's writers would end if the one free now took `taken`, the
@@ -123,7 +121,7 @@ track_job& next_job(sheet_slot& slot, std::size_t writers)
             busy.push_back(std::max<std::int64_t>(job.bytes - job.progress.load(std::memory_order_relaxed), 0) *
                            job.cost);
     }
-    if (one_at_a_time(slot))
+    if (slot.one_at_a_time)
         return earliest_in_pass(slot, waiting);
     // Tracks whose bytes feed the hashes go in BIN order, so that the writer
     // of the earliest bytes not yet hashed is always at work.
@@ -158,7 +156,7 @@ std::size_t work_waiting(const sheet_pool& pool)
     std::size_t waiting = may_begin_next(pool) ? 1 : 0;
     for (std::size_t sheet = pool.played; sheet < pool.begun; ++sheet) {
         const sheet_slot& slot = *pool.sheets[sheet];
-        waiting += one_at_a_time(slot) ? std::size_t{has_track_to_hand_out(slot)} : slot.jobs.size() - slot.handed_out;
+        waiting += slot.one_at_a_time ? std::size_t{has_track_to_hand_out(slot)} : slot.jobs.size() - slot.handed_out;
     }
     return waiting;
 }
@@ -223,6 +221,8 @@ void open_slot(sheet_pool& pool, std::size_t sheet, sheet_slot& slot)
     {
         const std::lock_guard<std::mutex> hold(pool.lock);
         slot.tracks = tracks;
+        // Read now: the BIN goes with the sheet's end, the slot only once it is played.
+        slot.one_at_a_time = tracks.bin != nullptr && tracks.bin->one_reader;
         slot.jobs = std::move(jobs);
         slot.left = slot.jobs.size();
         slot.stopped = slot.before.stopped;
@@ -269,7 +269,7 @@ void write_track(sheet_pool& pool, pool_writer& own, std::size_t sheet, sheet_sl
     bool in_turn = false;
     {
         const std::lock_guard<std::mutex> hold(pool.lock);
-        in_turn = one_at_a_time(slot);
+        in_turn = slot.one_at_a_time;
         // With no job of the sheet left to hand out, its files are closed
         // before its end removes what it unpacked: Windows removes no open file.
         if (std::all_of(slot.jobs.begin(), slot.jobs.end(), [](const track_job& other) { return other.started; }))

@@ -39,6 +39,7 @@ struct sheet_slot {
     std::size_t handed_out = 0;      // jobs given to a writer
     std::size_t left = 0;            // jobs not yet ended
     line_recorder after;            // what its end said
+    bool one_at_a_time = false;      // its BIN is one pass through a solid archive: its tracks go in turn
     bool stopped = false;            // it ended on an error told in the dialogue
     bool ended = false;              // its end has run: nothing of it is in flight
 };
