@@ -277,6 +277,11 @@ disc_source read_archive_source(const disc_name& disc)
         found.content = probe_member(disc.path, *member, raw_word, solid);
         return found;
     });
+    // What a file holds is read from its first bytes: damage there is the archive's.
+    if (solid && !solid_damage(*solid).empty()) {
+        source.refusal = solid_damage(*solid) + damaged_hint(true);
+        return source;
+    }
     source.sheet = std::move(read.sheet);
     if (!read.ok) {
         source.result = disc_source::state::malformed;

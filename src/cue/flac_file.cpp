@@ -164,6 +164,7 @@ public:
 private:
     bool start();
     bool decode_next_frame();
+    std::size_t damaged_from(std::int64_t offset, std::size_t done, unsigned char* buffer, std::size_t size);
     bool decode_frame_holding(std::int64_t offset);
 
     frame_state state_;      // first: it outlives the decoder that calls back with it
@@ -202,8 +203,9 @@ bool flac_part_decoder::open(std::unique_ptr<part_decoder> member)
         return false;
     state_.size = INT64_MAX;
     part_decoder* source = member_.get();
-    state_.read = [source](std::int64_t offset, unsigned char* buffer, std::size_t size) {
-        return source->read(offset, buffer, size);
+    state_.read = [source](std::int64_t offset, unsigned char* buffer, std::size_t size) -> std::size_t {
+        const std::size_t got = source->read(offset, buffer, size);
+        return source->damage.empty() ? got : 0;   // the zeros of damage are no FLAC stream: it ends there
     };
     return start();
 }
@@ -253,6 +255,17 @@ bool flac_part_decoder::decode_frame_holding(std::int64_t offset)
     return false;
 }
 
+// The rest of the part after damage in the archive it is read from: zeros,
+// told as that damage.
+std::size_t flac_part_decoder::damaged_from(std::int64_t offset, std::size_t done, unsigned char* buffer,
+                                            std::size_t size)
+{
+    std::memset(buffer + done, 0, size - done);
+    damage.push_back({offset + static_cast<std::int64_t>(done), static_cast<std::int64_t>(size - done),
+                      member_->damage.front().why});
+    return size;
+}
+
 std::size_t flac_part_decoder::read(std::int64_t offset, unsigned char* buffer, std::size_t size)
 {
     std::size_t done = 0;
@@ -263,7 +276,7 @@ std::size_t flac_part_decoder::read(std::int64_t offset, unsigned char* buffer, 
             return size;
         }
         if (!state_.holds(at) && !decode_frame_holding(at))
-            return done;
+            return member_ && !member_->damage.empty() ? damaged_from(offset, done, buffer, size) : done;
         const auto from = static_cast<std::size_t>(at - state_.frame_start);
         const std::size_t count = std::min(size - done, state_.frame_size - from);
         std::memcpy(buffer + done, state_.frame.data() + from, count);
