@@ -94,12 +94,41 @@ private:
     std::int64_t file_offset_;
 };
 
-std::size_t index_in(const std::vector<std::string>& order, const std::string& name)
+using solid_hold = std::unique_lock<std::mutex>;
+
+// Copies size bytes into the ring from its index `at` on, wrapping at its end.
+void ring_put(std::vector<unsigned char>& ring, std::size_t at, const unsigned char* bytes, std::size_t size)
 {
-    return static_cast<std::size_t>(std::find(order.begin(), order.end(), name) - order.begin());
+    for (std::size_t done = 0; done < size;) {
+        const std::size_t index = (at + done) % ring.size();
+        const std::size_t count = std::min(size - done, ring.size() - index);
+        std::memcpy(ring.data() + index, bytes + done, count);
+        done += count;
+    }
 }
 
-using solid_hold = std::unique_lock<std::mutex>;
+// Copies size bytes out of the ring from its index `at` on, wrapping at its end.
+void ring_get(const std::vector<unsigned char>& ring, std::size_t at, unsigned char* out, std::size_t size)
+{
+    for (std::size_t done = 0; done < size;) {
+        const std::size_t index = (at + done) % ring.size();
+        const std::size_t count = std::min(size - done, ring.size() - index);
+        std::memcpy(out + done, ring.data() + index, count);
+        done += count;
+    }
+}
+
+// Where byte `offset` of the member lies in the ring of its last bytes read.
+std::size_t recent_index(const solid_stream& stream, std::int64_t offset)
+{
+    return static_cast<std::size_t>(offset % static_cast<std::int64_t>(stream.recent.size()));
+}
+
+// The first of the member's bytes the ring of its last bytes read still holds.
+std::int64_t first_recent(const solid_stream& stream)
+{
+    return std::max<std::int64_t>(stream.position - static_cast<std::int64_t>(stream.recent.size()), 0);
+}
 
 constexpr std::size_t pump_block = std::size_t{1} << 18;
 constexpr std::size_t pump_ring = std::size_t{16} << 20;
@@ -120,14 +149,8 @@ void run_pump(solid_stream& stream)
         const std::size_t got = read_data(stream.opened, block.data(), block.size());
         hold.lock();
         stream.pump_reading = false;
-        const std::size_t ring = stream.ahead.size();
-        for (std::size_t done = 0; done < got;) {
-            const std::size_t at = (stream.ahead_first + stream.ahead_count) % ring;
-            const std::size_t count = std::min(got - done, ring - at);
-            std::memcpy(stream.ahead.data() + at, block.data() + done, count);
-            done += count;
-            stream.ahead_count += count;
-        }
+        ring_put(stream.ahead, stream.ahead_first + stream.ahead_count, block.data(), got);
+        stream.ahead_count += got;
         stream.member_ended = got == 0;
         stream.changed.notify_all();
     }
@@ -158,24 +181,14 @@ void stop_pump(solid_stream& stream, solid_hold& hold)
 std::size_t take(solid_stream& stream, solid_hold& hold, unsigned char* buffer, std::size_t size)
 {
     stream.changed.wait(hold, [&] { return stream.ahead_count > 0 || stream.member_ended || !stream.pumping; });
-    std::size_t got = 0;
-    while (got < size && stream.ahead_count > 0) {
-        const std::size_t count = std::min({size - got, stream.ahead_count, stream.ahead.size() - stream.ahead_first});
-        std::memcpy(buffer + got, stream.ahead.data() + stream.ahead_first, count);
-        stream.ahead_first = (stream.ahead_first + count) % stream.ahead.size();
-        stream.ahead_count -= count;
-        got += count;
-    }
+    const std::size_t got = std::min(size, stream.ahead_count);
+    ring_get(stream.ahead, stream.ahead_first, buffer, got);
+    stream.ahead_first = (stream.ahead_first + got) % stream.ahead.size();
+    stream.ahead_count -= got;
     stream.changed.notify_all();
-    const std::size_t ring = stream.recent.size();
-    const std::size_t kept = std::min(got, ring);
-    for (std::size_t done = 0; done < kept;) {
-        const auto at = static_cast<std::size_t>((stream.position + static_cast<std::int64_t>(got - kept + done)) %
-                                                  static_cast<std::int64_t>(ring));
-        const std::size_t count = std::min(kept - done, ring - at);
-        std::memcpy(stream.recent.data() + at, buffer + (got - kept) + done, count);
-        done += count;
-    }
+    const std::size_t kept = std::min(got, stream.recent.size());
+    ring_put(stream.recent, recent_index(stream, stream.position + static_cast<std::int64_t>(got - kept)),
+             buffer + (got - kept), kept);
     stream.position += static_cast<std::int64_t>(got);
     return got;
 }
@@ -193,26 +206,22 @@ std::size_t copy_run(const kept_run& run, std::int64_t offset, unsigned char* bu
 // The last bytes the pass read of its member, in order.
 kept_run recent_run(const solid_stream& stream)
 {
-    const std::size_t ring = stream.recent.size();
     kept_run run;
-    run.first = std::max<std::int64_t>(stream.position - static_cast<std::int64_t>(ring), 0);
+    run.first = first_recent(stream);
     run.bytes.resize(static_cast<std::size_t>(stream.position - run.first));
-    for (std::size_t done = 0; done < run.bytes.size();) {
-        const auto at = static_cast<std::size_t>((run.first + static_cast<std::int64_t>(done)) %
-                                                 static_cast<std::int64_t>(ring));
-        const std::size_t count = std::min(run.bytes.size() - done, ring - at);
-        std::memcpy(run.bytes.data() + done, stream.recent.data() + at, count);
-        done += count;
-    }
+    ring_get(stream.recent, recent_index(stream, run.first), run.bytes.data(), run.bytes.size());
     return run;
 }
 
 std::size_t read_kept(const solid_stream& stream, const std::string& name, std::int64_t offset,
                       unsigned char* buffer, std::size_t size)
 {
-    if (stream.member == name && stream.position >= 0 && offset < stream.position)
-        if (const std::size_t count = copy_run(recent_run(stream), offset, buffer, size))
-            return count;
+    if (stream.member == name && stream.position >= 0 && offset < stream.position &&
+        offset >= first_recent(stream)) {
+        const std::size_t count = std::min(size, static_cast<std::size_t>(stream.position - offset));
+        ring_get(stream.recent, recent_index(stream, offset), buffer, count);
+        return count;
+    }
     const auto runs = stream.kept.find(name);
     if (runs != stream.kept.end())
         for (const kept_run& run : runs->second)
@@ -241,7 +250,7 @@ void leave_member(solid_stream& stream, solid_hold& hold)
 // first bytes the first time it is passed.
 bool enter_member(solid_stream& stream, solid_hold& hold, const std::string& name)
 {
-    const bool ahead = stream.position >= 0 && index_in(stream.order, name) > index_in(stream.order, stream.member);
+    const bool ahead = stream.position >= 0 && place_in_pass(stream, name) > place_in_pass(stream, stream.member);
     leave_member(stream, hold);
     if (!ahead) {
         stream.opened = open_archive{};
@@ -352,6 +361,11 @@ std::string solid_damage(solid_stream& stream)
 {
     const std::lock_guard<std::mutex> hold(stream.lock);
     return stream.damage;
+}
+
+std::size_t place_in_pass(const solid_stream& stream, const std::string& name)
+{
+    return static_cast<std::size_t>(std::find(stream.order.begin(), stream.order.end(), name) - stream.order.begin());
 }
 
 bool open_archive::fail(const char* why)

@@ -140,6 +140,9 @@ struct solid_stream {
 std::size_t read_solid(solid_stream& stream, const std::string& name, std::int64_t offset, unsigned char* buffer,
                        std::size_t size);
 
+// Where the member name comes in the pass: its place in the archive's order.
+std::size_t place_in_pass(const solid_stream& stream, const std::string& name);
+
 // The damage the pass met, if any.
 std::string solid_damage(solid_stream& stream);
 

@@ -201,11 +201,9 @@ void choose_files_to_unpack(disc_source& source, const std::vector<member_record
         return;
     }
     const std::shared_ptr<solid_stream> hashed = solid_pass(source.archive, members);
-    for (const packed_file& file : packed) {
-        const auto rank = std::find(solid->order.begin(), solid->order.end(), file.name) - solid->order.begin();
+    for (const packed_file& file : packed)
         read_straight(source, file, solid_decoder_maker(solid, file.name), solid_decoder_maker(hashed, file.name),
-                      static_cast<std::size_t>(rank));
-    }
+                      place_in_pass(*solid, file.name));
     source.bin.one_reader = true;
     packed.clear();
 }
